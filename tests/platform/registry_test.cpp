@@ -54,7 +54,7 @@ TEST(ChooseFolder, EndsAtTheFirstNul) {
   EXPECT_EQ(ChooseFolder(dialog, 1, "t", '/'), "");  // a buffer left all NUL
 }
 
-TEST(GetFolderPart, SpecExamplesWithBackslash) {
+TEST(GetFolderPart, WindowsStylePaths) {
   EXPECT_EQ(GetFolderPart("C:\\Mail\\Inbox\\a.msg", '\\'), "C:\\Mail\\Inbox\\");
   EXPECT_EQ(GetFolderPart("a.msg", '\\'), "");
   EXPECT_EQ(GetFolderPart("C:\\Mail\\", '\\'), "C:\\Mail\\");
