@@ -1,0 +1,24 @@
+// Creates the mail-store objects by programmatic identifier over our own engine:
+// "Redemption.RDOSession", "Redemption.MAPIUtils" and "Outlook.Application".
+// Every object it hands out works on one process-wide profile, the list of
+// stores attached to it; a store still attached when the process ends is
+// committed and closed then.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/automation.h"
+
+namespace parvane::session {
+
+class EngineObjectFactory : public platform::ObjectFactory {
+ public:
+  EngineObjectFactory();
+  ~EngineObjectFactory() override;
+
+  // Raises AutomationError 429 (kCannotCreateObject) for any other identifier.
+  std::shared_ptr<platform::AutomationObject> CreateObject(const std::string& progId) override;
+};
+
+}  // namespace parvane::session
