@@ -1,0 +1,96 @@
+// Property context: a node's properties as a BTH (property id -> type and value)
+// in a heap. Fixed-size values of up to 4 bytes sit in the record, other values
+// in the heap, values above 3580 bytes in subnodes. The builder chooses the
+// place itself; a value already streamed into a data tree (e.g. an attachment of
+// several hundred MB) is handed over as NodeData and becomes a subnode.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "engine/ltp/format.h"
+#include "engine/ltp/heap.h"
+#include "engine/ndb/block_source.h"
+#include "engine/ndb/node_store.h"
+
+namespace parvane::ltp {
+
+class PropertyContextBuilder {
+ public:
+  explicit PropertyContextBuilder(ndb::NodeStore& store);
+  // Starts from an existing node's properties and subnodes (e.g. to change a
+  // folder's counts); the node is not modified until its new content is put.
+  static PropertyContextBuilder load(ndb::NodeStore& store, const ndb::NodeInfo& node);
+
+  // Sets a property from its stored bytes: little-endian for fixed-size types
+  // (exactly their size), UTF-16LE without terminator for PtypString, the
+  // count/offsets/data layout for multi-valued variable types. Large values are
+  // written to a subnode at once. Throws LtpError for a size that does not fit the type.
+  void set(std::uint32_t tag, ByteView value);
+  void setInt16(std::uint16_t id, std::int16_t v);
+  void setInt32(std::uint16_t id, std::int32_t v);
+  void setBool(std::uint16_t id, bool v);
+  void setInt64(std::uint16_t id, std::int64_t v);
+  void setTime(std::uint16_t id, std::uint64_t filetime);
+  void setString(std::uint16_t id, std::u16string_view s);
+  void setBinary(std::uint16_t id, ByteView b);
+  // A variable-size value already written as a data stream; it becomes a subnode
+  // (the references of `data` pass to this builder).
+  void setStreamed(std::uint32_t tag, ndb::NodeData data);
+  // A PtypObject value: the subnode `nid` (added through subnodes()) and its size.
+  void setObject(std::uint16_t id, Nid nid, std::uint32_t size);
+  bool remove(std::uint16_t id);
+  bool has(std::uint16_t id) const;
+  std::size_t size() const { return props_.size(); }
+
+  // The node's subnodes besides those holding large values (attachments,
+  // recipient and attachment tables...). Use NIDs of other types than Ltp for them.
+  ndb::SubnodeTreeBuilder& subnodes() { return subnodes_; }
+
+  // Writes heap and subnode tree; the result holds the references and is
+  // normally passed to NodeStore::putNode. The builder is empty afterwards.
+  ndb::NodeData finish();
+
+ private:
+  struct Entry {
+    std::uint16_t type = 0;
+    Bytes bytes;      // value in the heap or inline
+    Nid subnode = 0;  // value in a subnode
+  };
+  Nid newValueNid();
+  void dropValue(std::uint16_t id);
+
+  ndb::NodeStore* store_;
+  std::map<std::uint16_t, Entry> props_;
+  ndb::SubnodeTreeBuilder subnodes_;
+  std::uint32_t nextValueIndex_ = 1;
+};
+
+struct PropertyValue {
+  std::uint16_t id = 0;
+  PropType type = PropType::Int32;
+  Bytes bytes;      // the value's bytes (fixed types in little-endian); empty when in a subnode
+  Nid subnode = 0;  // set when the value lives in a subnode
+  std::uint32_t tag() const { return makeTag(id, type); }
+};
+
+class PropertyContextReader {
+ public:
+  // Reads the PC of a node (data tree `bidData`, subnode tree `bidSub`).
+  PropertyContextReader(const ndb::BlockSource& src, ndb::Bid bidData, ndb::Bid bidSub);
+  const std::vector<PropertyValue>& properties() const { return props_; }
+  const PropertyValue* find(std::uint16_t id) const;
+  // The full value, reading it from its subnode if needed.
+  Bytes value(const PropertyValue& p) const;
+  const std::vector<ndb::SLENTRY>& subnodes() const { return subnodes_; }
+
+ private:
+  const ndb::BlockSource& src_;
+  std::vector<PropertyValue> props_;
+  std::vector<ndb::SLENTRY> subnodes_;
+};
+
+}  // namespace parvane::ltp

@@ -1,0 +1,33 @@
+// Errors of the node database layer. Every message names the structure and the
+// field involved and, where there is one, the expected and the found value.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace parvane::ndb {
+
+// A structure on disk (or handed in by a caller) is not what the format allows.
+class NdbError : public std::runtime_error {
+ public:
+  explicit NdbError(const std::string& what) : std::runtime_error(what) {}
+  // "<structure>.<field>: expected <expected>, found <found>"
+  static NdbError field(const std::string& structure, const std::string& field,
+                        const std::string& expected, const std::string& found);
+};
+
+// The operating system refused a file operation (disk full, permissions, a path
+// that already exists...). The file is left as of its last commit.
+class IoError : public NdbError {
+ public:
+  IoError(const std::string& operation, const std::string& path, int errorNumber);
+  int errorNumber() const { return errno_; }
+
+ private:
+  int errno_;
+};
+
+std::string hex(std::uint64_t v);
+
+}  // namespace parvane::ndb

@@ -1,0 +1,39 @@
+// The file-system seam of the node database: every byte the engine reads or
+// writes goes through these two interfaces, so tests can inject failures (disk
+// full, failing sync) and another platform can plug in its own API.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace parvane::ndb {
+
+class File {
+ public:
+  virtual ~File() = default;
+  // Writes all of `data` at `offset`, extending the file if needed. Throws IoError.
+  virtual void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) = 0;
+  // Reads up to out.size() bytes at `offset`; returns the count (short at end of file).
+  virtual std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
+  // Makes everything written so far durable.
+  virtual void sync() = 0;
+  virtual std::uint64_t size() = 0;
+  // Sets the file's size (zero-filled when growing).
+  virtual void resize(std::uint64_t size) = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Creates a new file for reading and writing; fails with IoError if the path exists.
+  virtual std::unique_ptr<File> createExclusive(const std::string& path) = 0;
+  // Opens an existing file read-only.
+  virtual std::unique_ptr<File> openRead(const std::string& path) = 0;
+
+  // The operating system's file system.
+  static FileSystem& native();
+};
+
+}  // namespace parvane::ndb

@@ -1,0 +1,209 @@
+// A writable Unicode personal folders file at the node database level: nodes
+// (NID, parent, data tree, subnode tree) over reference-counted blocks, the two
+// B-trees and the allocation maps, with a crash-safe commit.
+//
+// Lifetime of a store file:
+//  - create() makes a new, valid file at once (it refuses an existing path);
+//  - content is written as blocks (DataWriter, SubnodeTreeBuilder) and made
+//    reachable with putNode(); deleteNode() and replacing a node drop the old
+//    blocks' references;
+//  - commit() makes everything put so far durable. Until then a crash or kill
+//    leaves the file exactly as of the previous commit: new pages and blocks go
+//    only into space that the last commit left free, the maps are written
+//    before the header and the header last, with a sync in between; space freed
+//    since the last commit is reused only after the next one;
+//  - checkpoint() commits when the configured interval (bytes or time) has
+//    passed; call it where the store's content is consistent (e.g. between two
+//    messages);
+//  - close() commits and closes. Destroying a store without close() leaves the
+//    file as of its last commit.
+//
+// References: every NodeData and every BID handed out by the writer carries one
+// reference on its block. putNode() and SubnodeTreeBuilder::add() take those
+// references over; retain() adds one to share a block between several owners
+// (the BBT's cRef is always the number of references plus one, as Outlook
+// keeps it); release() drops one, freeing the block (and, for an internal
+// block, its children's references) when none is left.
+//
+// Not thread-safe: one thread owns a store.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/core/coding.h"
+#include "engine/ndb/block_source.h"
+#include "engine/ndb/errors.h"
+#include "engine/ndb/file.h"
+#include "engine/ndb/format.h"
+#include "engine/ndb/ids.h"
+
+namespace parvane::ndb {
+
+struct CreateOptions {
+  CryptMethod crypt = CryptMethod::Permute;  // Outlook's default
+  // checkpoint() commits once this many block bytes were written since the last commit...
+  std::uint64_t commitEveryBytes = 64ull << 20;
+  // ...or this much time passed.
+  std::chrono::milliseconds commitEvery{5000};
+  FileSystem* fileSystem = nullptr;  // nullptr: FileSystem::native()
+};
+
+// The content of a node or subnode: its data tree and its subnode tree, each
+// root holding one reference (0 = none), and the size of the data stream.
+struct NodeData {
+  Bid bidData = 0;
+  Bid bidSub = 0;
+  std::uint64_t size = 0;
+};
+
+struct NodeInfo {
+  Nid nid = 0;
+  Nid parent = 0;
+  Bid bidData = 0;
+  Bid bidSub = 0;
+};
+
+struct StoreStats {
+  std::uint64_t nodes = 0;
+  std::uint64_t blocks = 0;
+  std::uint64_t fileSize = 0;
+  std::uint64_t commits = 0;
+  std::uint64_t bytesSinceCommit = 0;
+};
+
+class NodeStore;
+
+// Writes one data stream as a data tree: data blocks of up to 8176 bytes under
+// XBLOCKs and, past 1021 blocks, an XXBLOCK (up to about 8.5 GB). Blocks go to
+// disk as they fill, so a stream of any size passes through a fixed amount of
+// memory. Obtain one from NodeStore::newData().
+class DataWriter {
+ public:
+  DataWriter(DataWriter&&) noexcept;
+  DataWriter& operator=(DataWriter&&) = delete;
+  ~DataWriter();  // releases what was written if finish() was not called
+
+  // Appends bytes; blocks are cut at 8176 bytes.
+  void append(ByteView bytes);
+  // Closes the current block (if any) and writes `block` as a block of its own
+  // (at most 8176 bytes). Heaps and table row matrices use this to control
+  // where block boundaries fall.
+  void appendBlock(ByteView block);
+  std::uint64_t size() const { return size_; }
+  // Writes the pending block and the XBLOCK/XXBLOCK levels; the result holds one
+  // reference on its root (bidSub is 0). An empty stream gives bidData 0.
+  NodeData finish();
+
+ private:
+  friend class NodeStore;
+  explicit DataWriter(NodeStore& store);
+  void flushChunk();
+  void pushLeaf(Bid bid, std::size_t cb);
+  void closeXBlock();
+
+  NodeStore* store_;
+  Bytes chunk_;                    // bytes of the block being filled
+  std::vector<Bid> leaves_;        // data blocks not yet under an XBLOCK
+  std::uint32_t leafBytes_ = 0;    // bytes under leaves_
+  std::vector<Bid> xblocks_;       // finished XBLOCKs (when the stream needs an XXBLOCK)
+  std::uint64_t size_ = 0;
+  bool finished_ = false;
+};
+
+// Collects the subnodes of one node and writes them as an SLBLOCK, or as an
+// SIBLOCK over SLBLOCKs when they do not fit in one (up to 173,400 subnodes).
+class SubnodeTreeBuilder {
+ public:
+  explicit SubnodeTreeBuilder(NodeStore& store) : store_(&store) {}
+  SubnodeTreeBuilder(SubnodeTreeBuilder&&) noexcept = default;
+  ~SubnodeTreeBuilder();  // releases the references still held
+
+  // Loads an existing subnode tree; its entries gain a reference each.
+  void load(Bid bidSub);
+  // Adds or replaces a subnode, taking over the references of `content`.
+  void add(Nid nid, NodeData content);
+  // Removes a subnode and releases its references; false if absent.
+  bool remove(Nid nid);
+  bool contains(Nid nid) const;
+  std::optional<SLENTRY> find(Nid nid) const;
+  std::size_t size() const { return entries_.size(); }
+  const std::vector<SLENTRY>& entries() const { return entries_; }
+
+  // Writes the tree; returns its root BID holding one reference (0 when empty).
+  // The entries' references pass to the written blocks; the builder is empty after.
+  Bid write();
+
+ private:
+  NodeStore* store_;
+  std::vector<SLENTRY> entries_;  // sorted by nid
+};
+
+class NodeStore : public BlockSource {
+ public:
+  // Creates a new store file. Throws IoError if `path` exists or cannot be created.
+  static std::unique_ptr<NodeStore> create(const std::string& path, const CreateOptions& options = {});
+  ~NodeStore() override;
+  NodeStore(const NodeStore&) = delete;
+  NodeStore& operator=(const NodeStore&) = delete;
+
+  // ---- identifiers
+  // Returns the next unused NID of `type` (the header's rgnid holds the last index used).
+  Nid allocateNid(NidType type);
+  std::uint32_t nidCounter(NidType type) const;
+  // Sets the last used index of a type (e.g. to Outlook's starting values).
+  void setNidCounter(NidType type, std::uint32_t lastIndex);
+  // Increments the header's dwUnique and returns the new value.
+  std::uint32_t nextUnique();
+
+  // ---- blocks
+  DataWriter newData();
+  // Writes a whole stream at once (see DataWriter).
+  NodeData writeData(ByteView bytes);
+  // Writes one data block (at most 8176 bytes); the BID holds one reference.
+  Bid writeDataBlock(ByteView bytes);
+  void retain(Bid bid);
+  void release(Bid bid);
+  void retain(const NodeData& d);
+  void release(const NodeData& d);
+
+  // ---- nodes
+  // Inserts the node or replaces its content and parent; takes over the
+  // references of `content` and releases those of the content it replaces.
+  // The NID's index raises the header's counter for its type if needed.
+  void putNode(Nid nid, Nid parent, NodeData content);
+  // Removes the node and releases its content; false if absent.
+  bool deleteNode(Nid nid);
+  std::optional<NodeInfo> findNode(Nid nid) const;
+  void forEachNode(const std::function<void(const NodeInfo&)>& fn) const;
+
+  // ---- durability
+  void commit();
+  // Commits if the configured bytes or time have passed since the last commit.
+  bool checkpoint();
+  // Commits and closes; the store cannot be used afterwards.
+  void close();
+
+  StoreStats stats() const;
+  CryptMethod cryptMethod() const;
+  const std::string& path() const;
+
+  // BlockSource: blocks written so far, committed or not.
+  Bytes readBlock(Bid bid) const override;
+
+  class Impl;
+
+ private:
+  friend class DataWriter;
+  friend class SubnodeTreeBuilder;
+  explicit NodeStore(std::unique_ptr<Impl> impl);
+  Bid writeInternalBlock(ByteView bytes);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace parvane::ndb
