@@ -1,0 +1,107 @@
+#include "filelist/add_folder.h"
+
+#include <exception>
+
+#include "filelist/add_files.h"
+#include "filelist/path_logger.h"
+#include "platform/registry.h"
+
+namespace parvane::filelist {
+
+bool IsMessageFile(const std::string& path) {
+  std::size_t first = path.find_first_not_of(' ');
+  if (first == std::string::npos) return false;
+  std::size_t last = path.find_last_not_of(' ');
+  std::string trimmed = path.substr(first, last - first + 1);
+  if (trimmed.size() < 4) return false;
+  std::string tail = trimmed.substr(trimmed.size() - 4);
+  for (char& c : tail) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return tail == ".msg";
+}
+
+std::string FilesAddedMessage(std::int32_t count) {
+  return std::to_string(count) + " Files Added to List.";
+}
+
+std::string UnreadableFoldersMessage(const std::vector<std::string>& folders) {
+  std::string text = "These folders could not be read; their files were not added:";
+  for (const std::string& folder : folders) text += "\r\n" + folder;
+  return text;
+}
+
+namespace {
+
+// Shows the busy pointer for its lifetime, whatever way the click ends.
+class BusyPointer {
+ public:
+  explicit BusyPointer(platform::Desktop& desktop) : desktop_(desktop) {
+    desktop_.setBusyPointer(true);
+  }
+  ~BusyPointer() { restore(); }
+  BusyPointer(const BusyPointer&) = delete;
+  BusyPointer& operator=(const BusyPointer&) = delete;
+  void restore() {
+    if (busy_) {
+      busy_ = false;
+      desktop_.setBusyPointer(false);
+    }
+  }
+
+ private:
+  platform::Desktop& desktop_;
+  bool busy_ = true;
+};
+
+}  // namespace
+
+std::int32_t AddFolderClick(const AddFolderContext& c) {
+  std::string folder = platform::ChooseFolder(c.folderDialog, c.desktop.mainWindowHandle(),
+                                              kSourceFolderTitle, c.separator);
+  if (folder.empty()) return 0;
+  if (folder.back() != c.separator) folder.push_back(c.separator);
+
+  std::int32_t count = 0;
+  std::vector<std::string> unreadable;
+  try {
+    BusyPointer busy(c.desktop);
+
+    std::shared_ptr<StringCollection> files;
+    {
+      PathLogger walker(c.fileSystem, c.separator);
+      walker.PathLogInit();
+      walker.fullFileNamesOnly(true);
+      walker.skipUnreadableFolders(true);
+      walker.LogPath(folder);
+      files = walker.fullFileNames();
+      unreadable = walker.unreadableFolders()->Values();
+      walker.Terminate();
+    }
+
+    for (const std::string& entry : *files) {
+      c.desktop.yield();
+      if (!IsMessageFile(entry)) continue;
+      c.desktop.yield();
+      AddFileToList(c.list, entry);
+      ++count;
+    }
+    busy.restore();
+  } catch (const std::exception& e) {
+    if (count > 0) c.convert.setEnabled(true);
+    c.messages.show(ErrorText(e), platform::MessageButtons::Ok,
+                    platform::MessageIcon::Exclamation, kAppTitle);
+    return count;
+  }
+
+  c.convert.setEnabled(count > 0);
+  c.messages.show(FilesAddedMessage(count), platform::MessageButtons::Ok,
+                  platform::MessageIcon::None, kAppTitle);
+  if (!unreadable.empty()) {
+    c.messages.show(UnreadableFoldersMessage(unreadable), platform::MessageButtons::Ok,
+                    platform::MessageIcon::Exclamation, kAppTitle);
+  }
+  return count;
+}
+
+}  // namespace parvane::filelist

@@ -1,0 +1,46 @@
+// The "Add Folder having MSG File(s)..." click: every message file of a chosen
+// folder tree joins the file list.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "filelist/file_list.h"
+#include "platform/registry.h"
+#include "platform/ui.h"
+
+namespace parvane::filelist {
+
+inline constexpr const char* kSourceFolderTitle = "Choose Source Folder...";
+
+// True when `path`, lower-cased (ASCII) and stripped of spaces at both ends,
+// ends in ".msg".
+bool IsMessageFile(const std::string& path);
+
+// "N Files Added to List."
+std::string FilesAddedMessage(std::int32_t count);
+
+// The box naming the folders that could not be read.
+std::string UnreadableFoldersMessage(const std::vector<std::string>& folders);
+
+// What the click needs of the window.
+struct AddFolderContext {
+  platform::FolderDialog& folderDialog;
+  platform::Desktop& desktop;
+  const platform::FileSystem& fileSystem;
+  FileListControls list;
+  platform::Button& convert;
+  platform::MessageBox& messages;
+  char separator = platform::kPathSeparator;
+};
+
+// The click: asks for a folder (cancel: nothing happens), walks its tree with
+// the busy pointer shown, appends every message file in the walk's order
+// (yielding before each entry and before each append), enables `convert` when
+// it added any file and disables it otherwise, and reports the number added.
+// Folders that cannot be read are skipped and named in one more box. Any
+// other failure restores the pointer, keeps what was appended and is reported
+// as "code:description". Returns the number of files added.
+std::int32_t AddFolderClick(const AddFolderContext& context);
+
+}  // namespace parvane::filelist

@@ -1,0 +1,139 @@
+#include "platform/posix_file_system.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cwctype>
+#include <filesystem>
+#include <system_error>
+
+#include <locale.h>
+
+namespace parvane::platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Decodes one UTF-8 sequence at `i`; a byte that does not start a valid sequence
+// stands for itself (as U+DC80..U+DCFF, so it never equals a real character).
+char32_t NextCodePoint(const std::string& s, std::size_t& i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char b0 = byte(i);
+  std::size_t length = 0;
+  char32_t cp = 0;
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  } else if ((b0 & 0xE0) == 0xC0) {
+    length = 2;
+    cp = b0 & 0x1Fu;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    length = 3;
+    cp = b0 & 0x0Fu;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    length = 4;
+    cp = b0 & 0x07u;
+  }
+  if (length == 0 || i + length > s.size()) {
+    ++i;
+    return 0xDC00u + b0;
+  }
+  for (std::size_t k = 1; k < length; ++k) {
+    const unsigned char b = byte(i + k);
+    if ((b & 0xC0) != 0x80) {
+      ++i;
+      return 0xDC00u + b0;
+    }
+    cp = (cp << 6) | (b & 0x3Fu);
+  }
+  i += length;
+  return cp;
+}
+
+// Upper-cases with the C.UTF-8 locale's tables when the system has them,
+// otherwise ASCII only. Independent of the process's own locale.
+char32_t Upper(char32_t cp) {
+  if (cp < 0x80) return (cp >= 'a' && cp <= 'z') ? cp - 0x20 : cp;
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (utf8 == static_cast<locale_t>(nullptr)) return cp;
+  if (cp >= 0xDC80 && cp <= 0xDCFF) return cp;
+  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), utf8));
+}
+
+int CompareFolded(const std::string& a, const std::string& b) {
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    const char32_t ca = Upper(NextCodePoint(a, i));
+    const char32_t cb = Upper(NextCodePoint(b, j));
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  if (i < a.size()) return 1;
+  if (j < b.size()) return -1;
+  return 0;
+}
+
+[[noreturn]] void Raise(const std::error_code& error, const std::string& path) {
+  std::int32_t code = PosixFileSystem::kPathFileAccessError;
+  std::string description = "Path/File access error";
+  if (error == std::errc::permission_denied || error == std::errc::operation_not_permitted) {
+    code = PosixFileSystem::kPermissionDenied;
+    description = "Permission denied";
+  } else if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
+    code = PosixFileSystem::kPathNotFound;
+    description = "Path not found";
+  }
+  throw PlatformError(code, description + ": " + path);
+}
+
+enum class Kind { Folder, File, Neither };
+
+// A symbolic link to a folder is Neither; a link to a file is File.
+Kind KindOf(const fs::directory_entry& entry) {
+  std::error_code error;
+  const fs::file_status own = entry.symlink_status(error);
+  if (error) return Kind::Neither;
+  const fs::file_status target = entry.status(error);
+  if (error || !fs::exists(target)) return Kind::Neither;  // dangling link
+  if (fs::is_directory(target)) {
+    return fs::is_symlink(own) ? Kind::Neither : Kind::Folder;
+  }
+  return Kind::File;
+}
+
+std::vector<std::string> List(const std::string& path, Kind wanted) {
+  std::error_code error;
+  fs::directory_iterator it(fs::path(path), error);
+  if (error) Raise(error, path);
+  std::vector<std::string> names;
+  for (const fs::directory_iterator end; it != end;) {
+    if (KindOf(*it) == wanted) names.push_back(it->path().filename().string());
+    it.increment(error);
+    if (error) Raise(error, path);
+  }
+  std::sort(names.begin(), names.end(), ListingOrderLess);
+  return names;
+}
+
+}  // namespace
+
+bool ListingOrderLess(const std::string& a, const std::string& b) {
+  const int folded = CompareFolded(a, b);
+  if (folded != 0) return folded < 0;
+  return a < b;
+}
+
+bool PosixFileSystem::folderExists(const std::string& path) const {
+  if (path.empty()) return false;
+  std::error_code error;
+  return fs::is_directory(fs::path(path), error);
+}
+
+std::vector<std::string> PosixFileSystem::subFolderNames(const std::string& path) const {
+  return List(path, Kind::Folder);
+}
+
+std::vector<std::string> PosixFileSystem::fileNames(const std::string& path) const {
+  return List(path, Kind::File);
+}
+
+}  // namespace parvane::platform

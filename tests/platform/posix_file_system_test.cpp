@@ -1,0 +1,121 @@
+// Folder listing on the real file system: order, links, errors.
+#include "platform/posix_file_system.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace parvane::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TempTree : ::testing::Test {
+  fs::path root;
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "parvane-fs-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(root / "locked", fs::perms::owner_all, ignored);
+    fs::remove_all(root, ignored);
+  }
+  void touch(const fs::path& p) { std::ofstream(p) << "x"; }
+  std::string at(const std::string& rel = {}) const {
+    return rel.empty() ? root.string() : (root / rel).string();
+  }
+  PosixFileSystem files;
+};
+
+TEST(ListingOrderLess, CaseInsensitiveWithDeterministicTieBreak) {
+  EXPECT_TRUE(ListingOrderLess("apple", "Banana"));
+  EXPECT_TRUE(ListingOrderLess("B", "c"));
+  EXPECT_FALSE(ListingOrderLess("c", "B"));
+  EXPECT_TRUE(ListingOrderLess("A", "a"));  // equal ignoring case: byte order decides
+  EXPECT_FALSE(ListingOrderLess("a", "A"));
+  EXPECT_TRUE(ListingOrderLess("a", "a_"));  // a prefix comes first
+  EXPECT_TRUE(ListingOrderLess("Z", "_"));   // '_' is above 'Z' once letters are upper-cased
+  EXPECT_FALSE(ListingOrderLess("x", "x"));
+}
+
+TEST(ListingOrderLess, NonAsciiLettersFoldToo) {
+  // "é" (U+00E9) upper-cases to "É" (U+00C9): "éa" and "Éb" compare on the second letter.
+  EXPECT_TRUE(ListingOrderLess("\xC3\xA9" "a", "\xC3\x89" "b"));
+  EXPECT_FALSE(ListingOrderLess("\xC3\x89" "b", "\xC3\xA9" "a"));
+}
+
+TEST_F(TempTree, FolderExists) {
+  touch(root / "f.msg");
+  EXPECT_TRUE(files.folderExists(at()));
+  EXPECT_TRUE(files.folderExists(at() + "/"));
+  EXPECT_FALSE(files.folderExists(at("f.msg")));
+  EXPECT_FALSE(files.folderExists(at("missing")));
+  EXPECT_FALSE(files.folderExists(""));
+}
+
+TEST_F(TempTree, ListsSortedCaseInsensitively) {
+  for (const char* name : {"b.msg", "A.msg", "c.MSG", "a2.msg"}) touch(root / name);
+  for (const char* name : {"zeta", "Alpha", "beta"}) fs::create_directory(root / name);
+  EXPECT_EQ(files.fileNames(at()), (std::vector<std::string>{"A.msg", "a2.msg", "b.msg", "c.MSG"}));
+  EXPECT_EQ(files.subFolderNames(at() + "/"), (std::vector<std::string>{"Alpha", "beta", "zeta"}));
+}
+
+TEST_F(TempTree, LinkToFolderIsNotFollowedLinkToFileIsListed) {
+  fs::create_directory(root / "real");
+  touch(root / "real" / "m.msg");
+  fs::create_directory_symlink(root, root / "real" / "loop");   // a loop back to the top
+  fs::create_symlink(root / "real" / "m.msg", root / "link.msg");
+  fs::create_symlink(root / "nothing", root / "dangling.msg");
+  EXPECT_EQ(files.subFolderNames(at()), std::vector<std::string>{"real"});
+  EXPECT_EQ(files.fileNames(at()), std::vector<std::string>{"link.msg"});
+  EXPECT_TRUE(files.subFolderNames(at("real")).empty());
+  EXPECT_EQ(files.fileNames(at("real")), std::vector<std::string>{"m.msg"});
+}
+
+TEST_F(TempTree, MissingFolderRaisesPathNotFound) {
+  try {
+    files.fileNames(at("missing"));
+    FAIL();
+  } catch (const PlatformError& e) {
+    EXPECT_EQ(e.code(), PosixFileSystem::kPathNotFound);
+  }
+}
+
+TEST_F(TempTree, UnreadableFolderRaisesPermissionDenied) {
+  fs::create_directory(root / "locked");
+  fs::permissions(root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(root / "locked", fs::perms::none);
+  const std::string locked = at("locked");
+  auto outcome = [&]() -> int {
+    try {
+      files.subFolderNames(locked);
+      return 1;
+    } catch (const PlatformError& e) {
+      return e.code() == PosixFileSystem::kPermissionDenied ? 0 : 2;
+    }
+  };
+  if (geteuid() != 0) {
+    EXPECT_EQ(outcome(), 0);
+    return;
+  }
+  // Root reads every folder: try it as the unprivileged user "nobody".
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+    _exit(outcome());
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+}  // namespace parvane::platform
