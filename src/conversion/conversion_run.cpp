@@ -1,0 +1,325 @@
+#include "conversion/conversion_run.h"
+
+#include <exception>
+#include <utility>
+
+#include "conversion/failure_report.h"
+#include "conversion/folder_list.h"
+#include "conversion/folder_lookup.h"
+#include "conversion/list_sort.h"
+#include "platform/registry.h"
+
+namespace parvane::conversion {
+
+const char* const kOutlookErrorText =
+    "Outlook Session Creation Error !\r\n"
+    "Check if Outlook is installed and configured.\r\n"
+    "For more details visit this link : "
+    "https://support.microsoft.com/en-us/office/"
+    "create-an-outlook-profile-f544c1ba-3352-4b3b-be0b-8d42a540459d";
+const char* const kOutlookErrorTitle = "Outlook Error";
+
+namespace {
+
+using platform::AutomationError;
+using platform::Variant;
+
+constexpr const char* kChooserTitle = "Choose Folder to Save...";
+constexpr const char* kFilePrefix = "OstrelMSGMessages";
+constexpr const char* kFileExtension = ".pst";
+constexpr const char* kDisplayNamePrefix = "Ostrel Software : Created - ";
+constexpr const char* kApplicationTitle = "Parvane";
+constexpr std::int32_t kStoreDefaultFormat = 1;
+constexpr std::int16_t kFolderInbox = 6;
+constexpr std::int16_t kMailItem = 0;
+constexpr std::int32_t kImportMsg = 3;
+constexpr std::int32_t kPrMessageFlags = 0x0E070003;
+constexpr std::int16_t kReadAndHasAttach = 17;
+
+template <class T>
+T& need(const std::shared_ptr<T>& object) {
+  if (!object) throw AutomationError(AutomationError::kObjectRequired, "Object required");
+  return *object;
+}
+
+std::string describeCurrent() {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return "Unknown error";
+  }
+}
+
+// One step under the continue-on-error rule: a step that raises is skipped.
+// Returns whether it ran through; the first error's text goes to *firstError.
+template <class Step>
+bool attempt(Step&& step, std::string* firstError = nullptr) {
+  try {
+    std::forward<Step>(step)();
+    return true;
+  } catch (...) {
+    const std::string text = describeCurrent();
+    if (firstError && firstError->empty()) *firstError = text.empty() ? "Unknown error" : text;
+    return false;
+  }
+}
+
+// Keeps the list from changing and a second run from starting while this run
+// yields: the list buttons and CmdExtractDBX are disabled from the start of
+// the run to its end. Afterwards the list buttons get their state back, and
+// CmdExtractDBX too unless an imported row has disabled it for good.
+class RunLock {
+ public:
+  RunLock(WindowValues& values, const RunControls& controls)
+      : values_(values), controls_(controls) {
+    values_.runActive = true;
+    for (auto& held : held_) {
+      attempt([&] {
+        held.wasEnabled = held.button->enabled();
+        held.button->setEnabled(false);
+      });
+    }
+  }
+  RunLock(const RunLock&) = delete;
+  RunLock& operator=(const RunLock&) = delete;
+  ~RunLock() { release(); }
+
+  void importStarted() { importStarted_ = true; }
+
+  void release() noexcept {
+    if (released_) return;
+    released_ = true;
+    for (auto& held : held_) {
+      if (held.button == &controls_.CmdExtractDBX && importStarted_) continue;
+      attempt([&] { held.button->setEnabled(held.wasEnabled); });
+    }
+    values_.runActive = false;
+  }
+
+ private:
+  struct Held {
+    platform::Button* button;
+    bool wasEnabled = true;
+  };
+  WindowValues& values_;
+  const RunControls& controls_;
+  Held held_[4] = {{&controls_.cmdAdd},
+                   {&controls_.CmdAddFolder},
+                   {&controls_.cmdClear1},
+                   {&controls_.CmdExtractDBX}};
+  bool importStarted_ = false;
+  bool released_ = false;
+};
+
+std::string cellText(platform::Grid& grid, std::int32_t row) {
+  grid.setRow(row);
+  grid.setCol(0);
+  return grid.text();
+}
+
+// D: one relative folder per row and a spare slot, sorted and de-duplicated,
+// then every ancestor added, sorted and de-duplicated again.
+void buildFolderList(WindowValues& values, const RunControls& controls,
+                     const RunOptions& options) {
+  const std::int32_t rows = controls.grdFiles1.rows();
+  if (rows < 1) throw AutomationError(AutomationError::kFailed, "The file list has no rows");
+  auto& list = values.FolderList;
+  list.assign(static_cast<std::size_t>(rows) + 1, std::string());
+  for (std::int32_t i = 0; i < rows; ++i) {
+    list[static_cast<std::size_t>(i)] =
+        options.pathRules.relativeFolder(cellText(controls.grdFiles1, i));
+  }
+  QuickSort(list, 0, rows - 1);
+  controls.desktop.yield();
+  RemoveDuplicates(list);
+
+  ExpandFolderList(list);
+  controls.desktop.yield();
+  QuickSort(list, 0, static_cast<std::int32_t>(list.size()) - 2);
+  controls.desktop.yield();
+  RemoveDuplicates(list);
+}
+
+// E: the folders, parents first. Top-level ones through the store, deeper ones
+// under the folder Outlook finds for their parent.
+void createFolders(WindowValues& values, const RunControls& controls,
+                   platform::ObjectFactory& factory, const std::string& storeEntryId) {
+  const std::size_t count = values.FolderList.size();
+  for (std::size_t position = 0; position < count; ++position) {
+    std::string entry;
+    if (!attempt([&] { entry = values.FolderList.at(position); })) continue;
+    if (entry.find('\\') != std::string::npos) {
+      const ParentAndLeaf split = SplitLeaf(entry);
+      std::shared_ptr<platform::OutlookFolder> parent =
+          OpenMAPIFolder(factory, "\\" + values.StoreDisplayName + "\\" + split.parent);
+      controls.desktop.yield();
+      attempt([&] { need(need(parent).Folders()).Add(split.leaf, Variant{kFolderInbox}); });
+      controls.desktop.yield();
+    } else {
+      std::shared_ptr<platform::RDOStore> store;
+      attempt([&] { store = need(need(values.MailSession).Stores()).GetStoreFromID(storeEntryId); });
+      std::shared_ptr<platform::RDOFolders> topLevel;
+      bool exists = false;
+      attempt([&] {
+        topLevel = need(need(store).IPMRootFolder()).Folders();
+        const std::int32_t folders = need(topLevel).Count();
+        for (std::int32_t k = 1; k <= folders; ++k) {
+          attempt([&] {
+            if (need(topLevel->Item(k)).Name() == entry) exists = true;
+          });
+        }
+      });
+      if (!exists) attempt([&] { need(topLevel).Add(entry, Variant{kFolderInbox}); });
+      controls.desktop.yield();
+    }
+  }
+}
+
+// F3 to F6 for one row. Returns whether the message was saved; the first
+// error's text goes to *firstError. A message whose import failed is neither
+// flagged nor saved, so no empty message is left in the store.
+bool importRow(WindowValues& values, platform::ObjectFactory& factory,
+               const std::string& relativeFolder, const std::string& file,
+               std::string* firstError) {
+  std::shared_ptr<platform::RDOMail> message;
+  const bool added = attempt(
+      [&] {
+        auto folder = need(values.MailSession)
+                          .GetFolderFromPath("\\\\" + values.StoreDisplayName + "\\" +
+                                             relativeFolder);
+        message = need(need(folder).Items()).Add(Variant{kMailItem});
+        need(message);
+      },
+      firstError);
+  if (!added) return false;
+  if (!attempt([&] { message->Import(file, kImportMsg); }, firstError)) return false;
+  attempt([&] {
+    auto utils = platform::as<platform::MAPIUtils>(factory.CreateObject("Redemption.MAPIUtils"));
+    auto mapiObject = message->MAPIOBJECT();
+    utils->HrSetOneProp(need(mapiObject), kPrMessageFlags, Variant{kReadAndHasAttach}, true);
+  });
+  return attempt([&] { message->Save(); }, firstError);
+}
+
+void importRows(WindowValues& values, const RunControls& controls,
+                platform::ObjectFactory& factory, const RunOptions& options, RunLock& lock,
+                RunOutcome& outcome) {
+  auto& grid = controls.grdFiles1;
+  const std::int32_t rows = grid.rows();
+  for (std::int32_t i = 0; i < rows; ++i) {
+    attempt([&] {
+      grid.setRow(i);
+      grid.setCol(0);
+    });
+    controls.desktop.yield();
+
+    std::string error, rowText, relativeFolder;
+    bool saved = false;
+    if (attempt([&] {
+          rowText = grid.text();
+          relativeFolder = options.pathRules.relativeFolder(rowText);
+        },
+                &error)) {
+      saved = importRow(values, factory, relativeFolder, TrimBlanks(rowText), &error);
+    }
+    if (saved) {
+      ++outcome.rowsConverted;
+    } else {
+      outcome.failures.push_back({i, TrimBlanks(rowText), error.empty() ? "Unknown error" : error});
+    }
+
+    attempt([&] { controls.CmdExtractDBX.setEnabled(false); });
+    lock.importStarted();
+    attempt([&] {
+      const std::int32_t total = grid.rows();
+      controls.FrameConversion.setCaption("Details : Converting - (" + std::to_string(i + 1) +
+                                          " of " + std::to_string(total) + ") file(s)");
+      controls.LblCurrentDBX.setCaption("Importing Messages... from (" + relativeFolder + ")");
+      const double percent = static_cast<double>(i + 1) / static_cast<double>(total) * 100.0;
+      controls.ProgressBar1.setValue(static_cast<float>(percent));
+    });
+  }
+}
+
+}  // namespace
+
+RunOutcome CmdExtractDBX_Click(WindowValues& values, const RunControls& controls,
+                               platform::ObjectFactory& factory, const RunOptions& options) {
+  RunOutcome outcome;
+  if (values.runActive) {
+    outcome.stage = RunOutcome::Stage::Busy;
+    return outcome;
+  }
+
+  // A. Destination.
+  const char separator = options.pathRules.separator;
+  values.SavePath = platform::ChooseFolder(controls.folderDialog,
+                                           controls.desktop.mainWindowHandle(), kChooserTitle,
+                                           separator);
+  if (values.SavePath.empty()) return outcome;
+  if (values.SavePath.back() != separator) values.SavePath += separator;
+  RunLock lock(values, controls);
+  controls.desktop.yield();
+
+  // B. Progress display.
+  controls.ProgressBar1.setMin(0.0f);
+  controls.ProgressBar1.setMax(100.0f);
+  controls.ProgressBar2.setMin(0.0f);
+  controls.ProgressBar2.setMax(100.0f);
+  controls.desktop.yield();
+
+  // C and D, under the preparation rule: the first error ends the run with the
+  // error box, and nothing is undone.
+  std::shared_ptr<platform::RDOStore> newStore;
+  std::string storeEntryId;
+  try {
+    values.MailSession =
+        platform::as<platform::RDOSession>(factory.CreateObject("Redemption.RDOSession"));
+    values.MailSession->Logon();
+    const Clock& clock = options.clock ? options.clock : Clock(SystemLocalTime);
+    outcome.pstFilePath = options.pstFilePath.empty()
+                              ? values.SavePath + kFilePrefix + FormatTimeStamp(clock()) +
+                                    kFileExtension
+                              : options.pstFilePath;
+    values.StoreDisplayName = kDisplayNamePrefix + FormatTimeStamp(clock());
+    newStore = need(need(values.MailSession).Stores())
+                   .AddPSTStore(outcome.pstFilePath, kStoreDefaultFormat, values.StoreDisplayName);
+    storeEntryId = need(newStore).EntryID();
+    buildFolderList(values, controls, options);
+  } catch (...) {
+    outcome.stage = RunOutcome::Stage::PreparationFailed;
+    outcome.preparationError = describeCurrent();
+    lock.release();
+    attempt([&] {
+      controls.messageBox.show(kOutlookErrorText, platform::MessageButtons::Ok,
+                               platform::MessageIcon::Information, kOutlookErrorTitle);
+    });
+    return outcome;
+  }
+
+  // E and F, under the continue-on-error rule.
+  createFolders(values, controls, factory, storeEntryId);
+  importRows(values, controls, factory, options, lock, outcome);
+
+  // G. Finish.
+  controls.desktop.yield();
+  attempt([&] { need(newStore).Remove(); });
+  newStore.reset();
+  controls.desktop.yield();
+  attempt([&] { need(values.MailSession).Logoff(); });
+  values.MailSession.reset();
+
+  outcome.stage = RunOutcome::Stage::Completed;
+  lock.release();
+  if (!outcome.failures.empty() && options.reportFailures) {
+    attempt([&] {
+      controls.messageBox.show(FailureReportText(outcome.failures), platform::MessageButtons::Ok,
+                               platform::MessageIcon::Exclamation, kApplicationTitle);
+    });
+  }
+  return outcome;
+}
+
+}  // namespace parvane::conversion
