@@ -1,0 +1,204 @@
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "engine/cfb/writer.h"
+#include "engine/core/codepage.h"
+#include "engine/msg/detail.h"
+#include "engine/msg/message.h"
+
+namespace parvane::msg {
+
+const Guid PS_MAPI{{0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const Guid PS_PUBLIC_STRINGS{
+    {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+namespace ptype {
+
+std::size_t fixedSize(std::uint16_t t) {
+  switch (t) {
+    case Int16: return 2;
+    case Int32: case Float32: case ErrorCode: return 4;
+    case Float64: case Currency: case FloatingTime: case Int64: case Time: return 8;
+    case Boolean: return 2;
+    case Guid: return 16;
+    default: return 0;
+  }
+}
+
+bool isKnown(std::uint16_t t) {
+  const std::uint16_t base = static_cast<std::uint16_t>(t & ~MultiValued);
+  const bool mv = (t & MultiValued) != 0;
+  switch (base) {
+    case Int16: case Int32: case Float32: case Float64: case Currency: case FloatingTime:
+    case Int64: case String8: case Unicode: case Time: case Guid: case Binary:
+      return true;
+    case Unspecified: case Null: case ErrorCode: case Boolean: case Object:
+    case ServerId: case Restriction: case RuleAction:
+      return !mv;
+    default:
+      return false;
+  }
+}
+
+}  // namespace ptype
+
+std::string Guid::toString() const {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                core::loadU32(bytes.data()), core::loadU16(bytes.data() + 4), core::loadU16(bytes.data() + 6),
+                bytes[8], bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+  return buf;
+}
+
+std::string PropertyName::toString() const {
+  if (kind == Kind::Id) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%04X", id);
+    return guid.toString() + ":" + buf;
+  }
+  return guid.toString() + ":\"" + core::toUtf8(name) + "\"";
+}
+
+bool Property::isFixed() const {
+  return !isMultiValued() && baseType() != ptype::Guid &&
+         (ptype::fixedSize(baseType()) != 0 || baseType() == ptype::Null || baseType() == ptype::Unspecified);
+}
+
+double Property::asDouble() const {
+  double d;
+  static_assert(sizeof d == sizeof raw_);
+  std::memcpy(&d, &raw_, sizeof d);
+  return d;
+}
+
+float Property::asFloat() const {
+  const auto bits = static_cast<std::uint32_t>(raw_ & 0xFFFFFFFF);
+  float f;
+  static_assert(sizeof f == sizeof bits);
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+core::ByteView Property::bytes() const {
+  if (!inMemory_) throw std::logic_error("property value is not in memory: read it with load() or open()");
+  return data_;
+}
+
+core::Bytes Property::load() const {
+  if (inMemory_) return data_;
+  if (!file_) return {};
+  const auto& f = *file_->file;
+  return f.readStream(f.entry(streamEntry_), size_);
+}
+
+std::unique_ptr<core::ByteSource> Property::open() const {
+  if (inMemory_ || !file_) return std::make_unique<core::MemorySource>(data_);
+  const auto& f = *file_->file;
+  return f.openStream(f.entry(streamEntry_));
+}
+
+namespace {
+
+std::u16string decodeText(core::ByteView b, std::uint16_t baseType, std::uint32_t codePage,
+                          const detail::FileContext* file) {
+  if (baseType == ptype::Unicode) {
+    std::u16string s = core::fromUtf16le(b);
+    while (!s.empty() && s.back() == u'\0') s.pop_back();
+    return s;
+  }
+  if (baseType == ptype::String8) {
+    while (!b.empty() && b.back() == 0) b = b.first(b.size() - 1);
+    const auto& cp = file && file->codePages ? *file->codePages : core::platformCodePages();
+    return cp.decode(b, codePage);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::u16string Property::text() const {
+  if (isMultiValued()) return {};
+  if (inMemory_) return decodeText(data_, baseType(), codePage_, file_.get());
+  return decodeText(load(), baseType(), codePage_, file_.get());
+}
+
+std::string Property::utf8() const { return core::toUtf8(text()); }
+
+core::ByteView Property::item(std::size_t i) const {
+  if (i >= items_.size()) throw std::out_of_range("multi-valued property item index");
+  return items_[i];
+}
+
+std::u16string Property::itemText(std::size_t i) const {
+  return decodeText(item(i), baseType(), codePage_, file_.get());
+}
+
+const Property* PropertyBag::findTag(std::uint32_t t) const {
+  for (const auto& p : props_) {
+    if (p.tag() == t) return &p;
+  }
+  return nullptr;
+}
+
+const Property* PropertyBag::findId(std::uint16_t id) const {
+  for (const auto& p : props_) {
+    if (p.id() == id) return &p;
+  }
+  return nullptr;
+}
+
+const Property* PropertyBag::findNamed(const PropertyName& n) const {
+  for (const auto& p : props_) {
+    if (p.name() && *p.name() == n) return &p;
+  }
+  return nullptr;
+}
+
+std::optional<std::u16string> PropertyBag::text(std::uint16_t id) const {
+  for (const auto& p : props_) {
+    if (p.id() == id && (p.type() == ptype::Unicode || p.type() == ptype::String8)) return p.text();
+  }
+  return std::nullopt;
+}
+
+std::optional<std::int32_t> PropertyBag::int32(std::uint16_t id) const {
+  for (const auto& p : props_) {
+    if (p.id() == id && p.type() == ptype::Int32) return p.asInt32();
+  }
+  return std::nullopt;
+}
+
+std::uint32_t Attachment::method() const {
+  const auto m = props_.int32(tag::AttachMethod);
+  return m ? static_cast<std::uint32_t>(*m) : NoAttachment;
+}
+
+core::Bytes Attachment::oleImage() const {
+  if (!oleStorage_ || !file_) return {};
+  const auto& f = *file_->file;
+  const cfb::Entry& top = f.entry(oleStorage_);
+  cfb::Writer w;
+  w.setClsid(w.root(), top.clsid);
+  w.setStateBits(w.root(), top.stateBits);
+  // Copy the subtree; ids of the source map to ids of the image.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> todo{{top.id, w.root()}};
+  while (!todo.empty()) {
+    const auto [from, to] = todo.back();
+    todo.pop_back();
+    for (auto childId : f.entry(from).children) {
+      const cfb::Entry& c = f.entry(childId);
+      if (c.isStorage()) {
+        const auto id = w.addStorage(to, c.name);
+        w.setClsid(id, c.clsid);
+        w.setStateBits(id, c.stateBits);
+        todo.emplace_back(c.id, id);
+      } else {
+        w.addStream(to, c.name, f.readStream(c, c.size));
+      }
+    }
+  }
+  return w.finish();
+}
+
+}  // namespace parvane::msg

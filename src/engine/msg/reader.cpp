@@ -1,0 +1,385 @@
+// Reads a message file's storages into the Message tree of message.h.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "engine/cfb/compound_file.h"
+#include "engine/core/codepage.h"
+#include "engine/msg/detail.h"
+#include "engine/msg/format.h"
+#include "engine/msg/message.h"
+
+namespace parvane::msg {
+
+namespace {
+
+std::string hex8(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", v);
+  return buf;
+}
+
+std::string ascii(std::u16string_view s) {
+  std::string out;
+  for (char16_t c : s) out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+  return out;
+}
+
+// The number after '#' in a storage name such as __recip_version1.0_#0000000A.
+bool numberedName(std::u16string_view name, std::string_view prefix, std::uint32_t& number) {
+  if (name.size() != prefix.size() + 8) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char16_t c = name[i];
+    char p = prefix[i];
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 0x20);
+    if (p >= 'A' && p <= 'Z') p = static_cast<char>(p + 0x20);
+    if (c != static_cast<char16_t>(p)) return false;
+  }
+  std::uint32_t v = 0;
+  for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+    const char16_t c = name[i];
+    std::uint32_t d;
+    if (c >= u'0' && c <= u'9') d = c - u'0';
+    else if (c >= u'A' && c <= u'F') d = c - u'A' + 10u;
+    else if (c >= u'a' && c <= u'f') d = c - u'a' + 10u;
+    else return false;
+    v = (v << 4) | d;
+  }
+  number = v;
+  return true;
+}
+
+}  // namespace
+
+class MessageReader {
+ public:
+  MessageReader(MessageFile& out, std::shared_ptr<const cfb::CompoundFile> file, const ReadOptions& options)
+      : out_(out), options_(options) {
+    auto ctx = std::make_shared<detail::FileContext>();
+    ctx->file = std::move(file);
+    ctx->codePages = options.codePages ? options.codePages : &core::platformCodePages();
+    ctx_ = std::move(ctx);
+  }
+
+  void read() {
+    const cfb::CompoundFile& f = *ctx_->file;
+    readNameMap(f.root());
+    out_.message_ = readMessage(f.root(), 0, core::codepage::Windows1252, format::HeaderKind::TopLevel, "message");
+  }
+
+ private:
+  const cfb::CompoundFile& file() const { return *ctx_->file; }
+
+  [[noreturn]] void fail(const std::string& where, const std::string& what) const {
+    throw ReadError(out_.name_ + ": " + where + ": " + what);
+  }
+  void warn(const std::string& where, const std::string& what) { out_.warnings_.push_back(where + ": " + what); }
+
+  // ---- named-property map -------------------------------------------------
+
+  void readNameMap(const cfb::Entry& root) {
+    const std::string where = format::kNameIdStorage;
+    const cfb::Entry* storage = file().child(root, format::kNameIdStorage);
+    if (!storage || !storage->isStorage()) return;
+    auto stream = [&](const char* name) -> core::Bytes {
+      const cfb::Entry* e = file().child(*storage, name);
+      if (!e || !e->isStream()) return {};
+      return file().readStream(*e, e->size);
+    };
+    const core::Bytes guids = stream(format::kGuidStream);
+    const core::Bytes entries = stream(format::kEntryStream);
+    const core::Bytes strings = stream(format::kStringStream);
+    if (guids.size() % 16 != 0) warn(where, "GUID stream size " + std::to_string(guids.size()) + " is not a multiple of 16");
+    if (entries.size() % 8 != 0) warn(where, "entry stream size " + std::to_string(entries.size()) + " is not a multiple of 8");
+    const std::size_t guidCount = guids.size() / 16;
+
+    core::ByteReader in(entries, "named-property entry stream");
+    const std::size_t count = entries.size() / 8;
+    for (std::size_t i = 0; i < count; ++i) {
+      const auto e = format::decodeNameIdEntry(in);
+      PropertyName name;
+      const std::uint32_t guidIndex = e.indexAndKind >> 1;
+      if (guidIndex == 1) {
+        name.guid = PS_MAPI;
+      } else if (guidIndex == 2) {
+        name.guid = PS_PUBLIC_STRINGS;
+      } else if (guidIndex >= 3 && guidIndex - 3 < guidCount) {
+        std::copy_n(guids.begin() + static_cast<std::ptrdiff_t>((guidIndex - 3) * 16), 16, name.guid.bytes.begin());
+      } else {
+        fail(where, "entry " + std::to_string(i) + " GUID index: expected 1, 2 or 3.." + std::to_string(guidCount + 2) +
+                        ", found " + std::to_string(guidIndex));
+      }
+      if (e.indexAndKind & 1) {
+        name.kind = PropertyName::Kind::String;
+        const std::uint64_t offset = e.nameIdentifierOrStringOffset;
+        if (offset + 4 > strings.size()) {
+          fail(where, "entry " + std::to_string(i) + " string offset: " + std::to_string(offset) +
+                          " is past the string stream's " + std::to_string(strings.size()) + " bytes");
+        }
+        const std::uint32_t len = core::loadU32(strings.data() + offset);
+        if (len > strings.size() - offset - 4) {
+          fail(where, "entry " + std::to_string(i) + " string length: " + std::to_string(len) + " bytes at offset " +
+                          std::to_string(offset) + " pass the string stream's " + std::to_string(strings.size()) +
+                          " bytes");
+        }
+        name.name = core::fromUtf16le(core::ByteView(strings).subspan(static_cast<std::size_t>(offset + 4), len));
+      } else {
+        name.kind = PropertyName::Kind::Id;
+        name.id = e.nameIdentifierOrStringOffset;
+      }
+      const auto localId = static_cast<std::uint16_t>(0x8000 + e.propertyIndex);
+      if (e.propertyIndex >= 0x7FFF) {
+        fail(where, "entry " + std::to_string(i) + " property index: expected below 0x7FFF, found " +
+                        std::to_string(e.propertyIndex));
+      }
+      if (names_.count(localId)) {
+        warn(where, "entry " + std::to_string(i) + " repeats property id " + hex8(localId) + "; the first is kept");
+        continue;
+      }
+      names_.emplace(localId, std::make_shared<const PropertyName>(name));
+      out_.named_.push_back({localId, std::move(name)});
+    }
+  }
+
+  // ---- property streams ----------------------------------------------------
+
+  struct ParsedProps {
+    PropertyBag bag;
+    format::EmbeddedPropertyHeader header{};
+    std::vector<format::PropertyEntry> entries;
+  };
+
+  std::vector<format::PropertyEntry> readEntries(const cfb::Entry& storage, format::HeaderKind kind,
+                                                 const std::string& where, format::EmbeddedPropertyHeader* header) {
+    const cfb::Entry* ps = file().child(storage, format::kPropertiesStream);
+    if (!ps || !ps->isStream()) fail(where, std::string("stream ") + format::kPropertiesStream + " is missing");
+    const core::Bytes raw = file().readStream(*ps, ps->size);
+    const std::size_t hs = format::headerSize(kind);
+    if (raw.size() < hs) {
+      fail(where, std::string(format::kPropertiesStream) + " size: " + std::to_string(raw.size()) +
+                      " bytes, the header alone needs " + std::to_string(hs));
+    }
+    core::ByteReader in(raw, format::kPropertiesStream);
+    if (kind != format::HeaderKind::Object && header) *header = format::decodeMessageHeader(in);
+    in.seek(hs);
+    if (in.remaining() % 16 != 0) {
+      warn(where, std::string(format::kPropertiesStream) + " has " + std::to_string(in.remaining() % 16) +
+                      " bytes after its last whole 16-byte entry; they are ignored");
+    }
+    std::vector<format::PropertyEntry> entries;
+    entries.reserve(in.remaining() / 16);
+    while (in.remaining() >= 16) entries.push_back(format::decodePropertyEntry(in));
+    return entries;
+  }
+
+  static std::uint32_t codePageOf(const std::vector<format::PropertyEntry>& entries, std::uint32_t fallback) {
+    std::uint32_t internet = 0;
+    for (const auto& e : entries) {
+      const auto id = static_cast<std::uint16_t>(e.propertyTag >> 16);
+      const auto type = static_cast<std::uint16_t>(e.propertyTag & 0xFFFF);
+      if (type != ptype::Int32) continue;
+      const auto v = static_cast<std::uint32_t>(e.value & 0xFFFFFFFF);
+      if (id == tag::MessageCodepage && v != 0) return v;
+      if (id == tag::InternetCodepage && v != 0) internet = v;
+    }
+    return internet ? internet : fallback;
+  }
+
+  // Builds the properties of one object. Object-typed values (0x000D) are left
+  // to the caller, which knows what the storage holds.
+  PropertyBag buildProperties(const cfb::Entry& storage, const std::vector<format::PropertyEntry>& entries,
+                              std::uint32_t codePage, const std::string& where) {
+    PropertyBag bag;
+    bag.props_.reserve(entries.size());
+    for (const auto& e : entries) {
+      const std::uint32_t t = e.propertyTag;
+      const auto type = static_cast<std::uint16_t>(t & 0xFFFF);
+      const auto id = static_cast<std::uint16_t>(t >> 16);
+      const std::string pwhere = where + ": property " + hex8(t);
+      if (!ptype::isKnown(type)) {
+        fail(where, "property " + hex8(t) + " type: " + hex8(type).substr(6) + " is not a MAPI property type");
+      }
+      Property p;
+      p.tag_ = t;
+      p.flags_ = e.flags;
+      p.codePage_ = codePage;
+      p.file_ = ctx_;
+      if (id >= 0x8000) {
+        auto it = names_.find(id);
+        if (it == names_.end()) {
+          warn(pwhere, "named property " + hex8(id).substr(6) + " is not in the named-property map; skipped");
+          continue;
+        }
+        p.name_ = it->second;
+      }
+      if (type == ptype::Object) continue;
+      if (p.isFixed()) {
+        p.raw_ = e.value;
+        p.size_ = ptype::fixedSize(type);
+        p.inMemory_ = true;
+        bag.props_.push_back(std::move(p));
+        continue;
+      }
+      const std::string streamName = format::substgName(t);
+      const cfb::Entry* s = file().child(storage, streamName);
+      if (!s || !s->isStream()) {
+        warn(pwhere, "declared but its stream " + streamName + " is missing; skipped");
+        continue;
+      }
+      p.streamEntry_ = s->id;
+      p.size_ = s->size;
+      if (p.isMultiValued()) {
+        if (!readItems(p, storage, *s, pwhere)) continue;
+      } else if (s->size <= options_.inMemoryLimit) {
+        p.data_ = file().readStream(*s, s->size);
+        p.inMemory_ = true;
+      }
+      bag.props_.push_back(std::move(p));
+    }
+    return bag;
+  }
+
+  // Multi-valued values: fixed-size items packed in one stream; strings and
+  // binaries as a stream of lengths plus one stream per item.
+  bool readItems(Property& p, const cfb::Entry& storage, const cfb::Entry& s, const std::string& where) {
+    const std::uint16_t base = p.baseType();
+    const std::size_t width = ptype::fixedSize(base);
+    const core::Bytes raw = file().readStream(s, s.size);
+    if (width != 0) {
+      if (raw.size() % width != 0) {
+        warn(where, "size " + std::to_string(raw.size()) + " is not a multiple of the item size " + std::to_string(width) +
+                        "; the partial item is dropped");
+      }
+      for (std::size_t off = 0; off + width <= raw.size(); off += width) {
+        p.items_.emplace_back(raw.begin() + static_cast<std::ptrdiff_t>(off),
+                              raw.begin() + static_cast<std::ptrdiff_t>(off + width));
+      }
+    } else {
+      const std::size_t entry = base == ptype::Binary ? 8 : 4;
+      const std::size_t count = raw.size() / entry;
+      for (std::size_t i = 0; i < count; ++i) {
+        const std::string itemName = format::substgItemName(p.tag_, static_cast<std::uint32_t>(i));
+        const cfb::Entry* item = file().child(storage, itemName);
+        if (!item || !item->isStream()) {
+          warn(where, "item stream " + itemName + " of " + std::to_string(count) + " is missing; the property is skipped");
+          return false;
+        }
+        p.items_.push_back(file().readStream(*item, item->size));
+      }
+    }
+    p.data_ = raw;
+    p.inMemory_ = true;
+    return true;
+  }
+
+  // ---- messages, recipients, attachments --------------------------------------
+
+  std::shared_ptr<const Message> readMessage(const cfb::Entry& storage, unsigned depth, std::uint32_t parentCodePage,
+                                             format::HeaderKind kind, const std::string& where) {
+    auto m = std::make_shared<Message>();
+    format::EmbeddedPropertyHeader header{};
+    const auto entries = readEntries(storage, kind, where, &header);
+    m->depth_ = depth;
+    m->codePage_ = codePageOf(entries, parentCodePage);
+    m->nextRecipientId_ = header.nextRecipientId;
+    m->nextAttachmentId_ = header.nextAttachmentId;
+    m->props_ = buildProperties(storage, entries, m->codePage_, where);
+
+    std::vector<std::pair<std::uint32_t, const cfb::Entry*>> recips, attachs;
+    for (auto id : storage.children) {
+      const cfb::Entry& c = file().entry(id);
+      std::uint32_t n = 0;
+      if (numberedName(c.name, format::kRecipientPrefix, n)) {
+        if (c.isStorage()) recips.emplace_back(n, &c);
+      } else if (numberedName(c.name, format::kAttachmentPrefix, n)) {
+        if (c.isStorage()) attachs.emplace_back(n, &c);
+      }
+    }
+    std::sort(recips.begin(), recips.end(), [](auto& a, auto& b) { return a.first < b.first; });
+    std::sort(attachs.begin(), attachs.end(), [](auto& a, auto& b) { return a.first < b.first; });
+    if (header.recipientCount != recips.size()) {
+      warn(where, "header declares " + std::to_string(header.recipientCount) + " recipients, the file holds " +
+                      std::to_string(recips.size()));
+    }
+    if (header.attachmentCount != attachs.size()) {
+      warn(where, "header declares " + std::to_string(header.attachmentCount) + " attachments, the file holds " +
+                      std::to_string(attachs.size()));
+    }
+
+    m->recipients_.reserve(recips.size());
+    for (const auto& [n, e] : recips) {
+      const std::string rwhere = where + " > recipient " + ascii(e->name.substr(e->name.size() - 9));
+      Recipient r;
+      r.number_ = n;
+      r.props_ = buildProperties(*e, readEntries(*e, format::HeaderKind::Object, rwhere, nullptr), m->codePage_, rwhere);
+      m->recipients_.push_back(std::move(r));
+    }
+    m->attachments_.reserve(attachs.size());
+    for (const auto& [n, e] : attachs) {
+      m->attachments_.push_back(readAttachment(*e, n, depth, m->codePage_, where));
+    }
+    return m;
+  }
+
+  Attachment readAttachment(const cfb::Entry& storage, std::uint32_t number, unsigned depth, std::uint32_t codePage,
+                            const std::string& parentWhere) {
+    const std::string where = parentWhere + " > attachment " + ascii(storage.name.substr(storage.name.size() - 9));
+    Attachment a;
+    a.number_ = number;
+    a.file_ = ctx_;
+    const auto entries = readEntries(storage, format::HeaderKind::Object, where, nullptr);
+    a.props_ = buildProperties(storage, entries, codePage, where);
+
+    const cfb::Entry* object = file().child(storage, format::substgName(tag::AttachDataObject));
+    if (!object || !object->isStorage()) return a;
+    const bool hasProps = file().child(*object, format::kPropertiesStream) != nullptr;
+    const std::uint32_t method = a.method();
+    if (method == Attachment::EmbeddedMessage || (hasProps && method != Attachment::Ole)) {
+      if (depth + 1 > options_.maxDepth) {
+        fail(where, "embedded messages nest deeper than " + std::to_string(options_.maxDepth) + " levels");
+      }
+      a.embedded_ = readMessage(*object, depth + 1, codePage, format::HeaderKind::Embedded, where + " > embedded message");
+    } else {
+      a.oleStorage_ = object->id;
+    }
+    return a;
+  }
+
+  MessageFile& out_;
+  const ReadOptions& options_;
+  std::shared_ptr<const detail::FileContext> ctx_;
+  std::map<std::uint16_t, std::shared_ptr<const PropertyName>> names_;
+};
+
+MessageFile MessageFile::read(std::shared_ptr<const core::ByteSource> source, std::string name,
+                              const ReadOptions& options) {
+  MessageFile out;
+  out.name_ = name;
+  try {
+    auto file = cfb::CompoundFile::open(std::move(source), std::move(name));
+    MessageReader(out, std::move(file), options).read();
+  } catch (const ReadError&) {
+    throw;
+  } catch (const cfb::Error& e) {
+    throw ReadError(e.what());
+  } catch (const core::TruncatedError& e) {
+    throw ReadError(out.name_ + ": truncated: " + e.what());
+  } catch (const core::IoError& e) {
+    throw ReadError(e.what());
+  } catch (const std::bad_alloc&) {
+    throw ReadError(out.name_ + ": out of memory while reading");
+  }
+  return out;
+}
+
+MessageFile MessageFile::open(const std::filesystem::path& path, const ReadOptions& options) {
+  std::shared_ptr<const core::ByteSource> source;
+  try {
+    source = std::make_shared<core::FileSource>(path);
+  } catch (const core::IoError& e) {
+    throw ReadError(e.what());
+  }
+  return read(std::move(source), path.string(), options);
+}
+
+}  // namespace parvane::msg
