@@ -354,6 +354,7 @@ std::string RenderVariant(const Variant& value) {
 }
 
 std::string AutomationCall::text() const {
+  if (args.empty()) return member;
   std::string out = member + "(";
   for (std::size_t k = 0; k < args.size(); ++k) out += (k ? ", " : "") + args[k];
   return out + ")";

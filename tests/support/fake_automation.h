@@ -19,7 +19,7 @@ namespace parvane::testing {
 struct AutomationCall {
   std::string member;
   std::vector<std::string> args;
-  std::string text() const;  // "RDOStores.AddPSTStore(/out/x.pst, int32 1, Name)"
+  std::string text() const;  // "RDOStores.AddPSTStore(/out/x.pst, int32 1, Name)"; "RDOSession.Logon"
 };
 
 std::string RenderVariant(const platform::Variant& value);
