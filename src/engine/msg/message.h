@@ -29,7 +29,9 @@
 // the consumer streams).
 //
 // Errors: a file that is not a sound compound file or message file raises
-// msg::ReadError naming the file and what is wrong. A property that is
+// msg::ReadError naming the file and what is wrong. Values read on demand
+// (load(), open(), text() of a large value, oleImage()) raise ReadError too,
+// though every stream's sector chain is already checked when the file is read. A property that is
 // declared but whose stream is missing, and similar local damage that leaves
 // the rest of the message sound, is skipped and reported in warnings().
 #pragma once
@@ -244,6 +246,7 @@ class Attachment {
   core::Bytes oleImage() const;
 
  private:
+  core::Bytes writeOleImage() const;
   friend class MessageReader;
   std::uint32_t number_ = 0;
   PropertyBag props_;

@@ -85,17 +85,56 @@ core::ByteView Property::bytes() const {
   return data_;
 }
 
+namespace {
+
+// Runs a read of the file on demand, turning the lower layers' errors into the
+// one error type of this layer.
+template <class F>
+auto guarded(const detail::FileContext& ctx, F&& read) -> decltype(read()) {
+  try {
+    return read();
+  } catch (const cfb::Error& e) {
+    throw ReadError(e.what());
+  } catch (const core::TruncatedError& e) {
+    throw ReadError(ctx.file->name() + ": truncated: " + e.what());
+  } catch (const core::IoError& e) {
+    throw ReadError(e.what());
+  }
+}
+
+// A value's stream; reads raise ReadError like the rest of this layer.
+class ValueSource final : public core::ByteSource {
+ public:
+  ValueSource(std::shared_ptr<const detail::FileContext> ctx, std::unique_ptr<core::ByteSource> inner)
+      : ctx_(std::move(ctx)), inner_(std::move(inner)) {}
+  std::uint64_t size() const override { return inner_->size(); }
+  void readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    guarded(*ctx_, [&] { inner_->readAt(offset, out); });
+  }
+
+ private:
+  std::shared_ptr<const detail::FileContext> ctx_;
+  std::unique_ptr<core::ByteSource> inner_;
+};
+
+}  // namespace
+
 core::Bytes Property::load() const {
   if (inMemory_) return data_;
   if (!file_) return {};
-  const auto& f = *file_->file;
-  return f.readStream(f.entry(streamEntry_), size_);
+  return guarded(*file_, [&] {
+    const auto& f = *file_->file;
+    return f.readStream(f.entry(streamEntry_), size_);
+  });
 }
 
 std::unique_ptr<core::ByteSource> Property::open() const {
   if (inMemory_ || !file_) return std::make_unique<core::MemorySource>(data_);
-  const auto& f = *file_->file;
-  return f.openStream(f.entry(streamEntry_));
+  auto inner = guarded(*file_, [&] {
+    const auto& f = *file_->file;
+    return f.openStream(f.entry(streamEntry_));
+  });
+  return std::make_unique<ValueSource>(file_, std::move(inner));
 }
 
 namespace {
@@ -176,6 +215,10 @@ std::uint32_t Attachment::method() const {
 
 core::Bytes Attachment::oleImage() const {
   if (!oleStorage_ || !file_) return {};
+  return guarded(*file_, [&] { return writeOleImage(); });
+}
+
+core::Bytes Attachment::writeOleImage() const {
   const auto& f = *file_->file;
   const cfb::Entry& top = f.entry(oleStorage_);
   cfb::Writer w;

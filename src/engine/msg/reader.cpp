@@ -233,6 +233,8 @@ class MessageReader {
       } else if (s->size <= options_.inMemoryLimit) {
         p.data_ = file().readStream(*s, s->size);
         p.inMemory_ = true;
+      } else {
+        file().openStream(*s);  // checks the sector chain now; the data is read on demand
       }
       bag.props_.push_back(std::move(p));
     }
