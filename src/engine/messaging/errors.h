@@ -1,0 +1,25 @@
+// Errors of the messaging layer. A StoreError names the structure and the
+// field and, where there is one, the expected and the found value; the session
+// layer turns it into the text a user reads.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace parvane::messaging {
+
+class StoreError : public std::runtime_error {
+ public:
+  enum class Kind { Format, NameCollision, NotFound, Closed, Io };
+  StoreError(const std::string& structure, const std::string& field, const std::string& expected,
+             const std::string& found, Kind kind = Kind::Format)
+      : std::runtime_error(structure + "." + field + ": expected " + expected + ", found " + found),
+        kind_(kind) {}
+  StoreError(Kind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
+  Kind kind() const { return kind_; }
+
+ private:
+  Kind kind_;
+};
+
+}  // namespace parvane::messaging

@@ -1,0 +1,63 @@
+#include "engine/messaging/folder_names.h"
+
+namespace parvane::messaging {
+
+char16_t foldCase(char16_t c) {
+  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
+  if (c < 0x80) return c;
+  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<char16_t>(c - 0x20);
+  if (c == 0xFF) return 0x178;
+  if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
+    // Latin Extended-A pairs: even upper, odd lower (the 0x139-0x148 and 0x179-0x17E runs are shifted)
+    bool shifted = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    bool lower = shifted ? (c % 2 == 0) : (c % 2 == 1);
+    return lower ? static_cast<char16_t>(c - 1) : c;
+  }
+  if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return static_cast<char16_t>(c - 0x20);
+  if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 0x20);
+  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
+  return c;
+}
+
+bool sameFolderName(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (foldCase(a[i]) != foldCase(b[i])) return false;
+  }
+  return true;
+}
+
+std::u16string utf8ToUtf16(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    auto c = static_cast<unsigned char>(s[i]);
+    std::uint32_t cp = 0xFFFD;
+    std::size_t n = 1;
+    if (c < 0x80) cp = c;
+    else if ((c >> 5) == 6) { cp = c & 0x1Fu; n = 2; }
+    else if ((c >> 4) == 14) { cp = c & 0x0Fu; n = 3; }
+    else if ((c >> 3) == 30) { cp = c & 0x07u; n = 4; }
+    if (n > 1) {
+      if (i + n > s.size()) { cp = 0xFFFD; n = s.size() - i; }
+      else {
+        for (std::size_t k = 1; k < n; ++k) {
+          auto cc = static_cast<unsigned char>(s[i + k]);
+          if ((cc >> 6) != 2) { cp = 0xFFFD; n = k; break; }
+          cp = (cp << 6) | (cc & 0x3Fu);
+        }
+      }
+    }
+    i += n;
+    if (cp >= 0x10000 && cp <= 0x10FFFF) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp > 0x10FFFF ? 0xFFFD : cp));
+    }
+  }
+  return out;
+}
+
+}  // namespace parvane::messaging

@@ -1,0 +1,292 @@
+#include "engine/messaging/message_content.h"
+
+#include <algorithm>
+#include <random>
+
+#include "engine/msg/message.h"
+
+namespace parvane::messaging {
+namespace {
+
+// A view of the first `size` bytes of another source (a string without its terminator).
+class PrefixSource final : public core::ByteSource {
+ public:
+  PrefixSource(std::shared_ptr<const core::ByteSource> inner, std::uint64_t size)
+      : inner_(std::move(inner)), size_(size) {}
+  std::uint64_t size() const override { return size_; }
+  void readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    core::checkRange("string value", offset, out.size(), size_);
+    inner_->readAt(offset, out);
+  }
+
+ private:
+  std::shared_ptr<const core::ByteSource> inner_;
+  std::uint64_t size_;
+};
+
+core::Bytes utf16(std::u16string_view s) {
+  core::Bytes out(s.size() * 2);
+  for (std::size_t i = 0; i < s.size(); ++i) core::storeU16(out.data() + 2 * i, s[i]);
+  return out;
+}
+
+core::Bytes multiVariable(const std::vector<core::Bytes>& items) {
+  core::Bytes out;
+  core::ByteWriter w(out);
+  w.u32(static_cast<std::uint32_t>(items.size()));
+  auto offset = static_cast<std::uint32_t>(4 + 4 * items.size());
+  for (const auto& item : items) {
+    w.u32(offset);
+    offset += static_cast<std::uint32_t>(item.size());
+  }
+  for (const auto& item : items) w.bytes(item);
+  return out;
+}
+
+PropertyName nameOf(const msg::PropertyName& n) {
+  PropertyName out;
+  out.guid = n.guid.bytes;
+  out.isString = n.kind == msg::PropertyName::Kind::String;
+  out.number = n.id;
+  out.name = n.name;
+  return out;
+}
+
+// The store's form of one source property; nullopt when the store does not keep it.
+std::optional<PropertyValue> convertValue(const msg::Property& p, NamedPropertyMap& map) {
+  std::uint16_t id = p.id();
+  if (id >= 0x8000) {
+    if (!p.name()) return std::nullopt;
+    id = map.idFor(nameOf(*p.name()));
+  }
+  std::uint16_t type = p.type();
+  if (!msg::ptype::isKnown(type) || type == ptype::Object || type == 0x0000 || type == 0x0001) return std::nullopt;
+  PropertyValue v;
+  if (p.isFixed()) {
+    std::size_t n = ptype::storedSize(type);
+    if (n == 0 || n > 8) return std::nullopt;
+    v.bytes.resize(n);
+    std::uint64_t raw = p.raw();
+    if (type == ptype::Boolean) raw = p.asBool() ? 1 : 0;
+    for (std::size_t i = 0; i < n; ++i) v.bytes[i] = static_cast<std::uint8_t>(raw >> (8 * i));
+    v.tag = makeTag(id, type);
+    return v;
+  }
+  if (p.isMultiValued()) {
+    std::uint16_t base = p.baseType();
+    std::vector<core::Bytes> items;
+    if (base == ptype::String8 || base == ptype::Unicode) {
+      for (std::size_t i = 0; i < p.count(); ++i) items.push_back(utf16(p.itemText(i)));
+      v.bytes = multiVariable(items);
+      v.tag = makeTag(id, ptype::Unicode | ptype::MultiValued);
+    } else if (msg::ptype::fixedSize(base) != 0) {
+      for (std::size_t i = 0; i < p.count(); ++i) {
+        auto item = p.item(i);
+        v.bytes.insert(v.bytes.end(), item.begin(), item.end());
+      }
+      v.tag = makeTag(id, type);
+    } else {
+      for (std::size_t i = 0; i < p.count(); ++i) {
+        auto item = p.item(i);
+        items.emplace_back(item.begin(), item.end());
+      }
+      v.bytes = multiVariable(items);
+      v.tag = makeTag(id, type);
+    }
+    return v;
+  }
+  if (type == ptype::String8 || (type == ptype::Unicode && p.inMemory())) {
+    v.bytes = utf16(p.text());
+    v.tag = makeTag(id, ptype::Unicode);
+    return v;
+  }
+  v.tag = makeTag(id, type);
+  if (type == ptype::Unicode) {
+    // a big string stays in the file; drop its terminator if it has one
+    auto src = std::shared_ptr<const core::ByteSource>(p.open());
+    std::uint64_t size = src->size() & ~std::uint64_t{1};
+    if (size >= 2) {
+      auto tail = src->read(size - 2, 2);
+      if (tail[0] == 0 && tail[1] == 0) size -= 2;
+    }
+    v.source = std::make_shared<PrefixSource>(std::move(src), size);
+    return v;
+  }
+  if (p.inMemory()) {
+    auto b = p.bytes();
+    v.bytes.assign(b.begin(), b.end());
+  } else {
+    v.source = std::shared_ptr<const core::ByteSource>(p.open());
+  }
+  return v;
+}
+
+void copyProperties(const msg::PropertyBag& bag, PropertyList& out, NamedPropertyMap& map, bool messageLevel) {
+  for (const auto& p : bag.all()) {
+    if (p.id() < 0x8000 && isComputedByStore(p.id())) {
+      // a recipient's record key and object type describe the address, not the store
+      bool recipientOwn = !messageLevel && (p.id() == 0x0FF9 || p.id() == 0x0FFE || p.id() == 0x0FFF);
+      if (!recipientOwn) continue;
+    }
+    if (p.tag() == msg::tag::AttachDataObject) continue;
+    auto v = convertValue(p, map);
+    if (v && !out.find(v->id())) out.set(std::move(*v));
+  }
+}
+
+StoreMessage convert(const msg::Message& source, NamedPropertyMap& map) {
+  StoreMessage m;
+  copyProperties(source.properties(), m.properties, map, true);
+  for (const auto& r : source.recipients()) {
+    PropertyList list;
+    copyProperties(r.properties(), list, map, false);
+    m.recipients.push_back(std::move(list));
+  }
+  for (const auto& a : source.attachments()) {
+    StoreAttachment att;
+    copyProperties(a.properties(), att.properties, map, false);
+    if (const auto* e = a.embedded()) {
+      att.embedded = std::make_unique<StoreMessage>(convert(*e, map));
+      att.properties.set(PropertyValue::int32(tags::AttachMethod, 5));
+    } else if (a.hasOleStorage()) {
+      att.oleData = std::make_shared<core::MemorySource>(a.oleImage());
+    }
+    m.attachments.push_back(std::move(att));
+  }
+  return m;
+}
+
+core::Bytes randomKey() {
+  static std::mt19937_64 rng{std::random_device{}()};
+  core::Bytes key(16);
+  for (std::size_t i = 0; i < 16; i += 8) core::storeU64(key.data() + i, rng());
+  return key;
+}
+
+void joinRecipients(StoreMessage& m) {
+  std::u16string lists[3];
+  for (const auto& r : m.recipients) {
+    auto type = r.int32(tags::RecipientType).value_or(1) & 0x0F;
+    if (type < 1 || type > 3) continue;
+    auto& list = lists[type - 1];
+    if (!list.empty()) list += u"; ";
+    list += r.text(tags::DisplayName);
+  }
+  const std::uint16_t ids[3] = {tags::DisplayTo, tags::DisplayCc, tags::DisplayBcc};
+  for (int i = 0; i < 3; ++i) {
+    m.properties.remove(ids[i]);
+    if (!lists[i].empty()) m.properties.set(PropertyValue::unicode(ids[i], lists[i]));
+  }
+}
+
+// Outlook keeps the subject behind a two-character marker: U+0001, then one
+// more than the length of the subject's prefix ("RE: ").
+void markSubject(PropertyList& props) {
+  const auto* subject = props.find(tags::Subject);
+  if (!subject || subject->type() != ptype::Unicode || subject->source) return;
+  std::u16string text = props.text(tags::Subject);
+  if (!text.empty() && text[0] == u'\u0001') return;
+  std::u16string prefix = props.text(tags::SubjectPrefix);
+  std::size_t prefixLength = (!prefix.empty() && text.starts_with(prefix)) ? prefix.size() : 0;
+  std::u16string marked;
+  marked += u'\u0001';
+  marked += static_cast<char16_t>(prefixLength + 1);
+  marked += text;
+  props.set(PropertyValue::unicode(tags::Subject, marked));
+}
+
+void finishRecipient(PropertyList& r) {
+  if (!r.find(tags::RecipientType)) r.set(PropertyValue::int32(tags::RecipientType, 1));
+  if (!r.find(tags::DisplayName)) {
+    auto email = r.text(tags::EmailAddress);
+    r.set(PropertyValue::unicode(tags::DisplayName, email));
+  }
+  if (!r.find(tags::ObjectType)) r.set(PropertyValue::int32(tags::ObjectType, 6));
+  if (!r.find(tags::DisplayType)) r.set(PropertyValue::int32(tags::DisplayType, 0));
+  r.sort();
+}
+
+void finishAttachment(StoreAttachment& a, std::uint64_t now) {
+  auto& p = a.properties;
+  if (!p.find(tags::AttachMethod)) p.set(PropertyValue::int32(tags::AttachMethod, a.oleData ? 6u : 1u));
+  if (!p.find(tags::RenderingPosition)) p.set(PropertyValue::int32(tags::RenderingPosition, 0xFFFFFFFF));
+  if (!p.find(tags::CreationTime)) p.set(PropertyValue::time(tags::CreationTime, now));
+  if (!p.find(tags::LastModificationTime)) p.set(PropertyValue::time(tags::LastModificationTime, now));
+  std::uint64_t objectSize = 0;
+  if (a.embedded) objectSize = a.embedded->properties.int32(tags::MessageSize).value_or(0);
+  else if (a.oleData) objectSize = a.oleData->size();
+  if (a.embedded || a.oleData) {
+    PropertyValue object{makeTag(tags::AttachData, ptype::Object), core::Bytes(8, 0), nullptr};
+    core::storeU32(object.bytes.data() + 4, static_cast<std::uint32_t>(std::min<std::uint64_t>(objectSize, 0xFFFFFFFF)));
+    p.set(std::move(object));
+  }
+  p.set(PropertyValue::int32(tags::AttachSize, 0));
+  auto size = propertySizeSum(p);
+  p.set(PropertyValue::int32(tags::AttachSize, static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF))));
+  p.sort();
+}
+
+}  // namespace
+
+bool isComputedByStore(std::uint16_t id) {
+  switch (id) {
+    case 0x0FFF:  // EntryId
+    case 0x0FFB:  // StoreEntryId
+    case 0x0FFA:  // StoreRecordKey
+    case 0x340D:  // StoreSupportMask
+    case 0x0E09:  // ParentEntryId
+    case 0x0FF6:  // InstanceKey
+    case 0x0FF9:  // RecordKey
+    case 0x0FFE:  // ObjectType
+    case 0x0FF4:  // Access
+    case 0x0FF7:  // AccessLevel
+    case 0x0E08:  // MessageSize
+    case 0x0E1B:  // HasAttachments
+    case 0x0E02:  // DisplayBcc
+    case 0x0E03:  // DisplayCc
+    case 0x0E04:  // DisplayTo
+    case 0x0E20:  // AttachSize
+    case 0x0E21:  // AttachNumber
+    case 0x67F2:  // LtpRowId
+    case 0x67F3:  // LtpRowVer
+    case 0x0E30: case 0x0E33: case 0x0E34: case 0x0E38: case 0x0E3C: case 0x0E3D:  // Repl*
+      return true;
+    default:
+      return false;
+  }
+}
+
+StoreMessage convertMessage(const msg::Message& source, NamedPropertyMap& map) { return convert(source, map); }
+
+StoreMessage emptyMessage() {
+  StoreMessage m;
+  m.properties.set(PropertyValue::unicode(tags::MessageClass, u"IPM.Note"));
+  return m;
+}
+
+void finish(StoreMessage& m, std::optional<std::uint32_t> flags, std::uint64_t now) {
+  for (auto& a : m.attachments) {
+    if (a.embedded) finish(*a.embedded, std::nullopt, now);
+    finishAttachment(a, now);
+  }
+  for (auto& r : m.recipients) finishRecipient(r);
+  auto& p = m.properties;
+  std::uint32_t value = flags ? *flags : p.int32(tags::MessageFlags).value_or(0);
+  value &= ~kMsgFlagHasAttach;
+  if (!m.attachments.empty()) value |= kMsgFlagHasAttach;
+  p.set(PropertyValue::int32(tags::MessageFlags, value));
+  p.set(PropertyValue::boolean(tags::HasAttachments, !m.attachments.empty()));
+  joinRecipients(m);
+  markSubject(p);
+  if (!p.find(tags::MessageClass)) p.set(PropertyValue::unicode(tags::MessageClass, u"IPM.Note"));
+  if (!p.find(tags::MessageStatus)) p.set(PropertyValue::int32(tags::MessageStatus, 0));
+  if (!p.find(tags::CreationTime)) p.set(PropertyValue::time(tags::CreationTime, now));
+  if (!p.find(tags::LastModificationTime)) p.set(PropertyValue::time(tags::LastModificationTime, now));
+  if (!p.find(tags::SearchKey)) p.set(PropertyValue::binary(tags::SearchKey, randomKey()));
+  p.set(PropertyValue::int32(tags::MessageSize, 0));
+  auto size = propertySizeSum(p);
+  p.set(PropertyValue::int32(tags::MessageSize, static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF))));
+  p.sort();
+}
+
+}  // namespace parvane::messaging

@@ -1,0 +1,110 @@
+#include "engine/messaging/property_value.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace parvane::messaging {
+
+std::size_t ptype::storedSize(std::uint16_t type) {
+  switch (type) {
+    case 0x000B: return 1;
+    case 0x0002: return 2;
+    case 0x0003: case 0x0004: case 0x000A: return 4;
+    case 0x0005: case 0x0006: case 0x0007: case 0x0014: case 0x0040: return 8;
+    case 0x0048: return 16;
+    default: return 0;
+  }
+}
+
+PropertyValue PropertyValue::int32(std::uint16_t id, std::uint32_t v) {
+  PropertyValue p{makeTag(id, ptype::Int32), core::Bytes(4), nullptr};
+  core::storeU32(p.bytes.data(), v);
+  return p;
+}
+
+PropertyValue PropertyValue::boolean(std::uint16_t id, bool v) {
+  return PropertyValue{makeTag(id, ptype::Boolean), core::Bytes{static_cast<std::uint8_t>(v ? 1 : 0)}, nullptr};
+}
+
+PropertyValue PropertyValue::time(std::uint16_t id, std::uint64_t fileTime) {
+  PropertyValue p{makeTag(id, ptype::Time), core::Bytes(8), nullptr};
+  core::storeU64(p.bytes.data(), fileTime);
+  return p;
+}
+
+PropertyValue PropertyValue::unicode(std::uint16_t id, std::u16string_view text) {
+  PropertyValue p{makeTag(id, ptype::Unicode), core::Bytes(text.size() * 2), nullptr};
+  for (std::size_t i = 0; i < text.size(); ++i) core::storeU16(p.bytes.data() + 2 * i, text[i]);
+  return p;
+}
+
+PropertyValue PropertyValue::binary(std::uint16_t id, core::Bytes bytes) {
+  return PropertyValue{makeTag(id, ptype::Binary), std::move(bytes), nullptr};
+}
+
+void PropertyList::set(PropertyValue value) {
+  for (auto& v : values_) {
+    if (v.id() == value.id()) {
+      v = std::move(value);
+      return;
+    }
+  }
+  values_.push_back(std::move(value));
+}
+
+bool PropertyList::remove(std::uint16_t id) {
+  auto it = std::find_if(values_.begin(), values_.end(), [&](const PropertyValue& v) { return v.id() == id; });
+  if (it == values_.end()) return false;
+  values_.erase(it);
+  return true;
+}
+
+const PropertyValue* PropertyList::find(std::uint16_t id) const {
+  for (const auto& v : values_) {
+    if (v.id() == id) return &v;
+  }
+  return nullptr;
+}
+
+std::optional<std::uint32_t> PropertyList::int32(std::uint16_t id) const {
+  const auto* v = find(id);
+  if (!v || v->type() != ptype::Int32 || v->bytes.size() != 4) return std::nullopt;
+  return core::loadU32(v->bytes.data());
+}
+
+std::u16string PropertyList::text(std::uint16_t id) const {
+  const auto* v = find(id);
+  if (!v || v->type() != ptype::Unicode || v->source) return {};
+  std::u16string out(v->bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char16_t>(core::loadU16(v->bytes.data() + 2 * i));
+  return out;
+}
+
+void PropertyList::sort() {
+  std::sort(values_.begin(), values_.end(),
+            [](const PropertyValue& a, const PropertyValue& b) { return a.id() < b.id(); });
+}
+
+std::uint64_t propertySizeSum(const PropertyList& list) {
+  std::uint64_t total = 0;
+  for (const auto& v : list.all()) {
+    std::size_t fixed = ptype::storedSize(v.type());
+    if (v.type() == ptype::Object) {
+      // an object's value is the NID and size of what it holds
+      total += v.bytes.size() >= 8 ? core::loadU32(v.bytes.data() + 4) : 0;
+    } else if (fixed) {
+      total += fixed;
+    } else {
+      total += v.size();
+    }
+  }
+  return total;
+}
+
+std::uint64_t fileTimeNow() {
+  using namespace std::chrono;
+  auto since1970 = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100;
+  return static_cast<std::uint64_t>(since1970) + 116444736000000000ULL;
+}
+
+}  // namespace parvane::messaging

@@ -1,0 +1,543 @@
+#include "engine/messaging/store.h"
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <random>
+
+#include "engine/core/codepage.h"
+#include "engine/ltp/errors.h"
+#include "engine/ltp/property_context.h"
+#include "engine/ltp/table_context.h"
+#include "engine/messaging/errors.h"
+#include "engine/messaging/folder_names.h"
+#include "engine/messaging/store_template.h"
+#include "engine/ndb/node_store.h"
+
+namespace parvane::messaging {
+namespace {
+
+using ndb::Nid;
+using ndb::NidType;
+
+constexpr Nid kStoreNid = 0x21;
+constexpr Nid kNameMapNid = 0x61;
+constexpr Nid kSearchQueueNid = 0x1E1;
+constexpr Nid kRootNid = 0x122;
+constexpr Nid kIpmNid = 0x8022;
+constexpr Nid kSearchRootNid = 0x8042;
+constexpr Nid kDeletedNid = 0x8062;
+constexpr Nid kCommonViewsNid = 0x8082;
+constexpr Nid kHierarchyTemplateNid = 0x60D;
+constexpr Nid kContentsTemplateNid = 0x60E;
+constexpr Nid kAssocTemplateNid = 0x60F;
+constexpr Nid kRecipientTemplateNid = 0x692;
+constexpr Nid kAttachmentTemplateNid = 0x671;
+constexpr Nid kRecipientTableNid = 0x692;
+constexpr Nid kAttachmentTableNid = 0x671;
+constexpr std::uint32_t kFirstAttachmentIndex = 0x401;
+
+// Search update descriptor types queued for the search folders.
+constexpr std::uint16_t kSudMessageAdded = 0x0001;
+constexpr std::uint16_t kSudFolderAdded = 0x0005;
+
+constexpr std::uint32_t kFolderLastIndex = 0x404;
+// The last index Outlook's new store has used per node type.
+std::uint32_t outlookNidCounter(std::uint8_t type) {
+  switch (type) {
+    case 0x02: case 0x0D: case 0x0E: case 0x0F: return kFolderLastIndex;
+    case 0x03: return 0x4000;
+    case 0x04: return 0x10000;
+    case 0x08: return 0x8000;
+    default: return 0x400;
+  }
+}
+
+constexpr std::uint16_t kContainerClass = 0x3613;
+constexpr std::uint16_t kContentCount = 0x3602;
+constexpr std::uint16_t kContentUnreadCount = 0x3603;
+constexpr std::uint16_t kSubfolders = 0x360A;
+
+Nid tableOf(Nid folder, NidType type) { return (folder & ~Nid{0x1F}) | static_cast<std::uint32_t>(type); }
+
+const store_template::TemplateNode& templateNode(Nid nid) {
+  for (const auto& n : store_template::nodes()) {
+    if (n.nid == nid) return n;
+  }
+  throw StoreError("store template", "node " + std::to_string(nid), "present", "absent");
+}
+
+std::vector<ltp::ColumnDesc> columnsOf(Nid templateNid) {
+  std::vector<ltp::ColumnDesc> cols;
+  for (const auto& c : templateNode(templateNid).columns) cols.push_back({c.tag, c.ibData, c.cbData, c.iBit});
+  return cols;
+}
+
+PropertyList listOf(std::span<const store_template::TemplateProperty> props) {
+  PropertyList list;
+  for (const auto& p : props) list.set(PropertyValue{p.tag, core::Bytes(p.value.begin(), p.value.end()), nullptr});
+  return list;
+}
+
+core::Bytes bytesOf(const PropertyValue& v, std::uint64_t limit) {
+  if (!v.source) return v.bytes;
+  if (v.source->size() > limit) return {};
+  return v.source->read(0, static_cast<std::size_t>(v.source->size()));
+}
+
+constexpr std::uint64_t kCellLimit = 1u << 20;
+constexpr std::size_t kStreamChunk = 1u << 20;
+
+// The cells of a table row: each column whose tag the object has (same id and type).
+std::vector<ltp::Cell> cellsFor(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns,
+                                std::uint32_t rowVersion) {
+  std::vector<ltp::Cell> cells;
+  for (const auto& c : columns) {
+    if (c.tag == ltp::kTagLtpRowId) continue;
+    if (c.tag == ltp::kTagLtpRowVer) {
+      core::Bytes v(4);
+      core::storeU32(v.data(), rowVersion);
+      cells.push_back({c.tag, std::move(v)});
+      continue;
+    }
+    const auto* v = props.find(tagId(c.tag));
+    if (!v || v->tag != c.tag) continue;
+    if (v->source && v->source->size() > kCellLimit) continue;
+    cells.push_back({c.tag, bytesOf(*v, kCellLimit)});
+  }
+  return cells;
+}
+
+struct Folder {
+  Nid nid = 0;
+  Nid parent = 0;
+  bool search = false;
+  PropertyList props;
+  std::vector<Nid> children;
+  std::unique_ptr<ltp::TableContextBuilder> hierarchy, contents, assoc;
+  bool pcDirty = true, hierarchyDirty = true, contentsDirty = true, assocDirty = true;
+  std::uint32_t count = 0, unread = 0;
+};
+
+GuidBytes randomGuid() {
+  std::random_device rd;
+  std::mt19937_64 rng{(std::uint64_t{rd()} << 32) ^ rd() ^
+                      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
+  GuidBytes g{};
+  core::storeU64(g.data(), rng());
+  core::storeU64(g.data() + 8, rng());
+  return g;
+}
+
+}  // namespace
+
+class Store::Impl {
+ public:
+  Impl(const std::string& path, const std::u16string& displayName, const StoreOptions& options)
+      : path_(path), displayName_(displayName), options_(options),
+        recordKey_(randomGuid()), names_(NamedPropertyMap::outlookDefault()) {
+    ndb_ = ndb::NodeStore::create(path);
+    build();
+    flush();
+    ndb_->commit();
+    lastCommit_ = std::chrono::steady_clock::now();
+  }
+
+  // ---- the new store ----
+
+  void build() {
+    for (const auto& node : store_template::nodes()) {
+      auto type = static_cast<NidType>(node.nid & 0x1F);
+      bool folderNode = type == NidType::NormalFolder || type == NidType::SearchFolder;
+      if (node.kind == store_template::NodeKind::PropertyContext && folderNode) {
+        Folder f;
+        f.nid = node.nid;
+        f.parent = node.parentNid;
+        f.search = type == NidType::SearchFolder;
+        f.props = listOf(node.properties);
+        folders_.emplace(node.nid, std::move(f));
+        continue;
+      }
+      if (node.kind == store_template::NodeKind::TableContext && isFolderTable(node.nid)) continue;
+      if (node.nid == kSearchQueueNid) continue;
+      if (node.nid == kNameMapNid) continue;
+      if (node.kind == store_template::NodeKind::PropertyContext) {
+        PropertyList list = listOf(node.properties);
+        if (node.nid == kStoreNid) storeProperties(list);
+        ltp::PropertyContextBuilder pc(*ndb_);
+        putProperties(pc, list);
+        ndb_->putNode(node.nid, node.parentNid, pc.finish());
+      } else if (node.kind == store_template::NodeKind::TableContext) {
+        ltp::TableContextBuilder tc(*ndb_, columnsOf(node.nid));
+        for (const auto& row : node.rows) {
+          std::vector<ltp::Cell> cells;
+          for (const auto& c : row.cells) {
+            if (c.tag != ltp::kTagLtpRowId) cells.push_back({c.tag, core::Bytes(c.value.begin(), c.value.end())});
+          }
+          tc.setRow(row.rowId, cells);
+        }
+        ndb_->putNode(node.nid, node.parentNid, tc.finish());
+      } else {
+        ndb_->putNode(node.nid, node.parentNid, ndb_->writeData(node.raw));
+      }
+    }
+    // Folder tables: Outlook's own columns for the folders it made.
+    for (auto& [nid, f] : folders_) {
+      if (f.parent != nid) folders_.at(f.parent).children.push_back(nid);
+      if (f.search) continue;
+      f.hierarchy = std::make_unique<ltp::TableContextBuilder>(*ndb_, columnsOf(tableOf(nid, NidType::HierarchyTable)));
+      f.contents = std::make_unique<ltp::TableContextBuilder>(*ndb_, columnsOf(tableOf(nid, NidType::ContentsTable)));
+      f.assoc = std::make_unique<ltp::TableContextBuilder>(*ndb_, columnsOf(tableOf(nid, NidType::AssocContentsTable)));
+    }
+    for (auto& [nid, f] : folders_) {
+      if (f.parent != nid) hierarchyRow(f);
+    }
+    for (std::uint8_t t = 0; t < 0x20; ++t) {
+      auto type = static_cast<NidType>(t);
+      if (ndb_->nidCounter(type) < outlookNidCounter(t)) ndb_->setNidCounter(type, outlookNidCounter(t));
+    }
+    namesDirty_ = true;
+    queueDirty_ = true;
+  }
+
+  bool isFolderTable(Nid nid) const {
+    auto type = static_cast<NidType>(nid & 0x1F);
+    if (type != NidType::HierarchyTable && type != NidType::ContentsTable && type != NidType::AssocContentsTable)
+      return false;
+    Nid owner = (nid & ~Nid{0x1F}) | static_cast<std::uint32_t>(NidType::NormalFolder);
+    for (const auto& n : store_template::nodes()) {
+      if (n.nid == owner) return true;
+    }
+    return false;
+  }
+
+  void storeProperties(PropertyList& list) {
+    list.set(PropertyValue::binary(0x0FF9, core::Bytes(recordKey_.begin(), recordKey_.end())));
+    list.set(PropertyValue::unicode(0x3001, displayName_));
+    list.set(PropertyValue::binary(0x35E0, entryId(kIpmNid)));
+    list.set(PropertyValue::binary(0x35E3, entryId(kDeletedNid)));
+    list.set(PropertyValue::binary(0x35E6, entryId(kCommonViewsNid)));
+    list.set(PropertyValue::binary(0x35E7, entryId(kSearchRootNid)));
+    list.sort();
+  }
+
+  core::Bytes entryId(Nid nid) const {
+    core::Bytes id(24, 0);
+    std::copy(recordKey_.begin(), recordKey_.end(), id.begin() + 4);
+    core::storeU32(id.data() + 20, nid);
+    return id;
+  }
+
+  // ---- properties into a property context ----
+
+  void putValue(ltp::PropertyContextBuilder& pc, const PropertyValue& v) {
+    if (v.type() == ptype::Object) return;  // written with what it holds
+    if (v.source) {
+      pc.setStreamed(v.tag, stream(*v.source));
+    } else if (v.type() == ptype::Boolean) {
+      pc.setBool(v.id(), !v.bytes.empty() && v.bytes[0] != 0);
+    } else {
+      pc.set(v.tag, v.bytes);
+    }
+  }
+
+  void putProperties(ltp::PropertyContextBuilder& pc, const PropertyList& list) {
+    for (const auto& v : list.all()) putValue(pc, v);
+  }
+
+  ndb::NodeData stream(const core::ByteSource& source) {
+    auto writer = ndb_->newData();
+    core::Bytes chunk;
+    for (std::uint64_t at = 0; at < source.size(); at += chunk.size()) {
+      chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kStreamChunk, source.size() - at)));
+      source.readAt(at, chunk);
+      writer.append(chunk);
+    }
+    return writer.finish();
+  }
+
+  // ---- messages ----
+
+  ndb::NodeData writeMessage(const StoreMessage& m) {
+    ltp::PropertyContextBuilder pc(*ndb_);
+    putProperties(pc, m.properties);
+    pc.subnodes().add(kRecipientTableNid, writeRecipients(m.recipients));
+    if (!m.attachments.empty()) {
+      auto tags = templateTags(kAttachmentTemplateNid);
+      tags.push_back(makeTag(tags::AttachLongFilename, ptype::Unicode));
+      auto columns = ltp::layoutColumns(tags);
+      ltp::TableContextBuilder table(*ndb_, columns);
+      for (std::size_t k = 0; k < m.attachments.size(); ++k) {
+        const auto& a = m.attachments[k];
+        Nid nid = ndb::makeNid(NidType::Attachment, kFirstAttachmentIndex + static_cast<std::uint32_t>(k));
+        pc.subnodes().add(nid, writeAttachment(a));
+        table.setRow(nid, cellsFor(a.properties, table.columns(), ndb_->nextUnique()));
+      }
+      pc.subnodes().add(kAttachmentTableNid, table.finish());
+    }
+    return pc.finish();
+  }
+
+  std::vector<std::uint32_t> templateTags(Nid nid) const {
+    std::vector<std::uint32_t> tags;
+    for (const auto& c : templateNode(nid).columns) tags.push_back(c.tag);
+    return tags;
+  }
+
+  ndb::NodeData writeRecipients(const std::vector<PropertyList>& recipients) {
+    auto tags = templateTags(kRecipientTemplateNid);
+    std::map<std::uint16_t, std::uint32_t> byId;
+    for (auto t : tags) byId.emplace(tagId(t), t);
+    for (const auto& r : recipients) {
+      for (const auto& v : r.all()) {
+        if (v.type() == ptype::Object) continue;
+        if (byId.emplace(v.id(), v.tag).second) tags.push_back(v.tag);
+      }
+    }
+    ltp::TableContextBuilder table(*ndb_, ltp::layoutColumns(tags));
+    for (std::size_t i = 0; i < recipients.size(); ++i)
+      table.setRow(static_cast<std::uint32_t>(i), cellsFor(recipients[i], table.columns(), ndb_->nextUnique()));
+    return table.finish();
+  }
+
+  ndb::NodeData writeAttachment(const StoreAttachment& a) {
+    ltp::PropertyContextBuilder pc(*ndb_);
+    putProperties(pc, a.properties);
+    const auto* object = a.properties.find(tags::AttachData);
+    std::uint32_t objectSize = object && object->type() == ptype::Object && object->bytes.size() >= 8
+                                   ? core::loadU32(object->bytes.data() + 4)
+                                   : 0;
+    if (a.embedded) {
+      Nid nid = ndb_->allocateNid(NidType::NormalMessage);
+      pc.subnodes().add(nid, writeMessage(*a.embedded));
+      pc.setObject(tags::AttachData, nid, objectSize);
+    } else if (a.oleData) {
+      Nid nid = ndb::makeNid(NidType::Attachment, 1);
+      pc.subnodes().add(nid, stream(*a.oleData));
+      pc.setObject(tags::AttachData, nid, objectSize);
+    }
+    return pc.finish();
+  }
+
+  MessageId addMessage(FolderId folderId, StoreMessage message, std::optional<std::uint32_t> flags) {
+    Folder& f = normalFolder(folderId);
+    finish(message, flags, fileTimeNow());
+    Nid nid = ndb_->allocateNid(NidType::NormalMessage);
+    ndb_->putNode(nid, f.nid, writeMessage(message));
+    f.contents->setRow(nid, cellsFor(message.properties, f.contents->columns(), ndb_->nextUnique()));
+    f.count++;
+    if (!(message.properties.int32(tags::MessageFlags).value_or(0) & kMsgFlagRead)) f.unread++;
+    f.pcDirty = f.contentsDirty = true;
+    queue(kSudMessageAdded, f.nid, nid);
+    checkpoint();
+    return nid;
+  }
+
+  // ---- folders ----
+
+  Folder& normalFolder(FolderId id) {
+    auto it = folders_.find(id);
+    if (it == folders_.end() || it->second.search)
+      throw StoreError(StoreError::Kind::NotFound, "folder 0x" + ndb::hex(id) + " does not exist in " + path_);
+    return it->second;
+  }
+
+  const Folder& folder(FolderId id) const {
+    auto it = folders_.find(id);
+    if (it == folders_.end())
+      throw StoreError(StoreError::Kind::NotFound, "folder 0x" + ndb::hex(id) + " does not exist in " + path_);
+    return it->second;
+  }
+
+  FolderId createFolder(FolderId parentId, const std::u16string& name) {
+    Folder& parent = normalFolder(parentId);
+    for (Nid c : parent.children) {
+      if (sameFolderName(folders_.at(c).props.text(tags::DisplayName), name))
+        throw StoreError(StoreError::Kind::NameCollision,
+                         "a folder named \"" + core::toUtf8(name) + "\" already exists there");
+    }
+    Folder f;
+    f.nid = ndb_->allocateNid(NidType::NormalFolder);
+    f.parent = parent.nid;
+    f.props.set(PropertyValue::unicode(tags::DisplayName, name));
+    f.props.set(PropertyValue::unicode(kContainerClass, u"IPF.Note"));
+    f.hierarchy = std::make_unique<ltp::TableContextBuilder>(*ndb_, columnsOf(kHierarchyTemplateNid));
+    f.contents = std::make_unique<ltp::TableContextBuilder>(*ndb_, columnsOf(kContentsTemplateNid));
+    f.assoc = std::make_unique<ltp::TableContextBuilder>(*ndb_, columnsOf(kAssocTemplateNid));
+    Nid nid = f.nid;
+    folders_.emplace(nid, std::move(f));
+    parent.children.push_back(nid);
+    parent.pcDirty = true;
+    hierarchyRow(folders_.at(nid));
+    queue(kSudFolderAdded, parent.nid, nid);
+    return nid;
+  }
+
+  PropertyList folderProperties(const Folder& f) const {
+    PropertyList p = f.props;
+    p.set(PropertyValue::int32(kContentCount, f.count));
+    p.set(PropertyValue::int32(kContentUnreadCount, f.unread));
+    p.set(PropertyValue::boolean(kSubfolders, !f.children.empty()));
+    p.sort();
+    return p;
+  }
+
+  void hierarchyRow(const Folder& f) {
+    Folder& parent = folders_.at(f.parent);
+    if (!parent.hierarchy) return;
+    parent.hierarchy->setRow(f.nid, cellsFor(folderProperties(f), parent.hierarchy->columns(), ndb_->nextUnique()));
+    parent.hierarchyDirty = true;
+  }
+
+  void queue(std::uint16_t type, Nid parent, Nid child) {
+    core::ByteWriter w(searchQueue_);
+    w.u16(0);
+    w.u16(type);
+    w.u32(parent);
+    w.u32(child);
+    w.zeros(8);
+    queueDirty_ = true;
+  }
+
+  // ---- durability ----
+
+  void flush() {
+    for (auto& [nid, f] : folders_) {
+      if (!f.pcDirty) continue;
+      ltp::PropertyContextBuilder pc(*ndb_);
+      auto props = folderProperties(f);
+      putProperties(pc, props);
+      ndb_->putNode(nid, f.parent, pc.finish());
+      if (f.parent != nid) hierarchyRow(f);
+      f.pcDirty = false;
+    }
+    for (auto& [nid, f] : folders_) {
+      if (f.search) continue;
+      if (f.hierarchyDirty) ndb_->putNode(tableOf(nid, NidType::HierarchyTable), 0, f.hierarchy->finish());
+      if (f.contentsDirty) ndb_->putNode(tableOf(nid, NidType::ContentsTable), 0, f.contents->finish());
+      if (f.assocDirty) ndb_->putNode(tableOf(nid, NidType::AssocContentsTable), 0, f.assoc->finish());
+      f.hierarchyDirty = f.contentsDirty = f.assocDirty = false;
+    }
+    if (queueDirty_) {
+      ndb_->putNode(kSearchQueueNid, 0, ndb_->writeData(searchQueue_));
+      queueDirty_ = false;
+    }
+    if (namesDirty_ || names_.size() != namesWritten_) {
+      ltp::PropertyContextBuilder pc(*ndb_);
+      putProperties(pc, names_.toProperties());
+      ndb_->putNode(kNameMapNid, 0, pc.finish());
+      namesWritten_ = names_.size();
+      namesDirty_ = false;
+    }
+  }
+
+  void commit() {
+    flush();
+    ndb_->commit();
+    lastCommit_ = std::chrono::steady_clock::now();
+  }
+
+  void checkpoint() {
+    auto elapsed = std::chrono::steady_clock::now() - lastCommit_;
+    if (ndb_->stats().bytesSinceCommit >= options_.commitEveryBytes ||
+        elapsed >= std::chrono::milliseconds(options_.commitEveryMilliseconds))
+      commit();
+  }
+
+  void close() {
+    flush();
+    ndb_->close();
+    open_ = false;
+  }
+
+  std::string path_;
+  std::u16string displayName_;
+  StoreOptions options_;
+  GuidBytes recordKey_;
+  NamedPropertyMap names_;
+  std::size_t namesWritten_ = 0;
+  bool namesDirty_ = true;
+  std::unique_ptr<ndb::NodeStore> ndb_;
+  std::map<Nid, Folder> folders_;
+  core::Bytes searchQueue_;
+  bool queueDirty_ = true;
+  bool open_ = true;
+  std::chrono::steady_clock::time_point lastCommit_;
+};
+
+namespace {
+
+// Runs a store operation, turning the lower layers' errors into the store's own.
+template <class F>
+auto guarded(const std::string& path, F&& f) -> decltype(f()) {
+  try {
+    return f();
+  } catch (const StoreError&) {
+    throw;
+  } catch (const ndb::IoError& e) {
+    throw StoreError(StoreError::Kind::Io, std::string("cannot write ") + path + ": " + e.what());
+  } catch (const ndb::NdbError& e) {
+    throw StoreError(StoreError::Kind::Format, e.what());
+  } catch (const ltp::LtpError& e) {
+    throw StoreError(StoreError::Kind::Format, e.what());
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<Store> Store::create(const std::string& path, const std::u16string& displayName,
+                                     const StoreOptions& options) {
+  return guarded(path, [&] { return std::unique_ptr<Store>(new Store(std::make_unique<Impl>(path, displayName, options))); });
+}
+
+Store::Store(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+Store::~Store() {
+  if (impl_ && impl_->open_) {
+    try {
+      impl_->close();
+    } catch (...) {
+      // the file stays as of its last commit
+    }
+  }
+}
+
+const std::string& Store::path() const { return impl_->path_; }
+const std::u16string& Store::displayName() const { return impl_->displayName_; }
+const GuidBytes& Store::recordKey() const { return impl_->recordKey_; }
+core::Bytes Store::entryId(std::uint32_t nid) const { return impl_->entryId(nid); }
+FolderId Store::rootFolder() const { return kRootNid; }
+FolderId Store::ipmSubtree() const { return kIpmNid; }
+FolderId Store::deletedItems() const { return kDeletedNid; }
+
+std::vector<FolderId> Store::subfolders(FolderId folder) const { return impl_->folder(folder).children; }
+std::u16string Store::folderName(FolderId folder) const { return impl_->folder(folder).props.text(tags::DisplayName); }
+bool Store::hasFolder(FolderId folder) const { return impl_->folders_.count(folder) != 0; }
+std::uint32_t Store::contentCount(FolderId folder) const { return impl_->folder(folder).count; }
+
+
+FolderId Store::createFolder(FolderId parent, const std::u16string& name) {
+  if (!impl_->open_) throw StoreError(StoreError::Kind::Closed, "the store " + impl_->path_ + " is closed");
+  return guarded(impl_->path_, [&] { return impl_->createFolder(parent, name); });
+}
+
+MessageId Store::addMessage(FolderId folder, StoreMessage message, std::optional<std::uint32_t> flags) {
+  if (!impl_->open_) throw StoreError(StoreError::Kind::Closed, "the store " + impl_->path_ + " is closed");
+  return guarded(impl_->path_, [&] { return impl_->addMessage(folder, std::move(message), flags); });
+}
+
+NamedPropertyMap& Store::namedProperties() { return impl_->names_; }
+
+void Store::commit() {
+  if (!impl_->open_) throw StoreError(StoreError::Kind::Closed, "the store " + impl_->path_ + " is closed");
+  guarded(impl_->path_, [&] { impl_->commit(); });
+}
+
+void Store::close() {
+  if (!impl_->open_) return;
+  guarded(impl_->path_, [&] { impl_->close(); });
+}
+
+bool Store::isOpen() const { return impl_->open_; }
+
+}  // namespace parvane::messaging

@@ -1,0 +1,85 @@
+// A personal folders store at the messaging level: a new store as Outlook
+// creates one (message store object, name-to-id map, root folder, IPM
+// subtree, Deleted Items, search root, table templates and search nodes),
+// folders with their hierarchy, contents and associated-contents tables, and
+// messages with recipients, attachments and embedded messages.
+//
+// Folder tables and folder counts are kept in memory and written at each
+// commit, so that adding many messages stays linear; a commit happens on its
+// own every few seconds or megabytes (between two messages, when the store is
+// consistent), and at close(). Destroying a store that is still open closes it.
+//
+// Errors: StoreError (messaging), with ndb::IoError passed through as
+// StoreError::Kind::Io. Not thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/messaging/message_content.h"
+#include "engine/messaging/named_property_map.h"
+
+namespace parvane::ndb {
+struct CreateOptions;
+}
+
+namespace parvane::messaging {
+
+using FolderId = std::uint32_t;  // the folder's node id
+using MessageId = std::uint32_t;
+
+struct StoreOptions {
+  std::uint64_t commitEveryBytes = 64ull << 20;
+  std::uint32_t commitEveryMilliseconds = 5000;
+};
+
+class Store {
+ public:
+  // Creates the file; an existing path is an error.
+  static std::unique_ptr<Store> create(const std::string& path, const std::u16string& displayName,
+                                       const StoreOptions& options = {});
+  ~Store();
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  const std::string& path() const;
+  const std::u16string& displayName() const;
+  const GuidBytes& recordKey() const;
+  // The 24-byte entry identifier of a folder or message of this store.
+  core::Bytes entryId(std::uint32_t nid) const;
+
+  FolderId rootFolder() const;
+  FolderId ipmSubtree() const;
+  FolderId deletedItems() const;
+  std::vector<FolderId> subfolders(FolderId folder) const;
+  std::u16string folderName(FolderId folder) const;
+  bool hasFolder(FolderId folder) const;
+  std::uint32_t contentCount(FolderId folder) const;
+
+  // A new mail folder (container class IPF.Note). Raises StoreError
+  // NameCollision when a sibling has that name in any letter case.
+  FolderId createFolder(FolderId parent, const std::u16string& name);
+
+  // Writes a message into a folder; computes what the store owns (see
+  // finish()) with `flags` as PidTagMessageFlags when given.
+  MessageId addMessage(FolderId folder, StoreMessage message, std::optional<std::uint32_t> flags);
+
+  NamedPropertyMap& namedProperties();
+
+  // Writes what is pending and makes it durable.
+  void commit();
+  // Commits and closes; the store cannot be used afterwards.
+  void close();
+  bool isOpen() const;
+
+  class Impl;
+
+ private:
+  explicit Store(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace parvane::messaging

@@ -1,0 +1,21 @@
+#include "engine/session/engine_object_factory.h"
+
+#include "engine/session/automation_errors.h"
+#include "engine/session/outlook_objects.h"
+#include "engine/session/profile.h"
+#include "engine/session/rdo_objects.h"
+
+namespace parvane::session {
+
+EngineObjectFactory::EngineObjectFactory() { (void)Profile::instance(); }
+
+EngineObjectFactory::~EngineObjectFactory() = default;
+
+std::shared_ptr<platform::AutomationObject> EngineObjectFactory::CreateObject(const std::string& progId) {
+  if (progId == "Redemption.RDOSession") return std::make_shared<EngineSession>();
+  if (progId == "Redemption.MAPIUtils") return std::make_shared<EngineMapiUtils>();
+  if (progId == "Outlook.Application") return std::make_shared<EngineOutlookApplication>();
+  raise(platform::AutomationError::kCannotCreateObject, "ActiveX component can't create object: \"" + progId + "\"");
+}
+
+}  // namespace parvane::session
