@@ -112,7 +112,7 @@ PAGETRAILER checkPage(ByteView page, PageType expected, std::uint64_t ib);
 // B-tree entries (Unicode sizes).
 struct BTENTRY {  // index levels of both trees
   std::uint64_t btkey = 0;
-  BREF BREF;
+  BREF bref;  // BREF
 };
 struct NBTENTRY {  // leaves of the node B-tree
   Nid nid = 0;
@@ -121,7 +121,7 @@ struct NBTENTRY {  // leaves of the node B-tree
   Nid nidParent = 0;
 };
 struct BBTENTRY {  // leaves of the block B-tree
-  BREF BREF;
+  BREF bref;  // BREF
   std::uint16_t cb = 0;
   std::uint16_t cRef = 0;
 };
@@ -161,6 +161,8 @@ constexpr std::size_t blockDiskSize(std::size_t cb) {
 // Lays out a block: the stored bytes (already encoded), zero padding and trailer.
 // `out` must be blockDiskSize(stored.size()) bytes.
 void encodeBlock(std::span<std::uint8_t> out, ByteView stored, Bid bid, std::uint64_t ib);
+// Same, for a block whose first `cb` bytes already hold the stored bytes.
+void sealBlock(std::span<std::uint8_t> out, std::size_t cb, Bid bid, std::uint64_t ib);
 // Checks the trailer of a block read from disk and returns its stored bytes.
 ByteView checkBlock(ByteView disk, std::uint16_t cb, Bid bid, std::uint64_t ib);
 

@@ -1,0 +1,105 @@
+#include "engine/ndb/space_map.h"
+
+#include "engine/ndb/errors.h"
+
+namespace parvane::ndb {
+
+void SpaceMap::mark(Span& s, std::size_t u, std::size_t n, bool on) {
+  for (std::size_t i = u; i < u + n; ++i) {
+    auto bit = static_cast<std::uint8_t>(0x80u >> (i & 7));
+    if (on) s.bits[i >> 3] = static_cast<std::uint8_t>(s.bits[i >> 3] | bit);
+    else s.bits[i >> 3] = static_cast<std::uint8_t>(s.bits[i >> 3] & ~bit);
+  }
+  s.dirty = true;
+}
+
+void SpaceMap::addSpan() {
+  std::size_t k = spans_.size();
+  Span s;
+  std::size_t reserved = 1 + mapPagesAfterAMap(k).size();
+  std::size_t units = reserved * (kPageSize / kAllocUnit);
+  mark(s, 0, units, true);
+  s.freeUnits = static_cast<std::uint32_t>(kUnitsPerAMap - units);
+  s.hint = static_cast<std::uint32_t>(units);
+  freeUnits_ += s.freeUnits;
+  spans_.push_back(s);
+}
+
+std::optional<std::size_t> SpaceMap::find(const Span& s, std::size_t n, bool pageAligned) const {
+  std::size_t u = s.hint;
+  if (pageAligned) {
+    for (u = (u + 7) & ~std::size_t{7}; u + n <= kUnitsPerAMap; u += 8)
+      if (s.bits[u >> 3] == 0) return u;
+    return std::nullopt;
+  }
+  while (u + n <= kUnitsPerAMap) {
+    if ((u & 7) == 0 && s.bits[u >> 3] == 0xFF) {
+      u += 8;
+      continue;
+    }
+    if (test(s, u)) {
+      ++u;
+      continue;
+    }
+    std::size_t run = 1;
+    while (run < n && !test(s, u + run)) ++run;
+    if (run == n) return u;
+    u += run;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint64_t> SpaceMap::allocate(std::size_t bytes, bool pageAligned) {
+  std::size_t n = bytes / kAllocUnit;
+  if (n == 0 || bytes % kAllocUnit || n > kUnitsPerAMap)
+    throw NdbError::field("allocation", "size", "a multiple of 64 within one AMap span", std::to_string(bytes));
+  std::size_t count = spans_.size();
+  for (std::size_t step = 0; step < count; ++step) {
+    std::size_t k = (cursor_ + step) % count;
+    Span& s = spans_[k];
+    if (s.freeUnits < n || n >= s.failedSize) continue;
+    auto u = find(s, n, pageAligned);
+    if (!u) {
+      s.failedSize = static_cast<std::uint32_t>(n);
+      continue;
+    }
+    mark(s, *u, n, true);
+    if (*u <= s.hint) s.hint = static_cast<std::uint32_t>(*u + n);
+    s.freeUnits -= static_cast<std::uint32_t>(n);
+    freeUnits_ -= n;
+    cursor_ = k;
+    return amapOffset(k) + *u * kAllocUnit;
+  }
+  return std::nullopt;
+}
+
+void SpaceMap::free(std::uint64_t ib, std::size_t bytes) {
+  std::size_t k = static_cast<std::size_t>((ib - kFirstAMapOffset) / kAMapSpan);
+  std::size_t u = static_cast<std::size_t>((ib - amapOffset(k)) / kAllocUnit);
+  std::size_t n = bytes / kAllocUnit;
+  if (ib < kFirstAMapOffset || k >= spans_.size() || u + n > kUnitsPerAMap)
+    throw NdbError::field("free space", "ib", "inside the file's AMap spans", hex(ib));
+  Span& s = spans_[k];
+  for (std::size_t i = u; i < u + n; ++i)
+    if (!test(s, i)) throw NdbError::field("AMap " + std::to_string(k), "bit", "allocated", "free at " + hex(ib));
+  mark(s, u, n, false);
+  s.freeUnits += static_cast<std::uint32_t>(n);
+  freeUnits_ += n;
+  if (u < s.hint) s.hint = static_cast<std::uint32_t>(u);
+  s.failedSize = ~0u;
+  if (k < cursor_) cursor_ = k;
+}
+
+bool SpaceMap::isAllocated(std::uint64_t ib) const {
+  std::size_t k = static_cast<std::size_t>((ib - kFirstAMapOffset) / kAMapSpan);
+  if (ib < kFirstAMapOffset || k >= spans_.size()) return false;
+  return test(spans_[k], static_cast<std::size_t>((ib - amapOffset(k)) / kAllocUnit));
+}
+
+std::uint64_t SpaceMap::freeBytesFrom(std::size_t first) const {
+  std::uint64_t units = 0;
+  for (std::size_t k = first; k < spans_.size(); ++k) units += spans_[k].freeUnits;
+  return units * kAllocUnit;
+}
+
+}  // namespace parvane::ndb

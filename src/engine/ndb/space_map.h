@@ -1,0 +1,55 @@
+// Free-space bookkeeping of a store file: one allocation map (AMap) per span of
+// 253,952 bytes, one bit per 64 bytes, as it is written to the AMap pages. Not
+// part of the public interface.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "engine/ndb/format.h"
+
+namespace parvane::ndb {
+
+class SpaceMap {
+ public:
+  std::size_t spanCount() const { return spans_.size(); }
+  // Adds the next span with its map pages (AMap, and PMap/FMap/FPMap where due) allocated.
+  void addSpan();
+  // Finds and marks `bytes` (a multiple of 64, at most one span) of free space;
+  // pages ask for 512-byte alignment. nullopt when no span has room.
+  std::optional<std::uint64_t> allocate(std::size_t bytes, bool pageAligned);
+  void free(std::uint64_t ib, std::size_t bytes);
+  bool isAllocated(std::uint64_t ib) const;
+  std::uint64_t freeBytes() const { return freeUnits_ * kAllocUnit; }
+  // The 496 map bytes of AMap `k`; `dirty` tells whether they changed since clean(k).
+  const std::array<std::uint8_t, kPageDataSize>& bits(std::size_t k) const { return spans_[k].bits; }
+  bool dirty(std::size_t k) const { return spans_[k].dirty; }
+  void clean(std::size_t k) { spans_[k].dirty = false; }
+  bool anyDirty() const {
+    for (const auto& s : spans_)
+      if (s.dirty) return true;
+    return false;
+  }
+  // Free bytes of the spans from `first` on.
+  std::uint64_t freeBytesFrom(std::size_t first) const;
+
+ private:
+  struct Span {
+    std::array<std::uint8_t, kPageDataSize> bits{};
+    std::uint32_t freeUnits = 0;
+    std::uint32_t hint = 0;         // no free unit below this one
+    std::uint32_t failedSize = ~0u;  // a run this long was not found since the last free
+    bool dirty = true;
+  };
+  static bool test(const Span& s, std::size_t u) { return (s.bits[u >> 3] >> (7 - (u & 7))) & 1; }
+  static void mark(Span& s, std::size_t u, std::size_t n, bool on);
+  std::optional<std::size_t> find(const Span& s, std::size_t n, bool pageAligned) const;
+
+  std::vector<Span> spans_;
+  std::uint64_t freeUnits_ = 0;
+  std::size_t cursor_ = 0;
+};
+
+}  // namespace parvane::ndb
