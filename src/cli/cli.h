@@ -1,0 +1,31 @@
+// parvane-cli as a function: the command line, the mail-store objects, the
+// file system and the two output streams in; the exit status out. It drives
+// the same conversion run as the window, over in-memory controls.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "conversion/time_stamp.h"
+#include "platform/automation.h"
+#include "platform/ui.h"
+
+namespace parvane::cli {
+
+inline constexpr int kExitConverted = 0;   // every file converted
+inline constexpr int kExitSomeFailed = 1;  // the store was written; some files were not
+inline constexpr int kExitUsage = 2;       // a usage error, or no store could be written
+
+struct CliEnvironment {
+  std::string currentDirectory = "/";  // relative paths are read from here
+  bool errorIsTerminal = false;        // draw the progress line on the error stream
+  conversion::Clock clock = conversion::SystemLocalTime;
+};
+
+// `args` are the arguments after the program name.
+int RunCli(const std::vector<std::string>& args, platform::ObjectFactory& factory,
+           const platform::FileSystem& fileSystem, const CliEnvironment& environment,
+           std::ostream& out, std::ostream& err);
+
+}  // namespace parvane::cli

@@ -1,0 +1,173 @@
+// parvane-cli over the recording profile and an in-memory file system.
+#include "cli/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "support/fake_automation.h"
+#include "support/fake_ui.h"
+
+namespace parvane::cli {
+namespace {
+
+using List = std::vector<std::string>;
+
+class CliTest : public ::testing::Test {
+ protected:
+  CliTest() {
+    files.addFolder("/");
+    files.addSubFolder("/", "out");
+    files.addSubFolder("/", "mail");
+    files.addFile("/mail", "a.msg");
+    files.addFile("/mail", "notes.txt");
+    files.addSubFolder("/mail", "Sub");
+    files.addFile("/mail/Sub", "B.MSG");
+    environment.currentDirectory = "/";
+    environment.clock = [] { return conversion::LocalTime{2026, 12, 6, 9, 5, 7}; };
+  }
+
+  int run(const List& args) {
+    out.str({});
+    err.str({});
+    return RunCli(args, profile, files, environment, out, err);
+  }
+  std::string lastLine() const {
+    std::string text = out.str();
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+  }
+  List messagesIn(const std::string& pst, const std::string& folder) const {
+    List found;
+    auto* store = profile.storeAt(pst);
+    const auto* node = store ? store->root->find(folder) : nullptr;
+    if (!node) return {"<no folder>"};
+    for (const auto& m : node->messages) found.push_back(m->importedFrom);
+    return found;
+  }
+
+  testing::MemoryFileSystem files{'/'};
+  testing::FakeProfile profile;
+  CliEnvironment environment;
+  std::ostringstream out, err;
+};
+
+const char* const kNamedPst = "/out/OstrelMSGMessages6.12.26 9.5.07.pst";
+
+TEST_F(CliTest, HelpAndVersionGoToStandardOutput) {
+  EXPECT_EQ(run({"--help"}), kExitConverted);
+  EXPECT_EQ(out.str().rfind("Usage: parvane-cli -o OUTPUT SOURCE...\n", 0), 0u);
+  EXPECT_EQ(run({"--version"}), kExitConverted);
+  EXPECT_EQ(out.str().rfind("parvane-cli ", 0), 0u);
+  EXPECT_TRUE(err.str().empty());
+  EXPECT_TRUE(profile.calls.empty());
+}
+
+TEST_F(CliTest, UsageErrorsExitWithTwoAndWriteNothing) {
+  const std::vector<std::pair<List, std::string>> cases = {
+      {{}, "no output given"},
+      {{"-o", "/out"}, "no source given"},
+      {{"-z", "-o", "/out", "/mail"}, "unknown option -z"},
+      {{"-o", "/mail/notes.txt", "/mail"}, "existing folder or a new .pst file"},
+      {{"-o", "/nowhere/x.pst", "/mail"}, "folder does not exist"},
+      {{"-o", "/out", "/mail/missing.msg"}, "no such file or folder: /mail/missing.msg"},
+  };
+  for (const auto& [args, message] : cases) {
+    EXPECT_EQ(run(args), kExitUsage) << message;
+    EXPECT_NE(err.str().find(message), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("Try 'parvane-cli --help'"), std::string::npos);
+    EXPECT_TRUE(out.str().empty());
+  }
+  EXPECT_TRUE(profile.calls.empty());
+}
+
+TEST_F(CliTest, ExistingPstIsNotOverwritten) {
+  files.addFile("/out", "old.PST");
+  EXPECT_EQ(run({"-o", "/out/old.PST", "/mail"}), kExitUsage);
+  EXPECT_NE(err.str().find("exists already"), std::string::npos);
+  EXPECT_TRUE(profile.calls.empty());
+}
+
+TEST_F(CliTest, FolderOutputIsNamedAsTheWindowNamesIt) {
+  EXPECT_EQ(run({"-o", "/out/", "/mail"}), kExitConverted) << err.str();
+  EXPECT_EQ(lastLine(), kNamedPst);
+  EXPECT_EQ(profile.callTexts({"RDOStores.AddPSTStore"}),
+            (List{std::string("RDOStores.AddPSTStore(") + kNamedPst +
+                  ", int32 1, Ostrel Software : Created - 6.12.26 9.5.07)"}));
+  EXPECT_EQ(profile.storeAt(kNamedPst)->root->folderPaths(), (List{"mail", "mail\\Sub"}));
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{"/mail/a.msg"}));
+  EXPECT_EQ(messagesIn(kNamedPst, "mail\\Sub"), (List{"/mail/Sub/B.MSG"}));
+  EXPECT_FALSE(profile.storeAt(kNamedPst)->attached);
+  EXPECT_TRUE(err.str().empty());  // not a terminal: no progress
+}
+
+TEST_F(CliTest, ExplicitPstPathAndRelativeSources) {
+  environment.currentDirectory = "/mail/Sub";
+  EXPECT_EQ(run({"-o", "../../out/new.pst", "B.MSG", "../a.msg"}), kExitConverted) << err.str();
+  EXPECT_EQ(lastLine(), "/out/new.pst");
+  EXPECT_EQ(profile.callTexts({"RDOStores.AddPSTStore"}),
+            (List{"RDOStores.AddPSTStore(/out/new.pst, int32 1, "
+                  "Ostrel Software : Created - 6.12.26 9.5.07)"}));
+  EXPECT_EQ(messagesIn("/out/new.pst", "mail\\Sub"), (List{"/mail/Sub/B.MSG"}));
+}
+
+TEST_F(CliTest, AFileNamedTwiceIsConvertedOnce) {
+  EXPECT_EQ(run({"-o", "/out", "/mail/a.msg", "/mail"}), kExitConverted);
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{"/mail/a.msg"}));
+  EXPECT_EQ(profile.callTexts({"RDOMail.Save"}).size(), 2u);
+}
+
+TEST_F(CliTest, FailedFilesAreListedAndExitWithOne) {
+  files.addFile("/mail", "bad.msg");
+  profile.failOn("RDOMail.Import", "bad.msg");
+  EXPECT_EQ(run({"-o", "/out", "/mail"}), kExitSomeFailed);
+  EXPECT_NE(err.str().find("parvane-cli: cannot convert /mail/bad.msg"), std::string::npos);
+  EXPECT_EQ(lastLine(), kNamedPst);
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{"/mail/a.msg"}));
+}
+
+TEST_F(CliTest, FileInTheRootIsLeftOutAndReported) {
+  files.addFile("/", "top.msg");
+  EXPECT_EQ(run({"-o", "/out", "/top.msg", "/mail/a.msg"}), kExitSomeFailed);
+  EXPECT_NE(err.str().find("cannot convert /top.msg"), std::string::npos);
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{"/mail/a.msg"}));
+
+  EXPECT_EQ(run({"-o", "/out/x.pst", "/top.msg"}), kExitUsage);
+  EXPECT_NE(err.str().find("no message files to convert"), std::string::npos);
+}
+
+TEST_F(CliTest, FolderWithoutMessagesWritesNoStore) {
+  files.addSubFolder("/", "empty");
+  EXPECT_EQ(run({"-o", "/out", "/empty"}), kExitUsage);
+  EXPECT_TRUE(profile.calls.empty());
+}
+
+TEST_F(CliTest, UnreadableFolderIsReportedAndTheRestConverted) {
+  files.makeUnreadable("/mail/Sub");
+  EXPECT_EQ(run({"-o", "/out", "/mail"}), kExitSomeFailed);
+  EXPECT_NE(err.str().find("cannot read folder /mail/Sub/"), std::string::npos);
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{"/mail/a.msg"}));
+}
+
+TEST_F(CliTest, StoreThatCannotBeWrittenExitsWithTwo) {
+  profile.failOn("RDOStores.AddPSTStore");
+  EXPECT_EQ(run({"-o", "/out", "/mail"}), kExitUsage);
+  EXPECT_NE(err.str().find("the store could not be written: RDOStores.AddPSTStore"),
+            std::string::npos);
+  EXPECT_TRUE(out.str().empty());
+}
+
+TEST_F(CliTest, ProgressOnlyOnATerminalAndNotWhenQuiet) {
+  environment.errorIsTerminal = true;
+  EXPECT_EQ(run({"-o", "/out", "/mail"}), kExitConverted);
+  EXPECT_NE(err.str().find("\r[##########          ]  50%  1 of 2"), std::string::npos);
+  EXPECT_NE(err.str().find("\r[####################] 100%  2 of 2\n"), std::string::npos);
+  EXPECT_EQ(lastLine(), kNamedPst);
+
+  files.addSubFolder("/", "out2");
+  EXPECT_EQ(run({"--quiet", "-o", "/out2", "/mail"}), kExitConverted);
+  EXPECT_TRUE(err.str().empty());
+}
+
+}  // namespace
+}  // namespace parvane::cli
