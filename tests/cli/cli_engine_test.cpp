@@ -1,0 +1,120 @@
+// parvane-cli end to end: real message files, our engine, a real .pst file,
+// checked by the structural checker and read back by an independent reader.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/cli.h"
+#include "engine/session/engine_object_factory.h"
+#include "platform/posix_file_system.h"
+
+namespace parvane::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kCorpus = fs::path(PARVANE_SHARED_DIR) / "corpus" / "msg";
+
+class CliEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = fs::temp_directory_path() /
+           ("parvane-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root);
+    fs::create_directories(root / "src" / "Mail" / "Work");
+    fs::create_directories(root / "out");
+    copy("HiraokaHyperTools-msgreader/Subject.msg", root / "src" / "Mail" / "Subject.msg");
+    copy("HiraokaHyperTools-msgreader/attachAndInline.msg",
+         root / "src" / "Mail" / "Work" / "attachAndInline.MSG");
+    copy("HiraokaHyperTools-msgreader/Hello_CJK.msg", root / "src" / "Mail" / "Work" / "cjk.msg");
+    environment.currentDirectory = root.string();
+  }
+  void TearDown() override { fs::remove_all(root); }
+
+  static void copy(const std::string& from, const fs::path& to) {
+    fs::copy_file(kCorpus / from, to, fs::copy_options::overwrite_existing);
+  }
+  int run(const std::vector<std::string>& args) {
+    session::EngineObjectFactory factory;
+    platform::PosixFileSystem files;
+    return RunCli(args, factory, files, environment, out, err);
+  }
+  static int shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  static std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+  fs::path root;
+  CliEnvironment environment;
+  std::ostringstream out, err;
+};
+
+TEST_F(CliEngineTest, WritesAStoreThatTheCheckerPassesAndReadersRead) {
+  ASSERT_EQ(run({"-o", "out", "src"}), kExitConverted) << err.str();
+  std::string pst = out.str();
+  ASSERT_FALSE(pst.empty());
+  pst.pop_back();
+  ASSERT_TRUE(fs::exists(pst)) << pst;
+  EXPECT_EQ(fs::path(pst).parent_path(), root / "out");
+  EXPECT_EQ(fs::path(pst).filename().string().rfind("OstrelMSGMessages", 0), 0u);
+
+  EXPECT_EQ(shell(std::string(PARVANE_SHARED_DIR) + "/tools/pstcheck " + quoted(pst) +
+                  " > " + quoted(root / "pstcheck.txt") + " 2>&1"),
+            0)
+      << std::ifstream(root / "pstcheck.txt").rdbuf();
+
+  // The folder tree below the store's top folder and the messages in it, as an
+  // independent reader sees them.
+  const std::string script =
+      "import pypff,sys\n"
+      "f=pypff.file(); f.open(sys.argv[1])\n"
+      "def walk(folder, path):\n"
+      "  for i in range(folder.number_of_sub_folders):\n"
+      "    s=folder.get_sub_folder(i); p=path+'/'+s.name\n"
+      "    print(p, s.number_of_sub_messages); walk(s, p)\n"
+      "walk(f.get_root_folder(), '')\n";
+  std::ofstream(root / "walk.py") << script;
+  ASSERT_EQ(shell("/usr/bin/python3 " + quoted(root / "walk.py") + " " + quoted(pst) + " > " +
+                  quoted(root / "walk.txt") + " 2>&1"),
+            0)
+      << std::ifstream(root / "walk.txt").rdbuf();
+  std::stringstream listing;
+  listing << std::ifstream(root / "walk.txt").rdbuf();
+  const std::string tree = listing.str();
+  // Every folder of the source path appears, and the two message folders hold
+  // their messages.
+  EXPECT_NE(tree.find("/src/Mail 1\n"), std::string::npos) << tree;
+  EXPECT_NE(tree.find("/src/Mail/Work 2\n"), std::string::npos) << tree;
+}
+
+TEST_F(CliEngineTest, ABrokenFileIsReportedAndLeavesNoMessage) {
+  std::ofstream(root / "src" / "Mail" / "broken.msg") << "not a compound file";
+  ASSERT_EQ(run({"--quiet", "-o", (root / "out" / "mixed.pst").string(), "src"}),
+            kExitSomeFailed)
+      << err.str();
+  EXPECT_NE(err.str().find("cannot convert " + (root / "src" / "Mail" / "broken.msg").string()),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(out.str(), (root / "out" / "mixed.pst").string() + "\n");
+  EXPECT_EQ(shell(std::string(PARVANE_SHARED_DIR) + "/tools/pstcheck " +
+                  quoted(root / "out" / "mixed.pst") + " > /dev/null 2>&1"),
+            0);
+  // readpst sees exactly the three good messages.
+  fs::create_directories(root / "read");
+  ASSERT_EQ(shell("readpst -q -S -o " + quoted(root / "read") + " " +
+                  quoted(root / "out" / "mixed.pst") + " > /dev/null 2>&1"),
+            0);
+  int files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(root / "read")) {
+    if (entry.is_regular_file() && entry.path().extension() != ".txt") ++files;
+  }
+  EXPECT_GE(files, 3);
+}
+
+}  // namespace
+}  // namespace parvane::cli
