@@ -1,0 +1,205 @@
+#include "engine/messaging/message_content.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/msg/message.h"
+#include "support/msg_writer.h"
+
+namespace parvane::messaging {
+namespace {
+
+using testsupport::MsgAttachment;
+using testsupport::MsgMessage;
+using testsupport::MsgNamedProperty;
+using testsupport::MsgProperty;
+
+msg::MessageFile readBack(const MsgMessage& m, const std::vector<MsgNamedProperty>& named = {}) {
+  auto bytes = testsupport::writeMsg(m, named);
+  return msg::MessageFile::read(std::make_shared<core::MemorySource>(std::move(bytes)), "test.msg");
+}
+
+StoreMessage imported(const MsgMessage& m, NamedPropertyMap& map, std::optional<std::uint32_t> flags = 17,
+                      const std::vector<MsgNamedProperty>& named = {}) {
+  auto file = readBack(m, named);
+  auto content = convertMessage(file.message(), map);
+  finish(content, flags, 133000000000000000ULL);
+  return content;
+}
+
+std::u16string text(const PropertyList& p, std::uint16_t id) { return p.text(id); }
+
+TEST(MessageContent, FlagsFollowTheRealAttachmentsWhateverTheCallerPasses) {
+  NamedPropertyMap map;
+  auto plain = imported(testsupport::simpleMessage("No attachment", "body"), map, 17);
+  EXPECT_EQ(plain.properties.int32(tags::MessageFlags), 1u);
+  ASSERT_NE(plain.properties.find(tags::HasAttachments), nullptr);
+  EXPECT_EQ(plain.properties.find(tags::HasAttachments)->bytes, core::Bytes{0});
+
+  auto withFile = imported(testsupport::simpleMessage("One", "body", {}, {{"a.txt", core::Bytes(5, 'a')}}), map, 1);
+  EXPECT_EQ(withFile.properties.int32(tags::MessageFlags), 0x11u);
+  EXPECT_EQ(withFile.properties.find(tags::HasAttachments)->bytes, core::Bytes{1});
+
+  // without a caller's value the source's flags are kept, the attachment bit fixed
+  auto src = testsupport::simpleMessage("Kept", "body");
+  for (auto& p : src.properties) {
+    if (p.tag == 0x0E070003) p = MsgProperty::i32(0x0E07, 0x10 | 0x08);
+  }
+  auto kept = imported(src, map, std::nullopt);
+  EXPECT_EQ(kept.properties.int32(tags::MessageFlags), 0x08u);
+}
+
+TEST(MessageContent, ComputedPropertiesAreNeverCopied) {
+  NamedPropertyMap map;
+  auto src = testsupport::simpleMessage("Computed", "body", {"a@example.com"});
+  src.properties.push_back(MsgProperty::binary(0x0FFF, core::Bytes(24, 7)));  // EntryId
+  src.properties.push_back(MsgProperty::i32(0x0E08, 999999));                // MessageSize
+  src.properties.push_back(MsgProperty::unicode(0x0E04, "Somebody else"));   // DisplayTo
+  src.properties.push_back(MsgProperty::binary(0x0FF9, core::Bytes(16, 1)));  // RecordKey
+  src.properties.push_back(MsgProperty::i32(0x67F2, 5));                     // LtpRowId
+  auto m = imported(src, map);
+  EXPECT_EQ(m.properties.find(0x0FFF), nullptr);
+  EXPECT_EQ(m.properties.find(0x0FF9), nullptr);
+  EXPECT_EQ(m.properties.find(0x67F2), nullptr);
+  EXPECT_NE(m.properties.int32(tags::MessageSize), 999999u);
+  EXPECT_EQ(text(m.properties, tags::DisplayTo), u"a@example.com");
+}
+
+TEST(MessageContent, DisplayListsComeFromTheRecipients) {
+  NamedPropertyMap map;
+  auto src = testsupport::simpleMessage("Lists", "body", {"to1@example.com", "to2@example.com"});
+  testsupport::MsgRecipient cc;
+  cc.properties.push_back(MsgProperty::i32(0x0C15, 2));
+  cc.properties.push_back(MsgProperty::unicode(0x3001, "Carbon Copy"));
+  src.recipients.push_back(cc);
+  auto m = imported(src, map);
+  EXPECT_EQ(text(m.properties, tags::DisplayTo), u"to1@example.com; to2@example.com");
+  EXPECT_EQ(text(m.properties, tags::DisplayCc), u"Carbon Copy");
+  EXPECT_EQ(m.properties.find(tags::DisplayBcc), nullptr);
+  ASSERT_EQ(m.recipients.size(), 3u);
+  EXPECT_EQ(m.recipients[2].int32(tags::RecipientType), 2u);
+  EXPECT_EQ(m.recipients[0].int32(tags::ObjectType), 6u);  // a mail user when the file says nothing
+}
+
+TEST(MessageContent, SubjectCarriesOutlooksMarker) {
+  NamedPropertyMap map;
+  auto plain = imported(testsupport::simpleMessage("Test", "b"), map);
+  EXPECT_EQ(text(plain.properties, tags::Subject), std::u16string(u"\u0001\u0001Test"));
+  EXPECT_EQ(text(plain.properties, tags::ConversationTopic), u"Test");
+
+  auto src = testsupport::simpleMessage("RE: Lunch", "b");
+  src.properties.push_back(MsgProperty::unicode(0x003D, "RE: "));
+  auto reply = imported(src, map);
+  EXPECT_EQ(text(reply.properties, tags::Subject), std::u16string(u"\u0001\u0005RE: Lunch"));
+
+  auto empty = imported(testsupport::simpleMessage("", "b"), map);
+  EXPECT_EQ(text(empty.properties, tags::Subject), std::u16string(u"\u0001\u0001"));
+}
+
+TEST(MessageContent, EightBitStringsBecomeUnicodeWithTheMessageCodePage) {
+  NamedPropertyMap map;
+  MsgMessage src;
+  src.properties.push_back(MsgProperty::string8(0x0037, "Caf\xE9"));
+  src.properties.push_back(MsgProperty::i32(0x3FFD, 1252));
+  auto m = imported(src, map);
+  const auto* subject = m.properties.find(tags::Subject);
+  ASSERT_NE(subject, nullptr);
+  EXPECT_EQ(subject->type(), ptype::Unicode);
+  EXPECT_EQ(text(m.properties, tags::Subject), std::u16string(u"\u0001\u0001Café"));
+
+  MsgMessage utf8;
+  utf8.properties.push_back(MsgProperty::string8(0x1000, "\xD0\x9F\xD1\x80\xD0\xB8"));
+  utf8.properties.push_back(MsgProperty::i32(0x3FFD, 65001));
+  auto u = imported(utf8, map);
+  EXPECT_EQ(text(u.properties, tags::Body), u"При");
+  EXPECT_EQ(text(u.properties, tags::MessageClass), u"IPM.Note");  // a class when the file has none
+}
+
+TEST(MessageContent, NamedPropertiesAreTranslatedToTheStoresIds) {
+  NamedPropertyMap map = NamedPropertyMap::outlookDefault();
+  auto src = testsupport::simpleMessage("Named", "b");
+  // file-local 0x8000 is "Keywords" (Outlook's map has it as 0x8013), 0x8001 a new one
+  src.properties.push_back(MsgProperty::multiUnicode(0x8000, {"Red", "Blue"}));
+  src.properties.push_back(MsgProperty::i32(0x8001, 42));
+  std::vector<MsgNamedProperty> named{{testsupport::psPublicStrings(), std::nullopt, u"Keywords"},
+                                      {testsupport::psetidCommon(), 0x8599, {}}};
+  auto m = imported(src, map, 17, named);
+  const auto* keywords = m.properties.find(0x8013);
+  ASSERT_NE(keywords, nullptr);
+  EXPECT_EQ(keywords->type(), 0x101F);
+  // count, two offsets, "Red" and "Blue" in UTF-16 without terminators
+  ASSERT_EQ(keywords->bytes.size(), 4u + 8u + 6u + 8u);
+  EXPECT_EQ(core::loadU32(keywords->bytes.data()), 2u);
+  EXPECT_EQ(core::loadU32(keywords->bytes.data() + 4), 12u);
+  EXPECT_EQ(core::loadU32(keywords->bytes.data() + 8), 18u);
+  EXPECT_EQ(m.properties.int32(0x8023), 42u);
+  EXPECT_EQ(m.properties.find(0x8000), nullptr);  // the file's own id does not leak
+  EXPECT_EQ(map.size(), 36u);
+
+  // the same name in another file gets the same id, whatever the file calls it
+  auto second = testsupport::simpleMessage("Named again", "b");
+  second.properties.push_back(MsgProperty::i32(0x8000, 7));
+  std::vector<MsgNamedProperty> named2{{testsupport::psetidCommon(), 0x8599, {}}};
+  auto m2 = imported(second, map, 17, named2);
+  EXPECT_EQ(m2.properties.int32(0x8023), 7u);
+  EXPECT_EQ(map.size(), 36u);
+}
+
+TEST(MessageContent, SizesAreTheSumOfThePropertySizes) {
+  NamedPropertyMap map;
+  auto inner = std::make_shared<MsgMessage>(testsupport::simpleMessage("Inner", "inner body"));
+  auto src = testsupport::simpleMessage("Outer", "body", {"x@example.com"}, {{"data.bin", core::Bytes(1000, 9)}});
+  MsgAttachment embedded;
+  embedded.properties.push_back(MsgProperty::i32(0x3705, 5));
+  embedded.embedded = inner;
+  src.attachments.push_back(embedded);
+  auto m = imported(src, map);
+  ASSERT_EQ(m.attachments.size(), 2u);
+  for (const auto& a : m.attachments) {
+    EXPECT_EQ(a.properties.int32(tags::AttachSize), propertySizeSum(a.properties));
+    EXPECT_EQ(a.properties.int32(tags::RenderingPosition), 0xFFFFFFFFu);
+  }
+  EXPECT_EQ(m.properties.int32(tags::MessageSize), propertySizeSum(m.properties));
+  // the by-value attachment counts its 1000 data bytes
+  EXPECT_GT(*m.attachments[0].properties.int32(tags::AttachSize), 1000u);
+  // the embedded message's object records the embedded message's size
+  ASSERT_TRUE(m.attachments[1].embedded);
+  auto innerSize = m.attachments[1].embedded->properties.int32(tags::MessageSize);
+  const auto* object = m.attachments[1].properties.find(tags::AttachData);
+  ASSERT_NE(object, nullptr);
+  EXPECT_EQ(object->type(), ptype::Object);
+  EXPECT_EQ(core::loadU32(object->bytes.data() + 4), innerSize);
+  EXPECT_EQ(m.attachments[1].properties.int32(tags::AttachMethod), 5u);
+  EXPECT_EQ(text(m.attachments[1].embedded->properties, tags::Subject), std::u16string(u"\u0001\u0001Inner"));
+}
+
+TEST(MessageContent, BigValuesStayInTheFileAndLoseTheirTerminator) {
+  NamedPropertyMap map;
+  std::string body(100000, 'x');
+  auto src = testsupport::simpleMessage("Big", body, {}, {{"big.bin", core::Bytes(300000, 0x5A)}});
+  auto m = imported(src, map);
+  const auto* b = m.properties.find(tags::Body);
+  ASSERT_NE(b, nullptr);
+  ASSERT_TRUE(b->source);
+  EXPECT_EQ(b->size(), 200000u);
+  auto tail = b->source->read(199998, 2);
+  EXPECT_EQ(tail, (core::Bytes{'x', 0}));
+  const auto* data = m.attachments[0].properties.find(tags::AttachData);
+  ASSERT_NE(data, nullptr);
+  ASSERT_TRUE(data->source);
+  EXPECT_EQ(data->size(), 300000u);
+  EXPECT_EQ(data->source->read(123456, 1), core::Bytes{0x5A});
+}
+
+TEST(MessageContent, AnEmptyMessageStillHasWhatAStoreRequires) {
+  auto m = emptyMessage();
+  finish(m, 17, 133000000000000000ULL);
+  for (std::uint16_t id : {tags::MessageClass, tags::MessageFlags, tags::MessageSize, tags::MessageStatus,
+                           tags::CreationTime, tags::LastModificationTime, tags::SearchKey})
+    EXPECT_NE(m.properties.find(id), nullptr) << std::hex << id;
+  EXPECT_EQ(m.properties.int32(tags::MessageFlags), 1u);
+  const auto& all = m.properties.all();
+  EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.id() < b.id(); }));
+}
+
+}  // namespace
+}  // namespace parvane::messaging
