@@ -16,9 +16,11 @@ struct BthRecord {
 };
 
 // Writes a BTH into `heap` from records sorted by strictly ascending key and
-// returns the HID of its BTHHEADER. Throws LtpError on unsorted or ill-sized records.
+// returns the HID of its BTHHEADER. The header goes into `headerSlot` when it is
+// an 8-byte allocation made earlier, else into a new allocation. Throws LtpError
+// on unsorted or ill-sized records.
 Hid buildBth(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt,
-             const std::vector<BthRecord>& records);
+             const std::vector<BthRecord>& records, Hid headerSlot = 0);
 
 // Reads all records of the BTH whose header is at `hidHeader`, in key order.
 // Checks cbKey/cbEnt against the expected sizes when they are not 0.

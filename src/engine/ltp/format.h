@@ -130,6 +130,11 @@ TCINFO decodeTcInfo(ByteView data);
 inline constexpr std::uint8_t kRowIndexKeySize = 4;
 inline constexpr std::uint8_t kRowIndexEntSize = 4;
 
+// Checks that `value` is a well-formed stored value of the tag's type (fixed
+// sizes exact, strings of whole UTF-16 units, multi-value layouts consistent).
+// Throws LtpError naming the tag.
+void validateValue(std::uint32_t tag, ByteView value);
+
 // The cell width of a column of this type: its size for fixed types of 8 bytes
 // or less, 4 (an HNID) otherwise.
 std::uint8_t columnWidth(PropType t);

@@ -1,0 +1,130 @@
+#include "engine/ltp/heap.h"
+
+#include <algorithm>
+
+#include "engine/ltp/errors.h"
+#include "engine/ndb/errors.h"
+
+namespace parvane::ltp {
+
+using ndb::hex;
+
+HeapBuilder::HeapBuilder(ClientSig clientSig) : clientSig_(clientSig) {
+  blocks_.push_back(Block{Bytes(kHnHdrSize), {}});
+}
+
+Hid HeapBuilder::allocate(std::size_t size) {
+  if (size > kMaxHeapAlloc)
+    throw LtpError::field("heap allocation", "size", "<= 3580 bytes", std::to_string(size) + " bytes");
+  auto fits = [&](const Block& b) {
+    std::size_t end = b.data.size() + size;
+    end += end & 1;  // the page map starts at an even offset
+    return b.starts.size() < kMaxHeapAllocsPerBlock && end + pageMapSize(b.starts.size() + 1) <= kMaxHeapBlockSize;
+  };
+  if (!fits(blocks_.back())) {
+    if (blocks_.size() >= 0xFFFF) throw LtpError::field("heap", "block count", "< 65535", "more");
+    blocks_.push_back(Block{Bytes(heapBlockHeaderSize(blocks_.size())), {}});
+  }
+  Block& b = blocks_.back();
+  b.starts.push_back(static_cast<std::uint16_t>(b.data.size()));
+  b.data.resize(b.data.size() + size);
+  return makeHid(static_cast<std::uint16_t>(blocks_.size() - 1), static_cast<std::uint16_t>(b.starts.size()));
+}
+
+Hid HeapBuilder::allocate(ByteView bytes) {
+  Hid h = allocate(bytes.size());
+  auto dst = at(h);
+  std::copy(bytes.begin(), bytes.end(), dst.begin());
+  return h;
+}
+
+std::span<std::uint8_t> HeapBuilder::at(Hid hid) {
+  std::size_t bi = hidBlockIndex(hid), idx = hidIndex(hid);
+  if (!isHid(hid) || bi >= blocks_.size() || idx == 0 || idx > blocks_[bi].starts.size())
+    throw LtpError::field("HID", "value", "an allocation of this heap", hex(hid));
+  Block& b = blocks_[bi];
+  std::size_t start = b.starts[idx - 1];
+  std::size_t end = idx < b.starts.size() ? b.starts[idx] : b.data.size();
+  return std::span<std::uint8_t>(b.data.data() + start, end - start);
+}
+
+std::vector<Bytes> HeapBuilder::build() const {
+  std::vector<Bytes> out;
+  out.reserve(blocks_.size());
+  std::vector<std::size_t> freeBytes;
+  for (std::size_t i = 0; i < blocks_.size(); ++i) {
+    const Block& b = blocks_[i];
+    Bytes d = b.data;
+    std::size_t end = d.size();
+    if (d.size() & 1) d.push_back(0);
+    auto ibHnpm = static_cast<std::uint16_t>(d.size());
+    core::ByteWriter w(d);
+    w.u16(static_cast<std::uint16_t>(b.starts.size()));  // cAlloc
+    w.u16(0);                                            // cFree
+    for (auto s : b.starts) w.u16(s);
+    w.u16(static_cast<std::uint16_t>(end));
+    core::storeU16(d.data(), ibHnpm);
+    freeBytes.push_back(kMaxHeapBlockSize - d.size());
+    out.push_back(std::move(d));
+  }
+  auto level = [&](std::size_t i) -> std::uint8_t { return i < freeBytes.size() ? fillLevel(freeBytes[i]) : 0; };
+  // HNHDR: signature, client, user root and the fill levels of blocks 0-7
+  Bytes& first = out[0];
+  first[2] = kHnSignature;
+  first[3] = static_cast<std::uint8_t>(clientSig_);
+  core::storeU32(first.data() + 4, userRoot_);
+  for (std::size_t j = 0; j < 8; ++j)
+    first[8 + j / 2] = static_cast<std::uint8_t>(first[8 + j / 2] | (level(j) << (4 * (j & 1))));
+  // HNBITMAPHDR: fill levels of the 128 blocks from here
+  for (std::size_t i = 8; i < out.size(); i += 128)
+    for (std::size_t j = 0; j < 128; ++j)
+      out[i][2 + j / 2] = static_cast<std::uint8_t>(out[i][2 + j / 2] | (level(i + j) << (4 * (j & 1))));
+  return out;
+}
+
+ndb::NodeData HeapBuilder::write(ndb::NodeStore& store) const {
+  ndb::DataWriter w = store.newData();
+  for (const Bytes& b : build()) w.appendBlock(b);
+  return w.finish();
+}
+
+// ---- HeapReader ---------------------------------------------------------------------------
+
+HeapReader::HeapReader(std::vector<Bytes> blocks) : blocks_(std::move(blocks)) {
+  if (blocks_.empty()) throw LtpError::field("heap", "blocks", "at least one", "none (empty node)");
+  for (std::size_t i = 0; i < blocks_.size(); ++i) {
+    const Bytes& b = blocks_[i];
+    std::string where = "HNPAGEMAP of heap block " + std::to_string(i);
+    std::size_t hdr = heapBlockHeaderSize(i);
+    if (b.size() < hdr + 4) throw LtpError::field(where, "size", ">= " + std::to_string(hdr + 4), std::to_string(b.size()));
+    if (i == 0) {
+      if (b[2] != kHnSignature) throw LtpError::field("HNHDR", "bSig", "0xEC", hex(b[2]));
+      clientSig_ = static_cast<ClientSig>(b[3]);
+      userRoot_ = core::loadU32(b.data() + 4);
+    }
+    std::size_t ib = core::loadU16(b.data());
+    if (ib < hdr || ib + 4 > b.size()) throw LtpError::field(where, "ibHnpm", "inside the block", hex(ib));
+    std::size_t cAlloc = core::loadU16(b.data() + ib);
+    if (ib + 4 + 2 * (cAlloc + 1) > b.size())
+      throw LtpError::field(where, "cAlloc", "<= " + std::to_string((b.size() - ib - 6) / 2), std::to_string(cAlloc));
+    std::vector<std::uint16_t> offs(cAlloc + 1);
+    for (std::size_t k = 0; k <= cAlloc; ++k) offs[k] = core::loadU16(b.data() + ib + 4 + 2 * k);
+    if (offs[0] != hdr) throw LtpError::field(where, "rgibAlloc[0]", std::to_string(hdr), std::to_string(offs[0]));
+    for (std::size_t k = 1; k <= cAlloc; ++k)
+      if (offs[k] < offs[k - 1] || offs[k] > ib)
+        throw LtpError::field(where, "rgibAlloc[" + std::to_string(k) + "]", "ascending and before the page map",
+                              std::to_string(offs[k]));
+    allocs_.push_back(std::move(offs));
+  }
+}
+
+ByteView HeapReader::get(Hid hid) const {
+  if (hid == 0) return {};
+  std::size_t bi = hidBlockIndex(hid), idx = hidIndex(hid);
+  if (!isHid(hid) || bi >= blocks_.size() || idx == 0 || idx >= allocs_[bi].size())
+    throw LtpError::field("HID", "value", "an allocation of this heap", hex(hid));
+  const auto& offs = allocs_[bi];
+  return ByteView(blocks_[bi].data() + offs[idx - 1], offs[idx] - offs[idx - 1]);
+}
+
+}  // namespace parvane::ltp

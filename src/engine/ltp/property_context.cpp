@@ -1,0 +1,220 @@
+#include "engine/ltp/property_context.h"
+
+#include "engine/ltp/bth.h"
+#include "engine/ltp/errors.h"
+#include "engine/ndb/errors.h"
+
+namespace parvane::ltp {
+
+using ndb::hex;
+
+PropertyContextBuilder::PropertyContextBuilder(ndb::NodeStore& store) : store_(&store), subnodes_(store) {}
+
+PropertyContextBuilder PropertyContextBuilder::load(ndb::NodeStore& store, const ndb::NodeInfo& node) {
+  PropertyContextBuilder b(store);
+  PropertyContextReader r(store, node.bidData, node.bidSub);
+  b.subnodes_.load(node.bidSub);
+  for (const auto& p : r.properties()) {
+    Entry e;
+    e.type = static_cast<std::uint16_t>(p.type);
+    e.bytes = p.bytes;
+    e.subnode = p.subnode;
+    b.props_[p.id] = std::move(e);
+  }
+  for (const auto& s : b.subnodes_.entries())
+    if (ndb::nidType(s.nid) == ndb::NidType::Ltp) b.nextValueIndex_ = std::max(b.nextValueIndex_, ndb::nidIndex(s.nid) + 1);
+  return b;
+}
+
+Nid PropertyContextBuilder::newValueNid() {
+  for (;;) {
+    Nid nid = ndb::makeNid(ndb::NidType::Ltp, nextValueIndex_++);
+    if (!subnodes_.contains(nid)) return nid;
+  }
+}
+
+void PropertyContextBuilder::dropValue(std::uint16_t id) {
+  auto it = props_.find(id);
+  if (it == props_.end()) return;
+  if (it->second.subnode && ndb::nidType(it->second.subnode) == ndb::NidType::Ltp) subnodes_.remove(it->second.subnode);
+  props_.erase(it);
+}
+
+void PropertyContextBuilder::set(std::uint32_t tag, ByteView value) {
+  validateValue(tag, value);
+  std::uint16_t id = tagId(tag);
+  dropValue(id);
+  Entry e;
+  e.type = static_cast<std::uint16_t>(tag & 0xFFFF);
+  if (value.size() > kMaxHeapAlloc) {
+    e.subnode = newValueNid();
+    subnodes_.add(e.subnode, store_->writeData(value));
+  } else {
+    e.bytes.assign(value.begin(), value.end());
+  }
+  props_[id] = std::move(e);
+}
+
+void PropertyContextBuilder::setInt16(std::uint16_t id, std::int16_t v) {
+  std::uint8_t b[2];
+  core::storeU16(b, static_cast<std::uint16_t>(v));
+  set(makeTag(id, PropType::Int16), b);
+}
+void PropertyContextBuilder::setInt32(std::uint16_t id, std::int32_t v) {
+  std::uint8_t b[4];
+  core::storeU32(b, static_cast<std::uint32_t>(v));
+  set(makeTag(id, PropType::Int32), b);
+}
+void PropertyContextBuilder::setBool(std::uint16_t id, bool v) {
+  std::uint8_t b[1] = {static_cast<std::uint8_t>(v ? 1 : 0)};
+  set(makeTag(id, PropType::Boolean), b);
+}
+void PropertyContextBuilder::setInt64(std::uint16_t id, std::int64_t v) {
+  std::uint8_t b[8];
+  core::storeU64(b, static_cast<std::uint64_t>(v));
+  set(makeTag(id, PropType::Int64), b);
+}
+void PropertyContextBuilder::setTime(std::uint16_t id, std::uint64_t filetime) {
+  std::uint8_t b[8];
+  core::storeU64(b, filetime);
+  set(makeTag(id, PropType::Time), b);
+}
+void PropertyContextBuilder::setString(std::uint16_t id, std::u16string_view s) {
+  Bytes b(s.size() * 2);
+  for (std::size_t i = 0; i < s.size(); ++i) core::storeU16(b.data() + 2 * i, s[i]);
+  set(makeTag(id, PropType::String), b);
+}
+void PropertyContextBuilder::setBinary(std::uint16_t id, ByteView b) { set(makeTag(id, PropType::Binary), b); }
+
+void PropertyContextBuilder::setStreamed(std::uint32_t tag, ndb::NodeData data) {
+  PropType t = tagType(tag);
+  if (!isKnownType(t) || fixedSize(t) || t == PropType::Object) {
+    store_->release(data);
+    throw LtpError::field("property " + hex(tag), "type", "a variable-size type", hex(tag & 0xFFFF));
+  }
+  if (data.bidSub) {
+    store_->release(data);
+    throw LtpError::field("property " + hex(tag), "value", "a plain data stream", "a stream with subnodes");
+  }
+  if (data.size <= kMaxHeapAlloc) {
+    // small enough for the heap: keep it there, as for set()
+    Bytes v;
+    try {
+      v = ndb::readData(*store_, data.bidData);
+    } catch (...) {
+      store_->release(data);
+      throw;
+    }
+    store_->release(data);
+    set(tag, v);
+    return;
+  }
+  std::uint16_t id = tagId(tag);
+  dropValue(id);
+  Entry e;
+  e.type = static_cast<std::uint16_t>(t);
+  e.subnode = newValueNid();
+  subnodes_.add(e.subnode, data);
+  props_[id] = std::move(e);
+}
+
+void PropertyContextBuilder::setObject(std::uint16_t id, Nid nid, std::uint32_t size) {
+  dropValue(id);
+  Entry e;
+  e.type = static_cast<std::uint16_t>(PropType::Object);
+  e.bytes.resize(8);
+  core::storeU32(e.bytes.data(), nid);
+  core::storeU32(e.bytes.data() + 4, size);
+  props_[id] = std::move(e);
+}
+
+bool PropertyContextBuilder::remove(std::uint16_t id) {
+  if (!props_.count(id)) return false;
+  dropValue(id);
+  return true;
+}
+
+bool PropertyContextBuilder::has(std::uint16_t id) const { return props_.count(id) != 0; }
+
+ndb::NodeData PropertyContextBuilder::finish() {
+  HeapBuilder heap(ClientSig::PC);
+  std::vector<BthRecord> records;
+  records.reserve(props_.size());
+  std::vector<std::pair<std::size_t, const Entry*>> inHeap;
+  for (const auto& [id, e] : props_) {
+    BthRecord r;
+    r.key = id;
+    r.data.resize(kPcEntSize);
+    core::storeU16(r.data.data(), e.type);
+    auto f = fixedSize(static_cast<PropType>(e.type));
+    if (e.subnode) {
+      core::storeU32(r.data.data() + 2, e.subnode);
+    } else if (f && *f <= 4) {
+      std::uint32_t v = 0;
+      for (std::size_t i = 0; i < e.bytes.size(); ++i) v |= static_cast<std::uint32_t>(e.bytes[i]) << (8 * i);
+      core::storeU32(r.data.data() + 2, v);
+    } else {
+      inHeap.emplace_back(records.size(), &e);
+    }
+    records.push_back(std::move(r));
+  }
+  // header slot first (hidUserRoot 0x20, as Outlook writes it), then values, then BTH nodes
+  Hid hdr = heap.allocate(kBthHeaderSize);
+  for (auto& [i, e] : inHeap) core::storeU32(records[i].data.data() + 2, heap.allocate(e->bytes));
+  buildBth(heap, kPcKeySize, kPcEntSize, records, hdr);
+  heap.setUserRoot(hdr);
+  ndb::NodeData data = heap.write(*store_);
+  Nid maxValue = 0;
+  for (const auto& s : subnodes_.entries())
+    if (ndb::nidType(s.nid) == ndb::NidType::Ltp) maxValue = std::max(maxValue, s.nid);
+  if (maxValue && ndb::nidIndex(maxValue) > store_->nidCounter(ndb::NidType::Ltp))
+    store_->setNidCounter(ndb::NidType::Ltp, ndb::nidIndex(maxValue));
+  data.bidSub = subnodes_.write();
+  props_.clear();
+  nextValueIndex_ = 1;
+  return data;
+}
+
+// ---- reader ------------------------------------------------------------------------------
+
+PropertyContextReader::PropertyContextReader(const ndb::BlockSource& src, ndb::Bid bidData, ndb::Bid bidSub)
+    : src_(src) {
+  HeapReader heap(ndb::readDataBlocks(src, bidData));
+  if (heap.clientSig() != ClientSig::PC)
+    throw LtpError::field("HNHDR", "bClientSig", "0xBC (property context)", hex(static_cast<std::uint8_t>(heap.clientSig())));
+  subnodes_ = ndb::readSubnodes(src, bidSub);
+  for (const BthRecord& r : readBth(heap, heap.userRoot(), kPcKeySize, kPcEntSize)) {
+    PropertyValue p;
+    p.id = static_cast<std::uint16_t>(r.key);
+    p.type = static_cast<PropType>(core::loadU16(r.data.data()));
+    Hnid hnid = core::loadU32(r.data.data() + 2);
+    auto f = fixedSize(p.type);
+    if (f && *f <= 4) {
+      for (std::size_t i = 0; i < *f; ++i) p.bytes.push_back(static_cast<std::uint8_t>(hnid >> (8 * i)));
+    } else if (isHid(hnid)) {
+      ByteView v = heap.get(hnid);
+      p.bytes.assign(v.begin(), v.end());
+    } else {
+      p.subnode = hnid;
+      bool found = false;
+      for (const auto& s : subnodes_) found = found || s.nid == hnid;
+      if (!found) throw LtpError::field("PC property " + hex(p.tag()), "dwValueHnid", "an existing subnode", hex(hnid));
+    }
+    props_.push_back(std::move(p));
+  }
+}
+
+const PropertyValue* PropertyContextReader::find(std::uint16_t id) const {
+  for (const auto& p : props_)
+    if (p.id == id) return &p;
+  return nullptr;
+}
+
+Bytes PropertyContextReader::value(const PropertyValue& p) const {
+  if (!p.subnode) return p.bytes;
+  for (const auto& s : subnodes_)
+    if (s.nid == p.subnode) return ndb::readData(src_, s.bidData);
+  throw LtpError::field("PC property " + hex(p.tag()), "dwValueHnid", "an existing subnode", hex(p.subnode));
+}
+
+}  // namespace parvane::ltp

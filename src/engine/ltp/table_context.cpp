@@ -1,0 +1,313 @@
+#include "engine/ltp/table_context.h"
+
+#include <algorithm>
+#include <set>
+
+#include "engine/ltp/bth.h"
+#include "engine/ltp/errors.h"
+#include "engine/ndb/errors.h"
+
+namespace parvane::ltp {
+
+using ndb::hex;
+
+namespace {
+
+bool isFixedCell(std::uint32_t tag) {
+  auto f = fixedSize(tagType(tag));
+  return f && *f <= 8;
+}
+
+void setBit(Bytes& row, std::size_t bm, std::uint8_t iBit) {
+  row[bm + iBit / 8] = static_cast<std::uint8_t>(row[bm + iBit / 8] | (0x80u >> (iBit % 8)));
+}
+bool testBit(ByteView row, std::size_t bm, std::uint8_t iBit) {
+  return (row[bm + iBit / 8] >> (7 - iBit % 8)) & 1;
+}
+
+// Derives the rgib boundaries from the descriptors and checks them.
+void checkColumns(std::vector<ColumnDesc>& cols, std::uint16_t (&rgib)[4]) {
+  std::sort(cols.begin(), cols.end(), [](const ColumnDesc& a, const ColumnDesc& b) { return a.tag < b.tag; });
+  if (cols.size() > 255) throw LtpError::field("TCINFO", "cCols", "<= 255", std::to_string(cols.size()));
+  auto findCol = [&](std::uint32_t tag) -> const ColumnDesc* {
+    for (const auto& c : cols)
+      if (c.tag == tag) return &c;
+    return nullptr;
+  };
+  const ColumnDesc* id = findCol(kTagLtpRowId);
+  if (!id || id->ibData != 0 || id->cbData != 4 || id->iBit != 0)
+    throw LtpError::field("TCOLDESC PidTagLtpRowId", "ibData/cbData/iBit", "0/4/0", id ? "other values" : "no such column");
+  const ColumnDesc* ver = findCol(kTagLtpRowVer);
+  if (!ver || ver->ibData != 4 || ver->cbData != 4 || ver->iBit != 1)
+    throw LtpError::field("TCOLDESC PidTagLtpRowVer", "ibData/cbData/iBit", "4/4/1", ver ? "other values" : "no such column");
+  std::size_t end4 = 0, end2 = 0, end1 = 0;
+  std::set<std::uint8_t> bits;
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    const auto& c = cols[i];
+    std::string what = "TCOLDESC " + hex(c.tag);
+    if (i && c.tag == cols[i - 1].tag) throw LtpError::field(what, "tag", "distinct tags", "a repeated tag");
+    PropType t = tagType(c.tag);
+    if (!isKnownType(t)) throw LtpError::field(what, "tag", "a known property type", hex(c.tag & 0xFFFF));
+    if (c.cbData != columnWidth(t))
+      throw LtpError::field(what, "cbData", std::to_string(columnWidth(t)), std::to_string(c.cbData));
+    if (c.iBit >= cols.size() || !bits.insert(c.iBit).second)
+      throw LtpError::field(what, "iBit", "a distinct bit below " + std::to_string(cols.size()), std::to_string(c.iBit));
+    std::size_t end = std::size_t{c.ibData} + c.cbData;
+    if (c.cbData >= 4) end4 = std::max(end4, end);
+    else if (c.cbData == 2) end2 = std::max(end2, end);
+    else end1 = std::max(end1, end);
+  }
+  end2 = std::max(end2, end4);
+  end1 = std::max(end1, end2);
+  rgib[TCI_4b] = static_cast<std::uint16_t>(end4);
+  rgib[TCI_2b] = static_cast<std::uint16_t>(end2);
+  rgib[TCI_1b] = static_cast<std::uint16_t>(end1);
+  rgib[TCI_bm] = static_cast<std::uint16_t>(end1 + (cols.size() + 7) / 8);
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  for (const auto& c : cols) {
+    std::size_t lo = c.cbData >= 4 ? 0 : c.cbData == 2 ? end4 : end2;
+    std::size_t hi = c.cbData >= 4 ? end4 : c.cbData == 2 ? end2 : end1;
+    if (c.ibData < lo || c.ibData + c.cbData > hi)
+      throw LtpError::field("TCOLDESC " + hex(c.tag), "ibData", "inside [" + std::to_string(lo) + ", " + std::to_string(hi) + ")",
+                            std::to_string(c.ibData));
+    spans.emplace_back(c.ibData, c.ibData + c.cbData);
+  }
+  std::sort(spans.begin(), spans.end());
+  for (std::size_t i = 1; i < spans.size(); ++i)
+    if (spans[i].first < spans[i - 1].second)
+      throw LtpError::field("TCOLDESC", "ibData", "non-overlapping cells", "overlap at " + std::to_string(spans[i].first));
+}
+
+}  // namespace
+
+std::vector<ColumnDesc> layoutColumns(std::vector<std::uint32_t> tags) {
+  std::sort(tags.begin(), tags.end());
+  tags.erase(std::unique(tags.begin(), tags.end()), tags.end());
+  std::erase(tags, kTagLtpRowId);
+  std::erase(tags, kTagLtpRowVer);
+  std::vector<ColumnDesc> cols{{kTagLtpRowId, 0, 4, 0}, {kTagLtpRowVer, 4, 4, 1}};
+  std::uint8_t bit = 2;
+  for (auto t : tags) {
+    cols.push_back(ColumnDesc{t, 0, columnWidth(tagType(t)), bit});
+    bit = static_cast<std::uint8_t>(bit + 1);
+  }
+  std::uint16_t off = 8;
+  for (std::uint8_t width : {std::uint8_t{8}, std::uint8_t{4}, std::uint8_t{2}, std::uint8_t{1}})
+    for (auto& c : cols)
+      if (c.tag != kTagLtpRowId && c.tag != kTagLtpRowVer && c.cbData == width) {
+        c.ibData = off;
+        off = static_cast<std::uint16_t>(off + width);
+      }
+  std::sort(cols.begin(), cols.end(), [](const ColumnDesc& a, const ColumnDesc& b) { return a.tag < b.tag; });
+  return cols;
+}
+
+TableContextBuilder::TableContextBuilder(ndb::NodeStore& store, std::vector<ColumnDesc> columns)
+    : store_(&store), columns_(std::move(columns)) {
+  checkColumns(columns_, rgib_);
+}
+
+TableContextBuilder TableContextBuilder::load(ndb::NodeStore& store, const ndb::NodeInfo& node) {
+  TableContextReader r(store, node.bidData, node.bidSub);
+  TableContextBuilder b(store, r.columns());
+  for (const auto& row : r.rows()) {
+    std::vector<Cell> cells;
+    for (std::size_t i = 0; i < row.cells.size(); ++i)
+      if (row.cells[i]) cells.push_back(Cell{r.columns()[i].tag, *row.cells[i]});
+    b.setRow(row.id, cells);
+  }
+  return b;
+}
+
+const ColumnDesc* TableContextBuilder::column(std::uint32_t tag) const {
+  auto it = std::lower_bound(columns_.begin(), columns_.end(), tag,
+                             [](const ColumnDesc& c, std::uint32_t t) { return c.tag < t; });
+  return it != columns_.end() && it->tag == tag ? &*it : nullptr;
+}
+
+void TableContextBuilder::setRow(std::uint32_t rowId, const std::vector<Cell>& cells) {
+  Row row;
+  row.id = rowId;
+  row.fixed.assign(rowSize(), 0);
+  core::storeU32(row.fixed.data(), rowId);
+  setBit(row.fixed, rgib_[TCI_1b], 0);
+  for (const Cell& cell : cells) {
+    if (cell.tag == kTagLtpRowId) continue;
+    const ColumnDesc* c = column(cell.tag);
+    if (!c) continue;
+    validateValue(cell.tag, cell.value);
+    if (isFixedCell(cell.tag)) {
+      std::copy(cell.value.begin(), cell.value.end(), row.fixed.begin() + c->ibData);
+    } else {
+      auto it = std::find_if(row.vars.begin(), row.vars.end(), [&](const auto& v) { return v.first == cell.tag; });
+      if (it != row.vars.end()) it->second = cell.value;
+      else row.vars.emplace_back(cell.tag, cell.value);
+    }
+    setBit(row.fixed, rgib_[TCI_1b], c->iBit);
+  }
+  auto found = index_.find(rowId);
+  if (found != index_.end()) {
+    rows_[found->second] = std::move(row);
+  } else {
+    index_.emplace(rowId, rows_.size());
+    rows_.push_back(std::move(row));
+  }
+}
+
+bool TableContextBuilder::removeRow(std::uint32_t rowId) {
+  auto found = index_.find(rowId);
+  if (found == index_.end()) return false;
+  std::size_t pos = found->second;
+  rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(pos));
+  index_.erase(found);
+  for (auto& [id, p] : index_)
+    if (p > pos) --p;
+  return true;
+}
+
+ndb::NodeData TableContextBuilder::finish() {
+  HeapBuilder heap(ClientSig::TC);
+  ndb::SubnodeTreeBuilder subnodes(*store_);
+  std::uint32_t nextSub = 1;
+  auto subnodeFor = [&](ndb::NodeData d) {
+    Nid nid = ndb::makeNid(ndb::NidType::Ltp, nextSub++);
+    subnodes.add(nid, d);
+    return nid;
+  };
+  TCINFO info;
+  info.rgTCOLDESC = columns_;
+  std::copy(std::begin(rgib_), std::end(rgib_), std::begin(info.rgib));
+  Hid hidInfo = heap.allocate(kTcInfoFixedSize + kTcolDescSize * columns_.size());
+
+  // row index: row id -> position in the matrix
+  std::vector<BthRecord> index;
+  index.reserve(rows_.size());
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    BthRecord r;
+    r.key = rows_[i].id;
+    r.data.resize(4);
+    core::storeU32(r.data.data(), static_cast<std::uint32_t>(i));
+    index.push_back(std::move(r));
+  }
+  std::sort(index.begin(), index.end(), [](const BthRecord& a, const BthRecord& b) { return a.key < b.key; });
+  info.hidRowIndex = buildBth(heap, kRowIndexKeySize, kRowIndexEntSize, index);
+
+  // variable cells, then the matrix with their HNIDs filled in
+  Bytes matrix;
+  matrix.reserve(rows_.size() * rowSize());
+  for (const Row& row : rows_) {
+    std::size_t at = matrix.size();
+    matrix.insert(matrix.end(), row.fixed.begin(), row.fixed.end());
+    for (const auto& [tag, value] : row.vars) {
+      Hnid h = value.size() > kMaxHeapAlloc ? subnodeFor(store_->writeData(value)) : heap.allocate(value);
+      core::storeU32(matrix.data() + at + column(tag)->ibData, h);
+    }
+  }
+  if (rows_.empty()) {
+    info.hnidRows = 0;
+  } else if (matrix.size() <= kMaxHeapAlloc) {
+    info.hnidRows = heap.allocate(matrix);
+  } else {
+    std::size_t perBlock = ndb::kMaxBlockData / rowSize();
+    ndb::DataWriter w = store_->newData();
+    for (std::size_t i = 0; i < rows_.size(); i += perBlock) {
+      std::size_t n = std::min(perBlock, rows_.size() - i);
+      w.appendBlock(ByteView(matrix.data() + i * rowSize(), n * rowSize()));
+    }
+    info.hnidRows = subnodeFor(w.finish());
+  }
+  Bytes encoded = encodeTcInfo(info);
+  auto dst = heap.at(hidInfo);
+  std::copy(encoded.begin(), encoded.end(), dst.begin());
+  heap.setUserRoot(hidInfo);
+  ndb::NodeData data = heap.write(*store_);
+  if (nextSub - 1 > store_->nidCounter(ndb::NidType::Ltp)) store_->setNidCounter(ndb::NidType::Ltp, nextSub - 1);
+  data.bidSub = subnodes.write();
+  return data;
+}
+
+// ---- reader ------------------------------------------------------------------------------
+
+TableContextReader::TableContextReader(const ndb::BlockSource& src, ndb::Bid bidData, ndb::Bid bidSub) {
+  HeapReader heap(ndb::readDataBlocks(src, bidData));
+  if (heap.clientSig() != ClientSig::TC)
+    throw LtpError::field("HNHDR", "bClientSig", "0x7C (table context)", hex(static_cast<std::uint8_t>(heap.clientSig())));
+  TCINFO info = decodeTcInfo(heap.get(heap.userRoot()));
+  columns_ = info.rgTCOLDESC;
+  std::uint16_t rgib[4];
+  checkColumns(columns_, rgib);
+  for (int i = 0; i < 4; ++i)
+    if (rgib[i] != info.rgib[i])
+      throw LtpError::field("TCINFO", "rgib[" + std::to_string(i) + "]", std::to_string(rgib[i]), std::to_string(info.rgib[i]));
+  rowSize_ = info.rgib[TCI_bm];
+  auto subs = ndb::readSubnodes(src, bidSub);
+  auto subData = [&](Nid nid) {
+    for (const auto& s : subs)
+      if (s.nid == nid) return s.bidData;
+    throw LtpError::field("TC", "HNID", "an existing subnode", hex(nid));
+  };
+  auto idx = readBth(heap, info.hidRowIndex, kRowIndexKeySize, kRowIndexEntSize);
+  std::size_t n = idx.size();
+  std::vector<Bytes> blocks;
+  std::size_t perBlock = 0;
+  if (info.hnidRows == 0) {
+    if (n) throw LtpError::field("TCINFO", "hnidRows", "a row matrix for " + std::to_string(n) + " rows", "0");
+  } else if (isHid(info.hnidRows)) {
+    ByteView m = heap.get(info.hnidRows);
+    if (m.size() != n * rowSize_)
+      throw LtpError::field("TC row matrix", "size", std::to_string(n * rowSize_), std::to_string(m.size()));
+    blocks.emplace_back(m.begin(), m.end());
+    perBlock = n;
+  } else {
+    matrixInSubnode_ = true;
+    blocks = ndb::readDataBlocks(src, subData(info.hnidRows));
+    perBlock = ndb::kMaxBlockData / rowSize_;
+  }
+  rows_.resize(n);
+  std::vector<bool> seen(n);
+  for (const auto& rec : idx) {
+    std::uint32_t ri = core::loadU32(rec.data.data());
+    if (ri >= n || seen[ri])
+      throw LtpError::field("TC row index", "dwRowIndex", "a distinct row below " + std::to_string(n), std::to_string(ri));
+    seen[ri] = true;
+    std::size_t bi = perBlock ? ri / perBlock : 0, off = perBlock ? (ri % perBlock) * rowSize_ : 0;
+    if (bi >= blocks.size() || off + rowSize_ > blocks[bi].size())
+      throw LtpError::field("TC row matrix", "rows", std::to_string(n), "fewer");
+    ByteView row(blocks[bi].data() + off, rowSize_);
+    TableRow& out = rows_[ri];
+    out.id = core::loadU32(row.data());
+    if (out.id != rec.key)
+      throw LtpError::field("TC row " + std::to_string(ri), "dwRowID", hex(rec.key), hex(out.id));
+    out.cells.resize(columns_.size());
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      const auto& col = columns_[c];
+      if (!testBit(row, info.rgib[TCI_1b], col.iBit)) continue;
+      ByteView cell = row.subspan(col.ibData, col.cbData);
+      if (isFixedCell(col.tag)) {
+        out.cells[c] = Bytes(cell.begin(), cell.end());
+      } else {
+        Hnid h = core::loadU32(cell.data());
+        if (isHid(h)) {
+          ByteView v = heap.get(h);
+          out.cells[c] = Bytes(v.begin(), v.end());
+        } else {
+          out.cells[c] = ndb::readData(src, subData(h));
+        }
+      }
+    }
+  }
+}
+
+const TableRow* TableContextReader::findRow(std::uint32_t id) const {
+  for (const auto& r : rows_)
+    if (r.id == id) return &r;
+  return nullptr;
+}
+
+std::optional<std::size_t> TableContextReader::columnIndex(std::uint32_t tag) const {
+  for (std::size_t i = 0; i < columns_.size(); ++i)
+    if (columns_[i].tag == tag) return i;
+  return std::nullopt;
+}
+
+}  // namespace parvane::ltp
