@@ -106,8 +106,9 @@ class MessageReader {
       } else if (guidIndex >= 3 && guidIndex - 3 < guidCount) {
         std::copy_n(guids.begin() + static_cast<std::ptrdiff_t>((guidIndex - 3) * 16), 16, name.guid.bytes.begin());
       } else {
-        fail(where, "entry " + std::to_string(i) + " GUID index: expected 1, 2 or 3.." + std::to_string(guidCount + 2) +
-                        ", found " + std::to_string(guidIndex));
+        const std::string range = guidCount == 0 ? "1 or 2" : "1 to " + std::to_string(guidCount + 2);
+        fail(where, "entry " + std::to_string(i) + " GUID index: expected " + range + ", found " +
+                        std::to_string(guidIndex));
       }
       if (e.indexAndKind & 1) {
         name.kind = PropertyName::Kind::String;
