@@ -1,0 +1,241 @@
+// Compound files: what the writer makes the reader reads back, in both
+// versions; names compare by the format's rule; and every kind of structural
+// damage ends in cfb::Error naming the file and the structure.
+#include <gtest/gtest.h>
+
+#include "engine/cfb/compound_file.h"
+#include "engine/cfb/writer.h"
+#include "engine/core/source.h"
+
+using namespace parvane;
+
+namespace {
+
+core::Bytes pattern(std::size_t n, unsigned seed = 1) {
+  core::Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>((i * 131 + seed * 7 + i / 509) & 0xFF);
+  return b;
+}
+
+std::shared_ptr<const cfb::CompoundFile> openImage(core::Bytes image) {
+  return cfb::CompoundFile::open(std::make_shared<core::MemorySource>(std::move(image)), "t.cfb");
+}
+
+std::string errorOf(core::Bytes image, bool readAllStreams = true) {
+  try {
+    auto f = openImage(std::move(image));
+    if (readAllStreams) {
+      for (std::uint32_t i = 0; i < f->entryCount(); ++i) {
+        const auto& e = f->entry(i);
+        if (e.isStream() && (e.parent != 0xFFFFFFFF)) (void)f->readStream(e, e.size);
+      }
+    }
+  } catch (const cfb::Error& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// Offsets inside images from the writer, which lays out FAT sectors, then the
+// directory, then the mini FAT, the mini stream and the big streams.
+std::size_t dirEntryOffset(const core::Bytes& image, std::uint32_t id) {
+  const std::uint32_t ss = 1u << core::loadU16(image.data() + 0x1E);
+  return (core::loadU32(image.data() + 0x30) + 1u) * ss + 128u * id;
+}
+void setLink(core::Bytes& image, std::uint32_t id, std::size_t field, std::uint32_t value) {
+  core::storeU32(image.data() + dirEntryOffset(image, id) + field, value);
+}
+constexpr std::size_t kLeft = 68, kRight = 72, kChild = 76, kStart = 116, kSize = 120;
+
+// Root with storage "A" (id 1) holding a mini stream "s" (id 2) and a big
+// stream "big" (id 3); stream "top" (id 4) at the root.
+core::Bytes sample() {
+  cfb::Writer w;
+  const auto a = w.addStorage(w.root(), u"A");
+  w.addStream(a, u"s", pattern(100));
+  w.addStream(a, u"big", pattern(5000));
+  w.addStream(w.root(), u"top", pattern(10));
+  return w.finish();
+}
+
+}  // namespace
+
+class CompoundFileVersions : public ::testing::TestWithParam<std::uint16_t> {};
+
+TEST_P(CompoundFileVersions, WriterOutputReadsBack) {
+  cfb::Writer w(GetParam());
+  const std::vector<std::size_t> sizes = {0, 1, 63, 64, 65, 4095, 4096, 4097, 70000};
+  const auto sub = w.addStorage(w.root(), u"Sub");
+  const auto deeper = w.addStorage(sub, u"Deeper");
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    w.addStream(i % 2 ? sub : w.root(), u"s" + std::u16string(1, static_cast<char16_t>(u'a' + i)), pattern(sizes[i], static_cast<unsigned>(i)));
+  }
+  w.addStream(deeper, u"leaf", pattern(3));
+  std::array<std::uint8_t, 16> clsid{};
+  clsid[15] = 9;
+  w.setClsid(sub, clsid);
+  const auto f = openImage(w.finish());
+
+  EXPECT_EQ(f->majorVersion(), GetParam());
+  EXPECT_EQ(f->sectorSize(), GetParam() == 4 ? 4096u : 512u);
+  const auto* s = f->child(f->root(), "SUB");  // names compare without case
+  ASSERT_NE(s, nullptr);
+  EXPECT_TRUE(s->isStorage());
+  EXPECT_EQ(s->clsid, clsid);
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    const auto& parent = i % 2 ? *s : f->root();
+    const auto* e = f->child(parent, u"s" + std::u16string(1, static_cast<char16_t>(u'a' + i)));
+    ASSERT_NE(e, nullptr) << i;
+    EXPECT_EQ(e->size, sizes[i]);
+    EXPECT_EQ(f->readStream(*e, e->size), pattern(sizes[i], static_cast<unsigned>(i))) << "size " << sizes[i];
+  }
+  EXPECT_EQ(f->readStream(*f->child(*f->child(*s, "deeper"), "leaf"), 10), pattern(3));
+  EXPECT_EQ(f->child(f->root(), "missing"), nullptr);
+  EXPECT_EQ(f->root().children.size(), 6u);  // Sub and five streams
+}
+
+TEST_P(CompoundFileVersions, ChunkedReadsAcrossSectorBoundaries) {
+  cfb::Writer w(GetParam());
+  const core::Bytes big = pattern(50000), small = pattern(3000, 5);
+  w.addStream(w.root(), u"small", small);  // interleave chains: not one run on disk
+  w.addStream(w.root(), u"big", big);
+  const auto f = openImage(w.finish());
+  for (const auto& [name, data] : {std::pair{"big", &big}, std::pair{"small", &small}}) {
+    auto s = f->openStream(*f->child(f->root(), name));
+    for (std::size_t off = 0; off < data->size(); off += 777) {
+      core::Bytes chunk(std::min<std::size_t>(1500, data->size() - off));
+      s->readAt(off, chunk);
+      ASSERT_TRUE(std::equal(chunk.begin(), chunk.end(), data->begin() + static_cast<std::ptrdiff_t>(off))) << off;
+    }
+    core::Bytes one(1);
+    EXPECT_THROW(s->readAt(data->size(), one), core::TruncatedError);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(V3AndV4, CompoundFileVersions, ::testing::Values(3, 4));
+
+TEST(CompoundFile, FilesLargerThanTheHeaderFatListUseTheDifat) {
+  // 109 FAT sectors of a version 3 file cover about 7 MB; this needs more.
+  cfb::Writer w;
+  const core::Bytes big = pattern(8 * 1024 * 1024 + 123);
+  w.addStream(w.root(), u"big", big);
+  const auto image = w.finish();
+  EXPECT_GT(core::loadU32(image.data() + 0x48), 0u);  // csectDif
+  const auto f = openImage(image);
+  EXPECT_EQ(f->readStream(*f->child(f->root(), "big"), big.size()), big);
+}
+
+TEST(CompoundFile, NamesCompareByLengthThenUpperCase) {
+  EXPECT_LT(cfb::compareNames(u"zz", u"aaa"), 0);
+  EXPECT_EQ(cfb::compareNames(u"Abc", u"aBC"), 0);
+  EXPECT_LT(cfb::compareNames(u"abc", u"abd"), 0);
+  EXPECT_TRUE(cfb::sameName(u"\u00E9t\u00E9", u"\u00C9T\u00C9"));
+  EXPECT_TRUE(cfb::sameName(u"\u0434\u0430", u"\u0414\u0410"));
+  EXPECT_FALSE(cfb::sameName(u"a", u"b"));
+}
+
+TEST(CompoundFile, HeaderDamage) {
+  EXPECT_NE(errorOf(core::Bytes(100, 0)).find("t.cfb: header: file is 100 bytes"), std::string::npos);
+  auto notCfb = sample();
+  notCfb[0] = 'P';
+  EXPECT_NE(errorOf(notCfb).find("not a compound file: header signature expected D0CF11E0A1B11AE1, found 50CF11E0"),
+            std::string::npos);
+  auto version = sample();
+  core::storeU16(version.data() + 0x1A, 5);
+  EXPECT_NE(errorOf(version).find("major version: expected 3 or 4, found 5"), std::string::npos);
+  auto shift = sample();
+  core::storeU16(shift.data() + 0x1E, 12);
+  EXPECT_NE(errorOf(shift).find("version 3 expects 9, found 12"), std::string::npos);
+  auto fatCount = sample();
+  core::storeU32(fatCount.data() + 0x2C, 100000);
+  EXPECT_NE(errorOf(fatCount).find("FAT sector count: 100000 exceeds"), std::string::npos);
+}
+
+TEST(CompoundFile, SectorChainDamage) {
+  {
+    // The directory's chain points back at itself.
+    auto image = sample();
+    const auto dir = core::loadU32(image.data() + 0x30);
+    core::storeU32(image.data() + 512 + 4 * dir, dir);
+    EXPECT_NE(errorOf(image).find("directory: sector chain loops back"), std::string::npos) << errorOf(image);
+  }
+  {
+    // The big stream's second sector links back to its first.
+    auto image = sample();
+    const auto first = core::loadU32(image.data() + dirEntryOffset(image, 3) + kStart);
+    core::storeU32(image.data() + 512 + 4 * (first + 1), first);
+    const auto err = errorOf(image);
+    EXPECT_NE(err.find("stream 'big': sector chain loops back to sector"), std::string::npos) << err;
+  }
+  {
+    auto image = sample();
+    setLink(image, 3, kStart, 0x00FFFFFF);
+    const auto err = errorOf(image);
+    EXPECT_NE(err.find("stream 'big': sector chain reaches sector 0xFFFFFF, past the last sector"), std::string::npos) << err;
+  }
+  {
+    // Size larger than the chain but smaller than the file.
+    auto image = sample();
+    setLink(image, 3, kSize, 5200);
+    const auto err = errorOf(image);
+    EXPECT_NE(err.find("stream 'big': sector chain ends after 10 sectors, size 5200 needs 11"), std::string::npos) << err;
+  }
+  {
+    auto image = sample();
+    setLink(image, 3, kSize, 0x7FFFFFFF);
+    const auto err = errorOf(image, false);
+    EXPECT_NE(err.find("stream 'big' size: 2147483647 bytes is larger than the file"), std::string::npos) << err;
+  }
+  {
+    // A mini stream chain that passes the end of the mini stream.
+    auto image = sample();
+    setLink(image, 2, kStart, 5000);
+    const auto err = errorOf(image);
+    EXPECT_NE(err.find("stream 's' (mini stream): sector chain reaches sector 0x1388"), std::string::npos) << err;
+  }
+  {
+    // Cut inside the big stream's data.
+    auto image = sample();
+    image.resize(image.size() - 1000);
+    const auto err = errorOf(image);
+    EXPECT_NE(err.find("t.cfb: stream 'big'"), std::string::npos) << err;
+  }
+}
+
+TEST(CompoundFile, DirectoryTreeDamage) {
+  {
+    // A storage's child is its own ancestor: a cycle.
+    auto image = sample();
+    setLink(image, 1, kChild, 1);
+    EXPECT_NE(errorOf(image).find("directory entry 1 is reached twice"), std::string::npos) << errorOf(image);
+  }
+  {
+    // Two storages share one entry.
+    auto image = sample();
+    const auto shared = core::loadU32(image.data() + dirEntryOffset(image, 1) + kChild);
+    setLink(image, 4, kRight, shared);  // "top" is the root's tree node; "A" hangs left of it
+    const auto err = errorOf(image, false);
+    EXPECT_NE(err.find("is reached twice in the directory tree"), std::string::npos) << err;
+  }
+  {
+    auto image = sample();
+    setLink(image, 2, kRight, 4000);
+    setLink(image, 3, kRight, 4000);
+    setLink(image, 2, kLeft, 4000);
+    setLink(image, 3, kLeft, 4000);
+    const auto err = errorOf(image, false);
+    EXPECT_NE(err.find("id 4000 is past the directory's"), std::string::npos) << err;
+  }
+  {
+    // The root entry is not a root.
+    auto image = sample();
+    image[dirEntryOffset(image, 0) + 66] = 1;
+    EXPECT_NE(errorOf(image).find("directory entry 0 object type: expected 5"), std::string::npos);
+  }
+  {
+    // An entry reached through the tree has an impossible name length.
+    auto image = sample();
+    core::storeU16(image.data() + dirEntryOffset(image, 4) + 64, 90);
+    EXPECT_NE(errorOf(image, false).find("directory entry 4 name length"), std::string::npos);
+  }
+}

@@ -1,0 +1,57 @@
+// Code-page conversion: the built-in decoders, the platform converter for the
+// code pages real message files declare, and replacement of bad bytes.
+#include <gtest/gtest.h>
+
+#include "engine/core/codepage.h"
+
+using namespace parvane;
+
+namespace {
+
+core::Bytes bytes(std::string_view s) { return core::Bytes(s.begin(), s.end()); }
+
+}  // namespace
+
+TEST(CodePage, Windows1252HighRange) {
+  EXPECT_EQ(core::decodeWindows1252(bytes("\x80\x8A\x9F\xA0\xE9\xFF")), u"\u20AC\u0160\u0178\u00A0\u00E9\u00FF");
+  // Bytes the code page leaves undefined keep their value, as Windows does.
+  EXPECT_EQ(core::decodeWindows1252(bytes("\x81\x8D\x90")), u"\u0081\u008D\u0090");
+}
+
+TEST(CodePage, Utf8DecodingReplacesBadSequences) {
+  EXPECT_EQ(core::decodeUtf8(bytes("a\xC3\xA9\xE4\xB8\x96\xF0\x9F\x98\x80")), u"a\u00E9\u4E16\U0001F600");
+  EXPECT_EQ(core::decodeUtf8(bytes("\xC3")), u"\uFFFD");                 // cut short
+  EXPECT_EQ(core::decodeUtf8(bytes("\xC0\xAFx")), u"\uFFFDx");           // overlong
+  EXPECT_EQ(core::decodeUtf8(bytes("\xED\xA0\x80y")), u"\uFFFDy");       // encoded surrogate
+  EXPECT_EQ(core::decodeUtf8(bytes("\xFFz\x80")), u"\uFFFDz\uFFFD");     // stray bytes
+}
+
+TEST(CodePage, Utf16ToUtf8) {
+  EXPECT_EQ(core::toUtf8(u"a\u00E9\u4E16\U0001F600"), "a\xC3\xA9\xE4\xB8\x96\xF0\x9F\x98\x80");
+  EXPECT_EQ(core::toUtf8(u"\xD800x"), "\xEF\xBF\xBDx");  // unpaired surrogate
+  EXPECT_EQ(core::fromUtf16le(core::Bytes{'h', 0, 0x16, 0x4E, 7}), u"h\u4E16");  // odd byte ignored
+}
+
+TEST(CodePage, PlatformConverterHandlesDeclaredCodePages) {
+  const auto& cp = core::platformCodePages();
+  EXPECT_EQ(cp.decode(bytes("\x93\xFA\x96\x7B"), 932), u"\u65E5\u672C");                 // Shift-JIS
+  EXPECT_EQ(cp.decode(bytes("\x1B$BF|K\\\x1B(B"), 50220), u"\u65E5\u672C");              // ISO-2022-JP
+  EXPECT_EQ(cp.decode(bytes("\xC0\xE1"), 1251), u"\u0410\u0431");                         // Cyrillic
+  EXPECT_EQ(cp.decode(bytes("\xC4\xE3"), 936), u"\u4F60");                                // GBK
+  EXPECT_EQ(cp.decode(bytes("\xE1\xD2"), 20866), u"\u0410\u0440");                       // KOI8-R
+  EXPECT_EQ(cp.decode(bytes("\xA4"), 28605), u"\u20AC");                                  // ISO-8859-15
+  EXPECT_EQ(cp.decode(bytes("\xC3\xA9"), 65001), u"\u00E9");
+  EXPECT_TRUE(cp.supports(932));
+  EXPECT_FALSE(cp.supports(12345));
+  EXPECT_EQ(cp.decode(bytes("\x80"), 12345), u"\u20AC");  // unknown: Windows-1252
+}
+
+TEST(CodePage, InvalidBytesBecomeReplacementCharacters) {
+  const auto& cp = core::platformCodePages();
+  // 0x81 0x20 is no Shift-JIS character; decoding goes on after it.
+  const auto text = cp.decode(bytes("a\x81 b"), 932);
+  EXPECT_EQ(text.front(), u'a');
+  EXPECT_NE(text.find(u'\uFFFD'), std::u16string::npos);
+  EXPECT_EQ(text.back(), u'b');
+  EXPECT_EQ(cp.decode(bytes("x\x93"), 932), u"x\uFFFD");  // cut in the middle of a character
+}
