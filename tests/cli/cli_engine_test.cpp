@@ -1,6 +1,7 @@
 // parvane-cli end to end: real message files, our engine, a real .pst file,
 // checked by the structural checker and read back by an independent reader.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -22,7 +23,7 @@ class CliEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root = fs::temp_directory_path() /
-           ("parvane-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+           ("parvane-cli-" + std::to_string(::getpid()) +
             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root);
     fs::create_directories(root / "src" / "Mail" / "Work");
