@@ -1,5 +1,6 @@
 // DataWriter and SubnodeTreeBuilder: the two ways content becomes blocks.
 #include <algorithm>
+#include <array>
 
 #include "engine/ndb/node_store.h"
 
@@ -170,6 +171,11 @@ std::optional<SLENTRY> SubnodeTreeBuilder::find(Nid nid) const {
 Bid SubnodeTreeBuilder::write() {
   if (entries_.empty()) return 0;
   std::size_t n = entries_.size();
+  // subnode NIDs count against the header's counters like node NIDs
+  std::array<std::uint32_t, 32> last{};
+  for (const auto& e : entries_) last[e.nid & 0x1F] = std::max(last[e.nid & 0x1F], nidIndex(e.nid));
+  for (std::size_t t = 1; t < last.size(); ++t)
+    if (last[t] > store_->nidCounter(static_cast<NidType>(t))) store_->setNidCounter(static_cast<NidType>(t), last[t]);
   if (n > kSlBlockMaxEntries * kSiBlockMaxEntries)
     throw NdbError::field("SIBLOCK", "cEnt", "<= 510 SLBLOCKs", std::to_string(n) + " subnodes");
   Bid root = 0;

@@ -346,7 +346,11 @@ class NodeStore::Impl {
       writeHeader(h);
       file->sync();
     }
-    // 3. the maps, still marking the space freed since the last commit
+    // 3. the new trees no longer use the space freed since the last commit:
+    //    the maps mark it free and it can be reused from now on
+    for (auto [ib, n] : pendingFree) space.free(ib, n);
+    pendingFree.clear();
+    h.root.cbAMapFree = space.freeBytes();
     for (std::size_t k = 0; k < space.spanCount(); ++k)
       if (space.dirty(k)) writeMapPages(k);
     file->sync();
@@ -356,9 +360,6 @@ class NodeStore::Impl {
     file->sync();
     committed = h;
     committedBidNextB = h.bidNextB;
-    // 5. space freed since the previous commit can now be reused
-    for (auto [ib, n] : pendingFree) space.free(ib, n);
-    pendingFree.clear();
     bytesSinceCommit = 0;
     lastCommit = std::chrono::steady_clock::now();
     changed = false;
@@ -448,8 +449,8 @@ void NodeStore::release(const NodeData& d) {
 }
 
 void NodeStore::putNode(Nid nid, Nid parent, NodeData content) {
+  if ((nid & 0x1F) == 0) throw NdbError::field("NBTENTRY", "nid", "a NID with a node type", hex(nid));
   impl_->guarded([&] {
-    if ((nid & 0x1F) == 0) throw NdbError::field("NBTENTRY", "nid", "a NID with a node type", hex(nid));
     NodeRec old;
     bool had = false;
     if (const NodeRec* r = impl_->nbt.find(nid)) {
@@ -503,11 +504,6 @@ bool NodeStore::checkpoint() {
 void NodeStore::close() {
   impl_->guarded([&] {
     impl_->commit();
-    // the space released by that commit is marked free by one more
-    if (impl_->space.anyDirty()) {
-      impl_->changed = true;
-      impl_->commit();
-    }
     impl_->closed = true;
     impl_->file.reset();
   });

@@ -74,3 +74,30 @@ inline int pypffOpen(const std::string& path, std::string* out = nullptr) {
 }
 
 }  // namespace parvane::testing
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace parvane::testing {
+
+// A fresh directory under /tmp, removed with its files at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    char tmpl[] = "/tmp/parvane-pst-XXXXXX";
+    path_ = ::mkdtemp(tmpl);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace parvane::testing

@@ -1,0 +1,410 @@
+// Whole store files written through NodeStore, checked by the outside checker
+// and readers and read back through StoreReader.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "engine/ndb/errors.h"
+#include "engine/ndb/node_store.h"
+#include "engine/ndb/store_reader.h"
+#include "oracles.h"
+
+namespace parvane::ndb {
+namespace {
+
+using parvane::testing::TempDir;
+
+Bytes pattern(std::size_t n, std::uint32_t seed) {
+  Bytes b(n);
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (auto& c : b) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<std::uint8_t>(x);
+  }
+  return b;
+}
+
+// No error outside the messaging area (files of this layer have no store or
+// folders), and no warning either except those of `allowed`.
+void expectClean(const std::string& path, const std::vector<std::string>& allowed = {}) {
+  auto r = parvane::testing::pstcheck(path);
+  EXPECT_TRUE(r.status == 0 || r.status == 1) << r.output;
+  EXPECT_TRUE(r.errors.empty()) << parvane::testing::joined(r.errors);
+  for (const auto& w : r.warnings) {
+    bool ok = w.find("WARN messaging") != std::string::npos;
+    for (const auto& a : allowed) ok = ok || w.find(a) != std::string::npos;
+    EXPECT_TRUE(ok) << w;
+  }
+}
+
+// Counts every reference to every block (NBT, subnode trees, XBLOCKs) from a reader.
+std::map<Bid, int> countReferences(const StoreReader& r) {
+  std::map<Bid, int> refs;
+  std::function<void(Bid)> data = [&](Bid b) {
+    if (!b) return;
+    if (refs[b]++ || !isInternalBid(b)) return;
+    for (Bid c : decodeXBlock(r.readBlock(b)).rgbid) data(c);
+  };
+  std::function<void(Bid)> subs = [&](Bid b) {
+    if (!b) return;
+    if (refs[b]++) return;
+    SUBNODEBLOCK s = decodeSubnodeBlock(r.readBlock(b));
+    for (auto& e : s.leaves) {
+      data(e.bidData);
+      subs(e.bidSub);
+    }
+    for (auto& e : s.index) {
+      refs[e.bid]++;
+      for (auto& l : decodeSubnodeBlock(r.readBlock(e.bid)).leaves) {
+        data(l.bidData);
+        subs(l.bidSub);
+      }
+    }
+  };
+  r.forEachNode([&](const NodeInfo& n) {
+    data(n.bidData);
+    subs(n.bidSub);
+  });
+  return refs;
+}
+
+TEST(NodeStore, RefusesAnExistingPath) {
+  TempDir dir;
+  auto s = NodeStore::create(dir.file("a.pst"));
+  s->close();
+  EXPECT_THROW(NodeStore::create(dir.file("a.pst")), IoError);
+  EXPECT_THROW(NodeStore::create(dir.path() + "/missing/dir/b.pst"), IoError);
+}
+
+TEST(NodeStore, NewStoreIsAValidFileAtOnce) {
+  TempDir dir;
+  auto s = NodeStore::create(dir.file("new.pst"));
+  // before any commit by the caller the file already opens
+  auto r = StoreReader::open(dir.file("new.pst"));
+  EXPECT_EQ(r->header().root.ibFileEof, r->fileSize());
+  EXPECT_EQ(r->header().root.fAMapValid, AMapValidity::Valid2);
+  EXPECT_EQ(r->header().rgnid[static_cast<int>(NidType::NormalMessage)], 0x10000u);
+  EXPECT_EQ(r->fileSize(), 271360u);  // one AMap span, like Outlook's empty store
+  EXPECT_EQ(parvane::testing::pffinfo(dir.file("new.pst")), 0);
+  auto check = parvane::testing::pstcheck(dir.file("new.pst"));
+  // with no node at all the checker finds only the two empty B-tree roots
+  for (const auto& e : check.errors) EXPECT_NE(e.find("page has no entries"), std::string::npos) << e;
+}
+
+TEST(NodeStore, EverySizeClassRoundTripsAndPassesTheReaders) {
+  TempDir dir;
+  const std::string path = dir.file("sizes.pst");
+  const std::vector<std::size_t> sizes = {0, 1, 63, 8176, 8177, 2 * 8176, 8 * 1000 * 1000,
+                                          1021 * 8176, 1021 * 8176 + 1, 9 * 1000 * 1000};
+  std::map<Nid, std::size_t> written;
+  {
+    auto s = NodeStore::create(path);
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+      Nid nid = s->allocateNid(NidType::Internal);
+      DataWriter w = s->newData();
+      Bytes b = pattern(sizes[i], nid);
+      // feed the stream in uneven pieces
+      for (std::size_t at = 0; at < b.size();) {
+        std::size_t n = std::min<std::size_t>(b.size() - at, 1000 + at % 7919);
+        w.append(ByteView(b).subspan(at, n));
+        at += n;
+      }
+      NodeData d = w.finish();
+      EXPECT_EQ(d.size, sizes[i]);
+      EXPECT_EQ(d.bidData == 0, sizes[i] == 0);
+      s->putNode(nid, 0, d);
+      written[nid] = sizes[i];
+    }
+    s->close();
+  }
+  auto r = StoreReader::open(path);
+  for (auto [nid, size] : written) {
+    auto n = r->findNode(nid);
+    ASSERT_TRUE(n) << hex(nid);
+    EXPECT_EQ(dataSize(*r, n->bidData), size);
+    EXPECT_EQ(readData(*r, n->bidData), pattern(size, nid)) << size;
+    if (size > 1021 * 8176) {
+      EXPECT_EQ(decodeXBlock(r->readBlock(n->bidData)).cLevel, 2) << "XXBLOCK expected for " << size;
+    } else if (size > 8176) {
+      EXPECT_EQ(decodeXBlock(r->readBlock(n->bidData)).cLevel, 1);
+    }
+  }
+  expectClean(path);
+  EXPECT_EQ(parvane::testing::pffinfo(path), 0);
+  EXPECT_EQ(parvane::testing::pypffOpen(path), 0);
+}
+
+TEST(NodeStore, ThousandsOfNodesWithReplaceDeleteAndSharedBlocks) {
+  TempDir dir;
+  const std::string path = dir.file("many.pst");
+  std::map<Nid, Bytes> expect;
+  {
+    CreateOptions o;
+    o.commitEveryBytes = 256 * 1024;  // several interval commits on the way
+    auto s = NodeStore::create(path, o);
+    for (int i = 0; i < 6000; ++i) {
+      Nid nid = s->allocateNid(i % 3 ? NidType::Ltp : NidType::Internal);
+      Bytes b = pattern(static_cast<std::size_t>(i % 500), nid);
+      s->putNode(nid, 0x122, s->writeData(b));
+      expect[nid] = b;
+      s->checkpoint();
+    }
+    EXPECT_GT(s->stats().commits, 2u);
+    // replace every fifth node, delete every seventh
+    std::mt19937 rng(7);
+    std::size_t k = 0;
+    for (auto it = expect.begin(); it != expect.end(); ++k) {
+      if (k % 7 == 0) {
+        EXPECT_TRUE(s->deleteNode(it->first));
+        it = expect.erase(it);
+        continue;
+      }
+      if (k % 5 == 0) {
+        it->second = pattern(rng() % 20000, it->first + 1);
+        s->putNode(it->first, 0x122, s->writeData(it->second));
+      }
+      ++it;
+    }
+    EXPECT_FALSE(s->deleteNode(makeNid(NidType::Internal, 0x7FFFFF)));
+    // one block shared by 50 nodes, as a new store's empty tables share one
+    NodeData shared = s->writeData(pattern(100, 1));
+    for (std::uint32_t i = 0; i < 50; ++i) {
+      Nid nid = makeNid(NidType::ContentsTableIndex, 0x500 + i);
+      if (i) s->retain(shared);
+      s->putNode(nid, 0, shared);
+      expect[nid] = pattern(100, 1);
+    }
+    s->close();
+  }
+  auto r = StoreReader::open(path);
+  std::size_t nodes = 0;
+  r->forEachNode([&](const NodeInfo& n) {
+    ++nodes;
+    auto it = expect.find(n.nid);
+    ASSERT_NE(it, expect.end()) << hex(n.nid);
+    EXPECT_EQ(readData(*r, n.bidData), it->second) << hex(n.nid);
+  });
+  EXPECT_EQ(nodes, expect.size());
+  // cRef is exactly the number of references plus one, and no block is unreferenced
+  auto refs = countReferences(*r);
+  std::size_t blocks = 0;
+  r->forEachBlock([&](const BlockInfo& b) {
+    ++blocks;
+    EXPECT_EQ(b.cRef, refs[b.bid] + 1) << hex(b.bid);
+  });
+  EXPECT_EQ(blocks, refs.size());
+  int levels = 0;
+  r->forEachPage([&](PageType t, int level, const BREF&, std::size_t) {
+    if (t == PageType::NBT) levels = std::max(levels, level);
+  });
+  EXPECT_GE(levels, 2) << "5000 nodes need a three-level node B-tree";
+  expectClean(path);
+  EXPECT_EQ(parvane::testing::pypffOpen(path), 0);
+}
+
+TEST(NodeStore, SubnodeTreesOfEverySizeAndNesting) {
+  TempDir dir;
+  const std::string path = dir.file("subs.pst");
+  {
+    auto s = NodeStore::create(path);
+    for (std::size_t count : {std::size_t{1}, std::size_t{340}, std::size_t{341}, std::size_t{2000}}) {
+      SubnodeTreeBuilder subs(*s);
+      for (std::uint32_t i = 0; i < count; ++i) {
+        NodeData d = s->writeData(pattern(i % 50 + 1, i));
+        if (i % 100 == 0) {  // a subnode with subnodes of its own
+          SubnodeTreeBuilder inner(*s);
+          inner.add(makeNid(NidType::Ltp, 1), s->writeData(pattern(10, 99)));
+          d.bidSub = inner.write();
+        }
+        subs.add(makeNid(NidType::Attachment, i + 1), d);
+      }
+      NodeData content = s->writeData(pattern(30, 5));
+      content.bidSub = subs.write();
+      s->putNode(s->allocateNid(NidType::Internal), 0, content);
+    }
+    s->close();
+  }
+  auto r = StoreReader::open(path);
+  std::vector<std::size_t> counts;
+  r->forEachNode([&](const NodeInfo& n) {
+    auto subs = readSubnodes(*r, n.bidSub);
+    counts.push_back(subs.size());
+    for (std::size_t i = 0; i < subs.size(); ++i) {
+      EXPECT_EQ(subs[i].nid, makeNid(NidType::Attachment, static_cast<std::uint32_t>(i + 1)));
+      EXPECT_EQ(readData(*r, subs[i].bidData), pattern(i % 50 + 1, static_cast<std::uint32_t>(i)));
+      EXPECT_EQ(subs[i].bidSub != 0, i % 100 == 0);
+    }
+  });
+  EXPECT_EQ(counts, (std::vector<std::size_t>{1, 340, 341, 2000}));
+  expectClean(path);
+}
+
+TEST(NodeStore, ReplacingContentKeepsSharedSubnodesAndFreesTheRest) {
+  TempDir dir;
+  const std::string path = dir.file("rewrite.pst");
+  auto s = NodeStore::create(path);
+  Nid nid = s->allocateNid(NidType::Internal);
+  SubnodeTreeBuilder subs(*s);
+  subs.add(makeNid(NidType::Attachment, 1), s->writeData(pattern(5000, 1)));
+  subs.add(makeNid(NidType::Attachment, 2), s->writeData(pattern(5000, 2)));
+  NodeData c = s->writeData(pattern(100, 3));
+  c.bidSub = subs.write();
+  s->putNode(nid, 0, c);
+  s->commit();
+  std::uint64_t blocksBefore = s->stats().blocks;
+  // rewrite many times, each keeping attachment 1 and replacing attachment 2
+  for (int round = 0; round < 20; ++round) {
+    SubnodeTreeBuilder again(*s);
+    again.load(s->findNode(nid)->bidSub);
+    again.add(makeNid(NidType::Attachment, 2), s->writeData(pattern(6000, 100u + static_cast<std::uint32_t>(round))));
+    NodeData d = s->writeData(pattern(100, 3));
+    d.bidSub = again.write();
+    s->putNode(nid, 0, d);
+    if (round % 5 == 0) s->commit();
+  }
+  EXPECT_EQ(s->stats().blocks, blocksBefore);
+  std::uint64_t size = s->stats().fileSize;
+  s->close();
+  EXPECT_EQ(size, 271360u) << "freed space is reused instead of growing the file";
+  auto r = StoreReader::open(path);
+  auto entries = readSubnodes(*r, r->findNode(nid)->bidSub);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(readData(*r, entries[0].bidData), pattern(5000, 1));
+  EXPECT_EQ(readData(*r, entries[1].bidData), pattern(6000, 119));
+  expectClean(path);
+}
+
+TEST(NodeStore, OnlyCommittedContentSurvivesAnAbandonedStore) {
+  TempDir dir;
+  const std::string path = dir.file("abandon.pst");
+  Nid kept = 0, lost = 0;
+  {
+    auto s = NodeStore::create(path);
+    kept = s->allocateNid(NidType::Internal);
+    s->putNode(kept, 0, s->writeData(pattern(20000, 1)));
+    s->commit();
+    lost = s->allocateNid(NidType::Internal);
+    s->putNode(lost, 0, s->writeData(pattern(3000000, 2)));  // grows the file too
+    s->deleteNode(kept);
+    // destroyed without close()
+  }
+  auto r = StoreReader::open(path);
+  EXPECT_TRUE(r->findNode(kept));
+  EXPECT_FALSE(r->findNode(lost));
+  EXPECT_EQ(readData(*r, r->findNode(kept)->bidData), pattern(20000, 1));
+  expectClean(path);
+}
+
+TEST(NodeStore, EncodingOptionsAllRoundTrip) {
+  for (CryptMethod m : {CryptMethod::None, CryptMethod::Permute, CryptMethod::Cyclic}) {
+    TempDir dir;
+    const std::string path = dir.file("crypt.pst");
+    CreateOptions o;
+    o.crypt = m;
+    auto s = NodeStore::create(path, o);
+    Nid nid = s->allocateNid(NidType::Internal);
+    s->putNode(nid, 0, s->writeData(pattern(30000, 4)));
+    s->close();
+    auto r = StoreReader::open(path);
+    EXPECT_EQ(r->header().bCryptMethod, m);
+    EXPECT_EQ(readData(*r, r->findNode(nid)->bidData), pattern(30000, 4));
+    expectClean(path);
+  }
+}
+
+TEST(NodeStore, CountersFollowTheNodesPut) {
+  TempDir dir;
+  auto s = NodeStore::create(dir.file("ids.pst"));
+  EXPECT_EQ(s->allocateNid(NidType::NormalMessage), makeNid(NidType::NormalMessage, 0x10001));
+  EXPECT_EQ(s->allocateNid(NidType::NormalFolder), makeNid(NidType::NormalFolder, 0x401));
+  s->putNode(makeNid(NidType::HierarchyTable, 0x777), 0, s->writeData(pattern(5, 5)));
+  EXPECT_EQ(s->nidCounter(NidType::HierarchyTable), 0x777u);
+  EXPECT_EQ(s->nextUnique(), 1u);
+  EXPECT_EQ(s->nextUnique(), 2u);
+  EXPECT_THROW(s->putNode(makeNid(NidType::Hid, 5), 0, NodeData{}), NdbError);
+  s->close();
+  auto r = StoreReader::open(dir.file("ids.pst"));
+  EXPECT_EQ(r->header().rgnid[static_cast<int>(NidType::HierarchyTable)], 0x777u);
+  EXPECT_EQ(r->header().dwUnique, 2u);
+}
+
+// A file system whose files fail writes once a byte budget is spent.
+class FullDisk final : public FileSystem {
+ public:
+  explicit FullDisk(std::uint64_t budget) : budget_(budget) {}
+  std::unique_ptr<File> createExclusive(const std::string& path) override {
+    return std::make_unique<Limited>(FileSystem::native().createExclusive(path), budget_);
+  }
+  std::unique_ptr<File> openRead(const std::string& path) override { return FileSystem::native().openRead(path); }
+  std::uint64_t budget_;
+
+ private:
+  class Limited final : public File {
+   public:
+    Limited(std::unique_ptr<File> f, std::uint64_t& budget) : f_(std::move(f)), budget_(budget) {}
+    void writeAt(std::uint64_t off, std::span<const std::uint8_t> d) override {
+      if (d.size() > budget_) throw IoError("write", "test", 28 /* ENOSPC */);
+      budget_ -= d.size();
+      f_->writeAt(off, d);
+    }
+    std::size_t readAt(std::uint64_t off, std::span<std::uint8_t> out) override { return f_->readAt(off, out); }
+    void sync() override { f_->sync(); }
+    std::uint64_t size() override { return f_->size(); }
+    void resize(std::uint64_t n) override { f_->resize(n); }
+
+   private:
+    std::unique_ptr<File> f_;
+    std::uint64_t& budget_;
+  };
+};
+
+TEST(NodeStore, DiskFullLeavesTheLastCommitIntact) {
+  for (std::uint64_t budget : {std::uint64_t{300000}, std::uint64_t{2000000}, std::uint64_t{5000000}}) {
+    TempDir dir;
+    const std::string path = dir.file("full.pst");
+    FullDisk fs(budget);
+    CreateOptions o;
+    o.fileSystem = &fs;
+    o.commitEveryBytes = 100000;
+    std::vector<Nid> committed, pending;
+    bool failed = false;
+    {
+      auto s = NodeStore::create(path, o);
+      try {
+        for (std::uint32_t i = 0; i < 100000; ++i) {
+          Nid nid = s->allocateNid(NidType::Internal);
+          s->putNode(nid, 0, s->writeData(pattern(3000 + i % 5000, nid)));
+          pending.push_back(nid);
+          if (s->checkpoint()) {
+            committed.insert(committed.end(), pending.begin(), pending.end());
+            pending.clear();
+          }
+        }
+      } catch (const IoError&) {
+        failed = true;
+      }
+      EXPECT_TRUE(failed);
+      // a failed store refuses further work instead of writing a broken file
+      EXPECT_THROW(s->putNode(makeNid(NidType::Internal, 5), 0, NodeData{}), NdbError);
+      EXPECT_THROW(s->commit(), NdbError);
+    }
+    auto r = StoreReader::open(path);
+    std::size_t found = 0;
+    r->forEachNode([&](const NodeInfo&) { ++found; });
+    EXPECT_GE(found, committed.size());
+    EXPECT_LE(found, committed.size() + pending.size());
+    for (Nid nid : committed) {
+      auto n = r->findNode(nid);
+      ASSERT_TRUE(n) << hex(nid);
+      EXPECT_EQ(readData(*r, n->bidData).size(), 3000 + (nidIndex(nid) - 0x401) % 5000);
+    }
+    // stopped between the two header writes of a commit: complete, maps to be rebuilt
+    expectClean(path, {"fAMapValid is INVALID_AMAP"});
+  }
+}
+
+}  // namespace
+}  // namespace parvane::ndb
