@@ -156,6 +156,7 @@ class CompoundFile::Loader {
     readDirectory(h);
     readMiniFat(h);
     buildTree();
+    checkOwnership(h);
   }
 
  private:
@@ -374,6 +375,36 @@ class CompoundFile::Loader {
         node = links_[node].right;
       }
       f_.entries_[parent].children = std::move(children);
+    }
+  }
+
+  // Every sector may belong to one structure only. Checking this once, up
+  // front, also checks every stream's chain, so later reads cannot meet a bad
+  // chain, and no two streams can make the reader hold the same bytes twice.
+  void checkOwnership(const StructuredStorageHeader& h) {
+    std::vector<std::uint8_t> owner(static_cast<std::size_t>(sectorCount_), 0);
+    std::vector<std::uint8_t> miniOwner(static_cast<std::size_t>(f_.miniStreamSize_ / f_.miniSectorSize_ + 1), 0);
+    auto claim = [&](std::vector<std::uint8_t>& map, std::uint32_t s, const std::string& what, const char* unit) {
+      if (s >= map.size()) return;  // chains are range-checked where they are built
+      if (map[s]) fail(what + ": " + unit + " " + hex(s) + " is also used by another stream or structure");
+      map[s] = 1;
+    };
+    for (std::uint32_t s = 0; s < f_.fat_.size() && s < sectorCount_; ++s) {
+      if (f_.fat_[s] == FATSECT || f_.fat_[s] == DIFSECT) owner[s] = 1;
+    }
+    for (auto s : followChain(h.sectDirStart, "directory")) claim(owner, s, "directory", "sector");
+    if (h.sectMiniFatStart != ENDOFCHAIN && h.csectMiniFat != 0) {
+      for (auto s : followChain(h.sectMiniFatStart, "mini FAT")) claim(owner, s, "mini FAT", "sector");
+    }
+    for (auto s : f_.miniStream_.sectors) claim(owner, s, "mini stream", "sector");
+    for (const Entry& e : f_.entries_) {
+      if (!e.isStream() || e.parent == NOSTREAM || e.size == 0) continue;
+      const auto chain = f_.chainFor(e);
+      const std::string what = "stream '" + printable(e.name) + "'";
+      for (auto s : chain.sectors) {
+        if (chain.mini) claim(miniOwner, s, what, "mini sector");
+        else claim(owner, s, what, "sector");
+      }
     }
   }
 

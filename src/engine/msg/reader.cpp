@@ -234,9 +234,7 @@ class MessageReader {
       } else if (s->size <= options_.inMemoryLimit) {
         p.data_ = file().readStream(*s, s->size);
         p.inMemory_ = true;
-      } else {
-        file().openStream(*s);  // checks the sector chain now; the data is read on demand
-      }
+      }  // larger values are read on demand; their chains were checked when the file was opened
       bag.props_.push_back(std::move(p));
     }
     return bag;

@@ -194,6 +194,20 @@ TEST(CompoundFile, SectorChainDamage) {
     EXPECT_NE(err.find("stream 's' (mini stream): sector chain reaches sector 0x1388"), std::string::npos) << err;
   }
   {
+    // Two streams share their sectors.
+    auto image = sample();
+    setLink(image, 4, kStart, core::loadU32(image.data() + dirEntryOffset(image, 2) + kStart));
+    const auto err = errorOf(image, false);
+    EXPECT_NE(err.find("mini sector 0x0 is also used by another stream"), std::string::npos) << err;
+  }
+  {
+    // A stream claims the directory's sector.
+    auto image = sample();
+    setLink(image, 3, kStart, core::loadU32(image.data() + 0x30));
+    const auto err = errorOf(image, false);
+    EXPECT_NE(err.find("stream 'big'"), std::string::npos) << err;
+  }
+  {
     // Cut inside the big stream's data.
     auto image = sample();
     image.resize(image.size() - 1000);
