@@ -269,7 +269,10 @@ class Store::Impl {
       ltp::TableContextBuilder table(*ndb_, columns);
       for (std::size_t k = 0; k < m.attachments.size(); ++k) {
         const auto& a = m.attachments[k];
-        Nid nid = ndb::makeNid(NidType::Attachment, kFirstAttachmentIndex + static_cast<std::uint32_t>(k));
+        std::uint32_t index = kFirstAttachmentIndex + static_cast<std::uint32_t>(k);
+        // the header's counter covers every attachment index in use, as Outlook keeps it
+        if (ndb_->nidCounter(NidType::Attachment) < index) ndb_->setNidCounter(NidType::Attachment, index);
+        Nid nid = ndb::makeNid(NidType::Attachment, index);
         pc.subnodes().add(nid, writeAttachment(a));
         table.setRow(nid, cellsFor(a.properties, table.columns(), ndb_->nextUnique()));
       }
