@@ -160,7 +160,9 @@ ndb::NodeData PropertyContextBuilder::finish() {
   }
   // header slot first (hidUserRoot 0x20, as Outlook writes it), then values, then BTH nodes
   Hid hdr = heap.allocate(kBthHeaderSize);
-  for (auto& [i, e] : inHeap) core::storeU32(records[i].data.data() + 2, heap.allocate(e->bytes));
+  // an empty value is HID 0, as Outlook stores an empty string
+  for (auto& [i, e] : inHeap)
+    core::storeU32(records[i].data.data() + 2, e->bytes.empty() ? 0 : heap.allocate(e->bytes));
   buildBth(heap, kPcKeySize, kPcEntSize, records, hdr);
   heap.setUserRoot(hdr);
   ndb::NodeData data = heap.write(*store_);

@@ -199,7 +199,7 @@ ndb::NodeData TableContextBuilder::finish() {
     std::size_t at = matrix.size();
     matrix.insert(matrix.end(), row.fixed.begin(), row.fixed.end());
     for (const auto& [tag, value] : row.vars) {
-      Hnid h = value.size() > kMaxHeapAlloc ? subnodeFor(store_->writeData(value)) : heap.allocate(value);
+      Hnid h = value.empty() ? 0 : value.size() > kMaxHeapAlloc ? subnodeFor(store_->writeData(value)) : heap.allocate(value);
       core::storeU32(matrix.data() + at + column(tag)->ibData, h);
     }
   }
