@@ -1,0 +1,375 @@
+// The real main window under the offscreen platform: layout, captions, start
+// state, focus, colours and the message-box flows with injected answers.
+#include "app/main_window.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QtCore/QTimer>
+#include <QtGui/QImage>
+#include <QtTest/QTest>
+#include <QtWidgets/QGroupBox>
+#include <QtWidgets/QHeaderView>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QProgressBar>
+#include <QtWidgets/QPushButton>
+#include <QtWidgets/QScrollBar>
+#include <QtWidgets/QTableWidget>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/qt/dialogs.h"
+#include "app/qt/widgets.h"
+#include "filelist/file_list.h"
+#include "qt_test_app.h"
+#include "support/fake_ui.h"
+
+namespace parvane::app {
+namespace {
+
+using platform::MessageAnswer;
+using platform::MessageButtons;
+using platform::MessageIcon;
+using parvane::testing::FakeFolderDialog;
+using parvane::testing::FakeOpenFileDialog;
+using parvane::testing::ScriptedMessageBox;
+using parvane::testing::TestApp;
+
+struct WindowTest : ::testing::Test {
+  void SetUp() override {
+    TestApp();
+    window = std::make_unique<MainWindow>();
+    window->setMessageBox(&messages);
+    window->setExitHandler([this] { ++exits; });
+  }
+  void TearDown() override { window.reset(); }
+
+  template <class W>
+  W* find(const char* name) const {
+    W* widget = window->findChild<W*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  QPushButton* button(const char* name) const { return find<QPushButton>(name); }
+  QTableWidget* table() const { return find<QTableWidget>("grdFiles1"); }
+  QLabel* label(const char* name) const { return find<QLabel>(name); }
+
+  std::unique_ptr<MainWindow> window;
+  ScriptedMessageBox messages;
+  int exits = 0;
+};
+
+struct Placement {
+  const char* name;
+  int left, top, width, height;  // twips
+};
+
+TEST_F(WindowTest, EveryControlAtItsPlace) {
+  const Placement table[] = {
+      {"Shape2", -120, 0, 8415, 855},           {"lblTitle", 240, 120, 6255, 375},
+      {"cmdAdd", 240, 960, 1815, 375},          {"CmdAddFolder", 2400, 960, 2775, 375},
+      {"cmdClear1", 6240, 960, 1695, 375},      {"lblCount1", 270, 1560, 4335, 255},
+      {"grdFiles1", 240, 1800, 7695, 1575},     {"FrameConversion", 240, 3480, 7695, 1815},
+      {"LblCurrentDBX", 120, 240, 7455, 255},   {"LblProgessCurrent", 1800, 600, 5775, 255},
+      {"Label2", 120, 960, 1695, 255},          {"ProgressBar2", 1800, 960, 5775, 255},
+      {"Label1", 120, 1320, 1695, 255},         {"ProgressBar1", 1800, 1320, 5775, 255},
+      {"CmdExtractDBX", 2880, 5520, 2415, 435}, {"Shape1", 0, 6120, 8415, 855},
+      {"Picture3", 240, 6240, 7695, 495},       {"cmdEnd", 6360, 0, 1335, 375},
+  };
+  for (const Placement& p : table) {
+    QWidget* w = find<QWidget>(p.name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->geometry(), QRect(p.left / 15, p.top / 15, p.width / 15, p.height / 15))
+        << p.name;
+  }
+  // Nesting: the frame's controls and the bottom strip's button.
+  for (const char* inFrame : {"LblCurrentDBX", "LblProgessCurrent", "Label2", "ProgressBar2",
+                              "Label1", "ProgressBar1"}) {
+    EXPECT_EQ(find<QWidget>(inFrame)->parentWidget()->objectName(), QStringLiteral("FrameConversion"));
+  }
+  EXPECT_EQ(button("cmdEnd")->parentWidget()->objectName(), QStringLiteral("Picture3"));
+}
+
+TEST_F(WindowTest, FixedClientAreaTitleAndIcon) {
+  EXPECT_EQ(window->objectName(), QStringLiteral("frmStep1"));
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Parvane"));
+  EXPECT_EQ(window->size(), QSize(543, 450));
+  EXPECT_EQ(window->minimumSize(), QSize(543, 450));
+  EXPECT_EQ(window->maximumSize(), QSize(543, 450));
+  EXPECT_TRUE(window->windowFlags().testFlag(Qt::MSWindowsFixedSizeDialogHint));
+  EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+  const QIcon icon = window->windowIcon();
+  ASSERT_FALSE(icon.isNull());
+  for (int size : {16, 24, 32, 48, 256}) {
+    EXPECT_EQ(icon.pixmap(QSize(size, size)).size(), QSize(size, size)) << size;
+  }
+}
+
+TEST_F(WindowTest, CaptionsAndFonts) {
+  EXPECT_EQ(label("lblTitle")->text(), QStringLiteral("Parvane"));
+  EXPECT_EQ(button("cmdAdd")->text(), QStringLiteral("Add MSG File(s)..."));
+  EXPECT_EQ(button("CmdAddFolder")->text(), QStringLiteral("Add Folder having MSG File(s)..."));
+  EXPECT_EQ(button("cmdClear1")->text(), QStringLiteral("Clear File(s)..."));
+  EXPECT_EQ(label("lblCount1")->text(), QStringLiteral("0 files"));
+  EXPECT_EQ(find<QGroupBox>("FrameConversion")->title(), QStringLiteral("Details"));
+  EXPECT_EQ(label("LblCurrentDBX")->text(), QStringLiteral("Converting Messages..."));
+  EXPECT_EQ(label("LblProgessCurrent")->text(), QStringLiteral("Message 0 (of 0)"));
+  EXPECT_EQ(label("Label2")->text(), QStringLiteral("Current File Progress : "));
+  EXPECT_EQ(label("Label1")->text(), QStringLiteral("Overall Progress        : "));
+  EXPECT_EQ(button("CmdExtractDBX")->text(), QStringLiteral("Convert &Messages"));
+  EXPECT_EQ(button("cmdEnd")->text(), QStringLiteral("E&xit"));
+
+  const QFont title = label("lblTitle")->font();
+  EXPECT_TRUE(title.bold());
+  EXPECT_DOUBLE_EQ(title.pointSizeF(), 14.25);
+  EXPECT_EQ(title.families().value(0), QStringLiteral("Tahoma"));
+  for (const char* name : {"cmdAdd", "lblCount1", "LblCurrentDBX", "cmdEnd", "grdFiles1"}) {
+    const QFont f = find<QWidget>(name)->font();
+    EXPECT_DOUBLE_EQ(f.pointSizeF(), 8.25) << name;
+    EXPECT_FALSE(f.bold()) << name;
+    EXPECT_EQ(f.families().value(0), QStringLiteral("Tahoma")) << name;
+  }
+}
+
+TEST_F(WindowTest, StartState) {
+  EXPECT_FALSE(button("CmdExtractDBX")->isEnabled());
+  EXPECT_TRUE(button("cmdAdd")->isEnabled());
+  QTableWidget* grid = table();
+  EXPECT_EQ(grid->rowCount(), 1);
+  EXPECT_EQ(grid->columnCount(), 1);
+  EXPECT_TRUE(grid->horizontalHeader()->isHidden());
+  EXPECT_TRUE(grid->verticalHeader()->isHidden());
+  EXPECT_EQ(grid->item(0, 0), nullptr);
+  EXPECT_EQ(grid->columnWidth(0), 3333);  // 50000 twips
+  for (const char* name : {"ProgressBar1", "ProgressBar2"}) {
+    auto* bar = find<QProgressBar>(name);
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 100);
+    EXPECT_EQ(bar->value(), 0);
+  }
+  EXPECT_EQ(window->folderList(), std::vector<std::string>{""});
+}
+
+TEST_F(WindowTest, FocusStartsOnAddAndMovesInTabOrder) {
+  window->showCentred();
+  QApplication::setActiveWindow(window.get());
+  EXPECT_EQ(window->focusWidget(), button("cmdAdd"));
+
+  std::vector<QString> order;
+  QWidget* w = button("cmdAdd");
+  for (int guard = 0; guard < 100 && order.size() < 6; ++guard) {
+    if (w->focusPolicy() & Qt::TabFocus) order.push_back(w->objectName());
+    w = w->nextInFocusChain();
+  }
+  EXPECT_EQ(order, (std::vector<QString>{"cmdAdd", "cmdClear1", "CmdAddFolder", "grdFiles1",
+                                         "CmdExtractDBX", "cmdEnd"}));
+  for (const char* name : {"lblTitle", "lblCount1", "FrameConversion", "ProgressBar1",
+                           "Picture3", "Shape1", "Shape2"}) {
+    EXPECT_FALSE(find<QWidget>(name)->focusPolicy() & Qt::TabFocus) << name;
+  }
+}
+
+TEST_F(WindowTest, AccessKeysPressTheirButtons) {
+  window->showCentred();
+  QApplication::setActiveWindow(window.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  int conversions = 0;
+  window->setConvertHandler([&] { ++conversions; });
+  window->convertButton().setEnabled(true);
+  QTest::keyClick(window.get(), Qt::Key_M, Qt::AltModifier);
+  QTest::qWait(300);  // the press animates before it clicks
+  EXPECT_EQ(conversions, 1);
+
+  messages.answers.push_back(MessageAnswer::No);
+  QTest::keyClick(window.get(), Qt::Key_X, Qt::AltModifier);
+  QTest::qWait(300);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].text, "Are you sure you want to exit now?");
+}
+
+TEST_F(WindowTest, GridColours) {
+  window->showCentred();
+  filelist::FileListControls list{window->grid(), window->countLabel()};
+  filelist::AddFileToList(list, "/m/a.msg");
+  filelist::AddFileToList(list, "/m/b.msg");  // the current cell: row 1
+  QApplication::processEvents();
+  QTableWidget* grid = table();
+  const QImage image = grid->viewport()->grab().toImage();
+  const int rowHeight = grid->rowHeight(0);
+  const int x = grid->columnWidth(0) > 400 ? 400 : grid->columnWidth(0) - 20;
+  EXPECT_EQ(QColor(image.pixel(x, rowHeight / 2)), QColor(255, 255, 191));
+  EXPECT_EQ(QColor(image.pixel(x, rowHeight + rowHeight / 2)), QColor(0, 0, 128));
+  EXPECT_EQ(QColor(image.pixel(x, 2 * rowHeight + 20)), QColor(Qt::white));
+  // A grid line lies at the bottom of each row.
+  EXPECT_EQ(QColor(image.pixel(x, rowHeight - 1)), QColor(192, 192, 192));
+}
+
+TEST_F(WindowTest, AccessorsReachTheControls) {
+  window->frameCaption().setCaption("Converting a.msg");
+  EXPECT_EQ(find<QGroupBox>("FrameConversion")->title(), QStringLiteral("Converting a.msg"));
+  window->currentLabel().setCaption("3 of 9");
+  EXPECT_EQ(label("LblCurrentDBX")->text(), QStringLiteral("3 of 9"));
+  EXPECT_EQ(window->progressLabel().caption(), "Message 0 (of 0)");
+  window->progressBar1().setValue(50);
+  EXPECT_EQ(find<QProgressBar>("ProgressBar1")->value(), 50);
+  window->progressBar2().setValue(7);
+  EXPECT_EQ(find<QProgressBar>("ProgressBar2")->value(), 7);
+  window->convertButton().setEnabled(true);
+  EXPECT_TRUE(button("CmdExtractDBX")->isEnabled());
+  EXPECT_EQ(&window->messageBox(), &messages);
+}
+
+TEST_F(WindowTest, ConvertClickRunsTheHandler) {
+  int conversions = 0;
+  window->setConvertHandler([&] { ++conversions; });
+  button("CmdExtractDBX")->click();  // disabled: no click
+  EXPECT_EQ(conversions, 0);
+  window->convertButton().setEnabled(true);
+  button("CmdExtractDBX")->click();
+  EXPECT_EQ(conversions, 1);
+}
+
+TEST_F(WindowTest, HandlerFailureIsShownNotThrown) {
+  window->setConvertHandler([] { throw platform::PlatformError(-2147221005, "Invalid class string"); });
+  window->convertButton().setEnabled(true);
+  button("CmdExtractDBX")->click();
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].text, "-2147221005:Invalid class string");
+}
+
+TEST_F(WindowTest, ExitAnsweredNoChangesNothing) {
+  filelist::AddFileToList({window->grid(), window->countLabel()}, "/m/a.msg");
+  messages.answers.push_back(MessageAnswer::No);
+  button("cmdEnd")->click();
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].text, "Are you sure you want to exit now?");
+  EXPECT_EQ(messages.shown[0].buttons, MessageButtons::YesNo);
+  EXPECT_EQ(messages.shown[0].icon, MessageIcon::Question);
+  EXPECT_EQ(messages.shown[0].title, "Parvane");
+  EXPECT_EQ(exits, 0);
+  EXPECT_EQ(table()->item(0, 0)->text(), QStringLiteral("/m/a.msg"));
+}
+
+TEST_F(WindowTest, ExitAnsweredYesEnds) {
+  messages.answers.push_back(MessageAnswer::Yes);
+  button("cmdEnd")->click();
+  EXPECT_EQ(exits, 1);
+  // Nothing runs after the end.
+  button("cmdClear1")->click();
+  button("cmdEnd")->click();
+  EXPECT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(exits, 1);
+}
+
+TEST_F(WindowTest, ClosingEndsWithoutAQuestion) {
+  window->show();
+  filelist::AddFileToList({window->grid(), window->countLabel()}, "/m/a.msg");
+  EXPECT_TRUE(window->close());
+  EXPECT_EQ(exits, 1);
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(WindowTest, ClearFlow) {
+  button("cmdClear1")->click();  // empty list: no question
+  EXPECT_TRUE(messages.shown.empty());
+
+  window->convertButton().setEnabled(true);
+  filelist::AddFileToList({window->grid(), window->countLabel()}, "/m/a.msg");
+  window->folderList() = {"Mail", "Mail/Work"};
+  messages.answers = {MessageAnswer::No, MessageAnswer::Yes};
+  button("cmdClear1")->click();
+  EXPECT_EQ(table()->item(0, 0)->text(), QStringLiteral("/m/a.msg"));
+  button("cmdClear1")->click();
+  ASSERT_EQ(messages.shown.size(), 2u);
+  EXPECT_EQ(messages.shown[1].text, "Do you want to clear all the files in the list\r\n Proceed?");
+  EXPECT_EQ(table()->rowCount(), 1);
+  EXPECT_EQ(window->grid().text(), "");
+  EXPECT_EQ(label("lblCount1")->text(), QStringLiteral("0 files"));
+  EXPECT_EQ(window->folderList(), std::vector<std::string>{""});
+  EXPECT_TRUE(button("CmdExtractDBX")->isEnabled());  // clearing leaves it as it was
+}
+
+TEST_F(WindowTest, AddFilesThroughTheQtDialogAdapter) {
+  QtOpenFileDialog dialog(window.get(), [](QWidget*, const QStringList&, bool) {
+    return QStringList{QStringLiteral("/m/a.msg"), QStringLiteral("/m/b.msg"),
+                       QStringLiteral("/m/c.msg")};
+  });
+  window->setOpenFileDialog(&dialog);
+  button("cmdAdd")->click();
+  EXPECT_EQ(table()->rowCount(), 3);
+  EXPECT_EQ(table()->item(2, 0)->text(), QStringLiteral("/m/c.msg"));
+  EXPECT_EQ(label("lblCount1")->text(), QStringLiteral("3 files"));
+  EXPECT_TRUE(button("CmdExtractDBX")->isEnabled());
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_EQ(table()->columnWidth(0), 667);  // 10000 twips once a path is listed
+}
+
+TEST_F(WindowTest, AddFilesTooManyShowsHowManyFit) {
+  QStringList many;
+  for (int i = 0; i < 60; ++i) many << QStringLiteral("/m/%1.msg").arg(i, 18, 10, QLatin1Char('0'));
+  QtOpenFileDialog dialog(window.get(), [&](QWidget*, const QStringList&, bool) { return many; });
+  window->setOpenFileDialog(&dialog);
+  button("cmdAdd")->click();
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].text, "Please select only 43 files at a time");
+  EXPECT_EQ(messages.shown[0].icon, MessageIcon::Exclamation);
+  EXPECT_FALSE(button("CmdExtractDBX")->isEnabled());
+  EXPECT_EQ(table()->item(0, 0), nullptr);
+}
+
+TEST_F(WindowTest, AddFolderFromTheRealFileSystem) {
+  namespace fs = std::filesystem;
+  std::string pattern = (fs::temp_directory_path() / "parvane-win-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const fs::path root = pattern;
+  fs::create_directories(root / "Sub" / "Deep");
+  fs::create_directory(root / "alpha");
+  for (const fs::path& p : {root / "b.MSG", root / "A.msg", root / "notes.txt",
+                            root / "Sub" / "s.msg", root / "alpha" / "x.msg",
+                            root / "Sub" / "Deep" / "d.msg"}) {
+    std::ofstream(p) << "x";
+  }
+  fs::create_directory_symlink(root, root / "Sub" / "loop");
+
+  FakeFolderDialog chooser;
+  chooser.results.push_back(root.string());
+  window->setFolderDialog(&chooser);
+  button("CmdAddFolder")->click();
+
+  const std::string r = root.string();
+  const std::vector<std::string> expected{r + "/A.msg", r + "/b.MSG", r + "/alpha/x.msg",
+                                          r + "/Sub/s.msg", r + "/Sub/Deep/d.msg"};
+  std::vector<std::string> listed;
+  for (int row = 0; row < table()->rowCount(); ++row) {
+    listed.push_back(table()->item(row, 0)->text().toStdString());
+  }
+  EXPECT_EQ(listed, expected);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].text, "5 Files Added to List.");
+  EXPECT_EQ(messages.shown[0].icon, MessageIcon::None);
+  EXPECT_TRUE(button("CmdExtractDBX")->isEnabled());
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  ASSERT_EQ(chooser.titles.size(), 1u);
+  EXPECT_EQ(chooser.titles[0], "Choose Source Folder...");
+  std::error_code ignored;
+  fs::remove_all(root, ignored);
+}
+
+TEST_F(WindowTest, ExitDuringAFolderAddEndsAtOnce) {
+  parvane::testing::MemoryFileSystem files('/');
+  files.addFolder("/m");
+  files.addFile("/m", "a.msg");
+  files.addFile("/m", "b.msg");
+  FakeFolderDialog chooser;
+  chooser.results.push_back("/m");
+  window->setFolderDialog(&chooser);
+  window->setFileSystem(&files);
+  // The exit arrives while the add yields: the end handler runs inside it.
+  QTimer::singleShot(0, window.get(), [this] { window->close(); });
+  button("CmdAddFolder")->click();
+  EXPECT_EQ(exits, 1);
+}
+
+}  // namespace
+}  // namespace parvane::app
