@@ -1,0 +1,162 @@
+// pstdump: shows the node database and the lists/tables/properties layers of a
+// Unicode personal folders file.
+//   pstdump --header FILE      header and ROOT fields
+//   pstdump --btrees FILE      every node and block entry, and the B-tree pages
+//   pstdump --node NID FILE    one node: entry, data size, subnodes, and its
+//                              property or table context when it holds one
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+#include "engine/ltp/errors.h"
+#include "engine/ltp/heap.h"
+#include "engine/ltp/property_context.h"
+#include "engine/ltp/table_context.h"
+#include "engine/ndb/errors.h"
+#include "engine/ndb/store_reader.h"
+
+using namespace parvane;
+
+namespace {
+
+int usage() {
+  std::fprintf(stderr, "usage: pstdump --header FILE | --btrees FILE | --node NID FILE\n");
+  return 2;
+}
+
+const char* pageName(ndb::PageType t) { return t == ndb::PageType::NBT ? "NBT" : "BBT"; }
+
+std::string hexBytes(const core::Bytes& b, std::size_t max = 32) {
+  std::string s;
+  char buf[4];
+  for (std::size_t i = 0; i < b.size() && i < max; ++i) {
+    std::snprintf(buf, sizeof buf, "%02X", b[i]);
+    s += buf;
+  }
+  if (b.size() > max) s += "...";
+  return s;
+}
+
+std::string showValue(ltp::PropType t, const core::Bytes& v) {
+  if (t == ltp::PropType::String) {
+    std::string s = "\"";
+    for (std::size_t i = 0; i + 1 < v.size() && i < 160; i += 2) {
+      unsigned c = v[i] | (v[i + 1] << 8);
+      s += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    }
+    return s + "\"";
+  }
+  auto f = ltp::fixedSize(t);
+  if (f && *f <= 8 && v.size() == *f) {
+    unsigned long long x = 0;
+    for (std::size_t i = 0; i < v.size(); ++i) x |= static_cast<unsigned long long>(v[i]) << (8 * i);
+    return std::to_string(x) + " (" + ndb::hex(x) + ")";
+  }
+  return hexBytes(v) + " (" + std::to_string(v.size()) + " bytes)";
+}
+
+void dumpHeader(const ndb::StoreReader& r) {
+  const ndb::HEADER& h = r.header();
+  std::printf("wVer %u  wVerClient %u  bCryptMethod %u\n", h.wVer, h.wVerClient, static_cast<unsigned>(h.bCryptMethod));
+  std::printf("bidNextP %s  bidNextB %s  dwUnique %u\n", ndb::hex(h.bidNextP).c_str(), ndb::hex(h.bidNextB).c_str(), h.dwUnique);
+  std::printf("ibFileEof %llu (file %llu)  ibAMapLast %s\n", static_cast<unsigned long long>(h.root.ibFileEof),
+              static_cast<unsigned long long>(r.fileSize()), ndb::hex(h.root.ibAMapLast).c_str());
+  std::printf("cbAMapFree %llu  cbPMapFree %llu  fAMapValid %u\n", static_cast<unsigned long long>(h.root.cbAMapFree),
+              static_cast<unsigned long long>(h.root.cbPMapFree), static_cast<unsigned>(h.root.fAMapValid));
+  std::printf("BREFNBT %s @ %s  BREFBBT %s @ %s\n", ndb::hex(h.root.BREFNBT.bid).c_str(), ndb::hex(h.root.BREFNBT.ib).c_str(),
+              ndb::hex(h.root.BREFBBT.bid).c_str(), ndb::hex(h.root.BREFBBT.ib).c_str());
+  std::printf("rgnid:");
+  for (std::size_t i = 0; i < 32; ++i) std::printf(" %zx:%s", i, ndb::hex(h.rgnid[i]).c_str());
+  std::printf("\n");
+}
+
+void dumpBtrees(const ndb::StoreReader& r) {
+  std::size_t nodes = 0, blocks = 0;
+  std::printf("# pages\n");
+  r.forEachPage([](ndb::PageType t, int level, const ndb::BREF& ref, std::size_t n) {
+    std::printf("%s level %d bid %s ib %s entries %zu\n", pageName(t), level, ndb::hex(ref.bid).c_str(),
+                ndb::hex(ref.ib).c_str(), n);
+  });
+  std::printf("# nodes: nid parent bidData bidSub\n");
+  r.forEachNode([&](const ndb::NodeInfo& n) {
+    ++nodes;
+    std::printf("%s %s %s %s\n", ndb::hex(n.nid).c_str(), ndb::hex(n.parent).c_str(), ndb::hex(n.bidData).c_str(),
+                ndb::hex(n.bidSub).c_str());
+  });
+  std::printf("# blocks: bid ib cb cRef\n");
+  r.forEachBlock([&](const ndb::BlockInfo& b) {
+    ++blocks;
+    std::printf("%s %s %u %u\n", ndb::hex(b.bid).c_str(), ndb::hex(b.ib).c_str(), b.cb, b.cRef);
+  });
+  std::printf("# %zu nodes, %zu blocks\n", nodes, blocks);
+}
+
+int dumpNode(const ndb::StoreReader& r, ndb::Nid nid) {
+  auto n = r.findNode(nid);
+  if (!n) {
+    std::fprintf(stderr, "pstdump: no node %s\n", ndb::hex(nid).c_str());
+    return 1;
+  }
+  std::printf("nid %s parent %s bidData %s bidSub %s\n", ndb::hex(n->nid).c_str(), ndb::hex(n->parent).c_str(),
+              ndb::hex(n->bidData).c_str(), ndb::hex(n->bidSub).c_str());
+  auto blocks = ndb::readDataBlocks(r, n->bidData);
+  std::uint64_t size = 0;
+  for (const auto& b : blocks) size += b.size();
+  std::printf("data: %llu bytes in %zu blocks\n", static_cast<unsigned long long>(size), blocks.size());
+  for (const auto& s : ndb::readSubnodes(r, n->bidSub))
+    std::printf("subnode %s bidData %s (%llu bytes) bidSub %s\n", ndb::hex(s.nid).c_str(), ndb::hex(s.bidData).c_str(),
+                static_cast<unsigned long long>(ndb::dataSize(r, s.bidData)), ndb::hex(s.bidSub).c_str());
+  if (blocks.empty() || blocks[0].size() < 4 || blocks[0][2] != ltp::kHnSignature) return 0;
+  auto sig = static_cast<ltp::ClientSig>(blocks[0][3]);
+  if (sig == ltp::ClientSig::PC) {
+    ltp::PropertyContextReader pc(r, n->bidData, n->bidSub);
+    std::printf("property context, %zu properties\n", pc.properties().size());
+    for (const auto& p : pc.properties())
+      std::printf("  %s %s%s\n", ndb::hex(p.tag()).c_str(), showValue(p.type, pc.value(p)).c_str(),
+                  p.subnode ? (" [subnode " + ndb::hex(p.subnode) + "]").c_str() : "");
+  } else if (sig == ltp::ClientSig::TC) {
+    ltp::TableContextReader tc(r, n->bidData, n->bidSub);
+    std::printf("table context, %zu columns, %zu rows, row size %u%s\n", tc.columns().size(), tc.rows().size(),
+                tc.rowSize(), tc.matrixInSubnode() ? ", row matrix in a subnode" : "");
+    for (const auto& c : tc.columns())
+      std::printf("  column %s ib %u cb %u bit %u\n", ndb::hex(c.tag).c_str(), c.ibData, c.cbData, c.iBit);
+    for (const auto& row : tc.rows()) {
+      std::printf("  row %s\n", ndb::hex(row.id).c_str());
+      for (std::size_t i = 0; i < row.cells.size(); ++i)
+        if (row.cells[i])
+          std::printf("    %s %s\n", ndb::hex(tc.columns()[i].tag).c_str(),
+                      showValue(ltp::tagType(tc.columns()[i].tag), *row.cells[i]).c_str());
+    }
+  } else {
+    std::printf("heap with client signature %s\n", ndb::hex(blocks[0][3]).c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return usage();
+  std::string mode = argv[1];
+  try {
+    if (mode == "--header" && argc == 3) {
+      dumpHeader(*ndb::StoreReader::open(argv[2]));
+      return 0;
+    }
+    if (mode == "--btrees" && argc == 3) {
+      dumpBtrees(*ndb::StoreReader::open(argv[2]));
+      return 0;
+    }
+    if (mode == "--node" && argc == 4) {
+      char* end = nullptr;
+      unsigned long nid = std::strtoul(argv[2], &end, 0);
+      if (!end || *end || nid > 0xFFFFFFFFul) return usage();
+      return dumpNode(*ndb::StoreReader::open(argv[3]), static_cast<ndb::Nid>(nid));
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "pstdump: %s\n", e.what());
+    return 1;
+  }
+  return usage();
+}
