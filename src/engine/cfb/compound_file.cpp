@@ -38,6 +38,16 @@ char16_t upper(char16_t c) {
 
 }  // namespace
 
+std::u16string nameKey(std::u16string_view name) {
+  std::u16string key(name);
+  for (auto& c : key) c = upper(c);
+  return key;
+}
+
+bool keyLess(const std::u16string& a, const std::u16string& b) {
+  return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
 int compareNames(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -54,19 +64,20 @@ bool sameName(std::u16string_view a, std::u16string_view b) { return compareName
 // of consecutive sectors into one read of the underlying source.
 class StreamReader final : public core::ByteSource {
  public:
-  StreamReader(std::shared_ptr<const CompoundFile> file, CompoundFile::Chain chain, std::uint64_t size,
-               std::string what)
-      : file_(std::move(file)), chain_(std::move(chain)), size_(size), what_(std::move(what)) {}
+  StreamReader(std::shared_ptr<const CompoundFile> file, CompoundFile::Chain chain, const Entry& entry)
+      : file_(std::move(file)), chain_(std::move(chain)), size_(entry.size), entry_(entry.id) {}
 
   std::uint64_t size() const override { return size_; }
 
   void readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
-    core::checkRange(what_, offset, out.size(), size_);
-    readChain(*file_, chain_, offset, out, what_);
+    const auto what = [&] { return "stream '" + printable(file_->entry(entry_).name) + "'"; };
+    if (offset > size_ || out.size() > size_ - offset) core::checkRange(what(), offset, out.size(), size_);
+    readChain(*file_, chain_, offset, out, what);
   }
 
+  template <class What>
   static void readChain(const CompoundFile& file, const CompoundFile::Chain& chain, std::uint64_t offset,
-                        std::span<std::uint8_t> out, const std::string& what) {
+                        std::span<std::uint8_t> out, What&& what) {
     const std::uint64_t ss = chain.sectorSize;
     std::size_t done = 0;
     while (done < out.size()) {
@@ -88,7 +99,7 @@ class StreamReader final : public core::ByteSource {
       } else {
         const std::uint64_t fileOffset = at + ss;  // sector 0 follows the header sector
         if (fileOffset > file.source_->size() || n > file.source_->size() - fileOffset) {
-          throw Error(file.name() + ": " + what + ": sector " + hex(chain.sectors[index]) +
+          throw Error(file.name() + ": " + what() + ": sector " + hex(chain.sectors[index]) +
                       " lies past the end of the file (" + std::to_string(file.source_->size()) + " bytes)");
         }
         file.source_->readAt(fileOffset, piece);
@@ -101,7 +112,7 @@ class StreamReader final : public core::ByteSource {
   std::shared_ptr<const CompoundFile> file_;
   CompoundFile::Chain chain_;
   std::uint64_t size_;
-  std::string what_;
+  std::uint32_t entry_;
 };
 
 class CompoundFile::Loader {
@@ -244,6 +255,7 @@ class CompoundFile::Loader {
           const std::size_t len = d.cb == 0 ? 0 : d.cb / 2u - 1;
           e.name.assign(d.ab, d.ab + len);
         }
+        f_.keys_.push_back(nameKey(e.name));
         std::copy(std::begin(d.clsid), std::end(d.clsid), e.clsid.begin());
         e.stateBits = d.dwUserFlags;
         e.creationTime = d.time[0] | (static_cast<std::uint64_t>(d.time[1]) << 32);
@@ -279,12 +291,14 @@ class CompoundFile::Loader {
 
  public:
   // The sectors of a FAT chain holding `size` bytes; checks length and loops.
+  // `what` names the chain in errors; it is only called when there is one.
+  template <class What>
   static std::vector<std::uint32_t> chainOf(const CompoundFile& f, const std::vector<std::uint32_t>& table,
                                             std::uint64_t limit, std::uint32_t start, std::uint64_t size,
-                                            std::uint32_t unit, const std::string& what) {
+                                            std::uint32_t unit, What&& what) {
     const std::uint64_t needed = (size + unit - 1) / unit;
     if (needed > limit) {
-      throw Error(f.name_ + ": " + what + ": size " + std::to_string(size) + " needs " + std::to_string(needed) +
+      throw Error(f.name_ + ": " + what() + ": size " + std::to_string(size) + " needs " + std::to_string(needed) +
                   " sectors, the file has " + std::to_string(limit));
     }
     std::vector<std::uint32_t> out;
@@ -292,11 +306,11 @@ class CompoundFile::Loader {
     std::uint32_t s = start;
     for (std::uint64_t i = 0; i < needed; ++i) {
       if (s == ENDOFCHAIN) {
-        throw Error(f.name_ + ": " + what + ": sector chain ends after " + std::to_string(i) + " sectors, size " +
+        throw Error(f.name_ + ": " + what() + ": sector chain ends after " + std::to_string(i) + " sectors, size " +
                     std::to_string(size) + " needs " + std::to_string(needed));
       }
       if (s >= limit || s >= table.size()) {
-        throw Error(f.name_ + ": " + what + ": sector chain reaches sector " + hex(s) + ", past the last sector " +
+        throw Error(f.name_ + ": " + what() + ": sector chain reaches sector " + hex(s) + ", past the last sector " +
                     std::to_string(limit == 0 ? 0 : limit - 1));
       }
       out.push_back(s);
@@ -307,7 +321,7 @@ class CompoundFile::Loader {
       std::sort(sorted.begin(), sorted.end());
       auto dup = std::adjacent_find(sorted.begin(), sorted.end());
       if (dup != sorted.end()) {
-        throw Error(f.name_ + ": " + what + ": sector chain loops back to sector " + hex(*dup));
+        throw Error(f.name_ + ": " + what() + ": sector chain loops back to sector " + hex(*dup));
       }
     }
     return out;
@@ -315,7 +329,7 @@ class CompoundFile::Loader {
 
  private:
   std::vector<std::uint32_t> fatChain(std::uint32_t start, std::uint64_t size, const std::string& what) const {
-    return chainOf(f_, f_.fat_, sectorCount_, start, size, ss_, what);
+    return chainOf(f_, f_.fat_, sectorCount_, start, size, ss_, [&] { return what; });
   }
 
   void checkLink(std::uint32_t from, std::uint32_t to, const char* field) const {
@@ -374,6 +388,10 @@ class CompoundFile::Loader {
         }
         node = links_[node].right;
       }
+      // Sorted by the comparison rule so that child() can search; a sound
+      // tree is in this order already.
+      std::stable_sort(children.begin(), children.end(),
+                       [&](std::uint32_t a, std::uint32_t b) { return keyLess(f_.keys_[a], f_.keys_[b]); });
       f_.entries_[parent].children = std::move(children);
     }
   }
@@ -400,10 +418,12 @@ class CompoundFile::Loader {
     for (const Entry& e : f_.entries_) {
       if (!e.isStream() || e.parent == NOSTREAM || e.size == 0) continue;
       const auto chain = f_.chainFor(e);
-      const std::string what = "stream '" + printable(e.name) + "'";
       for (auto s : chain.sectors) {
-        if (chain.mini) claim(miniOwner, s, what, "mini sector");
-        else claim(owner, s, what, "sector");
+        auto& map = chain.mini ? miniOwner : owner;
+        if (s < map.size() && map[s]) {
+          claim(map, s, "stream '" + printable(e.name) + "'", chain.mini ? "mini sector" : "sector");
+        }
+        if (s < map.size()) map[s] = 1;
       }
     }
   }
@@ -441,9 +461,10 @@ const Entry& CompoundFile::entry(std::uint32_t id) const {
 }
 
 const Entry* CompoundFile::child(const Entry& storage, std::u16string_view name) const {
-  for (auto id : storage.children) {
-    if (sameName(entries_[id].name, name)) return &entries_[id];
-  }
+  const std::u16string key = nameKey(name);
+  auto it = std::lower_bound(storage.children.begin(), storage.children.end(), key,
+                             [&](std::uint32_t id, const std::u16string& k) { return keyLess(keys_[id], k); });
+  if (it != storage.children.end() && keys_[*it] == key) return &entries_[*it];
   return nullptr;
 }
 
@@ -454,7 +475,7 @@ const Entry* CompoundFile::child(const Entry& storage, std::string_view asciiNam
 
 CompoundFile::Chain CompoundFile::chainFor(const Entry& stream) const {
   Chain c;
-  const std::string what = "stream '" + printable(stream.name) + "'";
+  auto what = [&] { return "stream '" + printable(stream.name) + "'"; };
   if (stream.size == 0) {
     c.sectorSize = sectorSize_;
     return c;
@@ -464,7 +485,7 @@ CompoundFile::Chain CompoundFile::chainFor(const Entry& stream) const {
     c.sectorSize = miniSectorSize_;
     const std::uint64_t miniSectors = (miniStreamSize_ + miniSectorSize_ - 1) / miniSectorSize_;
     c.sectors = Loader::chainOf(*this, miniFat_, miniSectors, stream.startSector, stream.size, miniSectorSize_,
-                                what + " (mini stream)");
+                                [&] { return what() + " (mini stream)"; });
   } else {
     const std::uint64_t sectors = source_->size() <= sectorSize_ ? 0 : (source_->size() - 1) / sectorSize_;
     c.sectorSize = sectorSize_;
@@ -478,14 +499,30 @@ void CompoundFile::readMini(std::uint64_t offset, std::span<std::uint8_t> out) c
     throw Error(name_ + ": mini stream: " + std::to_string(out.size()) + " bytes at offset " + std::to_string(offset) +
                 " pass its size " + std::to_string(miniStreamSize_));
   }
-  StreamReader::readChain(*this, miniStream_, offset, out, "mini stream");
+  // A small mini stream is read once and kept: its values are read with the
+  // message anyway, and this saves one source read per small value.
+  std::call_once(miniCacheOnce_, [&] {
+    if (miniStreamSize_ == 0 || miniStreamSize_ > kMiniCacheLimit) return;
+    core::Bytes all(static_cast<std::size_t>(miniStreamSize_));
+    try {
+      StreamReader::readChain(*this, miniStream_, 0, all, [] { return std::string("mini stream"); });
+      miniCache_ = std::move(all);
+    } catch (const std::exception&) {
+      // Unreadable somewhere: keep reading piece by piece, where the error
+      // will surface only for the values that touch the bad part.
+    }
+  });
+  if (!miniCache_.empty()) {
+    std::copy_n(miniCache_.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+    return;
+  }
+  StreamReader::readChain(*this, miniStream_, offset, out, [] { return std::string("mini stream"); });
 }
 
 std::unique_ptr<core::ByteSource> CompoundFile::openStream(const Entry& stream) const {
   if (!stream.isStream()) throw Error(name_ + ": '" + printable(stream.name) + "' is not a stream");
   try {
-    return std::make_unique<StreamReader>(shared_from_this(), chainFor(stream), stream.size,
-                                          "stream '" + printable(stream.name) + "'");
+    return std::make_unique<StreamReader>(shared_from_this(), chainFor(stream), stream);
   } catch (const core::TruncatedError& e) {
     throw Error(name_ + ": truncated: " + e.what());
   }

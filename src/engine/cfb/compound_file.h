@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,7 +41,7 @@ struct Entry {
   std::uint32_t startSector = 0;
   std::uint64_t size = 0;
   std::uint32_t parent = 0xFFFFFFFF;   // directory index of the storage holding it
-  std::vector<std::uint32_t> children;  // storages only, in directory order
+  std::vector<std::uint32_t> children;  // storages only, in name order (compareNames)
 
   bool isStorage() const { return type == EntryType::Storage || type == EntryType::Root; }
   bool isStream() const { return type == EntryType::Stream; }
@@ -50,6 +51,9 @@ struct Entry {
 // length compare code unit by code unit after simple upper-casing.
 int compareNames(std::u16string_view a, std::u16string_view b);
 bool sameName(std::u16string_view a, std::u16string_view b);
+// The upper-cased form that compareNames() compares, and the order on it.
+std::u16string nameKey(std::u16string_view name);
+bool keyLess(const std::u16string& a, const std::u16string& b);
 
 class CompoundFile : public std::enable_shared_from_this<CompoundFile> {
  public:
@@ -99,8 +103,12 @@ class CompoundFile : public std::enable_shared_from_this<CompoundFile> {
   std::vector<std::uint32_t> fat_;
   std::vector<std::uint32_t> miniFat_;
   std::vector<Entry> entries_;
+  std::vector<std::u16string> keys_;  // upper-cased names, for lookups
   Chain miniStream_;  // the root entry's chain, holding the mini sectors
   std::uint64_t miniStreamSize_ = 0;
+  static constexpr std::uint64_t kMiniCacheLimit = 4 * 1024 * 1024;
+  mutable std::once_flag miniCacheOnce_;
+  mutable core::Bytes miniCache_;
 
   Chain chainFor(const Entry& stream) const;
 };
