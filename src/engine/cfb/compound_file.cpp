@@ -392,6 +392,13 @@ class CompoundFile::Loader {
       // tree is in this order already.
       std::stable_sort(children.begin(), children.end(),
                        [&](std::uint32_t a, std::uint32_t b) { return keyLess(f_.keys_[a], f_.keys_[b]); });
+      for (std::size_t i = 1; i < children.size(); ++i) {
+        if (f_.keys_[children[i - 1]] == f_.keys_[children[i]]) {
+          fail("directory entries " + std::to_string(children[i - 1]) + " and " + std::to_string(children[i]) +
+               ": storage '" + printable(f_.entries_[parent].name) + "' holds two entries named '" +
+               printable(f_.entries_[children[i]].name) + "'");
+        }
+      }
       f_.entries_[parent].children = std::move(children);
     }
   }

@@ -215,7 +215,14 @@ std::uint32_t Attachment::method() const {
 
 core::Bytes Attachment::oleImage() const {
   if (!oleStorage_ || !file_) return {};
-  return guarded(*file_, [&] { return writeOleImage(); });
+  return guarded(*file_, [&] {
+    try {
+      return writeOleImage();
+    } catch (const std::invalid_argument& e) {
+      // Names a compound file cannot hold, such as an empty one.
+      throw ReadError(file_->file->name() + ": OLE attachment storage cannot be copied: " + e.what());
+    }
+  });
 }
 
 core::Bytes Attachment::writeOleImage() const {

@@ -241,6 +241,19 @@ TEST(CompoundFile, DirectoryTreeDamage) {
     EXPECT_NE(err.find("id 4000 is past the directory's"), std::string::npos) << err;
   }
   {
+    // Two children of one storage whose names compare equal: "abc" renamed "TOP" beside "top".
+    cfb::Writer w;
+    w.addStream(w.root(), u"top", pattern(10));
+    w.addStream(w.root(), u"Tq", pattern(10));
+    w.addStream(w.root(), u"abc", pattern(10));
+    auto image = w.finish();
+    core::storeU16(image.data() + dirEntryOffset(image, 3) + 0, u'T');
+    core::storeU16(image.data() + dirEntryOffset(image, 3) + 2, u'O');
+    core::storeU16(image.data() + dirEntryOffset(image, 3) + 4, u'P');
+    const auto err = errorOf(image, false);
+    EXPECT_NE(err.find("storage 'Root Entry' holds two entries named"), std::string::npos) << err;
+  }
+  {
     // The root entry is not a root.
     auto image = sample();
     image[dirEntryOffset(image, 0) + 66] = 1;

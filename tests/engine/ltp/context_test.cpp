@@ -6,7 +6,11 @@
 #include "engine/ltp/errors.h"
 #include "engine/ltp/property_context.h"
 #include "engine/ltp/table_context.h"
+#include "engine/ndb/errors.h"
 #include "engine/ndb/store_reader.h"
+
+#include <map>
+#include <random>
 
 namespace parvane::ltp {
 namespace {
@@ -304,6 +308,89 @@ TEST(TableContext, OutlookTemplateColumnsAreAcceptedAsTheyAre) {
     s->close();
   }
   expectLayersClean(path);
+}
+
+}  // namespace
+}  // namespace parvane::ltp
+
+namespace parvane::ltp {
+namespace {
+
+// The blocks of one node held in memory, to damage their decoded bytes freely
+// (on disk the CRCs would catch most damage before the parsers see it).
+class MemoryBlocks final : public ndb::BlockSource {
+ public:
+  Bytes readBlock(ndb::Bid bid) const override {
+    auto it = blocks.find(bid);
+    if (it == blocks.end()) throw ndb::NdbError("no block " + ndb::hex(bid));
+    return it->second;
+  }
+  std::map<ndb::Bid, Bytes> blocks;
+};
+
+void copyTree(const ndb::BlockSource& from, ndb::Bid bid, MemoryBlocks& to) {
+  if (!bid || to.blocks.count(bid)) return;
+  Bytes b = from.readBlock(bid);
+  to.blocks[bid] = b;
+  if (!ndb::isInternalBid(bid)) return;
+  if (b[0] == 0x01) {
+    for (auto c : ndb::decodeXBlock(b).rgbid) copyTree(from, c, to);
+  } else {
+    auto s = ndb::decodeSubnodeBlock(b);
+    for (auto& e : s.leaves) {
+      copyTree(from, e.bidData, to);
+      copyTree(from, e.bidSub, to);
+    }
+    for (auto& e : s.index) copyTree(from, e.bid, to);
+  }
+}
+
+TEST(ContextReaders, DamagedContentRaisesErrorsAndNeverCrashes) {
+  TempDir dir;
+  const std::string path = dir.file("fuzz.pst");
+  const Nid pcNid = makeNid(NidType::NormalFolder, 0x401), tcNid = makeNid(NidType::ContentsTable, 0x401);
+  {
+    auto s = ndb::NodeStore::create(path);
+    PropertyContextBuilder pc(*s);
+    for (std::uint16_t id = 0x3000; id < 0x3000 + 300; ++id) pc.setBinary(id, pattern(id % 90, id));
+    pc.setBinary(0x3701, pattern(9000, 1));
+    s->putNode(pcNid, 0x122, pc.finish());
+    TableContextBuilder tc(*s, contentsLikeColumns());
+    for (std::uint32_t i = 1; i <= 200; ++i) tc.setRow(i, rowCells(i));
+    s->putNode(tcNid, 0, tc.finish());
+    s->close();
+  }
+  auto r = ndb::StoreReader::open(path);
+  std::mt19937 rng(12345);
+  int rejected = 0;
+  for (Nid nid : {pcNid, tcNid}) {
+    auto node = *r->findNode(nid);
+    MemoryBlocks clean;
+    copyTree(*r, node.bidData, clean);
+    copyTree(*r, node.bidSub, clean);
+    for (int round = 0; round < 400; ++round) {
+      MemoryBlocks bad = clean;
+      auto it = bad.blocks.begin();
+      std::advance(it, static_cast<long>(rng() % bad.blocks.size()));
+      Bytes& b = it->second;
+      for (int k = 0; k < 1 + round % 4; ++k) {
+        if (b.empty()) break;
+        b[rng() % b.size()] = static_cast<std::uint8_t>(rng());
+      }
+      if (round % 7 == 0 && b.size() > 8) b.resize(rng() % b.size());  // truncated
+      try {
+        if (nid == pcNid) {
+          PropertyContextReader pc(bad, node.bidData, node.bidSub);
+          for (const auto& p : pc.properties()) pc.value(p);
+        } else {
+          TableContextReader tc(bad, node.bidData, node.bidSub);
+        }
+      } catch (const std::exception&) {
+        ++rejected;
+      }
+    }
+  }
+  EXPECT_GT(rejected, 100) << "damage to structures must be detected";
 }
 
 }  // namespace

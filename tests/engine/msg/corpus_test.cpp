@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -231,4 +232,21 @@ TEST(MessageCorpus, WarningsNameWhatWasSkipped) {
   EXPECT_NE(file.warnings()[0].find("__substg1.0_00710102"), std::string::npos) << file.warnings()[0];
   EXPECT_EQ(file.message().properties().findTag(0x00710102), nullptr);
   EXPECT_NE(file.message().properties().findId(0x0037), nullptr);
+}
+
+TEST(MessageFuzzFindings, EachEndsInAClearError) {
+  // Inputs the fuzzer once crashed on; each must now be rejected cleanly.
+  const std::filesystem::path dir = std::string(PARVANE_SOURCE_DIR) + "/tests/engine/msg/data/fuzz";
+  std::size_t seen = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    SCOPED_TRACE(entry.path().string());
+    ++seen;
+    EXPECT_THROW(
+        {
+          const auto file = msg::MessageFile::open(entry.path());
+          (void)readEverything(file.message());
+        },
+        msg::ReadError);
+  }
+  EXPECT_GE(seen, 1u);
 }

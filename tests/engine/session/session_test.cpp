@@ -1,0 +1,178 @@
+#include <fstream>
+
+#include "engine/session/automation_errors.h"
+#include "session/session_fixture.h"
+#include "support/msg_writer.h"
+
+namespace parvane::session::testing {
+namespace {
+
+using platform::AutomationError;
+
+template <class F>
+AutomationError raised(F&& f) {
+  try {
+    f();
+  } catch (const AutomationError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no AutomationError raised";
+  return AutomationError(0, "");
+}
+
+TEST_F(SessionTest, FactoryServesTheThreeIdentifiersOnly) {
+  EXPECT_NE(std::dynamic_pointer_cast<platform::RDOSession>(factory_.CreateObject("Redemption.RDOSession")), nullptr);
+  EXPECT_NE(std::dynamic_pointer_cast<platform::MAPIUtils>(factory_.CreateObject("Redemption.MAPIUtils")), nullptr);
+  EXPECT_NE(std::dynamic_pointer_cast<platform::OutlookApplication>(factory_.CreateObject("Outlook.Application")),
+            nullptr);
+  auto e = raised([&] { factory_.CreateObject("Excel.Application"); });
+  EXPECT_EQ(e.code(), AutomationError::kCannotCreateObject);
+  EXPECT_NE(std::string(e.what()).find("Excel.Application"), std::string::npos);
+}
+
+TEST_F(SessionTest, AnExistingFileIsNeverOverwritten) {
+  auto session = logon();
+  auto file = path("taken.pst");
+  std::ofstream(file) << "keep me";
+  auto e = raised([&] { session->Stores()->AddPSTStore(file, 1, "Taken"); });
+  EXPECT_NE(std::string(e.what()).find("already exists"), std::string::npos) << e.what();
+  std::ifstream in(file);
+  std::string content;
+  std::getline(in, content);
+  EXPECT_EQ(content, "keep me");
+  // a folder that does not exist cannot take a store either
+  auto e2 = raised([&] { session->Stores()->AddPSTStore(path("no/such/dir/x.pst"), 1, "Nowhere"); });
+  EXPECT_NE(std::string(e2.what()).find("no/such/dir/x.pst"), std::string::npos) << e2.what();
+}
+
+TEST_F(SessionTest, TheRunsSequenceBuildsFoldersAndMessages) {
+  auto session = logon();
+  const std::string name = "Ostrel Software : Created - 6.12.26 9.5.07";
+  auto file = path("run.pst");
+  auto store = session->Stores()->AddPSTStore(file, 1, name);
+  auto again = session->Stores()->GetStoreFromID(store->EntryID());
+  auto top = again->IPMRootFolder()->Folders();
+  ASSERT_EQ(top->Count(), 1);
+  EXPECT_EQ(top->Item(1)->Name(), "Deleted Items");
+  top->Add("Mail", 6);
+  EXPECT_EQ(top->Count(), 2);
+  // MAPI refuses a sibling of the same name in another letter case
+  auto collision = raised([&] { top->Add("MAIL", 6); });
+  EXPECT_EQ(collision.code(), kMapiCollision);
+  EXPECT_NE(std::string(collision.what()).find("MAIL"), std::string::npos);
+
+  // deeper folders are made through Outlook's lookup, names in any letter case
+  auto outlook = as<platform::OutlookApplication>(factory_.CreateObject("Outlook.Application"));
+  auto mailFolder = outlook->GetNamespace("MAPI")->Folders()->Item(name)->Folders()->Item("mail");
+  EXPECT_EQ(mailFolder->Name(), "Mail");
+  mailFolder->Folders()->Add("Work", 6);
+  EXPECT_THROW(mailFolder->Folders()->Add("work", 6), AutomationError);
+  EXPECT_THROW(outlook->GetNamespace("MAPI")->Folders()->Item("No such store"), AutomationError);
+
+  auto plain = path("plain.msg");
+  auto attached = path("attached.msg");
+  testsupport::writeMsgFile(plain, testsupport::simpleMessage("Plain", "no attachment", {"a@example.com"}));
+  testsupport::writeMsgFile(attached, testsupport::simpleMessage("With file", "one attachment", {},
+                                                                  {{"f.txt", core::Bytes(100, 'f')}}));
+  importInto(*session, "\\\\" + name + "\\Mail\\Work", plain);
+  importInto(*session, "\\\\" + name + "\\mail\\WORK", attached);
+  importInto(*session, "\\\\" + name + "\\Mail", plain);
+  EXPECT_THROW(session->GetFolderFromPath("\\\\" + name + "\\Mail\\Missing"), AutomationError);
+  EXPECT_THROW(session->GetFolderFromPath("\\\\Another store\\Mail"), AutomationError);
+
+  store->Remove();
+  session->Logoff();
+  // the file stays, whole: flags 17 on a message without attachments must not claim one
+  auto check = pstcheck(file);
+  EXPECT_EQ(check.status, 0) << check.output;
+  auto counts = folderCounts(file);
+  EXPECT_NE(counts.output.find("Mail 1\n"), std::string::npos) << counts.output;
+  EXPECT_NE(counts.output.find("Work 2\n"), std::string::npos) << counts.output;
+  // and the store is no longer attached
+  EXPECT_THROW(session->Stores(), AutomationError);  // logged off
+  auto session2 = logon();
+  EXPECT_THROW(session2->Stores()->GetStoreFromID(store->EntryID()), AutomationError);
+  EXPECT_THROW(top->Count(), AutomationError);
+}
+
+TEST_F(SessionTest, AFailedImportLeavesNoMessageAndNamesTheFile) {
+  auto session = logon();
+  const std::string name = "Failures";
+  auto file = path("fail.pst");
+  auto store = session->Stores()->AddPSTStore(file, 1, name);
+  store->IPMRootFolder()->Folders()->Add("In", 6);
+  auto utils = as<platform::MAPIUtils>(factory_.CreateObject("Redemption.MAPIUtils"));
+
+  auto missing = path("missing.msg");
+  auto broken = path("broken.msg");
+  std::ofstream(broken) << "this is not a compound file at all, just text";
+  for (const auto& source : {missing, broken}) {
+    auto mail = session->GetFolderFromPath("\\\\" + name + "\\In")->Items()->Add(std::int32_t{0});
+    auto importError = raised([&] { mail->Import(source, 3); });
+    EXPECT_NE(std::string(importError.what()).find(source), std::string::npos) << importError.what();
+    utils->HrSetOneProp(*mail->MAPIOBJECT(), 0x0E070003, std::int16_t{17}, true);
+    auto saveError = raised([&] { mail->Save(); });
+    EXPECT_NE(std::string(saveError.what()).find("import"), std::string::npos) << saveError.what();
+    EXPECT_NE(std::string(saveError.what()).find(source), std::string::npos) << saveError.what();
+  }
+  // a good file after the failures is stored
+  auto good = path("good.msg");
+  testsupport::writeMsgFile(good, testsupport::simpleMessage("Good", "kept"));
+  importInto(*session, "\\\\" + name + "\\In", good);
+  store->Remove();
+  auto counts = folderCounts(file);
+  EXPECT_NE(counts.output.find("In 1\n"), std::string::npos) << counts.output;
+  EXPECT_EQ(pstcheck(file).status, 0);
+}
+
+TEST_F(SessionTest, OnlyMessageFlagsAndSimpleValuesCanBeSet) {
+  auto session = logon();
+  auto store = session->Stores()->AddPSTStore(path("props.pst"), 1, "Props");
+  auto mail = store->IPMRootFolder()->Items()->Add(std::int32_t{0});
+  auto utils = as<platform::MAPIUtils>(factory_.CreateObject("Redemption.MAPIUtils"));
+  EXPECT_EQ(raised([&] { utils->HrSetOneProp(*mail->MAPIOBJECT(), 0x0E070003, std::string("x"), true); }).code(),
+            AutomationError::kTypeMismatch);
+  EXPECT_EQ(raised([&] { utils->HrSetOneProp(*mail->MAPIOBJECT(), 0x00370102, std::int32_t{1}, true); }).code(),
+            AutomationError::kTypeMismatch);
+  class Foreign : public platform::MapiObject {};
+  Foreign foreign;
+  EXPECT_THROW(utils->HrSetOneProp(foreign, 0x0E070003, std::int32_t{1}, true), AutomationError);
+  EXPECT_EQ(raised([&] { mail->Import("x.eml", 1); }).code(), kMapiNotSupported);
+}
+
+// The window may close while a store is attached: the process's exit closes it whole.
+TEST_F(SessionTest, AStoreStillAttachedAtExitIsClosedWhole) {
+  auto file = path("exit.pst");
+  auto msgFile = path("exit.msg");
+  testsupport::writeMsgFile(msgFile, testsupport::simpleMessage("Before exit", "body", {}, {{"a.bin", core::Bytes(9000, 1)}}));
+  std::fflush(nullptr);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int status = 3;
+    try {
+      EngineObjectFactory factory;
+      auto session = as<platform::RDOSession>(factory.CreateObject("Redemption.RDOSession"));
+      session->Logon();
+      auto store = session->Stores()->AddPSTStore(file, 1, "Exit");
+      store->IPMRootFolder()->Folders()->Add("Kept", 6);
+      auto mail = session->GetFolderFromPath("\\\\Exit\\Kept")->Items()->Add(std::int32_t{0});
+      mail->Import(msgFile, 3);
+      mail->Save();
+      status = 0;
+    } catch (...) {
+    }
+    std::exit(status);  // no Remove: static destruction closes the store
+  }
+  int st = 0;
+  ::waitpid(child, &st, 0);
+  ASSERT_TRUE(WIFEXITED(st));
+  ASSERT_EQ(WEXITSTATUS(st), 0);
+  auto check = pstcheck(file);
+  EXPECT_EQ(check.status, 0) << check.output;
+  auto counts = folderCounts(file);
+  EXPECT_NE(counts.output.find("Kept 1\n"), std::string::npos) << counts.output;
+}
+
+}  // namespace
+}  // namespace parvane::session::testing
