@@ -199,6 +199,7 @@ void MainWindow::buildControls() {
   grdFiles1_->setSelectionMode(QAbstractItemView::SingleSelection);
   grdFiles1_->setSelectionBehavior(QAbstractItemView::SelectItems);
   grdFiles1_->setWordWrap(false);
+  grdFiles1_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   grdFiles1_->setItemDelegate(new CellDelegate(grdFiles1_));
   QPalette gridPalette = grdFiles1_->palette();
   gridPalette.setColor(QPalette::Base, Qt::white);

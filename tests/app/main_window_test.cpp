@@ -188,6 +188,14 @@ TEST_F(WindowTest, AccessKeysPressTheirButtons) {
   EXPECT_EQ(messages.shown[0].text, "Are you sure you want to exit now?");
 }
 
+TEST_F(WindowTest, WideColumnScrollsSideways) {
+  window->showCentred();
+  QApplication::processEvents();
+  QScrollBar* bar = table()->horizontalScrollBar();
+  EXPECT_TRUE(bar->isVisible());
+  EXPECT_EQ(bar->maximum(), 3333 - table()->viewport()->width());
+}
+
 TEST_F(WindowTest, GridColours) {
   window->showCentred();
   filelist::FileListControls list{window->grid(), window->countLabel()};
