@@ -1,5 +1,7 @@
 #include "engine/ndb/store_reader.h"
 
+#include <set>
+
 #include "engine/ndb/errors.h"
 
 namespace parvane::ndb {
@@ -33,10 +35,21 @@ Bytes StoreReader::readPage(std::uint64_t ib) const {
 
 template <class Visit>
 void StoreReader::walk(PageType type, const BREF& ref, int depth, Visit&& visit) const {
+  std::set<std::uint64_t> seen;
+  walkPage(type, ref, depth, -1, seen, visit);
+}
+
+template <class Visit>
+void StoreReader::walkPage(PageType type, const BREF& ref, int depth, int level, std::set<std::uint64_t>& seen,
+                           Visit&& visit) const {
   if (depth > kMaxDepth) throw NdbError::field("BTPAGE", "cLevel", "at most 12 levels", "a deeper tree");
+  if (!seen.insert(ref.ib).second)
+    throw NdbError::field("BTPAGE at " + hex(ref.ib), "BREF", "a page referenced once", "a page referenced twice");
   BTPAGE p = decodeBtPage(readPage(ref.ib), type, ref.bid, ref.ib);
+  if (level >= 0 && p.cLevel != level)
+    throw NdbError::field("BTPAGE at " + hex(ref.ib), "cLevel", std::to_string(level), std::to_string(p.cLevel));
   visit(p, ref);
-  for (const auto& e : p.index) walk(type, e.bref, depth + 1, visit);
+  for (const auto& e : p.index) walkPage(type, e.bref, depth + 1, p.cLevel - 1, seen, visit);
 }
 
 std::optional<NodeInfo> StoreReader::findNode(Nid nid) const {

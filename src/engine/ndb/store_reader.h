@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "engine/ndb/block_source.h"
@@ -43,6 +44,9 @@ class StoreReader : public BlockSource {
   Bytes readPage(std::uint64_t ib) const;
   template <class Visit>
   void walk(PageType type, const BREF& ref, int depth, Visit&& visit) const;
+  template <class Visit>
+  void walkPage(PageType type, const BREF& ref, int depth, int level, std::set<std::uint64_t>& seen,
+                Visit&& visit) const;
 
   std::unique_ptr<File> file_;
   HEADER header_;
