@@ -395,3 +395,67 @@ TEST(ContextReaders, DamagedContentRaisesErrorsAndNeverCrashes) {
 
 }  // namespace
 }  // namespace parvane::ltp
+
+namespace parvane::ltp {
+namespace {
+
+// A folder tree made only of property and table contexts, as the messaging
+// layer lays it out, walked by libpff: its folder names come from the PCs and
+// its child lists from the hierarchy tables (300 rows: matrix in a subnode).
+TEST(ContextReaders, LibpffWalksAFolderTreeBuiltFromContexts) {
+  TempDir dir;
+  const std::string path = dir.file("tree.pst");
+  {
+    auto s = ndb::NodeStore::create(path);
+    auto hierCols = layoutColumns({makeTag(0x3001, PropType::String), makeTag(0x3602, PropType::Int32),
+                                   makeTag(0x3603, PropType::Int32), makeTag(0x360A, PropType::Boolean)});
+    auto contCols = layoutColumns({makeTag(0x0037, PropType::String), makeTag(0x0E07, PropType::Int32)});
+    auto folder = [&](Nid nid, Nid parent, const std::u16string& name, const std::vector<std::pair<Nid, std::u16string>>& kids) {
+      PropertyContextBuilder pc(*s);
+      pc.setString(0x3001, name);
+      pc.setInt32(0x3602, 0);
+      pc.setInt32(0x3603, 0);
+      pc.setBool(0x360A, !kids.empty());
+      s->putNode(nid, parent, pc.finish());
+      TableContextBuilder h(*s, hierCols);
+      for (const auto& [kid, kidName] : kids)
+        h.setRow(kid, {{makeTag(0x3001, PropType::String), u16le(kidName)},
+                       {makeTag(0x3602, PropType::Int32), Bytes(4)},
+                       {makeTag(0x3603, PropType::Int32), Bytes(4)},
+                       {makeTag(0x360A, PropType::Boolean), Bytes{0}}});
+      s->putNode((nid & ~0x1Fu) | 0x0D, 0, h.finish());
+      s->putNode((nid & ~0x1Fu) | 0x0E, 0, TableContextBuilder(*s, contCols).finish());
+      s->putNode((nid & ~0x1Fu) | 0x0F, 0, TableContextBuilder(*s, contCols).finish());
+    };
+    PropertyContextBuilder store(*s);
+    store.setString(0x3001, u"Tree");
+    s->putNode(0x21, 0, store.finish());
+    folder(0x122, 0x122, u"", {{0x8022, u"Top"}});
+    std::vector<std::pair<Nid, std::u16string>> kids;
+    for (std::uint32_t i = 0; i < 300; ++i) {
+      std::u16string name = u"Folder \u00e9 ";
+      for (char c : std::to_string(i)) name += static_cast<char16_t>(c);
+      kids.emplace_back(makeNid(NidType::NormalFolder, 0x402 + i), name);
+    }
+    folder(0x8022, 0x122, u"Top", kids);
+    for (const auto& [kid, name] : kids) folder(kid, 0x8022, name, {});
+    s->close();
+  }
+  int status = -1;
+  std::string out = parvane::testing::runCommand(
+      "/usr/bin/python3 -c \"import pypff,sys\n"
+      "f=pypff.file(); f.open(sys.argv[1]); t=f.root_folder.get_sub_folder(0)\n"
+      "print('top', t.name, t.number_of_sub_folders)\n"
+      "print('last', t.get_sub_folder(t.number_of_sub_folders - 1).name.encode('unicode_escape').decode())\" '" +
+          path + "'",
+      &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("top Top 300"), std::string::npos) << out;
+  EXPECT_NE(out.find("last Folder \\xe9 299"), std::string::npos) << out;
+  auto r = ndb::StoreReader::open(path);
+  auto h = r->findNode(0x802D);
+  EXPECT_TRUE(TableContextReader(*r, h->bidData, h->bidSub).matrixInSubnode());
+}
+
+}  // namespace
+}  // namespace parvane::ltp
