@@ -153,7 +153,7 @@ TEST_F(WindowTest, StartState) {
 
 TEST_F(WindowTest, FocusStartsOnAddAndMovesInTabOrder) {
   window->showCentred();
-  QApplication::setActiveWindow(window.get());
+  window->activateWindow();
   EXPECT_EQ(window->focusWidget(), button("cmdAdd"));
 
   std::vector<QString> order;
@@ -172,7 +172,7 @@ TEST_F(WindowTest, FocusStartsOnAddAndMovesInTabOrder) {
 
 TEST_F(WindowTest, AccessKeysPressTheirButtons) {
   window->showCentred();
-  QApplication::setActiveWindow(window.get());
+  window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
   int conversions = 0;
   window->setConvertHandler([&] { ++conversions; });

@@ -83,6 +83,10 @@ TEST(ResourceScript, NamesTheManifestAndTheIcon) {
   const std::string rc = ReadFile("src/app/resources/parvane.rc");
   EXPECT_NE(rc.find("1 RT_MANIFEST \"parvane.manifest\""), std::string::npos);
   EXPECT_NE(rc.find("ICON \"parvane.ico\""), std::string::npos);
+  // RT_MANIFEST is type 24; the manifest's language is 1033, US English.
+  const std::size_t language = rc.find("LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US");
+  ASSERT_NE(language, std::string::npos);
+  EXPECT_LT(language, rc.find("RT_MANIFEST \""));
 }
 
 std::uint32_t U16(const std::string& s, std::size_t at) {
