@@ -1,0 +1,172 @@
+// Imports a generated corpus the way the conversion run does (folder by path,
+// new item, Import, flags, Save) and reports messages/s, MB/s and peak memory
+// beside `cat` of the same files, measured in the same run.
+//
+//   parvane_bench_import [--dir D] [--small N] [--large N] [--large-mb M]
+//
+// The corpus is generated first (small messages: text, recipients, some with a
+// small attachment; large ones: one attachment of M MB each), then each set is
+// read once by cat to warm the cache, timed with cat, and imported in a child
+// process whose peak resident size is taken from the kernel.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/session/engine_object_factory.h"
+#include "platform/automation.h"
+#include "support/msg_writer.h"
+
+namespace fs = std::filesystem;
+using namespace parvane;
+
+namespace {
+
+double seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+std::uint64_t generateSmall(const fs::path& dir, int count) {
+  fs::create_directories(dir);
+  std::uint64_t bytes = 0;
+  std::string body;
+  for (int i = 0; i < 40; ++i) body += "Line of a plain text body with some words in it. ";
+  for (int i = 0; i < count; ++i) {
+    std::vector<std::pair<std::string, core::Bytes>> atts;
+    if (i % 3 == 0) atts.push_back({"note.txt", core::Bytes(2048, static_cast<std::uint8_t>('a' + i % 26))});
+    auto m = testsupport::simpleMessage("Message " + std::to_string(i), body,
+                                        {"first@example.com", "second@example.com"}, atts);
+    char name[32];
+    std::snprintf(name, sizeof name, "%06d.msg", i);
+    testsupport::writeMsgFile(dir / name, m);
+    bytes += fs::file_size(dir / name);
+  }
+  return bytes;
+}
+
+std::uint64_t generateLarge(const fs::path& dir, int count, std::size_t megabytes) {
+  fs::create_directories(dir);
+  std::uint64_t bytes = 0;
+  core::Bytes data(megabytes << 20);
+  for (std::size_t k = 0; k < data.size(); ++k) data[k] = static_cast<std::uint8_t>((k * 2654435761u) >> 13);
+  for (int i = 0; i < count; ++i) {
+    data[0] = static_cast<std::uint8_t>(i);
+    auto m = testsupport::simpleMessage("Large " + std::to_string(i), "see attachment", {"x@example.com"},
+                                        {{"data.bin", data}});
+    char name[32];
+    std::snprintf(name, sizeof name, "%03d.msg", i);
+    testsupport::writeMsgFile(dir / name, m);
+    bytes += fs::file_size(dir / name);
+  }
+  return bytes;
+}
+
+double timeCat(const fs::path& dir) {
+  std::string cmd = "find '" + dir.string() + "' -name '*.msg' -print0 | xargs -0 cat > /dev/null";
+  if (std::system(cmd.c_str()) != 0) return -1;  // warm the cache
+  auto t0 = std::chrono::steady_clock::now();
+  if (std::system(cmd.c_str()) != 0) return -1;
+  return seconds(std::chrono::steady_clock::now() - t0);
+}
+
+// The child: imports every file of `dir` into a new store at `pst`. Prints the seconds taken.
+int importOnly(const fs::path& dir, const fs::path& pst) {
+  std::vector<fs::path> files;
+  for (const auto& e : fs::directory_iterator(dir)) files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  session::EngineObjectFactory factory;
+  auto t0 = std::chrono::steady_clock::now();
+  auto session = platform::as<platform::RDOSession>(factory.CreateObject("Redemption.RDOSession"));
+  session->Logon();
+  auto store = session->Stores()->AddPSTStore(pst.string(), 1, "Bench");
+  store->IPMRootFolder()->Folders()->Add("Import", 6);
+  int failures = 0;
+  for (const auto& f : files) {
+    try {
+      auto mail = session->GetFolderFromPath("\\\\Bench\\Import")->Items()->Add(std::int32_t{0});
+      mail->Import(f.string(), 3);
+      auto utils = platform::as<platform::MAPIUtils>(factory.CreateObject("Redemption.MAPIUtils"));
+      utils->HrSetOneProp(*mail->MAPIOBJECT(), 0x0E070003, std::int16_t{17}, true);
+      mail->Save();
+    } catch (const std::exception& e) {
+      if (++failures < 5) std::fprintf(stderr, "%s: %s\n", f.c_str(), e.what());
+    }
+  }
+  store->Remove();
+  session->Logoff();
+  std::printf("%.6f %d\n", seconds(std::chrono::steady_clock::now() - t0), failures);
+  return failures ? 1 : 0;
+}
+
+struct ImportResult {
+  double seconds = -1;
+  long peakKb = 0;
+};
+
+ImportResult runImport(const char* self, const fs::path& dir, const fs::path& pst) {
+  fs::remove(pst);
+  int fds[2];
+  if (::pipe(fds) != 0) return {};
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(fds[1], 1);
+    ::close(fds[0]);
+    ::execl(self, self, "--import-only", dir.c_str(), pst.c_str(), static_cast<char*>(nullptr));
+    std::_Exit(127);
+  }
+  ::close(fds[1]);
+  char buf[128] = {0};
+  auto n = ::read(fds[0], buf, sizeof buf - 1);
+  ::close(fds[0]);
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(child, &status, 0, &usage);
+  ImportResult r;
+  if (n > 0) r.seconds = std::atof(buf);
+  r.peakKb = usage.ru_maxrss;
+  return r;
+}
+
+void report(const char* set, int count, std::uint64_t bytes, double cat, const ImportResult& imp) {
+  double mb = static_cast<double>(bytes) / 1e6;
+  std::printf("%-6s %6d files %9.1f MB | cat %7.3f s %9.1f MB/s %10.0f files/s | import %7.3f s %9.1f MB/s %10.0f msg/s"
+              " (%5.1f%% of cat) | peak %6.1f MB\n",
+              set, count, mb, cat, mb / cat, count / cat, imp.seconds, mb / imp.seconds, count / imp.seconds,
+              100.0 * cat / imp.seconds, static_cast<double>(imp.peakKb) / 1024.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--import-only") == 0) return importOnly(argv[2], argv[3]);
+  fs::path dir = fs::temp_directory_path() / "parvane-bench-import";
+  int small = 10000, large = 4;
+  std::size_t largeMb = 100;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::string a = argv[i];
+    if (a == "--dir") dir = argv[i + 1];
+    else if (a == "--small") small = std::atoi(argv[i + 1]);
+    else if (a == "--large") large = std::atoi(argv[i + 1]);
+    else if (a == "--large-mb") largeMb = static_cast<std::size_t>(std::atoi(argv[i + 1]));
+  }
+  fs::remove_all(dir);
+  std::printf("generating %d small and %d large (%zu MB) messages in %s\n", small, large, largeMb, dir.c_str());
+  std::fflush(stdout);
+  auto smallBytes = generateSmall(dir / "small", small);
+  auto largeBytes = generateLarge(dir / "large", large, largeMb);
+  auto smallCat = timeCat(dir / "small");
+  auto smallImport = runImport("/proc/self/exe", dir / "small", dir / "small.pst");
+  report("small", small, smallBytes, smallCat, smallImport);
+  std::fflush(stdout);
+  auto largeCat = timeCat(dir / "large");
+  auto largeImport = runImport("/proc/self/exe", dir / "large", dir / "large.pst");
+  report("large", large, largeBytes, largeCat, largeImport);
+  fs::remove_all(dir);
+  return 0;
+}
