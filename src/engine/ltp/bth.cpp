@@ -9,7 +9,7 @@ using ndb::hex;
 
 namespace {
 void putKey(Bytes& out, std::uint64_t key, std::uint8_t cbKey) {
-  for (std::uint8_t i = 0; i < cbKey; ++i) out.push_back(i < 8 ? static_cast<std::uint8_t>(key >> (8 * i)) : 0);
+  for (std::uint8_t i = 0; i < cbKey; ++i) out.push_back(i < 8 ? static_cast<std::uint8_t>(key >> (8 * i)) : std::uint8_t{0});
 }
 std::uint64_t getKey(const std::uint8_t* p, std::uint8_t cbKey) {
   std::uint64_t k = 0;

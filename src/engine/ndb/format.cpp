@@ -209,7 +209,7 @@ BTPAGE decodeBtPage(ByteView page, PageType type, Bid bid, std::uint64_t ib) {
 void encodeBlock(std::span<std::uint8_t> out, ByteView stored, Bid bid, std::uint64_t ib) {
   if (stored.size() > kMaxBlockData)
     throw NdbError::field("BLOCKTRAILER", "cb", "<= 8176", std::to_string(stored.size()));
-  std::memcpy(out.data(), stored.data(), stored.size());
+  if (!stored.empty()) std::memcpy(out.data(), stored.data(), stored.size());
   std::fill(out.begin() + static_cast<std::ptrdiff_t>(stored.size()), out.end() - kBlockTrailerSize,
             std::uint8_t{0});
   std::uint8_t* t = out.data() + out.size() - kBlockTrailerSize;

@@ -184,7 +184,7 @@ class NodeStore::Impl {
     std::size_t disk = blockDiskSize(data.size());
     std::uint64_t ib = allocate(disk, false);
     std::uint8_t* out = stage(ib, disk);
-    std::memcpy(out, data.data(), data.size());
+    if (!data.empty()) std::memcpy(out, data.data(), data.size());
     if (!internal) encodeData(header.bCryptMethod, std::span<std::uint8_t>(out, data.size()), bid);
     sealBlock(std::span<std::uint8_t>(out, disk), data.size(), bid, ib);
     bbt.put(BlockRec{bid, ib, static_cast<std::uint16_t>(data.size()), 1});
