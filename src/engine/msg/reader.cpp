@@ -73,7 +73,24 @@ class MessageReader {
   [[noreturn]] void fail(const std::string& where, const std::string& what) const {
     throw ReadError(out_.name_ + ": " + where + ": " + what);
   }
-  void warn(const std::string& where, const std::string& what) { out_.warnings_.push_back(where + ": " + what); }
+  // Warnings are capped so that a file full of damage cannot make the list
+  // grow without bound; the last line says how many were left out.
+  void warn(const std::string& where, const std::string& what) {
+    constexpr std::size_t kMaxWarnings = 200;
+    if (out_.warnings_.size() < kMaxWarnings) {
+      out_.warnings_.push_back(where + ": " + what);
+    } else {
+      ++droppedWarnings_;
+    }
+  }
+
+ public:
+  void finishWarnings() {
+    if (droppedWarnings_) out_.warnings_.push_back(std::to_string(droppedWarnings_) + " more warnings left out");
+  }
+
+ private:
+  std::size_t droppedWarnings_ = 0;
 
   // ---- named-property map -------------------------------------------------
 
@@ -282,6 +299,9 @@ class MessageReader {
     const auto entries = readEntries(storage, kind, where, &header);
     m->depth_ = depth;
     m->codePage_ = codePageOf(entries, parentCodePage);
+    if (!ctx_->codePages->supports(m->codePage_)) {
+      warn(where, "code page " + std::to_string(m->codePage_) + " is not supported here; 8-bit strings decode as Windows-1252");
+    }
     m->nextRecipientId_ = header.nextRecipientId;
     m->nextAttachmentId_ = header.nextAttachmentId;
     m->props_ = buildProperties(storage, entries, m->codePage_, where);
@@ -358,7 +378,9 @@ MessageFile MessageFile::read(std::shared_ptr<const core::ByteSource> source, st
   out.name_ = name;
   try {
     auto file = cfb::CompoundFile::open(std::move(source), std::move(name));
-    MessageReader(out, std::move(file), options).read();
+    MessageReader reader(out, std::move(file), options);
+    reader.read();
+    reader.finishWarnings();
   } catch (const ReadError&) {
     throw;
   } catch (const cfb::Error& e) {

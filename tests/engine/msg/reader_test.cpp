@@ -342,6 +342,20 @@ TEST(MessageReader, MissingStreamsAreSkippedWithWarnings) {
   EXPECT_NE(f.warnings()[1].find("__substg1.0_0052101F-00000000"), std::string::npos) << f.warnings()[1];
 }
 
+TEST(MessageReader, WarningsAreCappedAndCounted) {
+  std::vector<TestProp> props;
+  for (std::uint32_t i = 0; i < 300; ++i) {
+    auto p = TestProp::bytes(((0x6000 + i) << 16) | 0x0102, {1});
+    p.omitStream = true;
+    props.push_back(p);
+  }
+  props.push_back(TestProp::fixedValue(0x3FFD0003, 4242));  // a code page nobody knows
+  const auto f = readImage(simpleMessage(props));
+  ASSERT_EQ(f.warnings().size(), 201u);
+  EXPECT_NE(f.warnings()[0].find("code page 4242 is not supported"), std::string::npos) << f.warnings()[0];
+  EXPECT_EQ(f.warnings().back(), "101 more warnings left out");  // 300 missing streams + the code page - 200
+}
+
 TEST(MessageReader, StructuralDamageIsAnErrorNamingTheFile) {
   EXPECT_NE(errorOf(core::Bytes(2000, 'x')).find("test.msg: not a compound file"), std::string::npos);
   {
