@@ -9,9 +9,17 @@
 //    blocks' references;
 //  - commit() makes everything put so far durable. Until then a crash or kill
 //    leaves the file exactly as of the previous commit: new pages and blocks go
-//    only into space that the last commit left free, the maps are written
-//    before the header and the header last, with a sync in between; space freed
-//    since the last commit is reused only after the next one;
+//    only into space that the last commit left free, and space freed since the
+//    last commit is not reused before the next one. A commit syncs the new
+//    pages and blocks, writes a header that switches to the new B-trees while
+//    marking the maps invalid (fAMapValid 0), syncs, writes the maps, syncs, and
+//    writes the final header (maps valid), syncs. A stop between the two header
+//    writes leaves the new content with maps that a reader rebuilds;
+//  - the file grows in whole AMap spans (a quarter of its size at a time, at
+//    most 32 MB). Growing writes the new size, the new spans' map pages and a
+//    header for the last commit plus the empty spans back to back; a kill in
+//    the few microseconds between the first and the last of these writes leaves
+//    a file whose size differs from its header's ibFileEof;
 //  - checkpoint() commits when the configured interval (bytes or time) has
 //    passed; call it where the store's content is consistent (e.g. between two
 //    messages);
@@ -80,9 +88,10 @@ struct StoreStats {
 class NodeStore;
 
 // Writes one data stream as a data tree: data blocks of up to 8176 bytes under
-// XBLOCKs and, past 1021 blocks, an XXBLOCK (up to about 8.5 GB). Blocks go to
-// disk as they fill, so a stream of any size passes through a fixed amount of
-// memory. Obtain one from NodeStore::newData().
+// XBLOCKs and, past 1021 blocks, an XXBLOCK. The trees could address 8.5 GB, but
+// their lcbTotal is 32 bits, so a stream stops short of 4 GB (NdbError beyond).
+// Blocks go to disk as they fill, so a stream of any size passes through a fixed
+// amount of memory. Obtain one from NodeStore::newData().
 class DataWriter {
  public:
   DataWriter(DataWriter&&) noexcept;
