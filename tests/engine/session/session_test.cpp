@@ -140,6 +140,36 @@ TEST_F(SessionTest, OnlyMessageFlagsAndSimpleValuesCanBeSet) {
   EXPECT_EQ(raised([&] { mail->Import("x.eml", 1); }).code(), kMapiNotSupported);
 }
 
+// A full disk: the save fails with a clear text, nothing half-written remains.
+TEST_F(SessionTest, AFullDiskFailsTheSaveAndKeepsTheFileWhole) {
+  fs::create_directories(dir_ / "small");
+  if (run("mount -t tmpfs -o size=640k tmpfs " + shellQuoted((dir_ / "small").string())).status != 0)
+    GTEST_SKIP() << "cannot mount a small file system here";
+  struct Unmount {
+    std::string at;
+    ~Unmount() { run("umount " + shellQuoted(at)); }
+  } unmount{(dir_ / "small").string()};
+  auto session = logon();
+  auto file = (dir_ / "small" / "full.pst").string();
+  auto store = session->Stores()->AddPSTStore(file, 1, "Full");
+  store->IPMRootFolder()->Folders()->Add("In", 6);
+  auto small = path("small.msg");
+  auto big = path("big.msg");
+  testsupport::writeMsgFile(small, testsupport::simpleMessage("Fits", "body"));
+  testsupport::writeMsgFile(big, testsupport::simpleMessage("Too big", "body", {}, {{"big.bin", core::Bytes(2u << 20, 3)}}));
+  importInto(*session, "\\\\Full\\In", small);
+  auto e = raised([&] { importInto(*session, "\\\\Full\\In", big); });
+  EXPECT_EQ(e.code(), kMapiDiskFull) << e.what();
+  EXPECT_NE(std::string(e.what()).find(big), std::string::npos) << e.what();
+  try {
+    store->Remove();
+  } catch (const AutomationError&) {
+    // the final commit may not fit either; the file stays as of its last commit
+  }
+  auto check = pstcheck(file);
+  EXPECT_EQ(check.status, 0) << check.output;
+}
+
 // The window may close while a store is attached: the process's exit closes it whole.
 TEST_F(SessionTest, AStoreStillAttachedAtExitIsClosedWhole) {
   auto file = path("exit.pst");
