@@ -1,0 +1,147 @@
+// B-tree pages and the commit of a store.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/ndb/store_impl.h"
+
+namespace parvane::ndb {
+
+namespace {
+
+void addEntry(BTPAGE& page, const NodeRec& e) {
+  page.nodes.push_back(NBTENTRY{e.nid, e.bidData, e.bidSub, e.parent});
+}
+void addEntry(BTPAGE& page, const BlockRec& e) {
+  page.blocks.push_back(BBTENTRY{BREF{e.bid, e.ib}, e.cb, static_cast<std::uint16_t>(e.refs + 1)});
+}
+
+}  // namespace
+
+BREF NodeStore::Impl::writePage(PageType type, const BTPAGE& content) {
+  Bid bid = header.bidNextP;
+  header.bidNextP += 2;
+  std::uint64_t ib = allocate(kPageSize, true);
+  std::uint8_t* out = stage(ib, kPageSize);
+  encodeBtPage(std::span<std::uint8_t, kPageSize>(out, kPageSize), type, content, bid, ib);
+  return BREF{bid, ib};
+}
+
+template <class List>
+BREF NodeStore::Impl::writeTree(List& list, PageType type, std::vector<std::vector<IndexPage>>& cache, BREF& emptyRoot) {
+  for (const BREF& r : list.retired()) pendingFree.emplace_back(r.ib, static_cast<std::uint32_t>(kPageSize));
+  list.retired().clear();
+  auto retirePage = [&](BREF& p) {
+    if (p.bid != 0) pendingFree.emplace_back(p.ib, static_cast<std::uint32_t>(kPageSize));
+    p = BREF{};
+  };
+  if (list.leaves().empty()) {
+    for (auto& level : cache)
+      for (auto& p : level) retirePage(p.page);
+    cache.clear();
+    if (emptyRoot.bid == 0) emptyRoot = writePage(type, BTPAGE{});
+    return emptyRoot;
+  }
+  retirePage(emptyRoot);
+  std::vector<BTENTRY> level;
+  level.reserve(list.leaves().size());
+  for (auto& leaf : list.leaves()) {
+    if (leaf->page.bid == 0) {
+      BTPAGE content;
+      for (const auto& e : leaf->items) addEntry(content, e);
+      leaf->page = writePage(type, content);
+    }
+    level.push_back(BTENTRY{static_cast<std::uint64_t>(leaf->items.front().key()), leaf->page});
+  }
+  std::size_t depth = 0;
+  while (level.size() > 1) {
+    if (cache.size() <= depth) cache.emplace_back();
+    auto& pages = cache[depth];
+    std::size_t n = (level.size() + kBtEntriesPerPage - 1) / kBtEntriesPerPage;
+    std::vector<IndexPage> fresh(n);
+    std::vector<BTENTRY> up;
+    up.reserve(n);
+    for (std::size_t j = 0; j < n; ++j) {
+      std::size_t from = j * kBtEntriesPerPage, to = std::min(level.size(), from + kBtEntriesPerPage);
+      std::vector<Bid> bids;
+      for (std::size_t i = from; i < to; ++i) bids.push_back(level[i].bref.bid);
+      if (j < pages.size() && pages[j].page.bid != 0 && pages[j].children == bids) {
+        fresh[j] = std::move(pages[j]);
+        pages[j].page = BREF{};
+      } else {
+        BTPAGE content;
+        content.cLevel = static_cast<std::uint8_t>(depth + 1);
+        content.index.assign(level.begin() + static_cast<std::ptrdiff_t>(from),
+                             level.begin() + static_cast<std::ptrdiff_t>(to));
+        fresh[j].children = std::move(bids);
+        fresh[j].page = writePage(type, content);
+      }
+      up.push_back(BTENTRY{level[from].btkey, fresh[j].page});
+    }
+    for (auto& p : pages) retirePage(p.page);
+    pages = std::move(fresh);
+    level = std::move(up);
+    ++depth;
+  }
+  for (std::size_t d = depth; d < cache.size(); ++d)
+    for (auto& p : cache[d]) retirePage(p.page);
+  cache.resize(depth);
+  return level[0].bref;
+}
+
+void NodeStore::Impl::commit() {
+  if (!changed) return;
+  // 1. pages of both trees into free space, then everything to disk
+  BREF nbtRoot = writeTree(nbt, PageType::NBT, nbtIndex, nbtEmptyRoot);
+  BREF bbtRoot = writeTree(bbt, PageType::BBT, bbtIndex, bbtEmptyRoot);
+  flush();
+  file->sync();
+  // 2. the header switches to the new trees while it declares the maps
+  //    invalid: a stop before step 4 leaves a complete store whose maps a
+  //    reader rebuilds
+  HEADER h = header;
+  h.root.ibFileEof = fileEof();
+  h.root.ibAMapLast = amapOffset(space.spanCount() - 1);
+  h.root.cbAMapFree = space.freeBytes();
+  h.root.cbPMapFree = 0;
+  h.root.BREFNBT = nbtRoot;
+  h.root.BREFBBT = bbtRoot;
+  h.root.fAMapValid = AMapValidity::Invalid;
+  if (commits > 0) {
+    writeHeader(h);
+    file->sync();
+  }
+  // 3. the new trees no longer use the space freed since the last commit:
+  //    the maps mark it free and it can be reused from now on
+  for (auto [ib, n] : pendingFree) space.free(ib, n);
+  pendingFree.clear();
+  h.root.cbAMapFree = space.freeBytes();
+  for (std::size_t k = 0; k < space.spanCount(); ++k)
+    if (space.dirty(k)) writeMapPages(k);
+  file->sync();
+  // 4. the header with valid maps
+  h.root.fAMapValid = AMapValidity::Valid2;
+  writeHeader(h);
+  file->sync();
+  committed = h;
+  committedBidNextB = h.bidNextB;
+  bytesSinceCommit = 0;
+  lastCommit = std::chrono::steady_clock::now();
+  changed = false;
+  ++commits;
+}
+
+void NodeStore::Impl::create() {
+  space.addSpan();
+  file->resize(fileEof());
+  std::array<std::uint8_t, kPageSize> dlist{};
+  Bid dlistBid = header.bidNextP;
+  header.bidNextP += 2;
+  sealPage(dlist, PageType::DList, dlistBid, kDListOffset);
+  file->writeAt(kDListOffset, dlist);
+  writeExtraMapPages(0);
+  committed.root.ibFileEof = fileEof();
+  committed.root.ibAMapLast = amapOffset(0);
+  commit();
+}
+
+}  // namespace parvane::ndb

@@ -1,0 +1,121 @@
+// The state behind NodeStore, shared by the files that implement it:
+// store_space.cpp (file size and allocation maps), store_blocks.cpp (blocks and
+// their references), store_commit.cpp (B-tree pages and the commit) and
+// node_store.cpp (the public interface). Not part of the public interface.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/ndb/leaf_list.h"
+#include "engine/ndb/node_store.h"
+#include "engine/ndb/space_map.h"
+
+namespace parvane::ndb {
+
+// One node of the node B-tree.
+struct NodeRec {
+  Nid nid = 0;
+  Nid parent = 0;
+  Bid bidData = 0;
+  Bid bidSub = 0;
+  Nid key() const { return nid; }
+};
+
+// One block of the block B-tree.
+struct BlockRec {
+  Bid bid = 0;
+  std::uint64_t ib = 0;
+  std::uint16_t cb = 0;
+  std::uint16_t refs = 0;  // references; cRef on disk is refs + 1
+  Bid key() const { return bid; }
+};
+
+inline constexpr std::size_t kWriteBufferLimit = 4u << 20;
+inline constexpr Bid kFirstBlockBid = 4;
+inline constexpr Bid kFirstPageBid = 1;
+
+class NodeStore::Impl {
+ public:
+  Impl(std::string p, std::unique_ptr<File> f, const CreateOptions& o);
+
+  std::string path;
+  std::unique_ptr<File> file;
+  CreateOptions opts;
+  HEADER header;     // working values: counters, next BIDs
+  HEADER committed;  // what the file's header says now
+  SpaceMap space;
+  LeafList<NodeRec, Nid, kNbtEntriesPerPage> nbt;
+  LeafList<BlockRec, Bid, kBbtEntriesPerPage> bbt;
+
+  // An index page of a B-tree as last written, to rewrite only changed ones.
+  struct IndexPage {
+    std::vector<Bid> children;
+    BREF page;
+  };
+  std::vector<std::vector<IndexPage>> nbtIndex, bbtIndex;
+  BREF nbtEmptyRoot, bbtEmptyRoot;
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> pendingFree;  // reusable after the next commit
+  Bid committedBidNextB = kFirstBlockBid;
+
+  std::uint64_t bufBase = 0;  // blocks and pages waiting to be written, contiguous from bufBase
+  Bytes buf;
+
+  std::uint64_t bytesSinceCommit = 0;
+  std::chrono::steady_clock::time_point lastCommit;
+  std::uint64_t commits = 0;
+  bool changed = true;
+  bool failed = false;
+  bool closed = false;
+
+  void usable() const {
+    if (closed) throw NdbError("store " + path + " is closed");
+    if (failed) throw NdbError("store " + path + " failed earlier; the file stays as of its last commit");
+  }
+
+  // Runs `fn`; any failure leaves the store unusable (the file keeps its last commit).
+  template <class Fn>
+  auto guarded(Fn&& fn) -> decltype(fn()) {
+    usable();
+    try {
+      return fn();
+    } catch (...) {
+      failed = true;
+      throw;
+    }
+  }
+
+  void bumpCounter(Nid nid) {
+    auto& c = header.rgnid[nid & 0x1F];
+    c = std::max(c, nidIndex(nid));
+  }
+
+  // ---- file space and maps (store_space.cpp)
+  std::uint64_t fileEof() const { return kFirstAMapOffset + space.spanCount() * kAMapSpan; }
+  void flush();
+  std::uint8_t* stage(std::uint64_t ib, std::size_t n);
+  void writeHeader(const HEADER& h);
+  void writeMapPages(std::size_t k);
+  void writeExtraMapPages(std::size_t k);
+  void grow();
+  std::uint64_t allocate(std::size_t bytes, bool page);
+  void releaseSpace(std::uint64_t ib, std::size_t bytes, bool uncommitted);
+
+  // ---- blocks (store_blocks.cpp)
+  Bid writeBlock(ByteView data, bool internal);
+  Bytes readBlock(Bid bid);
+  void retain(Bid bid);
+  void release(Bid first);
+
+  // ---- B-tree pages and commit (store_commit.cpp)
+  BREF writePage(PageType type, const BTPAGE& content);
+  template <class List>
+  BREF writeTree(List& list, PageType type, std::vector<std::vector<IndexPage>>& cache, BREF& emptyRoot);
+  void commit();
+  void create();
+};
+
+}  // namespace parvane::ndb
