@@ -5,10 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
 #include "engine/messaging/errors.h"
+#include "engine/messaging/message_content.h"
 #include "engine/msg/message.h"
 #include "support/msg_writer.h"
 
@@ -74,6 +76,103 @@ TEST_F(StoreTest, AnExistingPathIsRefused) {
   std::string content;
   in >> content;
   EXPECT_EQ(content, "x");
+}
+
+// Node by node, a new store holds what Outlook's own new store holds, under the same parents.
+TEST_F(StoreTest, ANewStoreHasOutlooksNodes) {
+  auto file = path("nodes.pst");
+  Store::create(file, u"Nodes")->close();
+  std::string dissect = "/usr/bin/python3 " + std::string(PARVANE_SOURCE_DIR) +
+                        "/tests/engine/messaging/tools/dissect_pst.py ";
+  auto nodes = [&](const std::string& pst) {
+    return run(dissect + pst + " | grep '^NBT' | sed 's/bidData=[^ ]* bidSub=[^ ]* //' | sort").output;
+  };
+  auto ours = nodes(file);
+  auto outlook = nodes(std::string(PARVANE_SHARED_DIR) + "/corpus/pst/outlook-empty.pst");
+  EXPECT_EQ(std::count(ours.begin(), ours.end(), '\n'), 47);
+  EXPECT_EQ(ours, outlook);
+}
+
+TEST_F(StoreTest, FoldersRefuseASiblingOfTheSameNameInAnyCase) {
+  auto store = Store::create(path("folders.pst"), u"Folders");
+  auto mail = store->createFolder(store->ipmSubtree(), u"Mail");
+  store->createFolder(mail, u"Straße");
+  try {
+    store->createFolder(store->ipmSubtree(), u"MAIL");
+    FAIL() << "no collision";
+  } catch (const StoreError& e) {
+    EXPECT_EQ(e.kind(), StoreError::Kind::NameCollision);
+  }
+  EXPECT_THROW(store->createFolder(mail, u"STRAßE"), StoreError);
+  EXPECT_THROW(store->createFolder(store->ipmSubtree(), u"deleted items"), StoreError);
+  store->createFolder(store->rootFolder(), u"Mail");  // another parent: no collision
+  EXPECT_EQ(store->subfolders(store->ipmSubtree()).size(), 2u);
+  EXPECT_EQ(store->folderName(store->subfolders(mail)[0]), u"Straße");
+  store->close();
+  EXPECT_THROW(store->createFolder(mail, u"Late"), StoreError);
+  EXPECT_EQ(pstcheck(path("folders.pst")).status, 0);
+}
+
+// Commits between messages leave a file that is whole at every point.
+TEST_F(StoreTest, EveryIntermediateCommitIsAConsistentStore) {
+  auto file = path("commits.pst");
+  StoreOptions options;
+  options.commitEveryBytes = 64 * 1024;
+  auto store = Store::create(file, u"Commits", options);
+  auto folder = store->createFolder(store->ipmSubtree(), u"In");
+  auto bytes = testsupport::writeMsg(testsupport::simpleMessage("Commit", "body", {"a@example.com"},
+                                                               {{"a.bin", core::Bytes(30000, 1)}}));
+  for (int i = 0; i < 12; ++i) {
+    auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "c.msg");
+    store->addMessage(folder, convertMessage(msg.message(), store->namedProperties()), 17);
+  }
+  // a copy taken while the store is open is what a crash would leave
+  fs::copy_file(file, path("snapshot.pst"));
+  auto check = pstcheck(path("snapshot.pst"));
+  EXPECT_EQ(check.status, 0) << check.output;
+  auto summary = run(std::string(PARVANE_SHARED_DIR) + "/tools/pstcheck --json " + path("snapshot.pst"));
+  EXPECT_EQ(summary.output.find("\"messages\": 0,"), std::string::npos) << "nothing was committed";
+  store->close();
+  EXPECT_EQ(store->contentCount(folder), 12u);
+  EXPECT_EQ(pstcheck(file).status, 0);
+}
+
+TEST_F(StoreTest, ManyMessagesAndDeepEmbeddingStayConsistent) {
+  auto file = path("many.pst");
+  auto store = Store::create(file, u"Many");
+  auto folder = store->createFolder(store->ipmSubtree(), u"Bulk");
+  auto bytes = testsupport::writeMsg(testsupport::simpleMessage("Bulk", "body text", {"a@example.com"}));
+  for (int i = 0; i < 1500; ++i) {
+    auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "b.msg");
+    store->addMessage(folder, convertMessage(msg.message(), store->namedProperties()), i % 2 ? 17 : 16);
+  }
+  // an embedded message five levels deep
+  auto inner = std::make_shared<testsupport::MsgMessage>(testsupport::simpleMessage("Level 5", "deepest", {}, {{"d.txt", core::Bytes(10, 'd')}}));
+  for (int level = 4; level >= 0; --level) {
+    auto outer = std::make_shared<testsupport::MsgMessage>(testsupport::simpleMessage("Level " + std::to_string(level), "b"));
+    testsupport::MsgAttachment a;
+    a.properties.push_back(testsupport::MsgProperty::i32(0x3705, 5));
+    a.embedded = inner;
+    outer->attachments.push_back(a);
+    inner = outer;
+  }
+  auto deep = msg::MessageFile::read(std::make_shared<core::MemorySource>(testsupport::writeMsg(*inner)), "deep.msg");
+  store->addMessage(folder, convertMessage(deep.message(), store->namedProperties()), 17);
+  store->close();
+  auto check = pstcheck(file);
+  EXPECT_EQ(check.status, 0) << check.output.substr(0, 3000);
+  auto counts = run("/usr/bin/python3 -c \"import pypff,sys\n"
+                    "f=pypff.file(); f.open(sys.argv[1])\n"
+                    "b=f.get_root_folder().get_sub_folder(1).get_sub_folder(1)\n"
+                    "print(b.name, b.number_of_sub_messages)\" " + file);
+  EXPECT_EQ(counts.output, "Bulk 1501\n") << counts.output;
+  // the deepest message node sits six message levels down (the top one and five embedded)
+  auto depth = run("/usr/bin/python3 " + std::string(PARVANE_SOURCE_DIR) +
+                   "/tests/engine/messaging/tools/dissect_pst.py " + file +
+                   " | awk '/node 0x[0-9a-f]*[4c] / { n = match($0, /[^ ]/); if (n > d) d = n } END { print d }'");
+  // two spaces per level: the top message's node line is indented by 2, each
+  // embedded one 4 further (attachment, then message)
+  EXPECT_EQ(depth.output, std::to_string(2 + 4 * 5 + 1) + "\n");
 }
 
 }  // namespace
