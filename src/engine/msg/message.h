@@ -153,8 +153,9 @@ class Property {
   float asFloat() const;    // Float32
 
   // Values kept in a stream (strings, binaries, GUIDs, ServerId, Restriction,
-  // RuleAction, and multi-valued properties): their byte count in the file.
-  // Strings include their terminator, as stored.
+  // RuleAction, and multi-valued properties): the stream's byte count. String
+  // streams usually hold no terminator, but some writers add one or pad with
+  // NULs; text() drops trailing NULs, bytes()/load()/open() keep what is stored.
   std::uint64_t size() const { return size_; }
   bool inMemory() const { return inMemory_; }
   // The value bytes when inMemory(); raises std::logic_error otherwise.
@@ -172,7 +173,9 @@ class Property {
   std::uint32_t codePage() const { return codePage_; }
 
   // Multi-valued properties: the number of values and each value's bytes as
-  // stored (a fixed-size item is its element, a string includes its terminator).
+  // stored (a fixed-size item is its element; strings as in their item stream,
+  // usually with a terminator). For them bytes() is the stream of lengths or,
+  // for fixed-size items, all items packed.
   std::size_t count() const { return items_.size(); }
   core::ByteView item(std::size_t i) const;
   std::u16string itemText(std::size_t i) const;  // MV String8 / MV Unicode
