@@ -52,6 +52,9 @@ void checkColumns(std::vector<ColumnDesc>& cols, std::uint16_t (&rgib)[4]) {
       throw LtpError::field(what, "cbData", std::to_string(columnWidth(t)), std::to_string(c.cbData));
     if (c.iBit >= cols.size() || !bits.insert(c.iBit).second)
       throw LtpError::field(what, "iBit", "a distinct bit below " + std::to_string(cols.size()), std::to_string(c.iBit));
+    if ((c.cbData >= 4 && c.ibData % 4) || (c.cbData == 2 && c.ibData % 2))
+      throw LtpError::field(what, "ibData", "a multiple of " + std::to_string(std::min<int>(c.cbData, 4)),
+                            std::to_string(c.ibData));
     std::size_t end = std::size_t{c.ibData} + c.cbData;
     if (c.cbData >= 4) end4 = std::max(end4, end);
     else if (c.cbData == 2) end2 = std::max(end2, end);

@@ -282,6 +282,10 @@ TEST(TableContext, ColumnDescriptorsAreValidated) {
   for (auto& c : bad)
     if (c.tag == makeTag(0x0E07, PropType::Int32)) c.ibData = 2;  // overlaps the row id
   EXPECT_THROW(TableContextBuilder(*s, bad), LtpError);
+  bad = layoutColumns({makeTag(0x0E07, PropType::Int32), makeTag(0x1000, PropType::Int16), makeTag(0x1001, PropType::Int16)});
+  for (auto& c : bad)
+    if (c.tag == makeTag(0x1001, PropType::Int16)) c.ibData = static_cast<std::uint16_t>(c.ibData + 1);  // odd
+  EXPECT_THROW(TableContextBuilder(*s, bad), LtpError);
   bad = {cols[0], cols[1]};
   EXPECT_THROW(TableContextBuilder(*s, bad), LtpError);  // no row id / row version columns
   TableContextBuilder tc(*s, cols);
