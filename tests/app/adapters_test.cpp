@@ -1,6 +1,7 @@
 // The Qt adapters of the window-side interfaces.
 #include <gtest/gtest.h>
 
+#include <QtTest/QTest>
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QTableWidget>
 
@@ -111,6 +112,20 @@ TEST(BuildMessageBox, YesNoQuestion) {
   EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
   EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Yes));
   EXPECT_EQ(box->escapeButton(), nullptr);
+}
+
+TEST(BuildMessageBox, EscapeDoesNotAnswerAYesNoBox) {
+  TestApp();
+  auto box = BuildMessageBox(nullptr, "Are you sure you want to exit now?",
+                             platform::MessageButtons::YesNo, platform::MessageIcon::Question,
+                             "Parvane");
+  box->show();
+  QTest::keyClick(box.get(), Qt::Key_Escape);
+  EXPECT_TRUE(box->isVisible());
+  EXPECT_EQ(box->clickedButton(), nullptr);
+  QTest::keyClick(box.get(), Qt::Key_Return);  // Yes is the default
+  EXPECT_FALSE(box->isVisible());
+  EXPECT_EQ(box->clickedButton(), box->button(QMessageBox::Yes));
 }
 
 TEST(BuildMessageBox, OkWithExclamationOrNoIcon) {

@@ -90,7 +90,10 @@ TEST(ResourceScript, NamesTheManifestAndTheIcon) {
 }
 
 std::uint32_t U16(const std::string& s, std::size_t at) {
-  return static_cast<unsigned char>(s.at(at)) | static_cast<unsigned char>(s.at(at + 1)) << 8;
+  const auto byte = [&](std::size_t i) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(s.at(i)));
+  };
+  return byte(at) | byte(at + 1) << 8;
 }
 std::uint32_t U32(const std::string& s, std::size_t at) { return U16(s, at) | U16(s, at + 2) << 16; }
 

@@ -4,6 +4,7 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtGui/QGuiApplication>
+#include <QtGui/QKeyEvent>
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QFileDialog>
 
@@ -19,6 +20,20 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string Native(const QString& path) { return QDir::toNativeSeparators(path).toStdString(); }
 
 constexpr std::int32_t kAllowMultiSelect = 0x200;
+
+// Swallows the Escape key, which would otherwise answer a Yes/No box with No.
+class IgnoreEscape : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
+      if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+};
 
 }  // namespace
 
@@ -40,6 +55,7 @@ std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const std::string&
     box->setDefaultButton(QMessageBox::Yes);
     // No Cancel: only Yes or No closes the box.
     box->setWindowFlag(Qt::WindowCloseButtonHint, false);
+    box->installEventFilter(new IgnoreEscape(box.get()));
   } else {
     box->setStandardButtons(QMessageBox::Ok);
     box->setDefaultButton(QMessageBox::Ok);
