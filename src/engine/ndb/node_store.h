@@ -24,7 +24,14 @@
 //    passed; call it where the store's content is consistent (e.g. between two
 //    messages);
 //  - close() commits and closes. Destroying a store without close() leaves the
-//    file as of its last commit.
+//    file as of its last commit;
+//  - an I/O failure (IoError: disk full, ...) or a damaged block read back
+//    leaves the store unusable (every later call throws) and the file as of
+//    its last commit; a refused argument (NdbError before anything changed)
+//    does not.
+// Blocks written but not yet reachable from a node when a commit happens are
+// in that commit's block B-tree; if the process stops before they are put,
+// the file keeps them as unreferenced (leaked) blocks, which readers ignore.
 //
 // References: every NodeData and every BID handed out by the writer carries one
 // reference on its block. putNode() and SubnodeTreeBuilder::add() take those
