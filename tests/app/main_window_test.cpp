@@ -2,6 +2,7 @@
 // state, focus, colours and the message-box flows with injected answers.
 #include "app/main_window.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -16,6 +17,8 @@
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QTableWidget>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -377,6 +380,56 @@ TEST_F(WindowTest, ExitDuringAFolderAddEndsAtOnce) {
   QTimer::singleShot(0, window.get(), [this] { window->close(); });
   button("CmdAddFolder")->click();
   EXPECT_EQ(exits, 1);
+}
+
+// Without a replacement, ending quits the application's event loop.
+TEST(WindowEnd, ClosingQuitsTheEventLoop) {
+  TestApp();
+  MainWindow window;
+  ScriptedMessageBox messages;
+  window.setMessageBox(&messages);
+  window.showCentred();
+  QTimer::singleShot(0, &window, [&] { window.close(); });
+  QTimer::singleShot(5000, [] { QCoreApplication::exit(7); });  // never hang the suite
+  EXPECT_EQ(QCoreApplication::exec(), 0);
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST(WindowEnd, ExitConfirmedQuitsTheEventLoop) {
+  TestApp();
+  MainWindow window;
+  ScriptedMessageBox messages;
+  messages.answers.push_back(MessageAnswer::Yes);
+  window.setMessageBox(&messages);
+  window.showCentred();
+  QTimer::singleShot(0, &window, [&] { window.findChild<QPushButton*>("cmdEnd")->click(); });
+  QTimer::singleShot(5000, [] { QCoreApplication::exit(7); });
+  EXPECT_EQ(QCoreApplication::exec(), 0);
+  EXPECT_FALSE(window.isVisible());
+}
+
+// Ending while a click yields ends the process there: the click never resumes.
+TEST(WindowEndDeathTest, ClosingDuringAFolderAddExitsAtOnce) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        MainWindow window;
+        ScriptedMessageBox messages;
+        parvane::testing::MemoryFileSystem files('/');
+        files.addFolder("/m");
+        files.addFile("/m", "a.msg");
+        FakeFolderDialog chooser;
+        chooser.results.push_back("/m");
+        window.setMessageBox(&messages);
+        window.setFolderDialog(&chooser);
+        window.setFileSystem(&files);
+        QTimer::singleShot(0, &window, [&] { window.close(); });
+        window.findChild<QPushButton*>("CmdAddFolder")->click();
+        std::fprintf(stderr, "resumed\n");
+        std::_Exit(3);
+      },
+      ::testing::ExitedWithCode(0), ::testing::Not(::testing::HasSubstr("resumed")));
 }
 
 }  // namespace
