@@ -463,3 +463,44 @@ TEST(ContextReaders, LibpffWalksAFolderTreeBuiltFromContexts) {
 
 }  // namespace
 }  // namespace parvane::ltp
+
+namespace parvane::ltp {
+namespace {
+
+TEST(ContextShapes, EmptyAndDegenerateContextsAreValid) {
+  TempDir dir;
+  const std::string path = dir.file("shapes.pst");
+  const Nid emptyPc = makeNid(NidType::NormalFolder, 0x401), tinyPc = makeNid(NidType::NormalFolder, 0x402);
+  const Nid idOnly = makeNid(NidType::ContentsTable, 0x401), noRows = makeNid(NidType::ContentsTable, 0x402);
+  {
+    auto s = ndb::NodeStore::create(path);
+    s->putNode(emptyPc, 0x122, PropertyContextBuilder(*s).finish());
+    PropertyContextBuilder tiny(*s);  // more heap items than one heap block can index (2047)
+    for (std::uint16_t i = 0; i < 3000; ++i) tiny.setBinary(static_cast<std::uint16_t>(0x1000 + i), Bytes{static_cast<std::uint8_t>(i)});
+    s->putNode(tinyPc, 0x122, tiny.finish());
+    TableContextBuilder ids(*s, layoutColumns({}));
+    ids.setRow(5, {});
+    s->putNode(idOnly, 0, ids.finish());
+    s->putNode(noRows, 0, TableContextBuilder(*s, layoutColumns({})).finish());
+    s->close();
+  }
+  auto r = ndb::StoreReader::open(path);
+  auto n = r->findNode(emptyPc);
+  EXPECT_TRUE(PropertyContextReader(*r, n->bidData, n->bidSub).properties().empty());
+  n = r->findNode(tinyPc);
+  EXPECT_GE(ndb::readDataBlocks(*r, n->bidData).size(), 2u);
+  PropertyContextReader tiny(*r, n->bidData, n->bidSub);
+  ASSERT_EQ(tiny.properties().size(), 3000u);
+  EXPECT_EQ(tiny.find(0x1000 + 2999)->bytes, Bytes{static_cast<std::uint8_t>(2999)});
+  n = r->findNode(idOnly);
+  TableContextReader ids(*r, n->bidData, n->bidSub);
+  ASSERT_EQ(ids.rows().size(), 1u);
+  EXPECT_EQ(ids.rows()[0].id, 5u);
+  EXPECT_FALSE(ids.rows()[0].cells[*ids.columnIndex(kTagLtpRowVer)].has_value());
+  n = r->findNode(noRows);
+  EXPECT_TRUE(TableContextReader(*r, n->bidData, n->bidSub).rows().empty());
+  expectLayersClean(path);
+}
+
+}  // namespace
+}  // namespace parvane::ltp
