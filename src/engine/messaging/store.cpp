@@ -176,7 +176,9 @@ class Store::Impl {
           }
           tc.setRow(row.rowId, cells);
         }
-        ndb_->putNode(node.nid, node.parentNid, tc.finish());
+        auto data = tc.finish();
+        if (node.rows.empty()) emptyTables_.push_back({tc.columns(), data});
+        ndb_->putNode(node.nid, node.parentNid, data);
       } else {
         ndb_->putNode(node.nid, node.parentNid, ndb_->writeData(node.raw));
       }
@@ -392,6 +394,21 @@ class Store::Impl {
     parent.hierarchyDirty = true;
   }
 
+  // Writes a folder table. An empty one with a template's columns shares the
+  // template's blocks, as Outlook's own store does.
+  void putTable(Nid nid, ltp::TableContextBuilder& table) {
+    if (table.rowCount() == 0) {
+      for (const auto& t : emptyTables_) {
+        if (t.columns == table.columns()) {
+          ndb_->retain(t.data);
+          ndb_->putNode(nid, 0, t.data);
+          return;
+        }
+      }
+    }
+    ndb_->putNode(nid, 0, table.finish());
+  }
+
   void queue(std::uint16_t type, Nid parent, Nid child) {
     core::ByteWriter w(searchQueue_);
     w.u16(0);
@@ -416,9 +433,9 @@ class Store::Impl {
     }
     for (auto& [nid, f] : folders_) {
       if (f.search) continue;
-      if (f.hierarchyDirty) ndb_->putNode(tableOf(nid, NidType::HierarchyTable), 0, f.hierarchy->finish());
-      if (f.contentsDirty) ndb_->putNode(tableOf(nid, NidType::ContentsTable), 0, f.contents->finish());
-      if (f.assocDirty) ndb_->putNode(tableOf(nid, NidType::AssocContentsTable), 0, f.assoc->finish());
+      if (f.hierarchyDirty) putTable(tableOf(nid, NidType::HierarchyTable), *f.hierarchy);
+      if (f.contentsDirty) putTable(tableOf(nid, NidType::ContentsTable), *f.contents);
+      if (f.assocDirty) putTable(tableOf(nid, NidType::AssocContentsTable), *f.assoc);
       f.hierarchyDirty = f.contentsDirty = f.assocDirty = false;
     }
     if (queueDirty_) {
@@ -462,6 +479,11 @@ class Store::Impl {
   bool namesDirty_ = true;
   std::unique_ptr<ndb::NodeStore> ndb_;
   std::map<Nid, Folder> folders_;
+  struct EmptyTable {
+    std::vector<ltp::ColumnDesc> columns;
+    ndb::NodeData data;
+  };
+  std::vector<EmptyTable> emptyTables_;  // template tables without rows, to share
   core::Bytes searchQueue_;
   bool queueDirty_ = true;
   bool open_ = true;
