@@ -31,6 +31,8 @@ class FileSystem {
   virtual std::unique_ptr<File> createExclusive(const std::string& path) = 0;
   // Opens an existing file read-only.
   virtual std::unique_ptr<File> openRead(const std::string& path) = 0;
+  // Removes a file this process created (a store whose creation failed); quiet on failure.
+  virtual void removeFile(const std::string& path) noexcept = 0;
 
   // The operating system's file system.
   static FileSystem& native();

@@ -36,7 +36,14 @@ std::unique_ptr<NodeStore> NodeStore::create(const std::string& path, const Crea
   FileSystem& fs = options.fileSystem ? *options.fileSystem : FileSystem::native();
   auto file = fs.createExclusive(path);
   auto impl = std::make_unique<Impl>(path, std::move(file), options);
-  impl->create();
+  try {
+    impl->create();
+  } catch (...) {
+    // the file is ours and not yet a store: leave nothing behind
+    impl.reset();
+    fs.removeFile(path);
+    throw;
+  }
   return std::unique_ptr<NodeStore>(new NodeStore(std::move(impl)));
 }
 

@@ -74,6 +74,7 @@ class PosixFileSystem final : public FileSystem {
     if (fd < 0) throw IoError("open", path, errno);
     return std::make_unique<PosixFile>(fd, path);
   }
+  void removeFile(const std::string& path) noexcept override { ::unlink(path.c_str()); }
 };
 
 }  // namespace

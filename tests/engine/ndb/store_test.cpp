@@ -342,6 +342,7 @@ class FullDisk final : public FileSystem {
     return std::make_unique<Limited>(FileSystem::native().createExclusive(path), budget_);
   }
   std::unique_ptr<File> openRead(const std::string& path) override { return FileSystem::native().openRead(path); }
+  void removeFile(const std::string& path) noexcept override { FileSystem::native().removeFile(path); }
   std::uint64_t budget_;
 
  private:
@@ -363,6 +364,15 @@ class FullDisk final : public FileSystem {
     std::uint64_t& budget_;
   };
 };
+
+TEST(NodeStore, AStoreThatCannotBeCreatedLeavesNoFile) {
+  TempDir dir;
+  FullDisk fs(1000);  // the first map pages do not fit
+  CreateOptions o;
+  o.fileSystem = &fs;
+  EXPECT_THROW(NodeStore::create(dir.file("none.pst"), o), IoError);
+  EXPECT_NE(::access(dir.file("none.pst").c_str(), F_OK), 0);
+}
 
 TEST(NodeStore, DiskFullLeavesTheLastCommitIntact) {
   for (std::uint64_t budget : {std::uint64_t{300000}, std::uint64_t{2000000}, std::uint64_t{5000000}}) {
