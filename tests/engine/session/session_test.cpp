@@ -125,6 +125,28 @@ TEST_F(SessionTest, AFailedImportLeavesNoMessageAndNamesTheFile) {
   EXPECT_EQ(pstcheck(file).status, 0);
 }
 
+// Big values are read when the message is saved; a file that breaks by then
+// fails the save, names the file and leaves nothing behind.
+TEST_F(SessionTest, AFileThatBreaksBeforeTheSaveLeavesNoMessage) {
+  auto session = logon();
+  auto file = path("late.pst");
+  auto store = session->Stores()->AddPSTStore(file, 1, "Late");
+  store->IPMRootFolder()->Folders()->Add("In", 6);
+  auto source = path("late.msg");
+  testsupport::writeMsgFile(source, testsupport::simpleMessage("Late", "body", {"a@example.com"},
+                                                               {{"big.bin", core::Bytes(400000, 0x42)}}));
+  auto mail = session->GetFolderFromPath("\\\\Late\\In")->Items()->Add(std::int32_t{0});
+  mail->Import(source, 3);
+  fs::resize_file(source, fs::file_size(source) / 3);
+  auto e = raised([&] { mail->Save(); });
+  EXPECT_NE(std::string(e.what()).find(source), std::string::npos) << e.what();
+  store->Remove();
+  auto counts = folderCounts(file);
+  EXPECT_NE(counts.output.find("In 0\n"), std::string::npos) << counts.output;
+  auto check = pstcheck(file);
+  EXPECT_EQ(check.status, 0) << check.output;
+}
+
 TEST_F(SessionTest, OnlyMessageFlagsAndSimpleValuesCanBeSet) {
   auto session = logon();
   auto store = session->Stores()->AddPSTStore(path("props.pst"), 1, "Props");
