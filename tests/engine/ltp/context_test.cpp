@@ -9,6 +9,7 @@
 #include "engine/ndb/errors.h"
 #include "engine/ndb/store_reader.h"
 
+#include <functional>
 #include <map>
 #include <random>
 
@@ -500,6 +501,40 @@ TEST(ContextShapes, EmptyAndDegenerateContextsAreValid) {
   n = r->findNode(noRows);
   EXPECT_TRUE(TableContextReader(*r, n->bidData, n->bidSub).rows().empty());
   expectLayersClean(path);
+}
+
+}  // namespace
+}  // namespace parvane::ltp
+
+namespace parvane::ltp {
+namespace {
+
+// Every property and table context in Outlook's own files reads through our
+// readers, subnodes included.
+TEST(ContextReaders, ReadEveryContextOfOutlookFiles) {
+  for (const char* name : {"outlook-empty.pst", "outlook-sample1.pst", "outlook-submessage.pst", "outlook-test_unicode.pst"}) {
+    SCOPED_TRACE(name);
+    auto r = ndb::StoreReader::open(std::string(PARVANE_SHARED_DIR) + "/corpus/pst/" + name);
+    int pcs = 0, tcs = 0, rows = 0;
+    std::function<void(ndb::Bid, ndb::Bid)> visit = [&](ndb::Bid data, ndb::Bid sub) {
+      auto blocks = ndb::readDataBlocks(*r, data);
+      if (!blocks.empty() && blocks[0].size() >= 4 && blocks[0][2] == kHnSignature) {
+        if (blocks[0][3] == static_cast<std::uint8_t>(ClientSig::PC)) {
+          PropertyContextReader pc(*r, data, sub);
+          for (const auto& p : pc.properties()) pc.value(p);
+          ++pcs;
+        } else if (blocks[0][3] == static_cast<std::uint8_t>(ClientSig::TC)) {
+          rows += static_cast<int>(TableContextReader(*r, data, sub).rows().size());
+          ++tcs;
+        }
+      }
+      for (const auto& s : ndb::readSubnodes(*r, sub)) visit(s.bidData, s.bidSub);
+    };
+    r->forEachNode([&](const ndb::NodeInfo& n) { EXPECT_NO_THROW(visit(n.bidData, n.bidSub)) << ndb::hex(n.nid); });
+    EXPECT_GT(pcs, 8);
+    EXPECT_GT(tcs, 15);
+    EXPECT_GT(rows, 3);
+  }
 }
 
 }  // namespace
