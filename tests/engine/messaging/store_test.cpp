@@ -93,6 +93,28 @@ TEST_F(StoreTest, ANewStoreHasOutlooksNodes) {
   EXPECT_EQ(ours, outlook);
 }
 
+// New folders and messages are queued for the search folders, in order.
+TEST_F(StoreTest, TheSearchQueueListsNewFoldersAndMessages) {
+  auto file = path("queue.pst");
+  auto store = Store::create(file, u"Queue");
+  auto folder = store->createFolder(store->ipmSubtree(), u"In");
+  auto bytes = testsupport::writeMsg(testsupport::simpleMessage("Queued", "body"));
+  auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "q.msg");
+  auto message = store->addMessage(folder, convertMessage(msg.message(), store->namedProperties()), 17);
+  store->close();
+  auto raw = run("/usr/bin/python3 " + std::string(PARVANE_SOURCE_DIR) + "/tests/engine/messaging/tools/dissect_pst.py " +
+                 file + " | grep -A2 '^NBT nid=0x1e1 ' | grep ' raw ' | awk '{print $2}'");
+  auto hex = [](std::uint32_t v) {
+    char b[9];
+    std::snprintf(b, sizeof b, "%02x%02x%02x%02x", v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF, v >> 24);
+    return std::string(b);
+  };
+  // wFlags, wSUDType, then the parent's and the child's node ids, padded to 16 bytes
+  std::string folderAdded = "0000" "0500" + hex(store->ipmSubtree()) + hex(folder) + std::string(16, '0');
+  std::string messageAdded = "0000" "0100" + hex(folder) + hex(message) + std::string(16, '0');
+  EXPECT_EQ(raw.output, folderAdded + messageAdded + "\n");
+}
+
 TEST_F(StoreTest, FoldersRefuseASiblingOfTheSameNameInAnyCase) {
   auto store = Store::create(path("folders.pst"), u"Folders");
   auto mail = store->createFolder(store->ipmSubtree(), u"Mail");
