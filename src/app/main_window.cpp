@@ -2,6 +2,7 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtGui/QCloseEvent>
+#include <QtGui/QFontInfo>
 #include <QtGui/QIcon>
 #include <QtGui/QPainter>
 #include <QtGui/QScreen>
@@ -36,16 +37,20 @@ namespace {
 const QColor kPaleYellow(255, 255, 191);
 const QColor kNavy(0, 0, 128);
 const QColor kGridLines(192, 192, 192);
+constexpr int kFallbackStretch = 88;  // percent
 
-// Tahoma where it is installed, else a close sans-serif.
+// Tahoma where it is installed, else a close sans-serif narrowed to Tahoma's
+// width, so that every caption fits its control as it does in Tahoma.
 QFont WindowFont(qreal points, bool bold = false) {
   QFont font;
-  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
-                    QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"),
-                    QStringLiteral("Arial")});
+  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"),
+                    QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
   font.setStyleHint(QFont::SansSerif);
   font.setPointSizeF(points);
   font.setBold(bold);
+  if (QFontInfo(font).family().compare(QStringLiteral("Tahoma"), Qt::CaseInsensitive) != 0) {
+    font.setStretch(kFallbackStretch);
+  }
   return font;
 }
 
@@ -207,8 +212,8 @@ void MainWindow::buildControls() {
     gridPalette.setColor(group, QPalette::Highlight, kNavy);
   }
   grdFiles1_->setPalette(gridPalette);
-  grdFiles1_->setStyleSheet(
-      QStringLiteral("QTableView { gridline-color: rgb(192, 192, 192); background-color: white; }"));
+  grdFiles1_->setStyleSheet(QStringLiteral("QTableView { gridline-color: %1; background-color: white; }")
+                                .arg(kGridLines.name()));
   Place(grdFiles1_, 240, 1800, 7695, 1575);
 
   frameConversion_ = new QGroupBox(QStringLiteral("Details"), this);

@@ -135,6 +135,19 @@ TEST_F(WindowTest, CaptionsAndFonts) {
   }
 }
 
+TEST_F(WindowTest, EveryCaptionFitsItsControl) {
+  for (const char* name : {"lblTitle", "lblCount1", "LblCurrentDBX", "LblProgessCurrent", "Label2",
+                           "Label1"}) {
+    QLabel* l = label(name);
+    EXPECT_LE(QFontMetrics(l->font()).horizontalAdvance(l->text()), l->width()) << name;
+  }
+  for (const char* name : {"cmdAdd", "CmdAddFolder", "cmdClear1", "CmdExtractDBX", "cmdEnd"}) {
+    QPushButton* b = button(name);
+    const QString shown = QString(b->text()).remove(QLatin1Char('&'));
+    EXPECT_LE(QFontMetrics(b->font()).horizontalAdvance(shown) + 8, b->width()) << name;
+  }
+}
+
 TEST_F(WindowTest, StartState) {
   EXPECT_FALSE(button("CmdExtractDBX")->isEnabled());
   EXPECT_TRUE(button("cmdAdd")->isEnabled());
