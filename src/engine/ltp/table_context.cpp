@@ -131,22 +131,32 @@ const ColumnDesc* TableContextBuilder::column(std::uint32_t tag) const {
 void TableContextBuilder::setRow(std::uint32_t rowId, const std::vector<Cell>& cells) {
   Row row;
   row.id = rowId;
-  row.fixed.assign(rowSize(), 0);
-  core::storeU32(row.fixed.data(), rowId);
-  setBit(row.fixed, rgib_[TCI_1b], 0);
+  row.data.assign(rowSize(), 0);
+  core::storeU32(row.data.data(), rowId);
+  setBit(row.data, rgib_[TCI_1b], 0);
+  std::vector<const Cell*> vars;  // the last cell of a tag wins
   for (const Cell& cell : cells) {
     if (cell.tag == kTagLtpRowId) continue;
     const ColumnDesc* c = column(cell.tag);
     if (!c) continue;
     validateValue(cell.tag, cell.value);
     if (isFixedCell(cell.tag)) {
-      std::copy(cell.value.begin(), cell.value.end(), row.fixed.begin() + c->ibData);
+      std::copy(cell.value.begin(), cell.value.end(), row.data.begin() + c->ibData);
     } else {
-      auto it = std::find_if(row.vars.begin(), row.vars.end(), [&](const auto& v) { return v.first == cell.tag; });
-      if (it != row.vars.end()) it->second = cell.value;
-      else row.vars.emplace_back(cell.tag, cell.value);
+      auto it = std::find_if(vars.begin(), vars.end(), [&](const Cell* v) { return v->tag == cell.tag; });
+      if (it != vars.end()) *it = &cell;
+      else vars.push_back(&cell);
     }
-    setBit(row.fixed, rgib_[TCI_1b], c->iBit);
+    setBit(row.data, rgib_[TCI_1b], c->iBit);
+  }
+  std::size_t extra = 0;
+  for (const Cell* v : vars) extra += 8 + v->value.size();
+  row.data.reserve(row.data.size() + extra);
+  core::ByteWriter w(row.data);
+  for (const Cell* v : vars) {
+    w.u32(v->tag);
+    w.u32(static_cast<std::uint32_t>(v->value.size()));
+    w.bytes(v->value);
   }
   auto found = index_.find(rowId);
   if (found != index_.end()) {
@@ -200,8 +210,12 @@ ndb::NodeData TableContextBuilder::finish() {
   matrix.reserve(rows_.size() * rowSize());
   for (const Row& row : rows_) {
     std::size_t at = matrix.size();
-    matrix.insert(matrix.end(), row.fixed.begin(), row.fixed.end());
-    for (const auto& [tag, value] : row.vars) {
+    matrix.insert(matrix.end(), row.data.begin(), row.data.begin() + rowSize());
+    for (std::size_t p = rowSize(); p < row.data.size();) {
+      std::uint32_t tag = core::loadU32(row.data.data() + p);
+      std::uint32_t size = core::loadU32(row.data.data() + p + 4);
+      ByteView value(row.data.data() + p + 8, size);
+      p += 8 + size;
       Hnid h = value.empty() ? 0 : value.size() > kMaxHeapAlloc ? subnodeFor(store_->writeData(value)) : heap.allocate(value);
       core::storeU32(matrix.data() + at + column(tag)->ibData, h);
     }

@@ -53,10 +53,11 @@ class TableContextBuilder {
   ndb::NodeData finish();
 
  private:
+  // One allocation per row: rowSize bytes of cells as in the row matrix
+  // (variable cells 0), then each variable cell as tag (4), size (4), bytes.
   struct Row {
     std::uint32_t id = 0;
-    Bytes fixed;                              // rowSize bytes (variable cells: 0)
-    std::vector<std::pair<std::uint32_t, Bytes>> vars;  // variable cells by tag
+    Bytes data;
   };
   const ColumnDesc* column(std::uint32_t tag) const;
 
