@@ -3,11 +3,14 @@
 //   pstdump --header FILE      header and ROOT fields
 //   pstdump --btrees FILE      every node and block entry, and the B-tree pages
 //   pstdump --node NID FILE    one node: entry, data size, subnodes, and its
-//                              property or table context when it holds one
+//                              property or table context when it holds one;
+//                              NID/SUBNID[/SUBNID...] shows a subnode (e.g. an
+//                              attachment of a message)
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "engine/ltp/errors.h"
 #include "engine/ltp/heap.h"
@@ -92,11 +95,23 @@ void dumpBtrees(const ndb::StoreReader& r) {
   std::printf("# %zu nodes, %zu blocks\n", nodes, blocks);
 }
 
-int dumpNode(const ndb::StoreReader& r, ndb::Nid nid) {
-  auto n = r.findNode(nid);
+int dumpNode(const ndb::StoreReader& r, const std::vector<ndb::Nid>& path) {
+  auto n = r.findNode(path[0]);
   if (!n) {
-    std::fprintf(stderr, "pstdump: no node %s\n", ndb::hex(nid).c_str());
+    std::fprintf(stderr, "pstdump: no node %s\n", ndb::hex(path[0]).c_str());
     return 1;
+  }
+  for (std::size_t i = 1; i < path.size(); ++i) {
+    bool found = false;
+    for (const auto& s : ndb::readSubnodes(r, n->bidSub))
+      if (s.nid == path[i]) {
+        n = ndb::NodeInfo{s.nid, n->nid, s.bidData, s.bidSub};
+        found = true;
+      }
+    if (!found) {
+      std::fprintf(stderr, "pstdump: node %s has no subnode %s\n", ndb::hex(n->nid).c_str(), ndb::hex(path[i]).c_str());
+      return 1;
+    }
   }
   std::printf("nid %s parent %s bidData %s bidSub %s\n", ndb::hex(n->nid).c_str(), ndb::hex(n->parent).c_str(),
               ndb::hex(n->bidData).c_str(), ndb::hex(n->bidSub).c_str());
@@ -149,10 +164,16 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (mode == "--node" && argc == 4) {
-      char* end = nullptr;
-      unsigned long nid = std::strtoul(argv[2], &end, 0);
-      if (!end || *end || nid > 0xFFFFFFFFul) return usage();
-      return dumpNode(*ndb::StoreReader::open(argv[3]), static_cast<ndb::Nid>(nid));
+      std::vector<ndb::Nid> path;
+      for (const char* p = argv[2]; *p;) {
+        char* end = nullptr;
+        unsigned long nid = std::strtoul(p, &end, 0);
+        if (end == p || nid > 0xFFFFFFFFul || (*end && *end != '/')) return usage();
+        path.push_back(static_cast<ndb::Nid>(nid));
+        p = *end ? end + 1 : end;
+      }
+      if (path.empty()) return usage();
+      return dumpNode(*ndb::StoreReader::open(argv[3]), path);
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pstdump: %s\n", e.what());
