@@ -1,6 +1,7 @@
 // The Qt adapters of the window-side interfaces.
 #include <gtest/gtest.h>
 
+#include <QtCore/QTimer>
 #include <QtTest/QTest>
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QTableWidget>
@@ -247,6 +248,24 @@ TEST(QtDesktop, BusyPointerIsSetOnceAndRestored) {
   desktop.setBusyPointer(false);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_NE(desktop.mainWindowHandle(), 0);
+}
+
+TEST(QtDesktop, YieldHandlesPendingEventsAtMostOncePerInterval) {
+  TestApp();
+  QWidget window;
+  int handled = 0;
+  QtDesktop every(&window, 0);
+  QTimer::singleShot(0, [&] { ++handled; });
+  every.yield();
+  EXPECT_EQ(handled, 1);
+
+  QtDesktop throttled(&window, 60000);
+  throttled.yield();  // the first always handles
+  QTimer::singleShot(0, [&] { ++handled; });
+  throttled.yield();  // too soon: returns at once
+  EXPECT_EQ(handled, 1);
+  every.yield();
+  EXPECT_EQ(handled, 2);
 }
 
 }  // namespace

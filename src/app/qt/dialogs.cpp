@@ -167,6 +167,9 @@ std::string QtFolderDialog::browse(std::intptr_t, const std::string& title) {
   return Native(chosen);
 }
 
+QtDesktop::QtDesktop(QWidget* mainWindow, int yieldIntervalMs)
+    : window_(mainWindow), yieldInterval_(yieldIntervalMs) {}
+
 QtDesktop::~QtDesktop() {
   if (busy_) QGuiApplication::restoreOverrideCursor();
 }
@@ -181,7 +184,11 @@ void QtDesktop::setBusyPointer(bool busy) {
   }
 }
 
-void QtDesktop::yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtDesktop::yield() {
+  if (sinceYield_.isValid() && sinceYield_.elapsed() < yieldInterval_) return;
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  sinceYield_.start();
+}
 
 std::intptr_t QtDesktop::mainWindowHandle() const {
   return window_ ? static_cast<std::intptr_t>(window_->winId()) : 0;

@@ -2,6 +2,7 @@
 // dialog and the desktop (pointer, message loop, main window handle).
 #pragma once
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QPointer>
 #include <QtCore/QStringList>
 #include <QtWidgets/QMessageBox>
@@ -83,9 +84,14 @@ class QtFolderDialog : public platform::FolderDialog {
   Chooser chooser_;
 };
 
+// The busy pointer is Qt's override cursor. A yield handles the pending events
+// at most once every `yieldInterval` milliseconds: one sooner after the last
+// returns at once, so a loop that yields per item does not repaint per item
+// while the window still answers within that interval.
 class QtDesktop : public platform::Desktop {
  public:
-  explicit QtDesktop(QWidget* mainWindow) : window_(mainWindow) {}
+  static constexpr int kYieldIntervalMs = 10;
+  explicit QtDesktop(QWidget* mainWindow, int yieldIntervalMs = kYieldIntervalMs);
   ~QtDesktop() override;
   void setBusyPointer(bool busy) override;
   void yield() override;
@@ -94,6 +100,8 @@ class QtDesktop : public platform::Desktop {
 
  private:
   QPointer<QWidget> window_;
+  int yieldInterval_;
+  QElapsedTimer sinceYield_;
   bool busy_ = false;
 };
 
