@@ -57,33 +57,31 @@ std::uint64_t dataSize(const BlockSource& src, Bid root) {
 DataReader::DataReader(const BlockSource& src, Bid root) : src_(src) {
   if (root == 0) return;
   if (!isInternalBid(root)) {
-    stack_.push_back(root);
+    stack_.push_back(Pending{root, 0});
     size_ = src_.readBlock(root).size();
     return;
   }
   XBLOCK x = decodeXBlock(src_.readBlock(root));
   size_ = x.lcbTotal;
-  stack_.push_back(root);
+  stack_.push_back(Pending{root, x.cLevel});
 }
 
 bool DataReader::next(Bytes& block) {
   while (!stack_.empty()) {
-    Bid b = stack_.back();
+    Pending p = stack_.back();
     stack_.pop_back();
-    if (!isInternalBid(b)) {
-      block = src_.readBlock(b);
+    if (p.level == 0) {
+      if (isInternalBid(p.bid))
+        throw NdbError::field("XBLOCK", "rgbid", "a data block BID", "internal block " + hex(p.bid));
+      block = src_.readBlock(p.bid);
       return true;
     }
-    XBLOCK x = decodeXBlock(src_.readBlock(b));
-    for (auto it = x.rgbid.rbegin(); it != x.rgbid.rend(); ++it) {
-      if (x.cLevel == 1 && isInternalBid(*it))
-        throw NdbError::field("XBLOCK " + hex(b), "rgbid", "data block BIDs", "internal block " + hex(*it));
-      if (x.cLevel == 2 && !isInternalBid(*it))
-        throw NdbError::field("XXBLOCK " + hex(b), "rgbid", "XBLOCK BIDs", "data block " + hex(*it));
-      stack_.push_back(*it);
-    }
-    if (stack_.size() > 2 * kXBlockMaxEntries + 2)
-      throw NdbError::field("XBLOCK " + hex(b), "cLevel", "a tree at most two levels deep", "deeper nesting");
+    if (!isInternalBid(p.bid))
+      throw NdbError::field("XXBLOCK", "rgbid", "an XBLOCK BID", "data block " + hex(p.bid));
+    XBLOCK x = decodeXBlock(src_.readBlock(p.bid));
+    if (x.cLevel != p.level)
+      throw NdbError::field("XBLOCK " + hex(p.bid), "cLevel", std::to_string(p.level), std::to_string(x.cLevel));
+    for (auto it = x.rgbid.rbegin(); it != x.rgbid.rend(); ++it) stack_.push_back(Pending{*it, p.level - 1});
   }
   return false;
 }

@@ -39,7 +39,11 @@ class DataReader {
 
  private:
   const BlockSource& src_;
-  std::vector<Bid> stack_;  // BIDs still to visit, last first
+  struct Pending {
+    Bid bid;
+    int level;  // the cLevel it must have: 0 for a data block
+  };
+  std::vector<Pending> stack_;  // still to visit, last first
   std::uint64_t size_ = 0;
 };
 

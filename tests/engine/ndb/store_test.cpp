@@ -480,3 +480,87 @@ TEST(StoreReader, DamagedFilesRaiseErrorsAndNeverCrash) {
 
 }  // namespace
 }  // namespace parvane::ndb
+
+namespace parvane::ndb {
+namespace {
+
+TEST(DataReader, StreamsEveryTreeShapeBlockByBlock) {
+  TempDir dir;
+  const std::string path = dir.file("stream.pst");
+  std::vector<std::pair<Nid, std::size_t>> nodes;
+  {
+    auto s = NodeStore::create(path);
+    for (std::size_t size : {std::size_t{0}, std::size_t{10}, std::size_t{50000}, std::size_t{9000000}}) {
+      Nid nid = s->allocateNid(NidType::Internal);
+      s->putNode(nid, 0, s->writeData(pattern(size, nid)));
+      nodes.emplace_back(nid, size);
+    }
+    s->close();
+  }
+  auto r = StoreReader::open(path);
+  for (auto [nid, size] : nodes) {
+    DataReader in(*r, r->findNode(nid)->bidData);
+    EXPECT_EQ(in.size(), size);
+    Bytes all, block;
+    std::size_t blocks = 0;
+    while (in.next(block)) {
+      EXPECT_LE(block.size(), kMaxBlockData);
+      all.insert(all.end(), block.begin(), block.end());
+      ++blocks;
+    }
+    EXPECT_EQ(all, pattern(size, nid));
+    EXPECT_EQ(blocks, (size + kMaxBlockData - 1) / kMaxBlockData);
+  }
+}
+
+// Blocks held in memory, to build trees a writer never makes.
+class FakeBlocks final : public BlockSource {
+ public:
+  Bytes readBlock(Bid bid) const override {
+    auto it = blocks.find(bid);
+    if (it == blocks.end()) throw NdbError("no block " + hex(bid));
+    return it->second;
+  }
+  std::map<Bid, Bytes> blocks;
+};
+
+TEST(DataReader, MalformedTreesRaiseErrorsInsteadOfLooping) {
+  FakeBlocks f;
+  XBLOCK loop;  // an XXBLOCK that lists itself
+  loop.cLevel = 2;
+  loop.lcbTotal = 100;
+  loop.rgbid = {0x12};
+  f.blocks[0x12] = encodeXBlock(loop);
+  XBLOCK wrongLevel;  // an XBLOCK under an XXBLOCK that claims to be another XXBLOCK
+  wrongLevel.cLevel = 2;
+  wrongLevel.rgbid = {0x22};
+  f.blocks[0x22] = encodeXBlock(wrongLevel);
+  XBLOCK top;
+  top.cLevel = 2;
+  top.rgbid = {0x22};
+  f.blocks[0x32] = encodeXBlock(top);
+  XBLOCK dataWithInternal;  // an XBLOCK listing an internal block as data
+  dataWithInternal.cLevel = 1;
+  dataWithInternal.rgbid = {0x12};
+  f.blocks[0x42] = encodeXBlock(dataWithInternal);
+  for (Bid root : {Bid{0x12}, Bid{0x32}, Bid{0x42}}) {
+    Bytes b;
+    EXPECT_THROW(
+        {
+          DataReader in(f, root);
+          while (in.next(b)) {
+          }
+        },
+        NdbError)
+        << hex(root);
+    EXPECT_THROW(readDataBlocks(f, root), NdbError) << hex(root);
+  }
+  SUBNODEBLOCK si;  // an SIBLOCK whose child is itself
+  si.cLevel = 1;
+  si.index = {{0x21, 0x52}};
+  f.blocks[0x52] = encodeSubnodeBlock(si);
+  EXPECT_THROW(readSubnodes(f, 0x52), NdbError);
+}
+
+}  // namespace
+}  // namespace parvane::ndb
