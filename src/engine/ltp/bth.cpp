@@ -1,5 +1,7 @@
 #include "engine/ltp/bth.h"
 
+#include <set>
+
 #include "engine/ltp/errors.h"
 #include "engine/ndb/errors.h"
 
@@ -72,7 +74,10 @@ Hid buildBth(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt, const st
 }
 
 namespace {
-void readNode(const HeapReader& heap, Hid hid, int level, const BTHHEADER& h, std::vector<BthRecord>& out) {
+void readNode(const HeapReader& heap, Hid hid, int level, const BTHHEADER& h, std::vector<BthRecord>& out,
+              std::set<Hid>& seen) {
+  if (!seen.insert(hid).second)
+    throw LtpError::field("BTH node " + hex(hid), "HID", "a node referenced once", "a node referenced again");
   ByteView d = heap.get(hid);
   std::size_t rec = h.cbKey + (level == 0 ? h.cbEnt : 4u);
   if (d.empty() || d.size() % rec)
@@ -86,7 +91,7 @@ void readNode(const HeapReader& heap, Hid hid, int level, const BTHHEADER& h, st
       out.push_back(BthRecord{key, Bytes(d.begin() + static_cast<std::ptrdiff_t>(i + h.cbKey),
                                          d.begin() + static_cast<std::ptrdiff_t>(i + rec))});
     } else {
-      readNode(heap, core::loadU32(d.data() + i + h.cbKey), level - 1, h, out);
+      readNode(heap, core::loadU32(d.data() + i + h.cbKey), level - 1, h, out, seen);
     }
   }
 }
@@ -98,7 +103,8 @@ std::vector<BthRecord> readBth(const HeapReader& heap, Hid hidHeader, std::uint8
   if (cbEnt && h.cbEnt != cbEnt) throw LtpError::field("BTHHEADER", "cbEnt", std::to_string(cbEnt), std::to_string(h.cbEnt));
   std::vector<BthRecord> out;
   if (h.hidRoot == 0) return out;
-  readNode(heap, h.hidRoot, h.bIdxLevels, h, out);
+  std::set<Hid> seen;
+  readNode(heap, h.hidRoot, h.bIdxLevels, h, out, seen);
   return out;
 }
 

@@ -118,3 +118,29 @@ TEST(Bth, UnsortedOrIllSizedRecordsAreRefused) {
 
 }  // namespace
 }  // namespace parvane::ltp
+
+namespace parvane::ltp {
+namespace {
+
+TEST(Bth, AnIndexThatRepeatsAChildIsRefused) {
+  HeapBuilder heap(ClientSig::BTH);
+  Hid leaf = heap.allocate(Bytes{1, 0, 0, 0, 9, 9, 9, 9});  // key 1, data 9999
+  Bytes index;
+  core::ByteWriter w(index);
+  for (std::uint32_t k = 1; k <= 3; ++k) {  // the same leaf under three keys
+    w.u32(k);
+    w.u32(leaf);
+  }
+  Hid idx = heap.allocate(index);
+  BTHHEADER h;
+  h.cbKey = 4;
+  h.cbEnt = 4;
+  h.bIdxLevels = 1;
+  h.hidRoot = idx;
+  Hid hdr = heap.allocate(encodeBthHeader(h));
+  HeapReader r(heap.build());
+  EXPECT_THROW(readBth(r, hdr, 4, 4), LtpError);
+}
+
+}  // namespace
+}  // namespace parvane::ltp
