@@ -14,6 +14,7 @@
 #include <QtWidgets/QStyledItemDelegate>
 #include <QtWidgets/QTableWidget>
 
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 
@@ -381,8 +382,9 @@ void MainWindow::endProgram() {
   hide();
   desktop_->setBusyPointer(false);
   if (running_ > 0) {
-    // Inside a click that yields: never return into it.
-    std::exit(0);
+    // Inside a click that yields: never return into it; the process ends here.
+    std::fflush(nullptr);
+    std::_Exit(0);
   }
   QCoreApplication::exit(0);
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QtCore/QFile>
 #include <QtCore/QTimer>
 #include <QtGui/QImage>
 #include <QtTest/QTest>
@@ -102,6 +103,9 @@ TEST_F(WindowTest, FixedClientAreaTitleAndIcon) {
   EXPECT_EQ(window->maximumSize(), QSize(543, 450));
   EXPECT_TRUE(window->windowFlags().testFlag(Qt::MSWindowsFixedSizeDialogHint));
   EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+  for (int size : {16, 24, 32, 48, 256}) {
+    EXPECT_TRUE(QFile::exists(QStringLiteral(":/parvane/icons/parvane-%1.png").arg(size))) << size;
+  }
   const QIcon icon = window->windowIcon();
   ASSERT_FALSE(icon.isNull());
   for (int size : {16, 24, 32, 48, 256}) {
