@@ -46,7 +46,7 @@ void PropertyContextBuilder::set(std::uint32_t tag, ByteView value) {
   dropValue(id);
   Entry e;
   e.type = static_cast<std::uint16_t>(tag & 0xFFFF);
-  if (value.size() > kMaxHeapAlloc) {
+  if (value.size() > subnodeThreshold_) {
     e.subnode = newValueNid();
     subnodes_.add(e.subnode, store_->writeData(value));
   } else {
@@ -96,7 +96,7 @@ void PropertyContextBuilder::setStreamed(std::uint32_t tag, ndb::NodeData data) 
     store_->release(data);
     throw LtpError::field("property " + hex(tag), "value", "a plain data stream", "a stream with subnodes");
   }
-  if (data.size <= kMaxHeapAlloc) {
+  if (data.size <= subnodeThreshold_) {
     // small enough for the heap: keep it there, as for set()
     Bytes v;
     try {
@@ -126,6 +126,12 @@ void PropertyContextBuilder::setObject(std::uint16_t id, Nid nid, std::uint32_t 
   core::storeU32(e.bytes.data(), nid);
   core::storeU32(e.bytes.data() + 4, size);
   props_[id] = std::move(e);
+}
+
+void PropertyContextBuilder::setSubnodeThreshold(std::size_t bytes) {
+  if (bytes > kMaxHeapAlloc)
+    throw LtpError::field("PropertyContextBuilder", "subnode threshold", "<= 3580", std::to_string(bytes));
+  subnodeThreshold_ = bytes;
 }
 
 bool PropertyContextBuilder::remove(std::uint16_t id) {

@@ -42,6 +42,10 @@ class PropertyContextBuilder {
   void setStreamed(std::uint32_t tag, ndb::NodeData data);
   // A PtypObject value: the subnode `nid` (added through subnodes()) and its size.
   void setObject(std::uint16_t id, Nid nid, std::uint32_t size);
+  // Values longer than `bytes` (at most 3580, the default) go to subnodes.
+  // Outlook's own files keep values up to a few hundred bytes in the heap and
+  // move those of about 1.2 KB and more to subnodes. Applies to values set later.
+  void setSubnodeThreshold(std::size_t bytes);
   bool remove(std::uint16_t id);
   bool has(std::uint16_t id) const;
   std::size_t size() const { return props_.size(); }
@@ -67,6 +71,7 @@ class PropertyContextBuilder {
   std::map<std::uint16_t, Entry> props_;
   ndb::SubnodeTreeBuilder subnodes_;
   std::uint32_t nextValueIndex_ = 1;
+  std::size_t subnodeThreshold_ = kMaxHeapAlloc;
 };
 
 struct PropertyValue {

@@ -114,6 +114,32 @@ TEST(PropertyContext, EveryTypeAndPlacementRoundTrips) {
   EXPECT_EQ(parvane::testing::pypffOpen(path), 0);
 }
 
+TEST(PropertyContext, ALowerSubnodeThresholdMovesMidSizeValuesOut) {
+  TempDir dir;
+  const std::string path = dir.file("threshold.pst");
+  const Nid nid = makeNid(NidType::NormalFolder, 0x401);
+  {
+    auto s = ndb::NodeStore::create(path);
+    PropertyContextBuilder pc(*s);
+    EXPECT_THROW(pc.setSubnodeThreshold(3581), LtpError);
+    pc.setSubnodeThreshold(1024);
+    pc.setBinary(0x1000, pattern(1024, 1));
+    pc.setBinary(0x1001, pattern(1025, 2));
+    pc.setStreamed(makeTag(0x1002, PropType::Binary), s->writeData(pattern(2000, 3)));
+    s->putNode(nid, 0x122, pc.finish());
+    s->close();
+  }
+  auto r = ndb::StoreReader::open(path);
+  auto n = r->findNode(nid);
+  PropertyContextReader pc(*r, n->bidData, n->bidSub);
+  EXPECT_EQ(pc.find(0x1000)->subnode, 0u);
+  EXPECT_NE(pc.find(0x1001)->subnode, 0u);
+  EXPECT_NE(pc.find(0x1002)->subnode, 0u);
+  EXPECT_EQ(pc.value(*pc.find(0x1001)), pattern(1025, 2));
+  EXPECT_EQ(pc.value(*pc.find(0x1002)), pattern(2000, 3));
+  expectLayersClean(path);
+}
+
 TEST(PropertyContext, ValuesThatDoNotFitTheirTypeAreRefused) {
   TempDir dir;
   auto s = ndb::NodeStore::create(dir.file("bad.pst"));
