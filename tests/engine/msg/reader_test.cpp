@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "engine/cfb/compound_file.h"
 #include "engine/core/source.h"
@@ -324,6 +326,36 @@ TEST(MessageReader, LargeValuesStayInTheFileAndReadInChunks) {
   EXPECT_TRUE(p.findTag(0x00710102)->inMemory());
   EXPECT_FALSE(p.findTag(0x1000001F)->inMemory());
   EXPECT_EQ(p.findTag(0x1000001F)->text(), std::u16string(700, u'x'));
+}
+
+TEST(MessageReader, BigAttachmentFromAFileReadsInChunks) {
+  // Past 7 MB a version 3 file needs DIFAT sectors; the value must stay on disk.
+  const core::Bytes big = pattern(9 * 1024 * 1024 + 17);
+  cfb::Writer w;
+  const auto a = w.addStorage(w.root(), numbered("__attach_version1.0_#", 0));
+  writeProps(w, a, 8, {TestProp::fixedValue(0x37050003, 1), TestProp::bytes(0x37010102, big)});
+  writeProps(w, w.root(), 32, {}, 0, 1);
+  const auto path = std::filesystem::temp_directory_path() / "parvane_msg_big_attachment.msg";
+  {
+    const auto image = w.finish();
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  }
+  const auto f = msg::MessageFile::open(path);
+  std::filesystem::remove(path);  // the open file stays readable
+  const auto* data = f.message().attachments().at(0).data();
+  ASSERT_NE(data, nullptr);
+  EXPECT_FALSE(data->inMemory());
+  auto s = data->open();
+  core::Bytes chunk(1 << 16);
+  bool same = s->size() == big.size();
+  for (std::uint64_t off = 0; same && off < s->size(); off += chunk.size()) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), s->size() - off));
+    s->readAt(off, std::span<std::uint8_t>(chunk.data(), n));
+    same = std::equal(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n),
+                      big.begin() + static_cast<std::ptrdiff_t>(off));
+  }
+  EXPECT_TRUE(same);
 }
 
 TEST(MessageReader, MissingStreamsAreSkippedWithWarnings) {
