@@ -47,7 +47,7 @@ std::shared_ptr<platform::OutlookFolder> EngineOutlookFolders::Item(const std::s
 std::shared_ptr<platform::OutlookFolder> EngineOutlookFolders::Add(const std::string& name,
                                                                    const platform::Variant& type) {
   requireAttached(parent_);
-  (void)toInt32(type);
+  if (!std::holds_alternative<std::monostate>(type)) (void)toInt32(type);
   if (name.empty()) raise(kMapiInvalidParameter, "Folders.Add: a folder needs a name");
   auto id = translated("Cannot add the folder \"" + name + "\"", [&] {
     return parent_.store->createFolder(parent_.folder, messaging::utf8ToUtf16(name));

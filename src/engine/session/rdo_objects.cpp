@@ -138,7 +138,8 @@ std::shared_ptr<platform::RDOFolder> EngineFolders::Item(std::int32_t index) {
 
 std::shared_ptr<platform::RDOFolder> EngineFolders::Add(const std::string& name, const platform::Variant& type) {
   requireAttached(parent_);
-  (void)toInt32(type);  // any folder type becomes a mail folder
+  // the type is optional; any folder type becomes a mail folder
+  if (!std::holds_alternative<std::monostate>(type)) (void)toInt32(type);
   if (name.empty()) raise(kMapiInvalidParameter, "Folders.Add: a folder needs a name");
   auto id = translated("Cannot add the folder \"" + name + "\"",
                        [&] { return parent_.store->createFolder(parent_.folder, wide(name)); });
@@ -147,9 +148,12 @@ std::shared_ptr<platform::RDOFolder> EngineFolders::Add(const std::string& name,
 
 std::shared_ptr<platform::RDOMail> EngineItems::Add(const platform::Variant& type) {
   requireAttached(folder_);
-  if (!std::holds_alternative<std::monostate>(type) && toInt32(type) != kMailItem)
-    raise(kMapiNotSupported, "Items.Add: only mail items (0) can be added");
-  return std::make_shared<EngineMail>(folder_);
+  // a mail item: no type, 0, or a message class
+  bool mail = std::holds_alternative<std::monostate>(type) || std::holds_alternative<std::string>(type) ||
+              toInt32(type) == kMailItem;
+  if (!mail) raise(kMapiNotSupported, "Items.Add: only mail items (0) can be added");
+  const auto* messageClass = std::get_if<std::string>(&type);
+  return std::make_shared<EngineMail>(folder_, messageClass ? *messageClass : std::string());
 }
 
 // ---- messages ----
@@ -171,7 +175,8 @@ class EngineMapiObject final : public platform::MapiObject {
 
 }  // namespace
 
-EngineMail::EngineMail(FolderRef folder) : folder_(std::move(folder)) {}
+EngineMail::EngineMail(FolderRef folder, std::string messageClass)
+    : folder_(std::move(folder)), messageClass_(std::move(messageClass)) {}
 EngineMail::~EngineMail() = default;
 
 void EngineMail::Import(const std::string& path, std::int32_t format) {
@@ -234,6 +239,8 @@ void EngineMail::Save() {
     messaging::StoreMessage content = source_
         ? messaging::convertMessage(source_->message(), folder_.store->namedProperties())
         : messaging::emptyMessage();
+    if (!source_ && !messageClass_.empty())
+      content.properties.set(messaging::PropertyValue::unicode(0x001A, wide(messageClass_)));
     for (const auto& v : extra_) {
       if (!messaging::isComputedByStore(v.id())) content.properties.set(v);
     }

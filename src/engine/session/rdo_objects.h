@@ -88,7 +88,8 @@ class EngineItems final : public platform::RDOItems {
 // A new message: nothing reaches the store until Save().
 class EngineMail final : public platform::RDOMail, public std::enable_shared_from_this<EngineMail> {
  public:
-  explicit EngineMail(FolderRef folder);
+  // `messageClass`: the class of an item that is saved without an import.
+  explicit EngineMail(FolderRef folder, std::string messageClass = {});
   ~EngineMail() override;
   void Import(const std::string& path, std::int32_t format) override;
   std::shared_ptr<platform::MapiObject> MAPIOBJECT() override;
@@ -99,6 +100,7 @@ class EngineMail final : public platform::RDOMail, public std::enable_shared_fro
 
  private:
   FolderRef folder_;
+  std::string messageClass_;
   std::shared_ptr<msg::MessageFile> source_;
   std::string importedPath_;
   std::optional<std::string> importFailure_;

@@ -160,6 +160,36 @@ TEST_F(SessionTest, OnlyMessageFlagsAndSimpleValuesCanBeSet) {
   Foreign foreign;
   EXPECT_THROW(utils->HrSetOneProp(foreign, 0x0E070003, std::int32_t{1}, true), AutomationError);
   EXPECT_EQ(raised([&] { mail->Import("x.eml", 1); }).code(), kMapiNotSupported);
+  // only mail items: no type, 0 or a message class
+  EXPECT_EQ(raised([&] { store->IPMRootFolder()->Items()->Add(std::int32_t{1}); }).code(), kMapiNotSupported);
+  EXPECT_NO_THROW(store->IPMRootFolder()->Items()->Add(platform::Variant{}));
+  EXPECT_NO_THROW(store->IPMRootFolder()->Folders()->Add("Untyped", platform::Variant{}));
+}
+
+TEST_F(SessionTest, AnItemSavedWithoutImportKeepsItsClassAndFlags) {
+  auto session = logon();
+  auto file = path("bare.pst");
+  auto store = session->Stores()->AddPSTStore(file, 1, "Bare");
+  store->IPMRootFolder()->Folders()->Add("In", 6);
+  auto folder = session->GetFolderFromPath("\\\\Bare\\In");
+  auto note = folder->Items()->Add(std::string("IPM.StickyNote"));
+  auto utils = as<platform::MAPIUtils>(factory_.CreateObject("Redemption.MAPIUtils"));
+  utils->HrSetOneProp(*note->MAPIOBJECT(), 0x0E070003, std::int16_t{17}, true);
+  utils->HrSetOneProp(*note->MAPIOBJECT(), 0x0037001F, std::string("Bare subject"), false);
+  note->Save();
+  note->Save();  // a second save stores nothing more
+  store->Remove();
+  EXPECT_EQ(pstcheck(file).status, 0);
+  auto read = run("/usr/bin/python3 -c \"import pypff,sys\n"
+                  "f=pypff.file(); f.open(sys.argv[1])\n"
+                  "d=f.get_root_folder().get_sub_folder(1).get_sub_folder(1)\n"
+                  "m=d.get_sub_message(0)\n"
+                  "print(d.number_of_sub_messages, m.subject, m.get_number_of_attachments())\" " + file);
+  EXPECT_EQ(read.output, "1 Bare subject 0\n");
+  auto messageClass = run("/usr/bin/python3 " + std::string(PARVANE_SOURCE_DIR) +
+                          "/tests/engine/messaging/tools/dissect_pst.py " + shellQuoted(file) +
+                          " | grep -c 'prop 0x001A001F = {\"str\": \"IPM.StickyNote\"'");
+  EXPECT_EQ(messageClass.output, "1\n");
 }
 
 // A full disk: the save fails with a clear text, nothing half-written remains.
