@@ -169,6 +169,10 @@ class Store::Impl {
         ndb_->putNode(node.nid, node.parentNid, pc.finish());
       } else if (node.kind == store_template::NodeKind::TableContext) {
         ltp::TableContextBuilder tc(*ndb_, columnsOf(node.nid));
+        if (node.rows.empty()) {
+          putTable(node.nid, node.parentNid, tc);
+          continue;
+        }
         for (const auto& row : node.rows) {
           std::vector<ltp::Cell> cells;
           for (const auto& c : row.cells) {
@@ -176,9 +180,7 @@ class Store::Impl {
           }
           tc.setRow(row.rowId, cells);
         }
-        auto data = tc.finish();
-        if (node.rows.empty()) emptyTables_.push_back({tc.columns(), data});
-        ndb_->putNode(node.nid, node.parentNid, data);
+        ndb_->putNode(node.nid, node.parentNid, tc.finish());
       } else {
         ndb_->putNode(node.nid, node.parentNid, ndb_->writeData(node.raw));
       }
@@ -394,19 +396,23 @@ class Store::Impl {
     parent.hierarchyDirty = true;
   }
 
-  // Writes a folder table. An empty one with a template's columns shares the
-  // template's blocks, as Outlook's own store does.
-  void putTable(Nid nid, ltp::TableContextBuilder& table) {
+  // Writes a table. Empty tables with the same columns share one set of
+  // blocks, as in Outlook's own store.
+  void putTable(Nid nid, Nid parent, ltp::TableContextBuilder& table) {
     if (table.rowCount() == 0) {
       for (const auto& t : emptyTables_) {
         if (t.columns == table.columns()) {
           ndb_->retain(t.data);
-          ndb_->putNode(nid, 0, t.data);
+          ndb_->putNode(nid, parent, t.data);
           return;
         }
       }
+      auto data = table.finish();
+      emptyTables_.push_back({table.columns(), data});
+      ndb_->putNode(nid, parent, data);
+      return;
     }
-    ndb_->putNode(nid, 0, table.finish());
+    ndb_->putNode(nid, parent, table.finish());
   }
 
   void queue(std::uint16_t type, Nid parent, Nid child) {
@@ -433,9 +439,9 @@ class Store::Impl {
     }
     for (auto& [nid, f] : folders_) {
       if (f.search) continue;
-      if (f.hierarchyDirty) putTable(tableOf(nid, NidType::HierarchyTable), *f.hierarchy);
-      if (f.contentsDirty) putTable(tableOf(nid, NidType::ContentsTable), *f.contents);
-      if (f.assocDirty) putTable(tableOf(nid, NidType::AssocContentsTable), *f.assoc);
+      if (f.hierarchyDirty) putTable(tableOf(nid, NidType::HierarchyTable), 0, *f.hierarchy);
+      if (f.contentsDirty) putTable(tableOf(nid, NidType::ContentsTable), 0, *f.contents);
+      if (f.assocDirty) putTable(tableOf(nid, NidType::AssocContentsTable), 0, *f.assoc);
       f.hierarchyDirty = f.contentsDirty = f.assocDirty = false;
     }
     if (queueDirty_) {
@@ -483,7 +489,7 @@ class Store::Impl {
     std::vector<ltp::ColumnDesc> columns;
     ndb::NodeData data;
   };
-  std::vector<EmptyTable> emptyTables_;  // template tables without rows, to share
+  std::vector<EmptyTable> emptyTables_;  // tables without rows written so far, to share
   core::Bytes searchQueue_;
   bool queueDirty_ = true;
   bool open_ = true;
