@@ -215,6 +215,13 @@ void finishAttachment(StoreAttachment& a, std::uint64_t now) {
   std::uint64_t objectSize = 0;
   if (a.embedded) objectSize = a.embedded->properties.int32(tags::MessageSize).value_or(0);
   else if (a.oleData) objectSize = a.oleData->size();
+  recordObjectSize(a, objectSize);
+}
+
+}  // namespace
+
+void recordObjectSize(StoreAttachment& a, std::uint64_t objectSize) {
+  auto& p = a.properties;
   if (a.embedded || a.oleData) {
     PropertyValue object{makeTag(tags::AttachData, ptype::Object), core::Bytes(8, 0), nullptr};
     core::storeU32(object.bytes.data() + 4, static_cast<std::uint32_t>(std::min<std::uint64_t>(objectSize, 0xFFFFFFFF)));
@@ -225,8 +232,6 @@ void finishAttachment(StoreAttachment& a, std::uint64_t now) {
   p.set(PropertyValue::int32(tags::AttachSize, static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF))));
   p.sort();
 }
-
-}  // namespace
 
 bool isComputedByStore(std::uint16_t id) {
   switch (id) {

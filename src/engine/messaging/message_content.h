@@ -77,15 +77,21 @@ bool isComputedByStore(std::uint16_t id);
 // The content of a message file's message; named properties are registered in `map`.
 StoreMessage convertMessage(const msg::Message& source, NamedPropertyMap& map);
 
+// Records the size of what an attachment's object holds (an embedded
+// message's PidTagMessageSize, an OLE storage's bytes) and recomputes
+// PidTagAttachSize from it.
+void recordObjectSize(StoreAttachment& attachment, std::uint64_t size);
+
 // A message with nothing but a class, as a new item that was never filled.
 StoreMessage emptyMessage();
 
 // Computes what the store owns, embedded messages first: PidTagMessageFlags
 // (`flags` when given, else the source's, with MSGFLAG_HASATTACH from the real
 // attachments), PidTagHasAttachments, the display lists from the recipients,
-// the subject marker, defaults for required properties, PidTagAttachSize and
-// PidTagMessageSize (the sum of the property sizes, the rule applied to every
-// message and attachment), and each embedded message's object size.
+// the subject marker, defaults for required properties, PidTagAttachSize (the
+// sum of the attachment's property sizes) and a first PidTagMessageSize (the
+// sum of the message's property sizes; a store replaces it with the bytes the
+// message takes in its file), and each embedded message's object size.
 void finish(StoreMessage& message, std::optional<std::uint32_t> flags, std::uint64_t now);
 
 }  // namespace parvane::messaging

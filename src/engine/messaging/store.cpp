@@ -262,27 +262,67 @@ class Store::Impl {
 
   // ---- messages ----
 
-  ndb::NodeData writeMessage(const StoreMessage& m) {
-    ltp::PropertyContextBuilder pc(*ndb_);
-    putProperties(pc, m.properties);
-    pc.subnodes().add(kRecipientTableNid, writeRecipients(m.recipients));
+  // The bytes a node takes in the file: its data stream and, recursively, its subnodes'.
+  std::uint64_t onDisk(ndb::Bid bidData, ndb::Bid bidSub) const {
+    std::uint64_t total = bidData ? ndb::dataSize(*ndb_, bidData) : 0;
+    if (bidSub) {
+      for (const auto& e : ndb::readSubnodes(*ndb_, bidSub)) total += onDisk(e.bidData, e.bidSub);
+    }
+    return total;
+  }
+
+  // Writes a message with its recipients, attachments and large values. Its
+  // PidTagMessageSize is the bytes the message takes in the file, node and
+  // subnodes: the parts are written once, the property context twice (the
+  // size is a fixed-width value, so the second one has the first one's size).
+  ndb::NodeData writeMessage(StoreMessage& m) {
+    std::vector<std::pair<std::uint32_t, ndb::NodeData>> large;
+    std::vector<std::pair<Nid, ndb::NodeData>> children;
+    for (const auto& v : m.properties.all()) {
+      if (v.type() == ptype::Object) continue;
+      if (v.source) large.push_back({v.tag, stream(*v.source)});
+      else if (v.bytes.size() > ltp::kMaxHeapAlloc) large.push_back({v.tag, ndb_->writeData(v.bytes)});
+    }
+    children.push_back({kRecipientTableNid, writeRecipients(m.recipients)});
     if (!m.attachments.empty()) {
       auto tags = templateTags(kAttachmentTemplateNid);
       tags.push_back(makeTag(tags::AttachLongFilename, ptype::Unicode));
-      auto columns = ltp::layoutColumns(tags);
-      ltp::TableContextBuilder table(*ndb_, columns);
+      ltp::TableContextBuilder table(*ndb_, ltp::layoutColumns(tags));
       for (std::size_t k = 0; k < m.attachments.size(); ++k) {
-        const auto& a = m.attachments[k];
+        auto& a = m.attachments[k];
         std::uint32_t index = kFirstAttachmentIndex + static_cast<std::uint32_t>(k);
         // the header's counter covers every attachment index in use, as Outlook keeps it
         if (ndb_->nidCounter(NidType::Attachment) < index) ndb_->setNidCounter(NidType::Attachment, index);
         Nid nid = ndb::makeNid(NidType::Attachment, index);
-        pc.subnodes().add(nid, writeAttachment(a));
+        children.push_back({nid, writeAttachment(a)});
         table.setRow(nid, cellsFor(a.properties, table.columns(), ndb_->nextUnique()));
       }
-      pc.subnodes().add(kAttachmentTableNid, table.finish());
+      children.push_back({kAttachmentTableNid, table.finish()});
     }
-    return pc.finish();
+    auto build = [&](std::uint64_t size) {
+      m.properties.set(PropertyValue::int32(tags::MessageSize,
+                                            static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF))));
+      ltp::PropertyContextBuilder pc(*ndb_);
+      for (const auto& v : m.properties.all()) {
+        if (!v.source && v.bytes.size() <= ltp::kMaxHeapAlloc) putValue(pc, v);
+      }
+      for (const auto& [tag, data] : large) {
+        ndb_->retain(data);
+        pc.setStreamed(tag, data);
+      }
+      for (const auto& [nid, data] : children) {
+        ndb_->retain(data);
+        pc.subnodes().add(nid, data);
+      }
+      return pc.finish();
+    };
+    auto first = build(0);
+    auto size = onDisk(first.bidData, first.bidSub);
+    ndb_->release(first);
+    auto result = build(size);
+    for (const auto& part : large) ndb_->release(part.second);
+    for (const auto& part : children) ndb_->release(part.second);
+    return result;
   }
 
   std::vector<std::uint32_t> templateTags(Nid nid) const {
@@ -307,21 +347,24 @@ class Store::Impl {
     return table.finish();
   }
 
-  ndb::NodeData writeAttachment(const StoreAttachment& a) {
+  ndb::NodeData writeAttachment(StoreAttachment& a) {
+    Nid objectNid = 0;
+    ndb::NodeData object;
+    if (a.embedded) {
+      objectNid = ndb_->allocateNid(NidType::NormalMessage);
+      object = writeMessage(*a.embedded);
+      recordObjectSize(a, a.embedded->properties.int32(tags::MessageSize).value_or(0));
+    } else if (a.oleData) {
+      objectNid = ndb::makeNid(NidType::Attachment, 1);
+      object = stream(*a.oleData);
+      recordObjectSize(a, a.oleData->size());
+    }
     ltp::PropertyContextBuilder pc(*ndb_);
     putProperties(pc, a.properties);
-    const auto* object = a.properties.find(tags::AttachData);
-    std::uint32_t objectSize = object && object->type() == ptype::Object && object->bytes.size() >= 8
-                                   ? core::loadU32(object->bytes.data() + 4)
-                                   : 0;
-    if (a.embedded) {
-      Nid nid = ndb_->allocateNid(NidType::NormalMessage);
-      pc.subnodes().add(nid, writeMessage(*a.embedded));
-      pc.setObject(tags::AttachData, nid, objectSize);
-    } else if (a.oleData) {
-      Nid nid = ndb::makeNid(NidType::Attachment, 1);
-      pc.subnodes().add(nid, stream(*a.oleData));
-      pc.setObject(tags::AttachData, nid, objectSize);
+    if (objectNid) {
+      const auto* value = a.properties.find(tags::AttachData);
+      pc.subnodes().add(objectNid, object);
+      pc.setObject(tags::AttachData, objectNid, core::loadU32(value->bytes.data() + 4));
     }
     return pc.finish();
   }

@@ -96,6 +96,40 @@ TEST_F(StoreTest, ANewStoreHasOutlooksNodes) {
   EXPECT_EQ(blocks(file), blocks(std::string(PARVANE_SHARED_DIR) + "/corpus/pst/outlook-empty.pst"));
 }
 
+// PidTagMessageSize is the bytes a message takes in the file, node and
+// subnodes, for plain, attached and embedded messages alike.
+TEST_F(StoreTest, MessageSizeIsTheSizeOnDisk) {
+  auto file = path("sizes.pst");
+  auto store = Store::create(file, u"Sizes");
+  auto folder = store->createFolder(store->ipmSubtree(), u"In");
+  auto inner = std::make_shared<testsupport::MsgMessage>(
+      testsupport::simpleMessage("Inner", "inner", {"i@example.com"}, {{"i.bin", core::Bytes(5000, 1)}}));
+  auto outer = testsupport::simpleMessage("Outer", std::string(9000, 'b'), {"o@example.com"},
+                                          {{"o.bin", core::Bytes(100000, 2)}});
+  testsupport::MsgAttachment e;
+  e.properties.push_back(testsupport::MsgProperty::i32(0x3705, 5));
+  e.embedded = inner;
+  outer.attachments.push_back(e);
+  for (const auto& m : {testsupport::simpleMessage("Plain", "plain"), outer}) {
+    auto file1 = msg::MessageFile::read(std::make_shared<core::MemorySource>(testsupport::writeMsg(m)), "s.msg");
+    store->addMessage(folder, convertMessage(file1.message(), store->namedProperties()), 17);
+  }
+  store->close();
+  auto sizes = run("/usr/bin/python3 " + std::string(PARVANE_SOURCE_DIR) +
+                   "/tests/engine/messaging/tools/message_sizes.py " + file);
+  std::istringstream lines(sizes.output);
+  std::string nid, size, total, sum;
+  int messages = 0;
+  while (lines >> nid >> size >> total >> sum) {
+    ++messages;
+    EXPECT_EQ(size, total) << nid << " in\n" << sizes.output;
+  }
+  EXPECT_EQ(messages, 3) << sizes.output;
+  auto check = pstcheck(file);
+  EXPECT_EQ(check.status, 0) << check.output;
+  EXPECT_EQ(check.output.find("PidTagMessageSize"), std::string::npos) << check.output;
+}
+
 // New folders and messages are queued for the search folders, in order.
 TEST_F(StoreTest, TheSearchQueueListsNewFoldersAndMessages) {
   auto file = path("queue.pst");
