@@ -262,42 +262,63 @@ class Store::Impl {
 
   // ---- messages ----
 
-  // The bytes a node takes in the file: its data stream and, recursively, its subnodes'.
-  std::uint64_t onDisk(ndb::Bid bidData, ndb::Bid bidSub) const {
-    std::uint64_t total = bidData ? ndb::dataSize(*ndb_, bidData) : 0;
+  // The bytes the subnodes of a node take in the file, read from its subnode
+  // tree (for what the lower layer wrote on its own, such as a table's rows).
+  std::uint64_t subnodeBytes(ndb::Bid bidSub) const {
+    std::uint64_t total = 0;
     if (bidSub) {
-      for (const auto& e : ndb::readSubnodes(*ndb_, bidSub)) total += onDisk(e.bidData, e.bidSub);
+      for (const auto& e : ndb::readSubnodes(*ndb_, bidSub))
+        total += (e.bidData ? ndb::dataSize(*ndb_, e.bidData) : 0) + subnodeBytes(e.bidSub);
     }
     return total;
+  }
+
+  // Written content and the bytes it takes in the file, its subnodes included.
+  struct Written {
+    ndb::NodeData data;
+    std::uint64_t bytes = 0;
+  };
+
+  Written table(ltp::TableContextBuilder& t) {
+    auto data = t.finish();
+    return {data, data.size + subnodeBytes(data.bidSub)};
   }
 
   // Writes a message with its recipients, attachments and large values. Its
   // PidTagMessageSize is the bytes the message takes in the file, node and
   // subnodes: the parts are written once, the property context twice (the
   // size is a fixed-width value, so the second one has the first one's size).
-  ndb::NodeData writeMessage(StoreMessage& m) {
+  Written writeMessage(StoreMessage& m) {
     std::vector<std::pair<std::uint32_t, ndb::NodeData>> large;
     std::vector<std::pair<Nid, ndb::NodeData>> children;
+    std::uint64_t partBytes = 0;
     for (const auto& v : m.properties.all()) {
       if (v.type() == ptype::Object) continue;
       if (v.source) large.push_back({v.tag, stream(*v.source)});
       else if (v.bytes.size() > ltp::kMaxHeapAlloc) large.push_back({v.tag, ndb_->writeData(v.bytes)});
     }
-    children.push_back({kRecipientTableNid, writeRecipients(m.recipients)});
+    for (const auto& part : large) partBytes += part.second.size;
+    auto recipients = writeRecipients(m.recipients);
+    children.push_back({kRecipientTableNid, recipients.data});
+    partBytes += recipients.bytes;
     if (!m.attachments.empty()) {
       auto tags = templateTags(kAttachmentTemplateNid);
       tags.push_back(makeTag(tags::AttachLongFilename, ptype::Unicode));
-      ltp::TableContextBuilder table(*ndb_, ltp::layoutColumns(tags));
+      ltp::TableContextBuilder attachments(*ndb_, ltp::layoutColumns(tags));
       for (std::size_t k = 0; k < m.attachments.size(); ++k) {
         auto& a = m.attachments[k];
         std::uint32_t index = kFirstAttachmentIndex + static_cast<std::uint32_t>(k);
         // the header's counter covers every attachment index in use, as Outlook keeps it
         if (ndb_->nidCounter(NidType::Attachment) < index) ndb_->setNidCounter(NidType::Attachment, index);
         Nid nid = ndb::makeNid(NidType::Attachment, index);
-        children.push_back({nid, writeAttachment(a)});
-        table.setRow(nid, cellsFor(a.properties, table.columns(), ndb_->nextUnique()));
+        auto written = writeAttachment(a);
+        children.push_back({nid, written.data});
+        partBytes += written.bytes;
+        attachments.setRow(nid, cellsFor(a.properties, attachments.columns(), ndb_->nextUnique()));
       }
-      children.push_back({kAttachmentTableNid, table.finish()});
+      auto written = table(attachments);
+      children.push_back({kAttachmentTableNid, written.data});
+      partBytes += written.bytes;
     }
     auto build = [&](std::uint64_t size) {
       m.properties.set(PropertyValue::int32(tags::MessageSize,
@@ -317,12 +338,12 @@ class Store::Impl {
       return pc.finish();
     };
     auto first = build(0);
-    auto size = onDisk(first.bidData, first.bidSub);
+    std::uint64_t bytes = first.size + partBytes;
     ndb_->release(first);
-    auto result = build(size);
+    auto result = build(bytes);
     for (const auto& part : large) ndb_->release(part.second);
     for (const auto& part : children) ndb_->release(part.second);
-    return result;
+    return {result, bytes};
   }
 
   std::vector<std::uint32_t> templateTags(Nid nid) const {
@@ -331,7 +352,7 @@ class Store::Impl {
     return tags;
   }
 
-  ndb::NodeData writeRecipients(const std::vector<PropertyList>& recipients) {
+  Written writeRecipients(const std::vector<PropertyList>& recipients) {
     auto tags = templateTags(kRecipientTemplateNid);
     std::map<std::uint16_t, std::uint32_t> byId;
     for (auto t : tags) byId.emplace(tagId(t), t);
@@ -341,39 +362,47 @@ class Store::Impl {
         if (byId.emplace(v.id(), v.tag).second) tags.push_back(v.tag);
       }
     }
-    ltp::TableContextBuilder table(*ndb_, ltp::layoutColumns(tags));
+    ltp::TableContextBuilder rows(*ndb_, ltp::layoutColumns(tags));
     for (std::size_t i = 0; i < recipients.size(); ++i)
-      table.setRow(static_cast<std::uint32_t>(i), cellsFor(recipients[i], table.columns(), ndb_->nextUnique()));
-    return table.finish();
+      rows.setRow(static_cast<std::uint32_t>(i), cellsFor(recipients[i], rows.columns(), ndb_->nextUnique()));
+    return table(rows);
   }
 
-  ndb::NodeData writeAttachment(StoreAttachment& a) {
+  // An attachment with what it holds; its large values become subnodes of
+  // their own bytes, so the bytes it takes are known without reading back.
+  Written writeAttachment(StoreAttachment& a) {
     Nid objectNid = 0;
-    ndb::NodeData object;
+    Written object;
     if (a.embedded) {
       objectNid = ndb_->allocateNid(NidType::NormalMessage);
       object = writeMessage(*a.embedded);
       recordObjectSize(a, a.embedded->properties.int32(tags::MessageSize).value_or(0));
     } else if (a.oleData) {
       objectNid = ndb::makeNid(NidType::Attachment, 1);
-      object = stream(*a.oleData);
+      object.data = stream(*a.oleData);
+      object.bytes = object.data.size;
       recordObjectSize(a, a.oleData->size());
     }
     ltp::PropertyContextBuilder pc(*ndb_);
-    putProperties(pc, a.properties);
+    std::uint64_t valueBytes = 0;
+    for (const auto& v : a.properties.all()) {
+      putValue(pc, v);
+      if (v.type() != ptype::Object && (v.source || v.bytes.size() > ltp::kMaxHeapAlloc)) valueBytes += v.size();
+    }
     if (objectNid) {
       const auto* value = a.properties.find(tags::AttachData);
-      pc.subnodes().add(objectNid, object);
+      pc.subnodes().add(objectNid, object.data);
       pc.setObject(tags::AttachData, objectNid, core::loadU32(value->bytes.data() + 4));
     }
-    return pc.finish();
+    auto data = pc.finish();
+    return {data, data.size + valueBytes + object.bytes};
   }
 
   MessageId addMessage(FolderId folderId, StoreMessage message, std::optional<std::uint32_t> flags) {
     Folder& f = normalFolder(folderId);
     finish(message, flags, fileTimeNow());
     Nid nid = ndb_->allocateNid(NidType::NormalMessage);
-    ndb_->putNode(nid, f.nid, writeMessage(message));
+    ndb_->putNode(nid, f.nid, writeMessage(message).data);
     f.contents->setRow(nid, cellsFor(message.properties, f.contents->columns(), ndb_->nextUnique()));
     f.count++;
     if (!(message.properties.int32(tags::MessageFlags).value_or(0) & kMsgFlagRead)) f.unread++;
