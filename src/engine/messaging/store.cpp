@@ -11,6 +11,8 @@
 #include "engine/ltp/table_context.h"
 #include "engine/messaging/errors.h"
 #include "engine/messaging/folder_names.h"
+#include "engine/messaging/message_writer.h"
+#include "engine/messaging/node_values.h"
 #include "engine/messaging/store_template.h"
 #include "engine/ndb/node_store.h"
 
@@ -31,11 +33,6 @@ constexpr Nid kCommonViewsNid = 0x8082;
 constexpr Nid kHierarchyTemplateNid = 0x60D;
 constexpr Nid kContentsTemplateNid = 0x60E;
 constexpr Nid kAssocTemplateNid = 0x60F;
-constexpr Nid kRecipientTemplateNid = 0x692;
-constexpr Nid kAttachmentTemplateNid = 0x671;
-constexpr Nid kRecipientTableNid = 0x692;
-constexpr Nid kAttachmentTableNid = 0x671;
-constexpr std::uint32_t kFirstAttachmentIndex = 0x401;
 
 // Search update descriptor types queued for the search folders.
 constexpr std::uint16_t kSudMessageAdded = 0x0001;
@@ -60,52 +57,10 @@ constexpr std::uint16_t kSubfolders = 0x360A;
 
 Nid tableOf(Nid folder, NidType type) { return (folder & ~Nid{0x1F}) | static_cast<std::uint32_t>(type); }
 
-const store_template::TemplateNode& templateNode(Nid nid) {
-  for (const auto& n : store_template::nodes()) {
-    if (n.nid == nid) return n;
-  }
-  throw StoreError("store template", "node " + std::to_string(nid), "present", "absent");
-}
-
-std::vector<ltp::ColumnDesc> columnsOf(Nid templateNid) {
-  std::vector<ltp::ColumnDesc> cols;
-  for (const auto& c : templateNode(templateNid).columns) cols.push_back({c.tag, c.ibData, c.cbData, c.iBit});
-  return cols;
-}
-
 PropertyList listOf(std::span<const store_template::TemplateProperty> props) {
   PropertyList list;
   for (const auto& p : props) list.set(PropertyValue{p.tag, core::Bytes(p.value.begin(), p.value.end()), nullptr});
   return list;
-}
-
-core::Bytes bytesOf(const PropertyValue& v, std::uint64_t limit) {
-  if (!v.source) return v.bytes;
-  if (v.source->size() > limit) return {};
-  return v.source->read(0, static_cast<std::size_t>(v.source->size()));
-}
-
-constexpr std::uint64_t kCellLimit = 1u << 20;
-constexpr std::size_t kStreamChunk = 1u << 20;
-
-// The cells of a table row: each column whose tag the object has (same id and type).
-std::vector<ltp::Cell> cellsFor(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns,
-                                std::uint32_t rowVersion) {
-  std::vector<ltp::Cell> cells;
-  for (const auto& c : columns) {
-    if (c.tag == ltp::kTagLtpRowId) continue;
-    if (c.tag == ltp::kTagLtpRowVer) {
-      core::Bytes v(4);
-      core::storeU32(v.data(), rowVersion);
-      cells.push_back({c.tag, std::move(v)});
-      continue;
-    }
-    const auto* v = props.find(tagId(c.tag));
-    if (!v || v->tag != c.tag) continue;
-    if (v->source && v->source->size() > kCellLimit) continue;
-    cells.push_back({c.tag, bytesOf(*v, kCellLimit)});
-  }
-  return cells;
 }
 
 struct Folder {
@@ -165,10 +120,10 @@ class Store::Impl {
         PropertyList list = listOf(node.properties);
         if (node.nid == kStoreNid) storeProperties(list);
         ltp::PropertyContextBuilder pc(*ndb_);
-        putProperties(pc, list);
+        putProperties(*ndb_, pc, list);
         ndb_->putNode(node.nid, node.parentNid, pc.finish());
       } else if (node.kind == store_template::NodeKind::TableContext) {
-        ltp::TableContextBuilder tc(*ndb_, columnsOf(node.nid));
+        ltp::TableContextBuilder tc(*ndb_, templateColumns(node.nid));
         if (node.rows.empty()) {
           putTable(node.nid, node.parentNid, tc);
           continue;
@@ -189,9 +144,9 @@ class Store::Impl {
     for (auto& [nid, f] : folders_) {
       if (f.parent != nid) folders_.at(f.parent).children.push_back(nid);
       if (f.search) continue;
-      f.hierarchy = std::make_unique<ltp::TableContextBuilder>(*ndb_, columnsOf(tableOf(nid, NidType::HierarchyTable)));
-      f.contents = std::make_unique<ltp::TableContextBuilder>(*ndb_, columnsOf(tableOf(nid, NidType::ContentsTable)));
-      f.assoc = std::make_unique<ltp::TableContextBuilder>(*ndb_, columnsOf(tableOf(nid, NidType::AssocContentsTable)));
+      f.hierarchy = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(tableOf(nid, NidType::HierarchyTable)));
+      f.contents = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(tableOf(nid, NidType::ContentsTable)));
+      f.assoc = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(tableOf(nid, NidType::AssocContentsTable)));
     }
     for (auto& [nid, f] : folders_) {
       if (f.parent != nid) hierarchyRow(f);
@@ -232,178 +187,14 @@ class Store::Impl {
     return id;
   }
 
-  // ---- properties into a property context ----
-
-  void putValue(ltp::PropertyContextBuilder& pc, const PropertyValue& v) {
-    if (v.type() == ptype::Object) return;  // written with what it holds
-    if (v.source) {
-      pc.setStreamed(v.tag, stream(*v.source));
-    } else if (v.type() == ptype::Boolean) {
-      pc.setBool(v.id(), !v.bytes.empty() && v.bytes[0] != 0);
-    } else {
-      pc.set(v.tag, v.bytes);
-    }
-  }
-
-  void putProperties(ltp::PropertyContextBuilder& pc, const PropertyList& list) {
-    for (const auto& v : list.all()) putValue(pc, v);
-  }
-
-  ndb::NodeData stream(const core::ByteSource& source) {
-    auto writer = ndb_->newData();
-    core::Bytes chunk;
-    for (std::uint64_t at = 0; at < source.size(); at += chunk.size()) {
-      chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kStreamChunk, source.size() - at)));
-      source.readAt(at, chunk);
-      writer.append(chunk);
-    }
-    return writer.finish();
-  }
-
   // ---- messages ----
-
-  // The bytes the subnodes of a node take in the file, read from its subnode
-  // tree (for what the lower layer wrote on its own, such as a table's rows).
-  std::uint64_t subnodeBytes(ndb::Bid bidSub) const {
-    std::uint64_t total = 0;
-    if (bidSub) {
-      for (const auto& e : ndb::readSubnodes(*ndb_, bidSub))
-        total += (e.bidData ? ndb::dataSize(*ndb_, e.bidData) : 0) + subnodeBytes(e.bidSub);
-    }
-    return total;
-  }
-
-  // Written content and the bytes it takes in the file, its subnodes included.
-  struct Written {
-    ndb::NodeData data;
-    std::uint64_t bytes = 0;
-  };
-
-  Written table(ltp::TableContextBuilder& t) {
-    auto data = t.finish();
-    return {data, data.size + subnodeBytes(data.bidSub)};
-  }
-
-  // Writes a message with its recipients, attachments and large values. Its
-  // PidTagMessageSize is the bytes the message takes in the file, node and
-  // subnodes: the parts are written once, the property context twice (the
-  // size is a fixed-width value, so the second one has the first one's size).
-  Written writeMessage(StoreMessage& m) {
-    std::vector<std::pair<std::uint32_t, ndb::NodeData>> large;
-    std::vector<std::pair<Nid, ndb::NodeData>> children;
-    std::uint64_t partBytes = 0;
-    for (const auto& v : m.properties.all()) {
-      if (v.type() == ptype::Object) continue;
-      if (v.source) large.push_back({v.tag, stream(*v.source)});
-      else if (v.bytes.size() > ltp::kMaxHeapAlloc) large.push_back({v.tag, ndb_->writeData(v.bytes)});
-    }
-    for (const auto& part : large) partBytes += part.second.size;
-    auto recipients = writeRecipients(m.recipients);
-    children.push_back({kRecipientTableNid, recipients.data});
-    partBytes += recipients.bytes;
-    if (!m.attachments.empty()) {
-      auto tags = templateTags(kAttachmentTemplateNid);
-      tags.push_back(makeTag(tags::AttachLongFilename, ptype::Unicode));
-      ltp::TableContextBuilder attachments(*ndb_, ltp::layoutColumns(tags));
-      for (std::size_t k = 0; k < m.attachments.size(); ++k) {
-        auto& a = m.attachments[k];
-        std::uint32_t index = kFirstAttachmentIndex + static_cast<std::uint32_t>(k);
-        // the header's counter covers every attachment index in use, as Outlook keeps it
-        if (ndb_->nidCounter(NidType::Attachment) < index) ndb_->setNidCounter(NidType::Attachment, index);
-        Nid nid = ndb::makeNid(NidType::Attachment, index);
-        auto written = writeAttachment(a);
-        children.push_back({nid, written.data});
-        partBytes += written.bytes;
-        attachments.setRow(nid, cellsFor(a.properties, attachments.columns(), ndb_->nextUnique()));
-      }
-      auto written = table(attachments);
-      children.push_back({kAttachmentTableNid, written.data});
-      partBytes += written.bytes;
-    }
-    auto build = [&](std::uint64_t size) {
-      m.properties.set(PropertyValue::int32(tags::MessageSize,
-                                            static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF))));
-      ltp::PropertyContextBuilder pc(*ndb_);
-      for (const auto& v : m.properties.all()) {
-        if (!v.source && v.bytes.size() <= ltp::kMaxHeapAlloc) putValue(pc, v);
-      }
-      for (const auto& [tag, data] : large) {
-        ndb_->retain(data);
-        pc.setStreamed(tag, data);
-      }
-      for (const auto& [nid, data] : children) {
-        ndb_->retain(data);
-        pc.subnodes().add(nid, data);
-      }
-      return pc.finish();
-    };
-    auto first = build(0);
-    std::uint64_t bytes = first.size + partBytes;
-    ndb_->release(first);
-    auto result = build(bytes);
-    for (const auto& part : large) ndb_->release(part.second);
-    for (const auto& part : children) ndb_->release(part.second);
-    return {result, bytes};
-  }
-
-  std::vector<std::uint32_t> templateTags(Nid nid) const {
-    std::vector<std::uint32_t> tags;
-    for (const auto& c : templateNode(nid).columns) tags.push_back(c.tag);
-    return tags;
-  }
-
-  Written writeRecipients(const std::vector<PropertyList>& recipients) {
-    auto tags = templateTags(kRecipientTemplateNid);
-    std::map<std::uint16_t, std::uint32_t> byId;
-    for (auto t : tags) byId.emplace(tagId(t), t);
-    for (const auto& r : recipients) {
-      for (const auto& v : r.all()) {
-        if (v.type() == ptype::Object) continue;
-        if (byId.emplace(v.id(), v.tag).second) tags.push_back(v.tag);
-      }
-    }
-    ltp::TableContextBuilder rows(*ndb_, ltp::layoutColumns(tags));
-    for (std::size_t i = 0; i < recipients.size(); ++i)
-      rows.setRow(static_cast<std::uint32_t>(i), cellsFor(recipients[i], rows.columns(), ndb_->nextUnique()));
-    return table(rows);
-  }
-
-  // An attachment with what it holds; its large values become subnodes of
-  // their own bytes, so the bytes it takes are known without reading back.
-  Written writeAttachment(StoreAttachment& a) {
-    Nid objectNid = 0;
-    Written object;
-    if (a.embedded) {
-      objectNid = ndb_->allocateNid(NidType::NormalMessage);
-      object = writeMessage(*a.embedded);
-      recordObjectSize(a, a.embedded->properties.int32(tags::MessageSize).value_or(0));
-    } else if (a.oleData) {
-      objectNid = ndb::makeNid(NidType::Attachment, 1);
-      object.data = stream(*a.oleData);
-      object.bytes = object.data.size;
-      recordObjectSize(a, a.oleData->size());
-    }
-    ltp::PropertyContextBuilder pc(*ndb_);
-    std::uint64_t valueBytes = 0;
-    for (const auto& v : a.properties.all()) {
-      putValue(pc, v);
-      if (v.type() != ptype::Object && (v.source || v.bytes.size() > ltp::kMaxHeapAlloc)) valueBytes += v.size();
-    }
-    if (objectNid) {
-      const auto* value = a.properties.find(tags::AttachData);
-      pc.subnodes().add(objectNid, object.data);
-      pc.setObject(tags::AttachData, objectNid, core::loadU32(value->bytes.data() + 4));
-    }
-    auto data = pc.finish();
-    return {data, data.size + valueBytes + object.bytes};
-  }
 
   MessageId addMessage(FolderId folderId, StoreMessage message, std::optional<std::uint32_t> flags) {
     Folder& f = normalFolder(folderId);
     finish(message, flags, fileTimeNow());
     Nid nid = ndb_->allocateNid(NidType::NormalMessage);
-    ndb_->putNode(nid, f.nid, writeMessage(message).data);
-    f.contents->setRow(nid, cellsFor(message.properties, f.contents->columns(), ndb_->nextUnique()));
+    ndb_->putNode(nid, f.nid, MessageWriter(*ndb_).write(message).data);
+    f.contents->setRow(nid, rowCells(message.properties, f.contents->columns(), ndb_->nextUnique()));
     f.count++;
     if (!(message.properties.int32(tags::MessageFlags).value_or(0) & kMsgFlagRead)) f.unread++;
     f.pcDirty = f.contentsDirty = true;
@@ -440,9 +231,9 @@ class Store::Impl {
     f.parent = parent.nid;
     f.props.set(PropertyValue::unicode(tags::DisplayName, name));
     f.props.set(PropertyValue::unicode(kContainerClass, u"IPF.Note"));
-    f.hierarchy = std::make_unique<ltp::TableContextBuilder>(*ndb_, columnsOf(kHierarchyTemplateNid));
-    f.contents = std::make_unique<ltp::TableContextBuilder>(*ndb_, columnsOf(kContentsTemplateNid));
-    f.assoc = std::make_unique<ltp::TableContextBuilder>(*ndb_, columnsOf(kAssocTemplateNid));
+    f.hierarchy = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(kHierarchyTemplateNid));
+    f.contents = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(kContentsTemplateNid));
+    f.assoc = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(kAssocTemplateNid));
     Nid nid = f.nid;
     folders_.emplace(nid, std::move(f));
     parent.children.push_back(nid);
@@ -464,7 +255,7 @@ class Store::Impl {
   void hierarchyRow(const Folder& f) {
     Folder& parent = folders_.at(f.parent);
     if (!parent.hierarchy) return;
-    parent.hierarchy->setRow(f.nid, cellsFor(folderProperties(f), parent.hierarchy->columns(), ndb_->nextUnique()));
+    parent.hierarchy->setRow(f.nid, rowCells(folderProperties(f), parent.hierarchy->columns(), ndb_->nextUnique()));
     parent.hierarchyDirty = true;
   }
 
@@ -504,7 +295,7 @@ class Store::Impl {
       if (!f.pcDirty) continue;
       ltp::PropertyContextBuilder pc(*ndb_);
       auto props = folderProperties(f);
-      putProperties(pc, props);
+      putProperties(*ndb_, pc, props);
       ndb_->putNode(nid, f.parent, pc.finish());
       if (f.parent != nid) hierarchyRow(f);
       f.pcDirty = false;
@@ -522,7 +313,7 @@ class Store::Impl {
     }
     if (namesDirty_ || names_.size() != namesWritten_) {
       ltp::PropertyContextBuilder pc(*ndb_);
-      putProperties(pc, names_.toProperties());
+      putProperties(*ndb_, pc, names_.toProperties());
       ndb_->putNode(kNameMapNid, 0, pc.finish());
       namesWritten_ = names_.size();
       namesDirty_ = false;

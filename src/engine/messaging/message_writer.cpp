@@ -1,0 +1,149 @@
+#include "engine/messaging/message_writer.h"
+
+#include <algorithm>
+#include <map>
+
+#include "engine/ltp/property_context.h"
+#include "engine/ltp/table_context.h"
+#include "engine/messaging/node_values.h"
+
+namespace parvane::messaging {
+namespace {
+
+using ndb::Nid;
+using ndb::NidType;
+
+constexpr Nid kRecipientTemplateNid = 0x692;
+constexpr Nid kAttachmentTemplateNid = 0x671;
+constexpr Nid kRecipientTableNid = 0x692;
+constexpr Nid kAttachmentTableNid = 0x671;
+constexpr std::uint32_t kFirstAttachmentIndex = 0x401;
+
+}  // namespace
+
+// The bytes the subnodes of a node take in the file, read from its subnode
+// tree (for what the lower layer wrote on its own, such as a table's rows).
+std::uint64_t MessageWriter::subnodeBytes(ndb::Bid bidSub) const {
+  std::uint64_t total = 0;
+  if (bidSub) {
+    for (const auto& e : ndb::readSubnodes(store_, bidSub))
+      total += (e.bidData ? ndb::dataSize(store_, e.bidData) : 0) + subnodeBytes(e.bidSub);
+  }
+  return total;
+}
+
+MessageWriter::Written MessageWriter::table(ltp::TableContextBuilder& t) {
+  auto data = t.finish();
+  return {data, data.size + subnodeBytes(data.bidSub)};
+}
+
+// Writes a message with its recipients, attachments and large values. Its
+// PidTagMessageSize is the bytes the message takes in the file, node and
+// subnodes: the parts are written once, the property context twice (the
+// size is a fixed-width value, so the second one has the first one's size).
+MessageWriter::Written MessageWriter::write(StoreMessage& m) {
+  std::vector<std::pair<std::uint32_t, ndb::NodeData>> large;
+  std::vector<std::pair<Nid, ndb::NodeData>> children;
+  std::uint64_t partBytes = 0;
+  for (const auto& v : m.properties.all()) {
+    if (v.type() == ptype::Object) continue;
+    if (v.source) large.push_back({v.tag, streamInto(store_, *v.source)});
+    else if (v.bytes.size() > ltp::kMaxHeapAlloc) large.push_back({v.tag, store_.writeData(v.bytes)});
+  }
+  for (const auto& part : large) partBytes += part.second.size;
+  auto recipients = writeRecipients(m.recipients);
+  children.push_back({kRecipientTableNid, recipients.data});
+  partBytes += recipients.bytes;
+  if (!m.attachments.empty()) {
+    auto tags = templateTags(kAttachmentTemplateNid);
+    tags.push_back(makeTag(tags::AttachLongFilename, ptype::Unicode));
+    ltp::TableContextBuilder attachments(store_, ltp::layoutColumns(tags));
+    for (std::size_t k = 0; k < m.attachments.size(); ++k) {
+      auto& a = m.attachments[k];
+      std::uint32_t index = kFirstAttachmentIndex + static_cast<std::uint32_t>(k);
+      // the header's counter covers every attachment index in use, as Outlook keeps it
+      if (store_.nidCounter(NidType::Attachment) < index) store_.setNidCounter(NidType::Attachment, index);
+      Nid nid = ndb::makeNid(NidType::Attachment, index);
+      auto written = writeAttachment(a);
+      children.push_back({nid, written.data});
+      partBytes += written.bytes;
+      attachments.setRow(nid, rowCells(a.properties, attachments.columns(), store_.nextUnique()));
+    }
+    auto written = table(attachments);
+    children.push_back({kAttachmentTableNid, written.data});
+    partBytes += written.bytes;
+  }
+  auto build = [&](std::uint64_t size) {
+    m.properties.set(PropertyValue::int32(tags::MessageSize,
+                                          static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF))));
+    ltp::PropertyContextBuilder pc(store_);
+    for (const auto& v : m.properties.all()) {
+      if (!v.source && v.bytes.size() <= ltp::kMaxHeapAlloc) putValue(store_, pc, v);
+    }
+    for (const auto& [tag, data] : large) {
+      store_.retain(data);
+      pc.setStreamed(tag, data);
+    }
+    for (const auto& [nid, data] : children) {
+      store_.retain(data);
+      pc.subnodes().add(nid, data);
+    }
+    return pc.finish();
+  };
+  auto first = build(0);
+  std::uint64_t bytes = first.size + partBytes;
+  store_.release(first);
+  auto result = build(bytes);
+  for (const auto& part : large) store_.release(part.second);
+  for (const auto& part : children) store_.release(part.second);
+  return {result, bytes};
+}
+
+MessageWriter::Written MessageWriter::writeRecipients(const std::vector<PropertyList>& recipients) {
+  auto tags = templateTags(kRecipientTemplateNid);
+  std::map<std::uint16_t, std::uint32_t> byId;
+  for (auto t : tags) byId.emplace(tagId(t), t);
+  for (const auto& r : recipients) {
+    for (const auto& v : r.all()) {
+      if (v.type() == ptype::Object) continue;
+      if (byId.emplace(v.id(), v.tag).second) tags.push_back(v.tag);
+    }
+  }
+  ltp::TableContextBuilder rows(store_, ltp::layoutColumns(tags));
+  for (std::size_t i = 0; i < recipients.size(); ++i)
+    rows.setRow(static_cast<std::uint32_t>(i), rowCells(recipients[i], rows.columns(), store_.nextUnique()));
+  return table(rows);
+}
+
+// An attachment with what it holds; its large values become subnodes of
+// their own bytes, so the bytes it takes are known without reading back.
+MessageWriter::Written MessageWriter::writeAttachment(StoreAttachment& a) {
+  Nid objectNid = 0;
+  Written object;
+  if (a.embedded) {
+    objectNid = store_.allocateNid(NidType::NormalMessage);
+    object = write(*a.embedded);
+    recordObjectSize(a, a.embedded->properties.int32(tags::MessageSize).value_or(0));
+  } else if (a.oleData) {
+    objectNid = ndb::makeNid(NidType::Attachment, 1);
+    object.data = streamInto(store_, *a.oleData);
+    object.bytes = object.data.size;
+    recordObjectSize(a, a.oleData->size());
+  }
+  ltp::PropertyContextBuilder pc(store_);
+  std::uint64_t valueBytes = 0;
+  for (const auto& v : a.properties.all()) {
+    putValue(store_, pc, v);
+    if (v.type() != ptype::Object && (v.source || v.bytes.size() > ltp::kMaxHeapAlloc)) valueBytes += v.size();
+  }
+  if (objectNid) {
+    const auto* value = a.properties.find(tags::AttachData);
+    pc.subnodes().add(objectNid, object.data);
+    pc.setObject(tags::AttachData, objectNid, core::loadU32(value->bytes.data() + 4));
+  }
+  auto data = pc.finish();
+  return {data, data.size + valueBytes + object.bytes};
+}
+
+
+}  // namespace parvane::messaging

@@ -1,0 +1,47 @@
+// Writes a message as a node's content: its property context, recipient
+// table, attachment table, one property context per attachment, embedded
+// messages to any depth and large values in subnodes.
+//
+// PidTagMessageSize is the bytes the message takes in the file, its node and
+// all subnodes: the parts are written first, then the property context twice
+// (the size is a fixed-width value, so both have the same size). The bytes of
+// each part are counted as it is written; only what the lower layer adds on
+// its own (a table's row matrix or large cells) is read back from the
+// subnode tree.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/messaging/message_content.h"
+#include "engine/ndb/node_store.h"
+
+namespace parvane::ltp {
+class TableContextBuilder;
+}
+
+namespace parvane::messaging {
+
+class MessageWriter {
+ public:
+  explicit MessageWriter(ndb::NodeStore& store) : store_(store) {}
+
+  // Written content and the bytes it takes in the file, its subnodes included.
+  struct Written {
+    ndb::NodeData data;
+    std::uint64_t bytes = 0;
+  };
+
+  // Sets the message's PidTagMessageSize, and each attachment's object size
+  // and PidTagAttachSize, to what was written. The result holds the references.
+  Written write(StoreMessage& message);
+
+ private:
+  std::uint64_t subnodeBytes(ndb::Bid bidSub) const;
+  Written table(ltp::TableContextBuilder& t);
+  Written writeRecipients(const std::vector<PropertyList>& recipients);
+  Written writeAttachment(StoreAttachment& a);
+
+  ndb::NodeStore& store_;
+};
+
+}  // namespace parvane::messaging

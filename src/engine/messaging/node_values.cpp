@@ -1,0 +1,84 @@
+#include "engine/messaging/node_values.h"
+
+#include <algorithm>
+
+#include "engine/messaging/errors.h"
+
+namespace parvane::messaging {
+namespace {
+
+constexpr std::uint64_t kCellLimit = 1u << 20;
+constexpr std::size_t kStreamChunk = 1u << 20;
+
+core::Bytes bytesOf(const PropertyValue& v) {
+  if (!v.source) return v.bytes;
+  return v.source->read(0, static_cast<std::size_t>(v.source->size()));
+}
+
+}  // namespace
+
+const store_template::TemplateNode& templateNode(ndb::Nid nid) {
+  for (const auto& n : store_template::nodes()) {
+    if (n.nid == nid) return n;
+  }
+  throw StoreError("store template", "node " + ndb::hex(nid), "present", "absent");
+}
+
+std::vector<ltp::ColumnDesc> templateColumns(ndb::Nid nid) {
+  std::vector<ltp::ColumnDesc> cols;
+  for (const auto& c : templateNode(nid).columns) cols.push_back({c.tag, c.ibData, c.cbData, c.iBit});
+  return cols;
+}
+
+std::vector<std::uint32_t> templateTags(ndb::Nid nid) {
+  std::vector<std::uint32_t> tags;
+  for (const auto& c : templateNode(nid).columns) tags.push_back(c.tag);
+  return tags;
+}
+
+std::vector<ltp::Cell> rowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns,
+                                std::uint32_t rowVersion) {
+  std::vector<ltp::Cell> cells;
+  for (const auto& c : columns) {
+    if (c.tag == ltp::kTagLtpRowId) continue;
+    if (c.tag == ltp::kTagLtpRowVer) {
+      core::Bytes v(4);
+      core::storeU32(v.data(), rowVersion);
+      cells.push_back({c.tag, std::move(v)});
+      continue;
+    }
+    const auto* v = props.find(tagId(c.tag));
+    if (!v || v->tag != c.tag) continue;
+    if (v->source && v->source->size() > kCellLimit) continue;
+    cells.push_back({c.tag, bytesOf(*v)});
+  }
+  return cells;
+}
+
+ndb::NodeData streamInto(ndb::NodeStore& store, const core::ByteSource& source) {
+  auto writer = store.newData();
+  core::Bytes chunk;
+  for (std::uint64_t at = 0; at < source.size(); at += chunk.size()) {
+    chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kStreamChunk, source.size() - at)));
+    source.readAt(at, chunk);
+    writer.append(chunk);
+  }
+  return writer.finish();
+}
+
+void putValue(ndb::NodeStore& store, ltp::PropertyContextBuilder& pc, const PropertyValue& v) {
+  if (v.type() == ptype::Object) return;
+  if (v.source) {
+    pc.setStreamed(v.tag, streamInto(store, *v.source));
+  } else if (v.type() == ptype::Boolean) {
+    pc.setBool(v.id(), !v.bytes.empty() && v.bytes[0] != 0);
+  } else {
+    pc.set(v.tag, v.bytes);
+  }
+}
+
+void putProperties(ndb::NodeStore& store, ltp::PropertyContextBuilder& pc, const PropertyList& list) {
+  for (const auto& v : list.all()) putValue(store, pc, v);
+}
+
+}  // namespace parvane::messaging

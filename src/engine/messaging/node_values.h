@@ -1,0 +1,36 @@
+// Property values into nodes: a property context's values (large ones
+// streamed into subnodes in chunks), a table row's cells, and the columns of
+// the table templates a new store carries.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/ltp/property_context.h"
+#include "engine/ltp/table_context.h"
+#include "engine/messaging/property_value.h"
+#include "engine/messaging/store_template.h"
+#include "engine/ndb/node_store.h"
+
+namespace parvane::messaging {
+
+// A template node of the new store; raises StoreError if there is none.
+const store_template::TemplateNode& templateNode(ndb::Nid nid);
+std::vector<ltp::ColumnDesc> templateColumns(ndb::Nid nid);
+std::vector<std::uint32_t> templateTags(ndb::Nid nid);
+
+// The cells of a table row: the object's value for each column of the same
+// tag (values above 1 MB are left out), and the row version.
+std::vector<ltp::Cell> rowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns,
+                                std::uint32_t rowVersion);
+
+// A data stream written from a byte source in chunks of 1 MB, so a value of
+// any size passes through a fixed amount of memory.
+ndb::NodeData streamInto(ndb::NodeStore& store, const core::ByteSource& source);
+
+// Sets one value on a property context (objects are left to the caller,
+// which writes what they hold); values read from a source are streamed.
+void putValue(ndb::NodeStore& store, ltp::PropertyContextBuilder& pc, const PropertyValue& v);
+void putProperties(ndb::NodeStore& store, ltp::PropertyContextBuilder& pc, const PropertyList& list);
+
+}  // namespace parvane::messaging
