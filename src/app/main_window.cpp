@@ -20,18 +20,11 @@
 
 #include "app/qt/dialogs.h"
 #include "app/qt/widgets.h"
-#include "filelist/add_files.h"
-#include "filelist/add_folder.h"
+#include "app/replaceable_parts.h"
 #include "filelist/file_list.h"
 #include "platform/posix_file_system.h"
 
 namespace parvane::app {
-
-bool ConfirmExit(platform::MessageBox& messages) {
-  return messages.show(kExitQuestion, platform::MessageButtons::YesNo,
-                       platform::MessageIcon::Question,
-                       filelist::kAppTitle) == platform::MessageAnswer::Yes;
-}
 
 namespace {
 
@@ -143,16 +136,38 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   frameCaption_ = std::make_unique<QtFrameCaption>(frameConversion_);
   bar1_ = std::make_unique<QtProgressBar>(progressBar1_);
   bar2_ = std::make_unique<QtProgressBar>(progressBar2_);
+  add_ = std::make_unique<QtButton>(cmdAdd_);
+  addFolder_ = std::make_unique<QtButton>(cmdAddFolder_);
+  clear_ = std::make_unique<QtButton>(cmdClear1_);
   convert_ = std::make_unique<QtButton>(cmdExtractDBX_);
+  end_ = std::make_unique<QtButton>(cmdEnd_);
   desktop_ = std::make_unique<QtDesktop>(this);
   qtMessages_ = std::make_unique<QtMessageBox>(this);
   qtOpenDialog_ = std::make_unique<QtOpenFileDialog>(this);
   qtFolderDialog_ = std::make_unique<QtFolderDialog>(this);
   posixFileSystem_ = std::make_unique<platform::PosixFileSystem>();
+  noMailStore_ = std::make_unique<NoMailStore>();
 
-  // Load step.
-  folderList_.assign(1, std::string());
-  grid_->setColWidth(0, filelist::kStartColumnWidth);
+  messages_ = std::make_unique<ReplaceableMessageBox>(*qtMessages_);
+  openDialog_ = std::make_unique<ReplaceableOpenFileDialog>(*qtOpenDialog_);
+  folderDialog_ = std::make_unique<ReplaceableFolderDialog>(*qtFolderDialog_);
+  fileSystem_ = std::make_unique<ReplaceableFileSystem>(*posixFileSystem_);
+  factory_ = std::make_unique<ReplaceableObjectFactory>(*noMailStore_);
+
+  controller_ = std::make_unique<FrmStep1>(
+      FrmStep1Controls{*grid_, *countLabel_, *frameCaption_, *currentLabel_, *bar1_, *bar2_,
+                       *add_, *addFolder_, *clear_, *convert_, *end_, *messages_, *openDialog_,
+                       *folderDialog_, *desktop_, *fileSystem_},
+      *factory_);
+  controller_->Form_Load();
+
+  connect(cmdAdd_, &QPushButton::clicked, this, [this] { click(&FrmStep1::cmdAdd_Click); });
+  connect(cmdAddFolder_, &QPushButton::clicked, this,
+          [this] { click(&FrmStep1::CmdAddFolder_Click); });
+  connect(cmdClear1_, &QPushButton::clicked, this, [this] { click(&FrmStep1::cmdClear1_Click); });
+  connect(cmdExtractDBX_, &QPushButton::clicked, this,
+          [this] { click(&FrmStep1::CmdExtractDBX_Click); });
+  connect(cmdEnd_, &QPushButton::clicked, this, [this] { cmdEndClick(); });
 }
 
 MainWindow::~MainWindow() = default;
@@ -266,12 +281,6 @@ void MainWindow::buildControls() {
   QWidget::setTabOrder(grdFiles1_, cmdExtractDBX_);
   QWidget::setTabOrder(cmdExtractDBX_, cmdEnd_);
 
-  connect(cmdAdd_, &QPushButton::clicked, this, [this] { cmdAddClick(); });
-  connect(cmdAddFolder_, &QPushButton::clicked, this, [this] { cmdAddFolderClick(); });
-  connect(cmdClear1_, &QPushButton::clicked, this, [this] { cmdClear1Click(); });
-  connect(cmdExtractDBX_, &QPushButton::clicked, this, [this] { cmdExtractDBXClick(); });
-  connect(cmdEnd_, &QPushButton::clicked, this, [this] { cmdEndClick(); });
-
   cmdAdd_->setFocus();
 }
 
@@ -284,31 +293,27 @@ platform::ProgressBar& MainWindow::progressBar1() { return *bar1_; }
 platform::ProgressBar& MainWindow::progressBar2() { return *bar2_; }
 platform::Button& MainWindow::convertButton() { return *convert_; }
 platform::Desktop& MainWindow::desktop() { return *desktop_; }
-platform::MessageBox& MainWindow::messageBox() {
-  return messages_ ? *messages_ : *qtMessages_;
-}
-platform::OpenFileDialog& MainWindow::openFileDialog() {
-  return openDialog_ ? *openDialog_ : *qtOpenDialog_;
-}
-platform::FolderDialog& MainWindow::folderDialog() {
-  return folderDialog_ ? *folderDialog_ : *qtFolderDialog_;
-}
-const platform::FileSystem& MainWindow::fileSystem() {
-  return fileSystem_ ? *fileSystem_ : *posixFileSystem_;
-}
+platform::MessageBox& MainWindow::messageBox() { return messages_->current(); }
+platform::OpenFileDialog& MainWindow::openFileDialog() { return openDialog_->current(); }
+platform::FolderDialog& MainWindow::folderDialog() { return folderDialog_->current(); }
+const platform::FileSystem& MainWindow::fileSystem() { return fileSystem_->current(); }
+platform::ObjectFactory& MainWindow::objectFactory() { return factory_->current(); }
 
-void MainWindow::setMessageBox(platform::MessageBox* messages) { messages_ = messages; }
-void MainWindow::setOpenFileDialog(platform::OpenFileDialog* dialog) { openDialog_ = dialog; }
-void MainWindow::setFolderDialog(platform::FolderDialog* dialog) { folderDialog_ = dialog; }
+void MainWindow::setMessageBox(platform::MessageBox* messages) { messages_->replace(messages); }
+void MainWindow::setOpenFileDialog(platform::OpenFileDialog* dialog) {
+  openDialog_->replace(dialog);
+}
+void MainWindow::setFolderDialog(platform::FolderDialog* dialog) {
+  folderDialog_->replace(dialog);
+}
 void MainWindow::setFileSystem(const platform::FileSystem* fileSystem) {
-  fileSystem_ = fileSystem;
+  fileSystem_->replace(fileSystem);
 }
-void MainWindow::setConvertHandler(std::function<void()> handler) {
-  convertHandler_ = std::move(handler);
-}
+void MainWindow::setObjectFactory(platform::ObjectFactory* factory) { factory_->replace(factory); }
 void MainWindow::setExitHandler(std::function<void()> handler) {
   exitHandler_ = std::move(handler);
 }
+void MainWindow::setEndHook(std::function<void()> hook) { endHook_ = std::move(hook); }
 
 namespace {
 
@@ -326,45 +331,17 @@ class Running {
 
 }  // namespace
 
-void MainWindow::guarded(const std::function<void()>& handler) {
+void MainWindow::click(void (FrmStep1::*handler)()) {
   if (ended_) return;
+  // The window and its controller stay alive while the handler yields: ending
+  // inside it leaves the process without returning here.
   Running running(running_);
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    if (ended_) return;
-    messageBox().show(filelist::ErrorText(e), platform::MessageButtons::Ok,
-                      platform::MessageIcon::Exclamation, filelist::kAppTitle);
-  }
-}
-
-void MainWindow::cmdAddClick() {
-  guarded([this] {
-    filelist::AddFilesClick(openFileDialog(), {grid(), countLabel()}, convertButton(),
-                            messageBox());
-  });
-}
-
-void MainWindow::cmdAddFolderClick() {
-  guarded([this] {
-    filelist::AddFolderClick({folderDialog(), desktop(), fileSystem(), {grid(), countLabel()},
-                              convertButton(), messageBox()});
-  });
-}
-
-void MainWindow::cmdClear1Click() {
-  guarded([this] { filelist::ClearClick({grid(), countLabel()}, messageBox(), folderList_); });
-}
-
-void MainWindow::cmdExtractDBXClick() {
-  guarded([this] {
-    if (convertHandler_) convertHandler_();
-  });
+  (controller_.get()->*handler)();
 }
 
 void MainWindow::cmdEndClick() {
   if (ended_) return;
-  if (ConfirmExit(messageBox())) endProgram();
+  if (controller_->cmdEnd_Click()) endProgram();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -381,6 +358,7 @@ void MainWindow::endProgram() {
   }
   hide();
   desktop_->setBusyPointer(false);
+  if (endHook_) endHook_();
   if (running_ > 0) {
     // Inside a click that yields: never return into it; the process ends here.
     std::fflush(nullptr);

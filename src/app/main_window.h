@@ -1,5 +1,6 @@
-// The main window frmStep1: every control at its fixed place, the bindings of
-// the buttons to the operations, start-up and exit.
+// The main window frmStep1 in Qt: every control at its fixed place, the Qt
+// adapters over them, the buttons bound to the window's controller (FrmStep1,
+// which holds the values and the click handlers), start-up and closing.
 #pragma once
 
 #include <QtWidgets/QWidget>
@@ -9,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/frm_step1.h"
+#include "platform/automation.h"
 #include "platform/ui.h"
 
 class QGroupBox;
@@ -28,11 +31,11 @@ class QtLabel;
 class QtMessageBox;
 class QtOpenFileDialog;
 class QtProgressBar;
-
-inline constexpr const char* kExitQuestion = "Are you sure you want to exit now?";
-
-// Asks kExitQuestion (Yes/No, question icon, the application title); true on Yes.
-bool ConfirmExit(platform::MessageBox& messages);
+class ReplaceableFileSystem;
+class ReplaceableFolderDialog;
+class ReplaceableMessageBox;
+class ReplaceableObjectFactory;
+class ReplaceableOpenFileDialog;
 
 class MainWindow : public QWidget {
  public:
@@ -53,29 +56,29 @@ class MainWindow : public QWidget {
   platform::ProgressBar& progressBar2();  // current file progress
   platform::Button& convertButton();      // CmdExtractDBX
   platform::Desktop& desktop();
-  platform::MessageBox& messageBox();       // the injected one, else the Qt one
+  platform::MessageBox& messageBox();       // the replacement, else the Qt one
   platform::OpenFileDialog& openFileDialog();
   platform::FolderDialog& folderDialog();
   const platform::FileSystem& fileSystem();
+  platform::ObjectFactory& objectFactory();  // the replacement, else none at all
+  // The window's values and click handlers.
+  FrmStep1& controller() { return *controller_; }
   // The conversion run's working list; one empty entry at start and after a clear.
-  std::vector<std::string>& folderList() { return folderList_; }
+  std::vector<std::string>& folderList() { return controller_->values().FolderList; }
 
   // Replaceable parts (nullptr or an empty function restores the default). The
-  // replacements must outlive their use by the window.
+  // replacements must outlive their use by the window. Without a mail-store
+  // factory every conversion run fails its preparation.
   void setMessageBox(platform::MessageBox* messages);
   void setOpenFileDialog(platform::OpenFileDialog* dialog);
   void setFolderDialog(platform::FolderDialog* dialog);
   void setFileSystem(const platform::FileSystem* fileSystem);
-  void setConvertHandler(std::function<void()> handler);
+  void setObjectFactory(platform::ObjectFactory* factory);
   // What ends the program: by default the application quits, at once.
   void setExitHandler(std::function<void()> handler);
-
-  // The click handlers, as the buttons call them.
-  void cmdAddClick();
-  void cmdAddFolderClick();
-  void cmdClear1Click();
-  void cmdExtractDBXClick();
-  void cmdEndClick();
+  // Runs once when the program really ends (not with a replaced exit handler),
+  // before the process goes; it must not raise.
+  void setEndHook(std::function<void()> hook);
 
   // Shows the window centred on its screen, focus on cmdAdd.
   void showCentred();
@@ -86,8 +89,9 @@ class MainWindow : public QWidget {
  private:
   void buildControls();
   void endProgram();
-  // Runs a click handler; a failure that escapes it is shown as "code:description".
-  void guarded(const std::function<void()>& handler);
+  // Runs a click handler of the controller, unless the program has ended.
+  void click(void (FrmStep1::*handler)());
+  void cmdEndClick();
 
   QPushButton* cmdAdd_ = nullptr;
   QPushButton* cmdAddFolder_ = nullptr;
@@ -106,20 +110,23 @@ class MainWindow : public QWidget {
   std::unique_ptr<QtLabel> countLabel_, currentLabel_, progressLabel_;
   std::unique_ptr<QtFrameCaption> frameCaption_;
   std::unique_ptr<QtProgressBar> bar1_, bar2_;
-  std::unique_ptr<QtButton> convert_;
+  std::unique_ptr<QtButton> add_, addFolder_, clear_, convert_, end_;
   std::unique_ptr<QtDesktop> desktop_;
   std::unique_ptr<QtMessageBox> qtMessages_;
   std::unique_ptr<QtOpenFileDialog> qtOpenDialog_;
   std::unique_ptr<QtFolderDialog> qtFolderDialog_;
   std::unique_ptr<platform::FileSystem> posixFileSystem_;
+  std::unique_ptr<platform::ObjectFactory> noMailStore_;
 
-  platform::MessageBox* messages_ = nullptr;
-  platform::OpenFileDialog* openDialog_ = nullptr;
-  platform::FolderDialog* folderDialog_ = nullptr;
-  const platform::FileSystem* fileSystem_ = nullptr;
-  std::function<void()> convertHandler_;
+  std::unique_ptr<ReplaceableMessageBox> messages_;
+  std::unique_ptr<ReplaceableOpenFileDialog> openDialog_;
+  std::unique_ptr<ReplaceableFolderDialog> folderDialog_;
+  std::unique_ptr<ReplaceableFileSystem> fileSystem_;
+  std::unique_ptr<ReplaceableObjectFactory> factory_;
+  std::unique_ptr<FrmStep1> controller_;
+
   std::function<void()> exitHandler_;
-  std::vector<std::string> folderList_;
+  std::function<void()> endHook_;
   bool ended_ = false;
   int running_ = 0;  // click handlers running
 };

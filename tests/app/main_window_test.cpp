@@ -27,6 +27,7 @@
 #include "app/qt/widgets.h"
 #include "filelist/file_list.h"
 #include "qt_test_app.h"
+#include "support/fake_automation.h"
 #include "support/fake_ui.h"
 
 namespace parvane::app {
@@ -194,12 +195,12 @@ TEST_F(WindowTest, AccessKeysPressTheirButtons) {
   window->showCentred();
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-  int conversions = 0;
-  window->setConvertHandler([&] { ++conversions; });
+  FakeFolderDialog chooser;  // cancels: the run ends after asking
+  window->setFolderDialog(&chooser);
   window->convertButton().setEnabled(true);
   QTest::keyClick(window.get(), Qt::Key_M, Qt::AltModifier);
   QTest::qWait(300);  // the press animates before it clicks
-  EXPECT_EQ(conversions, 1);
+  EXPECT_EQ(chooser.titles, std::vector<std::string>{"Choose Folder to Save..."});
 
   messages.answers.push_back(MessageAnswer::No);
   QTest::keyClick(window.get(), Qt::Key_X, Qt::AltModifier);
@@ -248,22 +249,67 @@ TEST_F(WindowTest, AccessorsReachTheControls) {
   EXPECT_EQ(&window->messageBox(), &messages);
 }
 
-TEST_F(WindowTest, ConvertClickRunsTheHandler) {
-  int conversions = 0;
-  window->setConvertHandler([&] { ++conversions; });
+TEST_F(WindowTest, ConvertClickStartsTheRun) {
+  FakeFolderDialog chooser;  // cancels
+  window->setFolderDialog(&chooser);
   button("CmdExtractDBX")->click();  // disabled: no click
-  EXPECT_EQ(conversions, 0);
+  EXPECT_TRUE(chooser.titles.empty());
   window->convertButton().setEnabled(true);
   button("CmdExtractDBX")->click();
-  EXPECT_EQ(conversions, 1);
+  EXPECT_EQ(chooser.titles, std::vector<std::string>{"Choose Folder to Save..."});
+  EXPECT_EQ(window->controller().lastRun().stage, conversion::RunOutcome::Stage::Cancelled);
+  EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(WindowTest, HandlerFailureIsShownNotThrown) {
-  window->setConvertHandler([] { throw platform::PlatformError(-2147221005, "Invalid class string"); });
-  window->convertButton().setEnabled(true);
-  button("CmdExtractDBX")->click();
+TEST_F(WindowTest, DialogFailureIsShownNotThrown) {
+  FakeOpenFileDialog dialog;
+  dialog.failCode = -2147221005;
+  dialog.failDescription = "Invalid class string";
+  window->setOpenFileDialog(&dialog);
+  button("cmdAdd")->click();
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].text, "-2147221005:Invalid class string");
+}
+
+// The window alone has no mail store: the run shows its preparation error.
+TEST_F(WindowTest, WithoutAMailStoreTheRunShowsTheOutlookError) {
+  filelist::AddFileToList({window->grid(), window->countLabel()}, "/m/a.msg");
+  window->convertButton().setEnabled(true);
+  FakeFolderDialog chooser;
+  chooser.results.push_back("/nowhere");
+  window->setFolderDialog(&chooser);
+  button("CmdExtractDBX")->click();
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].title, "Outlook Error");
+  EXPECT_EQ(window->controller().lastRun().preparationError,
+            "ActiveX component can't create object: \"Redemption.RDOSession\"");
+  EXPECT_TRUE(button("CmdExtractDBX")->isEnabled());
+}
+
+// The buttons reach the controller through the window's replaceable parts.
+TEST_F(WindowTest, ReplacedMailStoreServesTheRun) {
+  parvane::testing::FakeProfile profile;
+  window->setObjectFactory(&profile);
+  filelist::AddFileToList({window->grid(), window->countLabel()}, "/m/a.msg");
+  filelist::AddFileToList({window->grid(), window->countLabel()}, "/m/Work/b.msg");
+  window->convertButton().setEnabled(true);
+  FakeFolderDialog chooser;
+  chooser.results.push_back("/out");
+  window->setFolderDialog(&chooser);
+  button("CmdExtractDBX")->click();
+  const auto& run = window->controller().lastRun();
+  ASSERT_EQ(run.stage, conversion::RunOutcome::Stage::Completed);
+  EXPECT_EQ(run.rowsConverted, 2);
+  ASSERT_EQ(profile.stores.size(), 1u);
+  EXPECT_EQ(profile.stores[0]->root->folderPaths(), (std::vector<std::string>{"m", "m\\Work"}));
+  EXPECT_EQ(find<QGroupBox>("FrameConversion")->title(),
+            QStringLiteral("Details : Converting - (2 of 2) file(s)"));
+  EXPECT_EQ(find<QProgressBar>("ProgressBar1")->value(), 100);
+  EXPECT_FALSE(button("CmdExtractDBX")->isEnabled());
+  EXPECT_TRUE(button("cmdAdd")->isEnabled() && button("CmdAddFolder")->isEnabled() &&
+              button("cmdClear1")->isEnabled());
+  EXPECT_EQ(label("LblProgessCurrent")->text(), QStringLiteral("Message 0 (of 0)"));
+  window->setObjectFactory(nullptr);
 }
 
 TEST_F(WindowTest, ExitAnsweredNoChangesNothing) {

@@ -1,0 +1,208 @@
+// The window's controller over in-memory controls and the recording profile:
+// the load step, each click handler reaching its operation, the one FolderList
+// that the run fills and the clear resets, clicks that arrive while a run
+// yields, failures that escape an operation, and the exit question.
+#include "app/frm_step1.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/fake_automation.h"
+#include "support/fake_ui.h"
+
+namespace parvane::app {
+namespace {
+
+using platform::MessageAnswer;
+using platform::MessageButtons;
+using platform::MessageIcon;
+using List = std::vector<std::string>;
+
+struct ControllerTest : ::testing::Test {
+  ControllerTest() {
+    options.clock = [] { return conversion::LocalTime{2026, 12, 6, 9, 5, 7}; };
+    options.pathRules = conversion::kPosixPathRules;
+    files.addFolder("/m");
+    files.addFile("/m", "a.msg");
+    files.addFile("/m", "notes.txt");
+    files.addSubFolder("/m", "Work");
+    files.addFile("/m/Work", "b.MSG");
+  }
+
+  FrmStep1& form() {
+    if (!controller) {
+      controller = std::make_unique<FrmStep1>(controls, profile, options);
+      controller->Form_Load();
+    }
+    return *controller;
+  }
+  // Lists the files of /m through the folder add.
+  void listFolder() {
+    folders.results.push_back("/m");
+    form().CmdAddFolder_Click();
+    messages.shown.clear();
+  }
+
+  testing::FakeGrid grid;
+  testing::FakeLabel count{"0 files"}, frame{"Details"}, current{"Converting Messages..."};
+  testing::FakeProgressBar bar1, bar2;
+  testing::FakeButton add{true}, addFolder{true}, clear{true}, convert{false}, end{true};
+  testing::ScriptedMessageBox messages;
+  testing::FakeOpenFileDialog openDialog;
+  testing::FakeFolderDialog folders;
+  testing::FakeDesktop desktop;
+  testing::MemoryFileSystem files{'/'};
+  testing::FakeProfile profile;
+  conversion::RunOptions options;
+  FrmStep1Controls controls{grid,   count,   frame,      current,    bar1,    bar2,
+                            add,    addFolder, clear,    convert,    end,     messages,
+                            openDialog, folders, desktop, files};
+  std::unique_ptr<FrmStep1> controller;
+};
+
+TEST_F(ControllerTest, LoadStepResetsTheListAndWidensTheColumn) {
+  form().values().FolderList = {"x", "y"};
+  form().Form_Load();
+  EXPECT_EQ(form().values().FolderList, List{""});
+  EXPECT_EQ(grid.colWidth(0), 50000);
+  EXPECT_EQ(form().lastRun().stage, conversion::RunOutcome::Stage::Cancelled);
+  EXPECT_EQ(form().values().MailSession, nullptr);
+}
+
+TEST_F(ControllerTest, AddClickListsTheChosenFiles) {
+  openDialog.result = std::string("/m") + '\0' + "a.msg" + '\0' + "b.msg" + '\0';
+  form().cmdAdd_Click();
+  EXPECT_EQ(grid.column0(), (List{"/m/a.msg", "/m/b.msg"}));
+  EXPECT_EQ(count.caption(), "2 files");
+  EXPECT_TRUE(convert.enabled());
+  EXPECT_EQ(openDialog.filter, "Email Messages (*.msg)|*.msg");
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(ControllerTest, AddFolderClickListsEveryMessageFileOfTheTree) {
+  folders.results.push_back("/m");
+  form().CmdAddFolder_Click();
+  EXPECT_EQ(grid.column0(), (List{"/m/a.msg", "/m/Work/b.MSG"}));
+  EXPECT_EQ(folders.titles, List{"Choose Source Folder..."});
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].text, "2 Files Added to List.");
+  EXPECT_TRUE(convert.enabled());
+  EXPECT_FALSE(desktop.busy);
+}
+
+TEST_F(ControllerTest, ConvertClickRunsOverTheListedFiles) {
+  listFolder();
+  folders.results.push_back("/out");
+  form().CmdExtractDBX_Click();
+  const auto& run = form().lastRun();
+  ASSERT_EQ(run.stage, conversion::RunOutcome::Stage::Completed);
+  EXPECT_EQ(run.pstFilePath, "/out/OstrelMSGMessages6.12.26 9.5.07.pst");
+  EXPECT_EQ(run.rowsConverted, 2);
+  EXPECT_EQ(form().values().SavePath, "/out/");
+  EXPECT_EQ(form().values().StoreDisplayName, "Ostrel Software : Created - 6.12.26 9.5.07");
+  auto* store = profile.storeAt(run.pstFilePath);
+  ASSERT_NE(store, nullptr);
+  EXPECT_FALSE(store->attached);
+  EXPECT_EQ(store->root->folderPaths(), (List{"m", "m\\Work"}));
+  EXPECT_EQ(frame.caption(), "Details : Converting - (2 of 2) file(s)");
+  EXPECT_EQ(current.caption(), "Importing Messages... from (m\\Work)");
+  EXPECT_FLOAT_EQ(bar1.value(), 100.0f);
+  EXPECT_FALSE(convert.enabled());  // disabled once a row is imported
+  EXPECT_TRUE(add.enabled() && addFolder.enabled() && clear.enabled());
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(ControllerTest, TheClearResetsTheListTheRunFilled) {
+  listFolder();
+  folders.results.push_back("/out");
+  form().CmdExtractDBX_Click();
+  EXPECT_EQ(form().values().FolderList, (List{"m", "m\\Work"}));
+  messages.answers.push_back(MessageAnswer::Yes);
+  form().cmdClear1_Click();
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].text, "Do you want to clear all the files in the list\r\n Proceed?");
+  EXPECT_EQ(form().values().FolderList, List{""});
+  EXPECT_EQ(grid.column0(), List{""});
+  EXPECT_EQ(count.caption(), "0 files");
+}
+
+TEST_F(ControllerTest, CancelledDestinationLeavesEverythingAsItWas) {
+  listFolder();
+  form().CmdExtractDBX_Click();  // the chooser answers nothing
+  EXPECT_EQ(form().lastRun().stage, conversion::RunOutcome::Stage::Cancelled);
+  EXPECT_TRUE(profile.calls.empty());
+  EXPECT_TRUE(convert.enabled());
+  EXPECT_EQ(frame.caption(), "Details");
+}
+
+TEST_F(ControllerTest, SecondStartDuringARunIsRefusedAndTheRunGoesOn) {
+  listFolder();
+  folders.results.push_back("/out");
+  folders.results.push_back("/elsewhere");
+  int nested = 0;
+  desktop.onYield = [&] {
+    if (nested++ == 0) form().CmdExtractDBX_Click();  // a click that arrives in a yield
+  };
+  form().CmdExtractDBX_Click();
+  EXPECT_EQ(form().lastRun().stage, conversion::RunOutcome::Stage::Completed);
+  EXPECT_EQ(form().lastRun().rowsConverted, 2);
+  EXPECT_EQ(profile.stores.size(), 1u);
+  EXPECT_EQ(List(folders.results.begin(), folders.results.end()), List{"/elsewhere"});  // the refused start asked nothing
+}
+
+TEST_F(ControllerTest, WithoutAMailStoreTheRunShowsTheOutlookError) {
+  listFolder();
+  profile.failOn("CreateObject", "Redemption.RDOSession");
+  folders.results.push_back("/out");
+  form().CmdExtractDBX_Click();
+  EXPECT_EQ(form().lastRun().stage, conversion::RunOutcome::Stage::PreparationFailed);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].title, "Outlook Error");
+  EXPECT_EQ(messages.shown[0].icon, MessageIcon::Information);
+  EXPECT_TRUE(convert.enabled());
+  EXPECT_TRUE(add.enabled() && addFolder.enabled() && clear.enabled());
+}
+
+TEST_F(ControllerTest, FailureEscapingAnOperationIsShownWithItsCode) {
+  listFolder();
+  folders.results.push_back("/out");
+  desktop.onYield = [] { throw platform::PlatformError(-2147221005, "Invalid class string"); };
+  EXPECT_NO_THROW(form().CmdExtractDBX_Click());
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].text, "-2147221005:Invalid class string");
+  EXPECT_EQ(messages.shown[0].buttons, MessageButtons::Ok);
+  EXPECT_EQ(messages.shown[0].icon, MessageIcon::Exclamation);
+  EXPECT_EQ(messages.shown[0].title, "Parvane");
+  // The run let go of the buttons on its way out, and a new run may start.
+  EXPECT_TRUE(add.enabled() && addFolder.enabled() && clear.enabled() && convert.enabled());
+  EXPECT_FALSE(form().values().runActive);
+
+  desktop.onYield = [] { throw platform::AutomationError(424, "Object required"); };
+  folders.results.push_back("/out");
+  form().CmdExtractDBX_Click();
+  ASSERT_EQ(messages.shown.size(), 2u);
+  EXPECT_EQ(messages.shown[1].text, "424:Object required");
+
+  desktop.onYield = [] { throw std::logic_error("broken"); };
+  folders.results.push_back("/out");
+  form().CmdExtractDBX_Click();
+  ASSERT_EQ(messages.shown.size(), 3u);
+  EXPECT_EQ(messages.shown[2].text, "51:broken");
+}
+
+TEST_F(ControllerTest, ExitAsksAndAnswersWhetherToEnd) {
+  messages.answers = {MessageAnswer::No, MessageAnswer::Yes};
+  EXPECT_FALSE(form().cmdEnd_Click());
+  EXPECT_TRUE(form().cmdEnd_Click());
+  ASSERT_EQ(messages.shown.size(), 2u);
+  EXPECT_EQ(messages.shown[0].text, "Are you sure you want to exit now?");
+  EXPECT_EQ(messages.shown[0].buttons, MessageButtons::YesNo);
+  EXPECT_EQ(messages.shown[0].icon, MessageIcon::Question);
+  EXPECT_EQ(messages.shown[0].title, "Parvane");
+}
+
+}  // namespace
+}  // namespace parvane::app
