@@ -409,29 +409,26 @@ class CompoundFile::Loader {
   void checkOwnership(const StructuredStorageHeader& h) {
     std::vector<std::uint8_t> owner(static_cast<std::size_t>(sectorCount_), 0);
     std::vector<std::uint8_t> miniOwner(static_cast<std::size_t>(f_.miniStreamSize_ / f_.miniSectorSize_ + 1), 0);
-    auto claim = [&](std::vector<std::uint8_t>& map, std::uint32_t s, const std::string& what, const char* unit) {
+    // `what` names the claimant; it is only called for the error message.
+    auto claim = [&](std::vector<std::uint8_t>& map, std::uint32_t s, auto&& what, const char* unit) {
       if (s >= map.size()) return;  // chains are range-checked where they are built
-      if (map[s]) fail(what + ": " + unit + " " + hex(s) + " is also used by another stream or structure");
+      if (map[s]) fail(what() + ": " + unit + " " + hex(s) + " is also used by another stream or structure");
       map[s] = 1;
     };
+    auto named = [](const char* n) { return [n] { return std::string(n); }; };
     for (std::uint32_t s = 0; s < f_.fat_.size() && s < sectorCount_; ++s) {
       if (f_.fat_[s] == FATSECT || f_.fat_[s] == DIFSECT) owner[s] = 1;
     }
-    for (auto s : followChain(h.sectDirStart, "directory")) claim(owner, s, "directory", "sector");
+    for (auto s : followChain(h.sectDirStart, "directory")) claim(owner, s, named("directory"), "sector");
     if (h.sectMiniFatStart != ENDOFCHAIN && h.csectMiniFat != 0) {
-      for (auto s : followChain(h.sectMiniFatStart, "mini FAT")) claim(owner, s, "mini FAT", "sector");
+      for (auto s : followChain(h.sectMiniFatStart, "mini FAT")) claim(owner, s, named("mini FAT"), "sector");
     }
-    for (auto s : f_.miniStream_.sectors) claim(owner, s, "mini stream", "sector");
+    for (auto s : f_.miniStream_.sectors) claim(owner, s, named("mini stream"), "sector");
     for (const Entry& e : f_.entries_) {
       if (!e.isStream() || e.parent == NOSTREAM || e.size == 0) continue;
       const auto chain = f_.chainFor(e);
-      for (auto s : chain.sectors) {
-        auto& map = chain.mini ? miniOwner : owner;
-        if (s < map.size() && map[s]) {
-          claim(map, s, "stream '" + printable(e.name) + "'", chain.mini ? "mini sector" : "sector");
-        }
-        if (s < map.size()) map[s] = 1;
-      }
+      const auto what = [&] { return "stream '" + printable(e.name) + "'"; };
+      for (auto s : chain.sectors) claim(chain.mini ? miniOwner : owner, s, what, chain.mini ? "mini sector" : "sector");
     }
   }
 
