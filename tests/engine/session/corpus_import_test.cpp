@@ -80,6 +80,55 @@ TEST_F(CorpusImport, CheckerAndLibpffAndLibpstReadItAllAndItMatchesTheSources) {
   EXPECT_EQ(compare.status, 0) << compare.output.substr(0, 4000);
 }
 
+// Damaged copies of real files: each either imports or fails with its name;
+// nothing crashes and the store stays whole.
+TEST_F(CorpusImport, DamagedFilesNeverBreakTheStore) {
+  fs::path corpus = fs::path(PARVANE_SHARED_DIR) / "corpus" / "msg";
+  std::vector<fs::path> files;
+  for (const auto& e : fs::recursive_directory_iterator(corpus)) {
+    if (e.is_regular_file() && e.path().extension() == ".msg" && e.file_size() < (1u << 20)) files.push_back(e.path());
+  }
+  std::sort(files.begin(), files.end());
+  ASSERT_FALSE(files.empty());
+  auto session = logon();
+  file_ = path("damaged.pst");
+  auto store = session->Stores()->AddPSTStore(file_, 1, "Damaged");
+  store->IPMRootFolder()->Folders()->Add("In", 6);
+  std::uint64_t seed = 0x9E3779B97F4A7C15ULL;
+  auto next = [&] {
+    seed ^= seed << 13;
+    seed ^= seed >> 7;
+    seed ^= seed << 17;
+    return seed;
+  };
+  std::size_t stored = 0, refused = 0;
+  for (int round = 0; round < 300; ++round) {
+    const auto& source = files[next() % files.size()];
+    std::ifstream in(source, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int flips = 1 + static_cast<int>(next() % 16);
+    for (int k = 0; k < flips; ++k) bytes[next() % bytes.size()] = static_cast<char>(next());
+    if (next() % 8 == 0) bytes.resize(next() % bytes.size());
+    auto damaged = path("damaged-" + std::to_string(round) + ".msg");
+    std::ofstream(damaged, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    try {
+      importInto(*session, "\\\\Damaged\\In", damaged);
+      ++stored;
+    } catch (const platform::AutomationError& e) {
+      ++refused;
+      EXPECT_NE(std::string(e.what()).find(damaged), std::string::npos) << e.what();
+    }
+  }
+  store->Remove();
+  EXPECT_EQ(stored + refused, 300u);
+  EXPECT_GT(stored, 0u);  // both paths are exercised
+  EXPECT_GT(refused, 0u);
+  auto check = pstcheck(file_);
+  EXPECT_EQ(check.status, 0) << check.output.substr(0, 4000);
+  auto counts = folderCounts(file_);
+  EXPECT_NE(counts.output.find("In " + std::to_string(stored) + "\n"), std::string::npos) << counts.output;
+}
+
 TEST_F(CorpusImport, PstExtractorReadsEveryMessage) {
   importCorpus();
   auto extractor = run("cd " + shellQuoted(std::string(PARVANE_SOURCE_DIR) + "/tests/oracles") +
