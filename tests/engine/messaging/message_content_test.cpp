@@ -114,6 +114,17 @@ TEST(MessageContent, EightBitStringsBecomeUnicodeWithTheMessageCodePage) {
   EXPECT_EQ(text(u.properties, tags::MessageClass), u"IPM.Note");  // a class when the file has none
 }
 
+TEST(MessageContent, JapaneseEightBitTextInAnIso2022JpMessageIsShiftJis) {
+  NamedPropertyMap map;
+  MsgMessage src;
+  src.properties.push_back(MsgProperty::string8(0x0037, "\x93\xFA\x96\x7B Mail"));  // "日本 Mail" in code page 932
+  src.properties.push_back(MsgProperty::string8(0x1000, "plain ascii"));
+  src.properties.push_back(MsgProperty::i32(0x3FDE, 50220));
+  auto m = imported(src, map);
+  EXPECT_EQ(text(m.properties, tags::Subject), std::u16string(u"\u0001\u0001日本 Mail"));
+  EXPECT_EQ(text(m.properties, tags::Body), u"plain ascii");
+}
+
 TEST(MessageContent, NamedPropertiesAreTranslatedToTheStoresIds) {
   NamedPropertyMap map = NamedPropertyMap::outlookDefault();
   auto src = testsupport::simpleMessage("Named", "b");

@@ -29,8 +29,11 @@ def source(path):
         name = prefix + "__substg1.0_%04X001E" % pid
         if o.exists(name):
             raw = o.openstream(name).read().rstrip(b"\0")
+            codec = CODECS.get(cp, "cp%d" % cp)
+            if 50220 <= cp <= 50222 and any(b >= 0x80 for b in raw):
+                codec = "cp932"  # 8-bit text in a ISO-2022-JP message is Shift-JIS, as Outlook keeps it
             try:
-                return raw.decode(CODECS.get(cp, "cp%d" % cp))
+                return raw.decode(codec)
             except (LookupError, UnicodeDecodeError):
                 return None
         return ""
