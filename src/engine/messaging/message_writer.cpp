@@ -73,7 +73,9 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
     children.push_back({kAttachmentTableNid, written.data});
     partBytes += written.bytes;
   }
-  auto build = [&](std::uint64_t size) {
+  // The subnodes of recipients and attachments take no room in the heap, so the
+  // first context, built only to learn the heap's size, leaves them out.
+  auto build = [&](std::uint64_t size, bool withChildren) {
     m.properties.set(PropertyValue::int32(tags::MessageSize,
                                           static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF))));
     ltp::PropertyContextBuilder pc(store_);
@@ -84,16 +86,18 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
       store_.retain(data);
       pc.setStreamed(tag, data);
     }
-    for (const auto& [nid, data] : children) {
-      store_.retain(data);
-      pc.subnodes().add(nid, data);
+    if (withChildren) {
+      for (const auto& [nid, data] : children) {
+        store_.retain(data);
+        pc.subnodes().add(nid, data);
+      }
     }
     return pc.finish();
   };
-  auto first = build(0);
+  auto first = build(0, false);
   std::uint64_t bytes = first.size + partBytes;
   store_.release(first);
-  auto result = build(bytes);
+  auto result = build(bytes, true);
   for (const auto& part : large) store_.release(part.second);
   for (const auto& part : children) store_.release(part.second);
   return {result, bytes};
