@@ -1,0 +1,175 @@
+// Conversion benchmarks beside their baselines (scripts/bench-conversion runs
+// them all in one go):
+//
+//   parvane_bench_conversion make DIR COUNT [FOLDERS]
+//       writes COUNT small messages (text body, two recipients, every third
+//       with a 2 KB attachment) spread over FOLDERS subfolders of DIR
+//       (default 10); prints the number of bytes written.
+//   parvane_bench_conversion window DIR OUT
+//       the Qt window, offscreen, over the engine: lists every .msg below DIR,
+//       converts them into the folder OUT, and meanwhile lets a 10 ms timer
+//       note how long the event loop went without serving it. Prints the
+//       largest gaps with what the window showed before and after each one,
+//       and the run's time.
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QTimer>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QPushButton>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/engine_binding.h"
+#include "app/main_window.h"
+#include "filelist/file_list.h"
+#include "support/msg_writer.h"
+
+namespace fs = std::filesystem;
+using namespace parvane;
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: parvane_bench_conversion make DIR COUNT [FOLDERS]\n"
+               "       parvane_bench_conversion window DIR OUT\n");
+  return 2;
+}
+
+int Make(const fs::path& dir, int count, int folders) {
+  std::string body;
+  for (int i = 0; i < 40; ++i) body += "Line of a plain text body with some words in it. ";
+  std::uintmax_t bytes = 0;
+  for (int i = 0; i < count; ++i) {
+    const fs::path folder = dir / ("folder" + std::to_string(i % folders));
+    fs::create_directories(folder);
+    std::vector<std::pair<std::string, core::Bytes>> attachments;
+    if (i % 3 == 0) {
+      attachments.push_back({"note.txt", core::Bytes(2048, static_cast<std::uint8_t>('a' + i % 26))});
+    }
+    const auto message =
+        testsupport::simpleMessage("Message " + std::to_string(i), body,
+                                   {"first@example.com", "second@example.com"}, attachments);
+    char name[32];
+    std::snprintf(name, sizeof name, "%06d.msg", i);
+    testsupport::writeMsgFile(folder / name, message);
+    bytes += fs::file_size(folder / name);
+  }
+  std::printf("%ju\n", bytes);
+  return 0;
+}
+
+// Answers the destination chooser with one folder.
+class FixedFolder : public platform::FolderDialog {
+ public:
+  explicit FixedFolder(std::string folder) : folder_(std::move(folder)) {}
+  std::string browse(std::intptr_t, const std::string&) override { return folder_; }
+
+ private:
+  std::string folder_;
+};
+
+// Notes every box instead of showing it.
+class NotedBoxes : public platform::MessageBox {
+ public:
+  platform::MessageAnswer show(const std::string& text, platform::MessageButtons,
+                               platform::MessageIcon, const std::string&) override {
+    texts.push_back(text);
+    return platform::MessageAnswer::Ok;
+  }
+  std::vector<std::string> texts;
+};
+
+struct Gap {
+  qint64 ms = 0;
+  std::string before, after;  // the frame's caption at both ends
+};
+
+int Window(int argc, char** argv, const fs::path& dir, const fs::path& out) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  std::vector<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file() && entry.path().extension() == ".msg") {
+      files.push_back(entry.path().string());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  if (files.empty()) {
+    std::fprintf(stderr, "no .msg files below %s\n", dir.c_str());
+    return 1;
+  }
+
+  session::EngineObjectFactory factory;
+  app::MainWindow window;
+  app::BindEngine(window, factory);
+  FixedFolder chooser(out.string());
+  NotedBoxes boxes;
+  window.setFolderDialog(&chooser);
+  window.setMessageBox(&boxes);
+  const filelist::FileListControls list{window.grid(), window.countLabel()};
+  for (const auto& file : files) filelist::AddFileToList(list, file);
+  window.convertButton().setEnabled(true);
+  window.show();
+
+  // The timer asks to be served every 10 ms; a gap is the time between two
+  // services beyond that.
+  std::vector<Gap> gaps;
+  QElapsedTimer sinceTick;
+  std::string lastCaption;
+  QTimer ticker;
+  ticker.setTimerType(Qt::PreciseTimer);
+  int ticks = 0;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    const qint64 elapsed = sinceTick.restart();
+    const std::string caption = window.frameCaption().caption();
+    if (ticks++ > 0) gaps.push_back({elapsed, lastCaption, caption});
+    lastCaption = caption;
+  });
+
+  QElapsedTimer run;
+  double runSeconds = 0;
+  QTimer::singleShot(0, [&] {
+    sinceTick.start();
+    ticker.start(10);
+    run.start();
+    window.findChild<QPushButton*>("CmdExtractDBX")->click();
+    runSeconds = static_cast<double>(run.nsecsElapsed()) / 1e9;
+    ticker.stop();
+    QApplication::quit();
+  });
+  QApplication::exec();
+
+  const auto& outcome = window.controller().lastRun();
+  std::printf("window run: %zu files, %d converted, %zu failed, %.3f s (%.0f msg/s)\n", files.size(),
+              outcome.rowsConverted, outcome.failures.size(), runSeconds,
+              static_cast<double>(outcome.rowsConverted) / runSeconds);
+  std::printf("timer served %d times during the run\n", ticks);
+  std::sort(gaps.begin(), gaps.end(), [](const Gap& a, const Gap& b) { return a.ms > b.ms; });
+  const std::size_t shown = std::min<std::size_t>(gaps.size(), 5);
+  for (std::size_t i = 0; i < shown; ++i) {
+    std::printf("gap %lld ms: from \"%s\" to \"%s\"\n", static_cast<long long>(gaps[i].ms),
+                gaps[i].before.c_str(), gaps[i].after.c_str());
+  }
+  if (!gaps.empty()) {
+    std::printf("largest gap: %lld ms (limit 100 ms): %s\n", static_cast<long long>(gaps[0].ms),
+                gaps[0].ms <= 100 ? "within" : "OVER");
+  }
+  return outcome.stage == conversion::RunOutcome::Stage::Completed ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  if (command == "make" && (argc == 4 || argc == 5)) {
+    return Make(argv[2], std::atoi(argv[3]), argc == 5 ? std::max(1, std::atoi(argv[4])) : 10);
+  }
+  if (command == "window" && argc == 4) return Window(argc, argv, argv[2], argv[3]);
+  return Usage();
+}
