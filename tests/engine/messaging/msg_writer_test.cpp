@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -67,7 +68,7 @@ TEST(MsgWriter, LargeFilesNeedMoreThanTheHeadersFatList) {
 
 TEST(MsgWriter, OlefileReadsTheCompoundFile) {
   if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "no python3";
-  auto dir = std::filesystem::temp_directory_path() / ("msgwriter-" + std::to_string(::getpid()));
+  auto dir = std::filesystem::temp_directory_path() / ("msgwriter-" + std::to_string(std::random_device{}()));
   std::filesystem::create_directories(dir);
   writeMsgFile(dir / "a.msg", simpleMessage("Ole", "checked", {"o@example.com"}, {{"o.txt", core::Bytes(70, 'o')}}));
   std::string cmd = "/usr/bin/python3 -c \"import olefile,sys; o=olefile.OleFileIO(sys.argv[1]); "
