@@ -49,6 +49,10 @@ OutputTarget resolveOutput(const std::string& output, const platform::FileSystem
   return {folder, path};
 }
 
+int signalNow(const CliEnvironment& environment) {
+  return environment.pendingSignal ? environment.pendingSignal() : 0;
+}
+
 void reportFailure(std::ostream& err, const conversion::RowFailure& failure) {
   err << kProgram << ": cannot convert " << failure.file << ": " << failure.reason << '\n';
 }
@@ -82,6 +86,10 @@ int convert(const CliOptions& options, platform::ObjectFactory& factory,
     err << kProgram << ": no message files to convert\n";
     return kExitUsage;
   }
+  if (const int signal = signalNow(environment)) {
+    err << kProgram << ": interrupted before any store was created\n";
+    return kExitSignalBase + signal;
+  }
 
   MemoryGrid grid(rows);
   MemoryLabel frame, current;
@@ -104,6 +112,7 @@ int convert(const CliOptions& options, platform::ObjectFactory& factory,
   runOptions.reportFailures = false;
   runOptions.clock = environment.clock;
   runOptions.pathRules = rules;
+  runOptions.stopRequested = [&environment] { return signalNow(environment) != 0; };
   const conversion::RunOutcome outcome =
       conversion::CmdExtractDBX_Click(values, controls, factory, runOptions);
   progress.finish();
@@ -116,6 +125,14 @@ int convert(const CliOptions& options, platform::ObjectFactory& factory,
   }
   for (const auto& failure : outcome.failures) reportFailure(err, failure);
   out << outcome.pstFilePath << '\n';
+  if (outcome.stopped) {
+    const std::size_t attempted =
+        static_cast<std::size_t>(outcome.rowsConverted) + outcome.failures.size();
+    err << kProgram << ": interrupted: " << outcome.rowsConverted << " of " << rows.size()
+        << " files converted, " << rows.size() - attempted
+        << " left out; the store is complete with those converted\n";
+    return kExitSignalBase + signalNow(environment);
+  }
   return someFailed || !outcome.failures.empty() ? kExitSomeFailed : kExitConverted;
 }
 

@@ -3,6 +3,7 @@
 // the same conversion run as the window, over in-memory controls.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -16,11 +17,17 @@ namespace parvane::cli {
 inline constexpr int kExitConverted = 0;   // every file converted
 inline constexpr int kExitSomeFailed = 1;  // the store was written; some files were not
 inline constexpr int kExitUsage = 2;       // a usage error, or no store could be written
+// A stop signal cut the run short: 128 + the signal's number, as shells report it.
+inline constexpr int kExitSignalBase = 128;
 
 struct CliEnvironment {
   std::string currentDirectory = "/";  // relative paths are read from here
   bool errorIsTerminal = false;        // draw the progress line on the error stream
   conversion::Clock clock = conversion::SystemLocalTime;
+  // The stop signal received so far (SIGINT, SIGTERM), 0 for none; asked
+  // between files. Once it answers, the files not yet converted are left out
+  // and the store is finished with those converted so far.
+  std::function<int()> pendingSignal;
 };
 
 // `args` are the arguments after the program name.

@@ -1,6 +1,8 @@
 // parvane-cli: imports .msg files into a new .pst file from the command line.
+#include <signal.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -11,13 +13,35 @@
 #include "engine/session/engine_object_factory.h"
 #include "platform/posix_file_system.h"
 
+namespace {
+
+volatile std::sig_atomic_t pendingSignal = 0;
+
+void NoteSignal(int signal) { pendingSignal = signal; }
+
+// SIGINT and SIGTERM are noted for the run to stop between files and finish
+// the store; each handler is used once, so a second signal ends the program
+// at once.
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = &NoteSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = static_cast<int>(static_cast<unsigned>(SA_RESTART) | static_cast<unsigned>(SA_RESETHAND));
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  CatchStopSignals();
   std::vector<std::string> args(argv + 1, argv + argc);
   parvane::cli::CliEnvironment environment;
   std::error_code error;
   const auto here = std::filesystem::current_path(error);
   if (!error) environment.currentDirectory = here.string();
   environment.errorIsTerminal = isatty(STDERR_FILENO) != 0;
+  environment.pendingSignal = [] { return static_cast<int>(pendingSignal); };
   parvane::session::EngineObjectFactory factory;
   parvane::platform::PosixFileSystem fileSystem;
   return parvane::cli::RunCli(args, factory, fileSystem, environment, std::cout, std::cerr);

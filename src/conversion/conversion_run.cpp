@@ -144,10 +144,20 @@ void buildFolderList(WindowValues& values, const RunControls& controls,
 
 // E: the folders, parents first. Top-level ones through the store, deeper ones
 // under the folder Outlook finds for their parent.
+// True once the caller wants the run cut short; a failing question counts as no.
+bool stopNow(const RunOptions& options, RunOutcome& outcome) {
+  if (!outcome.stopped && options.stopRequested) {
+    attempt([&] { outcome.stopped = options.stopRequested(); });
+  }
+  return outcome.stopped;
+}
+
 void createFolders(WindowValues& values, const RunControls& controls,
-                   platform::ObjectFactory& factory, const std::string& storeEntryId) {
+                   platform::ObjectFactory& factory, const RunOptions& options,
+                   const std::string& storeEntryId, RunOutcome& outcome) {
   const std::size_t count = values.FolderList.size();
   for (std::size_t position = 0; position < count; ++position) {
+    if (stopNow(options, outcome)) return;
     std::string entry;
     if (!attempt([&] { entry = values.FolderList.at(position); })) continue;
     if (entry.find('\\') != std::string::npos) {
@@ -209,6 +219,7 @@ void importRows(WindowValues& values, const RunControls& controls,
   auto& grid = controls.grdFiles1;
   const std::int32_t rows = grid.rows();
   for (std::int32_t i = 0; i < rows; ++i) {
+    if (stopNow(options, outcome)) return;
     attempt([&] {
       grid.setRow(i);
       grid.setCol(0);
@@ -300,7 +311,7 @@ RunOutcome CmdExtractDBX_Click(WindowValues& values, const RunControls& controls
   }
 
   // E and F, under the continue-on-error rule.
-  createFolders(values, controls, factory, storeEntryId);
+  createFolders(values, controls, factory, options, storeEntryId, outcome);
   importRows(values, controls, factory, options, lock, outcome);
 
   // G. Finish.

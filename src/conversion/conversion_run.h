@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +53,11 @@ struct RunOptions {
   Clock clock = SystemLocalTime;
   // How a row's text becomes its relative folder (the platform's own rule).
   PathRules pathRules = kNativePathRules;
+  // Asked before each folder is created and before each row is imported; once
+  // it answers true, the remaining folders and rows are left out and the store
+  // is finished as at the end of every run (taken out of the profile, the
+  // session logged off), so it holds every row converted so far.
+  std::function<bool()> stopRequested;
 };
 
 struct RowFailure {
@@ -72,6 +78,7 @@ struct RunOutcome {
   std::string preparationError;  // the first error's description
   std::int32_t rowsConverted = 0;
   std::vector<RowFailure> failures;
+  bool stopped = false;  // stopRequested cut the run short
 };
 
 // Text of the error box shown when the session or store cannot be prepared.

@@ -1,7 +1,14 @@
 // parvane-cli end to end: real message files, our engine, a real .pst file,
 // checked by the structural checker and read back by an independent reader.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +25,12 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path kCorpus = fs::path(PARVANE_SHARED_DIR) / "corpus" / "msg";
+
+std::string ReadAll(const fs::path& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
 
 class CliEngineTest : public ::testing::Test {
  protected:
@@ -120,6 +133,79 @@ TEST_F(CliEngineTest, ABrokenFileIsReportedAndLeavesNoMessage) {
   }
   EXPECT_EQ(messages, 3);
 }
+
+#ifdef PARVANE_CLI
+// The program itself, stopped by a signal in the middle of a run: it leaves the
+// remaining files out, finishes the store with those converted, prints its path
+// and exits with 128 + the signal's number.
+TEST_F(CliEngineTest, ASignalMidRunLeavesAFinishedStoreOfTheConvertedFiles) {
+  constexpr int kFiles = 3000;
+  fs::create_directories(root / "many");
+  for (int i = 0; i < kFiles; ++i) {
+    fs::copy_file(kCorpus / "HiraokaHyperTools-msgreader/test1.msg",
+                  root / "many" / ("m" + std::to_string(i) + ".msg"));
+  }
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    const fs::path destination = root / ("out" + std::to_string(signal));
+    fs::create_directories(destination);
+    const std::string stdoutPath = (root / "stdout.txt").string();
+    const std::string stderrPath = (root / "stderr.txt").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> args{PARVANE_CLI, "--quiet", "-o", destination.string(), (root / "many").string()};
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, PARVANE_CLI, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // The store file appears when the run starts; the signal follows at once.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    bool started = false;
+    while (!started && std::chrono::steady_clock::now() < deadline) {
+      for (const auto& entry : fs::directory_iterator(destination)) started |= entry.path().extension() == ".pst";
+      if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(started);
+    ::kill(child, signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    const std::string errors = ReadAll(stderrPath);
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal) << errors;
+
+    std::string pst = ReadAll(stdoutPath);
+    ASSERT_FALSE(pst.empty()) << errors;
+    pst.pop_back();
+    EXPECT_EQ(fs::path(pst).parent_path(), destination);
+    const auto at = errors.find("interrupted: ");
+    ASSERT_NE(at, std::string::npos) << errors;
+    const int converted = std::atoi(errors.c_str() + at + 13);
+    EXPECT_NE(errors.find(" of " + std::to_string(kFiles) + " files converted"), std::string::npos) << errors;
+    EXPECT_LT(converted, kFiles);
+
+    EXPECT_EQ(shell(std::string(PARVANE_SHARED_DIR) + "/tools/pstcheck " + quoted(pst) + " > " +
+                    quoted(root / "pstcheck.txt") + " 2>&1"),
+              0)
+        << ReadAll(root / "pstcheck.txt");
+    const fs::path read = root / ("read" + std::to_string(signal));
+    fs::create_directories(read);
+    ASSERT_EQ(shell("readpst -q -S -o " + quoted(read) + " " + quoted(pst) + " > /dev/null 2>&1"), 0);
+    int messages = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(read)) {
+      const std::string name = entry.path().filename().string();
+      if (entry.is_regular_file() && name.find_first_not_of("0123456789") == std::string::npos) {
+        ++messages;
+      }
+    }
+    EXPECT_EQ(messages, converted);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace parvane::cli

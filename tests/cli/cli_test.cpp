@@ -169,5 +169,30 @@ TEST_F(CliTest, ProgressOnlyOnATerminalAndNotWhenQuiet) {
   EXPECT_TRUE(err.str().empty());
 }
 
+TEST_F(CliTest, ASignalBetweenFilesFinishesTheStoreWithThoseConverted) {
+  files.addFile("/mail", "c.msg");
+  files.addFile("/mail/Sub", "d.msg");
+  environment.pendingSignal = [this] {
+    return profile.callTexts({"RDOMail.Save"}).size() >= 2 ? 2 : 0;  // SIGINT
+  };
+  EXPECT_EQ(run({"-q", "-o", "/out", "/mail"}), kExitSignalBase + 2);
+  EXPECT_EQ(lastLine(), kNamedPst);
+  EXPECT_NE(err.str().find("parvane-cli: interrupted: 2 of 4 files converted, 2 left out"),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{"/mail/a.msg", "/mail/c.msg"}));
+  EXPECT_EQ(messagesIn(kNamedPst, "mail\\Sub"), List{});
+  EXPECT_FALSE(profile.storeAt(kNamedPst)->attached);  // taken out of the profile: closed
+  EXPECT_EQ(profile.callTexts({"RDOSession.Logoff"}).size(), 1u);
+}
+
+TEST_F(CliTest, ASignalBeforeTheRunCreatesNoStore) {
+  environment.pendingSignal = [] { return 15; };  // SIGTERM
+  EXPECT_EQ(run({"-q", "-o", "/out", "/mail"}), kExitSignalBase + 15);
+  EXPECT_TRUE(profile.stores.empty());
+  EXPECT_TRUE(out.str().empty());
+  EXPECT_NE(err.str().find("interrupted before any store was created"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace parvane::cli

@@ -2,6 +2,8 @@
 // in order and with their arguments, and what it shows.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "run_fixture.h"
 
 namespace parvane::conversion {
@@ -229,6 +231,49 @@ TEST_F(RunTest, SecondRunMakesANewStoreAndKeepsTheOldProgressUntilItsFirstImport
   for (float value : seenBar) EXPECT_EQ(value, 100.0f);
   EXPECT_EQ(frame.history.size(), 6u);
   EXPECT_EQ(messagesIn("/out/OstrelMSGMessages6.12.26 9.6.00.pst", "m\\B"), (List{"/m/B/z.msg"}));
+}
+
+TEST_F(RunTest, StopRequestLeavesTheRestOutAndFinishesTheStore) {
+  setList({"/m/A/w.msg", "/m/A/x.msg", "/m/B/y.msg", "/m/B/z.msg"});
+  options.stopRequested = [&] { return profile.callTexts({"RDOMail.Save"}).size() >= 2; };
+  const auto outcome = run();
+  EXPECT_EQ(outcome.stage, RunOutcome::Stage::Completed);
+  EXPECT_TRUE(outcome.stopped);
+  EXPECT_EQ(outcome.rowsConverted, 2);
+  EXPECT_TRUE(outcome.failures.empty());
+  EXPECT_EQ(messagesIn(kPst, "m\\A"), (List{"/m/A/w.msg", "/m/A/x.msg"}));
+  EXPECT_EQ(messagesIn(kPst, "m\\B"), List{});
+  // The store is finished as after every run.
+  const List calls = profile.allCallTexts();
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ(List(calls.end() - 2, calls.end()), (List{"RDOStore.Remove", "RDOSession.Logoff"}));
+  EXPECT_FALSE(profile.storeAt(kPst)->attached);
+  EXPECT_EQ(frame.caption(), "Details : Converting - (2 of 4) file(s)");
+  EXPECT_FALSE(values.runActive);
+}
+
+TEST_F(RunTest, StopBeforeTheFoldersLeavesAnEmptyFinishedStore) {
+  setList({"/m/A/x.msg"});
+  int asked = 0;
+  options.stopRequested = [&] { return ++asked > 0; };
+  const auto outcome = run();
+  EXPECT_TRUE(outcome.stopped);
+  EXPECT_EQ(asked, 1);  // asked once: the answer holds for the rest of the run
+  EXPECT_EQ(outcome.rowsConverted, 0);
+  EXPECT_EQ(foldersOf(kPst), List{});
+  EXPECT_TRUE(profile.callTexts({"RDOFolders.Add", "OutlookFolders.Add", "RDOMail.Import"}).empty());
+  EXPECT_EQ(profile.callTexts({"RDOStore.Remove", "RDOSession.Logoff"}),
+            (List{"RDOStore.Remove", "RDOSession.Logoff"}));
+  EXPECT_TRUE(frame.history.empty());
+  EXPECT_TRUE(extract.enabled());  // no row was imported
+}
+
+TEST_F(RunTest, AFailingStopQuestionCountsAsGoOn) {
+  setList({"/m/A/x.msg", "/m/A/y.msg"});
+  options.stopRequested = []() -> bool { throw std::runtime_error("cannot tell"); };
+  const auto outcome = run();
+  EXPECT_FALSE(outcome.stopped);
+  EXPECT_EQ(outcome.rowsConverted, 2);
 }
 
 }  // namespace
