@@ -190,8 +190,8 @@ ndb::NodeData TableContextBuilder::finish() {
   TCINFO info;
   info.rgTCOLDESC = columns_;
   std::copy(std::begin(rgib_), std::end(rgib_), std::begin(info.rgib));
-  Hid hidInfo = heap.allocate(kTcInfoFixedSize + kTcolDescSize * columns_.size());
-
+  // The row index comes first in the heap, as in Outlook's files: some readers
+  // look for its header at the heap's first allocation.
   // row index: row id -> position in the matrix
   std::vector<BthRecord> index;
   index.reserve(rows_.size());
@@ -204,6 +204,7 @@ ndb::NodeData TableContextBuilder::finish() {
   }
   std::sort(index.begin(), index.end(), [](const BthRecord& a, const BthRecord& b) { return a.key < b.key; });
   info.hidRowIndex = buildBth(heap, kRowIndexKeySize, kRowIndexEntSize, index);
+  Hid hidInfo = heap.allocate(kTcInfoFixedSize + kTcolDescSize * columns_.size());
 
   // variable cells, then the matrix with their HNIDs filled in
   Bytes matrix;

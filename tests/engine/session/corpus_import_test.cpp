@@ -138,7 +138,11 @@ TEST_F(CorpusImport, PstExtractorReadsEveryMessage) {
                        "if(d.hasSubfolders)for(const c of d.getSubFolders())walk(c);}"
                        "walk(f.getRootFolder());console.log(n);\" " + shellQuoted(file_));
   EXPECT_EQ(extractor.status, 0) << "pst-extractor failed or hung: " << extractor.output.substr(0, 2000);
-  EXPECT_EQ(extractor.output, std::to_string(imported_) + "\n");
+  // pst-extractor logs message classes it has no class for (IPM.Post, ...) on
+  // standard output; the count is its last line.
+  std::string out = extractor.output;
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  EXPECT_EQ(out.substr(out.find_last_of('\n') + 1), std::to_string(imported_));
 }
 
 }  // namespace
