@@ -1,0 +1,154 @@
+// FileSystem::native() on Windows: wide-character paths (the engine's paths are
+// UTF-8) and positioned reads and writes through OVERLAPPED offsets.
+#ifdef _WIN32
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+
+#include "engine/ndb/errors.h"
+#include "engine/ndb/file.h"
+
+namespace parvane::ndb {
+namespace {
+
+// IoError speaks errno; the Windows codes a caller can act on are mapped.
+int ErrnoOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    default:
+      return EIO;
+  }
+}
+
+[[noreturn]] void Fail(const char* operation, const std::string& path) {
+  throw IoError(operation, path, ErrnoOf(GetLastError()));
+}
+
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  if (utf8.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return {};
+  const int size = static_cast<int>(utf8.size());
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
+  return wide;
+}
+
+OVERLAPPED At(std::uint64_t offset) {
+  OVERLAPPED position{};
+  position.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return position;
+}
+
+// At most this much per ReadFile/WriteFile call.
+constexpr std::size_t kChunk = std::size_t{1} << 30;
+
+class WindowsFile final : public File {
+ public:
+  WindowsFile(HANDLE handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+  ~WindowsFile() override { CloseHandle(handle_); }
+  WindowsFile(const WindowsFile&) = delete;
+  WindowsFile& operator=(const WindowsFile&) = delete;
+
+  void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+    while (!data.empty()) {
+      const DWORD want = static_cast<DWORD>(std::min(data.size(), kChunk));
+      OVERLAPPED position = At(offset);
+      DWORD written = 0;
+      if (!WriteFile(handle_, data.data(), want, &written, &position)) Fail("write", path_);
+      if (written == 0) throw IoError("write", path_, ENOSPC);
+      data = data.subspan(written);
+      offset += written;
+    }
+  }
+
+  std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
+    std::size_t done = 0;
+    while (done < out.size()) {
+      const DWORD want = static_cast<DWORD>(std::min(out.size() - done, kChunk));
+      OVERLAPPED position = At(offset + done);
+      DWORD read = 0;
+      if (!ReadFile(handle_, out.data() + done, want, &read, &position)) {
+        if (GetLastError() == ERROR_HANDLE_EOF) break;
+        Fail("read", path_);
+      }
+      if (read == 0) break;
+      done += read;
+    }
+    return done;
+  }
+
+  void sync() override {
+    if (!FlushFileBuffers(handle_)) Fail("sync", path_);
+  }
+
+  std::uint64_t size() override {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handle_, &size)) Fail("stat", path_);
+    return static_cast<std::uint64_t>(size.QuadPart);
+  }
+
+  void resize(std::uint64_t size) override {
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFileInformationByHandle(handle_, FileEndOfFileInfo, &end, sizeof end)) {
+      Fail("resize", path_);
+    }
+  }
+
+ private:
+  HANDLE handle_;
+  std::string path_;
+};
+
+class WindowsFileSystem final : public FileSystem {
+ public:
+  std::unique_ptr<File> createExclusive(const std::string& path) override {
+    return open(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, "create");
+  }
+  std::unique_ptr<File> openRead(const std::string& path) override {
+    return open(path, GENERIC_READ, OPEN_EXISTING, "open");
+  }
+  void removeFile(const std::string& path) noexcept override {
+    const std::wstring wide = Wide(path);
+    if (!wide.empty()) DeleteFileW(wide.c_str());
+  }
+
+ private:
+  static std::unique_ptr<File> open(const std::string& path, DWORD access, DWORD disposition,
+                                    const char* operation) {
+    const std::wstring wide = Wide(path);
+    if (wide.empty()) throw IoError(operation, path, ENOENT);
+    HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) Fail(operation, path);
+    return std::make_unique<WindowsFile>(handle, path);
+  }
+};
+
+}  // namespace
+
+FileSystem& FileSystem::native() {
+  static WindowsFileSystem fs;
+  return fs;
+}
+
+}  // namespace parvane::ndb
+#endif  // _WIN32
