@@ -6,12 +6,28 @@
 #include "cli/cli_options.h"
 #include "filelist/add_folder.h"
 #include "filelist/path_logger.h"
+#include "platform/registry.h"
 
 namespace parvane::cli {
 
 namespace {
 
-constexpr char kSeparator = '/';
+constexpr char kSeparator = platform::kPathSeparator;
+
+// Paths are UTF-8 here; on Windows std::filesystem would read a plain string in
+// the system code page.
+std::filesystem::path NativePath(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// "C:\" keeps its separator, as "/" does.
+bool IsDriveRoot([[maybe_unused]] const std::string& path) {
+#ifdef _WIN32
+  return path.size() == 3 && path[1] == ':';
+#else
+  return false;
+#endif
+}
 
 void walkFolder(const platform::FileSystem& fileSystem, const std::string& folder,
                 SourceFiles& found, std::unordered_set<std::string>& seen) {
@@ -32,10 +48,11 @@ void walkFolder(const platform::FileSystem& fileSystem, const std::string& folde
 }  // namespace
 
 std::string AbsolutePath(const std::string& path, const std::string& currentDirectory) {
-  std::filesystem::path full(path);
-  if (!full.is_absolute()) full = std::filesystem::path(currentDirectory) / full;
-  std::string text = full.lexically_normal().generic_string();
-  while (text.size() > 1 && text.back() == kSeparator) text.pop_back();
+  std::filesystem::path full = NativePath(path);
+  if (!full.is_absolute()) full = NativePath(currentDirectory) / full;
+  const std::u8string normal = full.lexically_normal().make_preferred().u8string();
+  std::string text(normal.begin(), normal.end());
+  while (text.size() > 1 && text.back() == kSeparator && !IsDriveRoot(text)) text.pop_back();
   return text;
 }
 
@@ -43,6 +60,9 @@ std::string ParentFolder(const std::string& path) {
   const auto sep = path.rfind(kSeparator);
   if (sep == std::string::npos) return {};
   if (sep == 0) return std::string(1, kSeparator);
+#ifdef _WIN32
+  if (sep == 2 && path[1] == ':') return path.substr(0, 3);  // a drive's root folder
+#endif
   return path.substr(0, sep);
 }
 

@@ -1,3 +1,5 @@
+// POSIX only; Windows lists folders in win32_file_system.cpp.
+#ifndef _WIN32
 #include "platform/posix_file_system.h"
 
 #include <algorithm>
@@ -137,3 +139,4 @@ std::vector<std::string> PosixFileSystem::fileNames(const std::string& path) con
 }
 
 }  // namespace parvane::platform
+#endif  // _WIN32

@@ -1,0 +1,20 @@
+// Parvane.exe: the program starts into its main window and ends when it closes.
+// Closing ends the process at once; a store that a conversion still holds is
+// committed and closed first.
+#include "win32/windows_api.h"
+
+#include "engine/session/engine_object_factory.h"
+#include "engine/session/profile.h"
+#include "platform/win32_file_system.h"
+#include "win32/main_window.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  parvane::session::EngineObjectFactory factory;
+  parvane::platform::Win32FileSystem fileSystem;
+  parvane::win32::MainWindow window(instance, factory, fileSystem, [] {
+    parvane::session::Profile::instance().closeAll();
+    ExitProcess(0);
+  });
+  window.showCentred();
+  return window.run();
+}

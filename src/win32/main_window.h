@@ -1,0 +1,111 @@
+// The main window frmStep1 as a native Win32 window: every control at its
+// fixed place (twips / 15 = pixels at 96 dots per inch), the white bands, the
+// adapters of the window-side interfaces, and the bindings of the buttons to
+// the window's controller FrmStep1.
+#pragma once
+
+#include "win32/windows_api.h"
+
+#include <functional>
+#include <memory>
+
+#include "app/frm_step1.h"
+#include "platform/automation.h"
+#include "platform/ui.h"
+
+namespace parvane::win32 {
+
+class Win32Button;
+class Win32Desktop;
+class Win32FolderDialog;
+class Win32FrameCaption;
+class Win32Grid;
+class Win32Label;
+class Win32MessageBox;
+class Win32OpenFileDialog;
+class Win32ProgressBar;
+
+// Control identifiers (WM_COMMAND).
+enum ControlId : int {
+  kIdCmdAdd = 101,
+  kIdCmdAddFolder,
+  kIdCmdClear1,
+  kIdCmdExtractDBX,
+  kIdCmdEnd,
+  kIdGrdFiles1,
+  kIdLblTitle,
+  kIdLblCount1,
+  kIdFrameConversion,
+  kIdLblCurrentDBX,
+  kIdLblProgessCurrent,
+  kIdLabel2,
+  kIdProgressBar2,
+  kIdLabel1,
+  kIdProgressBar1,
+};
+
+inline constexpr int TwipsToPixels(int twips) { return twips / 15; }
+
+class MainWindow {
+ public:
+  static constexpr int kClientWidth = 543;   // 8145 twips
+  static constexpr int kClientHeight = 450;  // 6750 twips
+  static constexpr const wchar_t* kClassName = L"ParvaneFrmStep1";
+
+  // Creates the window (hidden) with every control, and runs the load step.
+  // `factory` makes the mail-store objects; `fileSystem` lists folders; both
+  // must outlive the window. `end` is called when the program is to end
+  // (closing, or Yes in the exit confirmation); by default the stores still
+  // open are closed and the process exits at once.
+  MainWindow(HINSTANCE instance, platform::ObjectFactory& factory,
+             const platform::FileSystem& fileSystem, std::function<void()> end = {});
+  ~MainWindow();
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  HWND handle() const { return window_; }
+  HWND control(ControlId id) const { return GetDlgItem(window_, id); }
+  app::FrmStep1& form() { return *form_; }
+  Win32Desktop& desktop() { return *desktop_; }
+  Win32Grid& grid() { return *grid_; }
+  // Replaces the message box the operations use (tests); nullptr restores it.
+  void setMessageBox(platform::MessageBox* messages);
+
+  // Shows the window centred on the work area, focus on cmdAdd.
+  void showCentred();
+  // The main loop: returns when the window is gone.
+  int run();
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void createControls();
+  void paintBands(HDC dc);
+  void onCommand(int id);
+  void endProgram();
+
+  HINSTANCE instance_;
+  HWND window_ = nullptr;
+  HFONT font_ = nullptr, titleFont_ = nullptr;
+  HBRUSH white_ = nullptr;
+  HICON bigIcon_ = nullptr, smallIcon_ = nullptr;
+  std::function<void()> end_;
+  bool ended_ = false;
+
+  std::unique_ptr<Win32Grid> grid_;
+  std::unique_ptr<Win32Label> lblCount1_, lblCurrentDBX_;
+  std::unique_ptr<Win32FrameCaption> frameCaption_;
+  std::unique_ptr<Win32ProgressBar> progressBar1_, progressBar2_;
+  std::unique_ptr<Win32Button> cmdAdd_, cmdAddFolder_, cmdClear1_, cmdExtractDBX_, cmdEnd_;
+  std::unique_ptr<Win32MessageBox> nativeMessages_;
+  std::unique_ptr<platform::MessageBox> messages_;  // forwards to the current box
+  platform::MessageBox* replacement_ = nullptr;
+  std::unique_ptr<Win32OpenFileDialog> openDialog_;
+  std::unique_ptr<Win32FolderDialog> folderDialog_;
+  std::unique_ptr<Win32Desktop> desktop_;
+  std::unique_ptr<app::FrmStep1> form_;
+  platform::ObjectFactory& factory_;
+  const platform::FileSystem& fileSystem_;
+};
+
+}  // namespace parvane::win32

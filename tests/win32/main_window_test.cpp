@@ -1,0 +1,187 @@
+#include "win32/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include "support/fake_ui.h"
+#include "win32/controls.h"
+#include "win32/grid.h"
+
+namespace parvane::win32 {
+namespace {
+
+using platform::MessageAnswer;
+
+class NoStores : public platform::ObjectFactory {
+ public:
+  std::shared_ptr<platform::AutomationObject> CreateObject(const std::string& progId) override {
+    throw platform::AutomationError(platform::AutomationError::kCannotCreateObject, progId);
+  }
+};
+
+class Window : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window_ = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), factory_, files_,
+                                           [this] { ++ends_; });
+    window_->setMessageBox(&messages_);
+  }
+  std::wstring text(ControlId id) const {
+    wchar_t buffer[256] = {};
+    GetWindowTextW(window_->control(id), buffer, 256);
+    return buffer;
+  }
+  // The control's rectangle in the window's client coordinates.
+  RECT place(ControlId id) const {
+    RECT r{};
+    GetWindowRect(window_->control(id), &r);
+    MapWindowPoints(HWND_DESKTOP, window_->handle(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+  void click(ControlId id) { SendMessageW(window_->control(id), BM_CLICK, 0, 0); }
+
+  NoStores factory_;
+  testing::MemoryFileSystem files_;
+  testing::ScriptedMessageBox messages_;
+  int ends_ = 0;
+  std::unique_ptr<MainWindow> window_;
+};
+
+::testing::AssertionResult At(RECT r, int left, int top, int width, int height) {
+  // Twips in, pixels out (15 twips to a pixel at 96 dots per inch).
+  const RECT want{left / 15, top / 15, left / 15 + width / 15, top / 15 + height / 15};
+  if (EqualRect(&r, &want)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "at " << r.left << "," << r.top << " " << r.right - r.left
+                                       << "x" << r.bottom - r.top << ", want " << want.left << ","
+                                       << want.top << " " << want.right - want.left << "x"
+                                       << want.bottom - want.top;
+}
+
+TEST_F(Window, HasTheFixedLayoutInPixels) {
+  HWND handle = window_->handle();
+  wchar_t title[64] = {};
+  GetWindowTextW(handle, title, 64);
+  EXPECT_STREQ(title, L"Parvane");
+  RECT client{};
+  GetClientRect(handle, &client);
+  EXPECT_EQ(client.right, 543);
+  EXPECT_EQ(client.bottom, 450);
+  const LONG style = GetWindowLongW(handle, GWL_STYLE);
+  EXPECT_EQ(style & WS_THICKFRAME, 0) << "fixed border";
+  EXPECT_EQ(style & WS_MAXIMIZEBOX, 0);
+
+  EXPECT_TRUE(At(place(kIdLblTitle), 240, 120, 6255, 375));
+  EXPECT_TRUE(At(place(kIdCmdAdd), 240, 960, 1815, 375));
+  EXPECT_TRUE(At(place(kIdCmdAddFolder), 2400, 960, 2775, 375));
+  EXPECT_TRUE(At(place(kIdCmdClear1), 6240, 960, 1695, 375));
+  EXPECT_TRUE(At(place(kIdLblCount1), 270, 1560, 4335, 255));
+  EXPECT_TRUE(At(place(kIdGrdFiles1), 240, 1800, 7695, 1575));
+  EXPECT_TRUE(At(place(kIdFrameConversion), 240, 3480, 7695, 1815));
+  // Inside the frame (at 240, 3480).
+  EXPECT_TRUE(At(place(kIdLblCurrentDBX), 240 + 120, 3480 + 240, 7455, 255));
+  EXPECT_TRUE(At(place(kIdLblProgessCurrent), 240 + 1800, 3480 + 600, 5775, 255));
+  EXPECT_TRUE(At(place(kIdProgressBar2), 240 + 1800, 3480 + 960, 5775, 255));
+  EXPECT_TRUE(At(place(kIdProgressBar1), 240 + 1800, 3480 + 1320, 5775, 255));
+  EXPECT_TRUE(At(place(kIdCmdExtractDBX), 2880, 5520, 2415, 435));
+  // On the bottom strip (at 240, 6240).
+  EXPECT_TRUE(At(place(kIdCmdEnd), 240 + 6360, 6240, 1335, 375));
+}
+
+TEST_F(Window, StartsWithTheCaptionsAndStatesOfTheLoadStep) {
+  EXPECT_EQ(text(kIdLblTitle), L"Parvane");
+  EXPECT_EQ(text(kIdCmdAdd), L"Add MSG File(s)...");
+  EXPECT_EQ(text(kIdCmdAddFolder), L"Add Folder having MSG File(s)...");
+  EXPECT_EQ(text(kIdCmdClear1), L"Clear File(s)...");
+  EXPECT_EQ(text(kIdLblCount1), L"0 files");
+  EXPECT_EQ(text(kIdFrameConversion), L"Details");
+  EXPECT_EQ(text(kIdLblCurrentDBX), L"Converting Messages...");
+  EXPECT_EQ(text(kIdLblProgessCurrent), L"Message 0 (of 0)");
+  EXPECT_EQ(text(kIdLabel2), L"Current File Progress : ");
+  EXPECT_EQ(text(kIdLabel1), L"Overall Progress        : ");
+  EXPECT_EQ(text(kIdCmdExtractDBX), L"Convert &Messages");
+  EXPECT_EQ(text(kIdCmdEnd), L"E&xit");
+  EXPECT_FALSE(IsWindowEnabled(window_->control(kIdCmdExtractDBX)));
+  EXPECT_EQ(SendMessageW(window_->control(kIdProgressBar1), PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(SendMessageW(window_->control(kIdProgressBar2), PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(window_->grid().rows(), 1);
+  EXPECT_EQ(window_->grid().colWidth(0), 50000);
+  EXPECT_EQ(window_->form().values().FolderList, std::vector<std::string>{""});
+}
+
+TEST_F(Window, TabOrderRunsThroughTheButtonsAndTheGrid) {
+  HWND handle = window_->handle();
+  EnableWindow(window_->control(kIdCmdExtractDBX), TRUE);
+  std::vector<int> order;
+  HWND at = window_->control(kIdCmdAdd);
+  for (int i = 0; i < 6; ++i) {
+    order.push_back(GetDlgCtrlID(at));
+    at = GetNextDlgTabItem(handle, at, FALSE);
+  }
+  EXPECT_EQ(order, (std::vector<int>{kIdCmdAdd, kIdCmdClear1, kIdCmdAddFolder, kIdGrdFiles1,
+                                     kIdCmdExtractDBX, kIdCmdEnd}));
+  EXPECT_EQ(at, window_->control(kIdCmdAdd));  // and round again
+}
+
+TEST_F(Window, ExitAnsweredNoChangesNothing) {
+  messages_.answers = {MessageAnswer::No};
+  click(kIdCmdEnd);
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0].text, "Are you sure you want to exit now?");
+  EXPECT_EQ(messages_.shown[0].title, "Parvane");
+  EXPECT_EQ(messages_.shown[0].buttons, platform::MessageButtons::YesNo);
+  EXPECT_EQ(messages_.shown[0].icon, platform::MessageIcon::Question);
+  EXPECT_EQ(ends_, 0);
+  EXPECT_TRUE(IsWindow(window_->handle()));
+}
+
+TEST_F(Window, ExitAnsweredYesEndsOnce) {
+  messages_.answers = {MessageAnswer::Yes};
+  click(kIdCmdEnd);
+  EXPECT_EQ(ends_, 1);
+  click(kIdCmdEnd);  // nothing runs after the end
+  SendMessageW(window_->handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(ends_, 1);
+  EXPECT_EQ(messages_.shown.size(), 1u);
+}
+
+TEST_F(Window, ClosingEndsWithoutAQuestion) {
+  SendMessageW(window_->handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(ends_, 1);
+  EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(Window, AccessKeyXPressesExit) {
+  messages_.answers = {MessageAnswer::No};
+  MSG key{};
+  key.hwnd = window_->control(kIdCmdAdd);
+  key.message = WM_SYSCHAR;
+  key.wParam = 'x';
+  key.lParam = 1 << 29;  // Alt held
+  Win32Desktop::Dispatch(window_->handle(), key);
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0].text, "Are you sure you want to exit now?");
+}
+
+TEST_F(Window, ClearEmptiesAListedGridAfterTheQuestion) {
+  click(kIdCmdClear1);  // an empty list: no question
+  EXPECT_TRUE(messages_.shown.empty());
+
+  Win32Grid& grid = window_->grid();
+  grid.setRows(2);
+  grid.setRow(0);
+  grid.setText("C:\\Mail\\a.msg");
+  grid.setRow(1);
+  grid.setText("C:\\Mail\\b.msg");
+  SetWindowTextW(window_->control(kIdLblCount1), L"2 files");
+  messages_.answers = {MessageAnswer::Yes};
+  click(kIdCmdClear1);
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0].title, "Parvane");
+  EXPECT_EQ(messages_.shown[0].buttons, platform::MessageButtons::YesNo);
+  EXPECT_EQ(grid.rows(), 1);
+  EXPECT_EQ(grid.cell(0, 0), "");
+  EXPECT_EQ(text(kIdLblCount1), L"0 files");
+  EXPECT_EQ(ListView_GetItemCount(window_->control(kIdGrdFiles1)), 1);
+}
+
+}  // namespace
+}  // namespace parvane::win32

@@ -1,0 +1,140 @@
+#include "platform/win32_file_system.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win32_text.h"
+
+namespace parvane::platform {
+namespace {
+
+using Names = std::vector<std::string>;
+
+// A fresh folder under the temporary folder, removed with its contents.
+class TempFolder {
+ public:
+  TempFolder() {
+    wchar_t base[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, base);
+    path_ = WideToUtf8(base) + "parvane-fs-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(GetTickCount64());
+    EXPECT_TRUE(CreateDirectoryW(Utf8ToWide(path_).c_str(), nullptr));
+  }
+  ~TempFolder() { Remove(Utf8ToWide(path_)); }
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+  void folder(const std::string& name) const {
+    ASSERT_TRUE(CreateDirectoryW(Utf8ToWide(*this / name).c_str(), nullptr)) << name;
+  }
+  void file(const std::string& name) const {
+    HANDLE h = CreateFileW(Utf8ToWide(*this / name).c_str(), GENERIC_WRITE, 0, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
+    CloseHandle(h);
+  }
+
+ private:
+  static void Remove(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry{};
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring full = folder + L"\\" + name;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+          RemoveDirectoryW(full.c_str());
+          DeleteFileW(full.c_str());
+        } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+          Remove(full);
+        } else {
+          DeleteFileW(full.c_str());
+        }
+      } while (FindNextFileW(find, &entry));
+      FindClose(find);
+    }
+    RemoveDirectoryW(folder.c_str());
+  }
+  std::string path_;
+};
+
+TEST(Win32FileSystem, ListsFilesAndFoldersApartInNtfsOrder) {
+  TempFolder root;
+  for (const char* name : {"b.msg", "A.msg", "c.MSG", "_x.msg", "zz.msg", "\xC3\xBC.msg"}) {
+    root.file(name);
+  }
+  for (const char* name : {"Sub", "alpha", "\xCE\xA9mega"}) root.folder(name);
+  root.file("Sub\\inner.msg");
+
+  Win32FileSystem fs;
+  // Upper-cased code units: A < B < C < Z < _ (0x5F) < U+00DC.
+  EXPECT_EQ(fs.fileNames(root.path()),
+            (Names{"A.msg", "b.msg", "c.MSG", "zz.msg", "_x.msg", "\xC3\xBC.msg"}));
+  EXPECT_EQ(fs.subFolderNames(root.path()), (Names{"alpha", "Sub", "\xCE\xA9mega"}));
+  // A closing separator changes nothing.
+  EXPECT_EQ(fs.subFolderNames(root.path() + "\\"), fs.subFolderNames(root.path()));
+  EXPECT_EQ(fs.fileNames(root / "Sub"), Names{"inner.msg"});
+  EXPECT_EQ(fs.fileNames(root / "alpha"), Names{});
+  EXPECT_EQ(fs.subFolderNames(root / "alpha"), Names{});
+}
+
+TEST(Win32FileSystem, FolderExists) {
+  TempFolder root;
+  root.folder("d");
+  root.file("f.msg");
+  Win32FileSystem fs;
+  EXPECT_TRUE(fs.folderExists(root.path()));
+  EXPECT_TRUE(fs.folderExists(root / "d"));
+  EXPECT_TRUE(fs.folderExists(root / "D"));  // case-insensitive, as Windows is
+  EXPECT_FALSE(fs.folderExists(root / "f.msg"));
+  EXPECT_FALSE(fs.folderExists(root / "missing"));
+  EXPECT_FALSE(fs.folderExists(""));
+}
+
+TEST(Win32FileSystem, MissingFolderRaisesPathNotFound) {
+  TempFolder root;
+  root.file("f.msg");
+  Win32FileSystem fs;
+  for (const std::string& path : {root / "missing", root / "missing\\deeper", root / "f.msg"}) {
+    try {
+      fs.fileNames(path);
+      ADD_FAILURE() << "no error for " << path;
+    } catch (const PlatformError& e) {
+      EXPECT_EQ(e.code(), Win32FileSystem::kPathNotFound) << path << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
+    }
+  }
+  EXPECT_THROW(fs.subFolderNames(""), PlatformError);
+}
+
+TEST(Win32FileSystem, LinkedFoldersAreNotFollowed) {
+  TempFolder root;
+  root.folder("real");
+  root.file("real\\a.msg");
+  if (!CreateSymbolicLinkW(Utf8ToWide(root / "loop").c_str(), Utf8ToWide(root.path()).c_str(),
+                           SYMBOLIC_LINK_FLAG_DIRECTORY)) {
+    GTEST_SKIP() << "symbolic links to folders cannot be made here (error " << GetLastError()
+                 << ")";
+  }
+  Win32FileSystem fs;
+  EXPECT_EQ(fs.subFolderNames(root.path()), Names{"real"});
+  EXPECT_EQ(fs.fileNames(root.path()), Names{});
+}
+
+TEST(Win32ListingOrder, FoldsCaseThenBreaksTiesOrdinally) {
+  EXPECT_TRUE(Win32ListingOrderLess("a", "B"));
+  EXPECT_FALSE(Win32ListingOrderLess("B", "a"));
+  EXPECT_TRUE(Win32ListingOrderLess("B", "b"));  // equal folded: ordinal, upper first
+  EXPECT_FALSE(Win32ListingOrderLess("b", "b"));
+  EXPECT_TRUE(Win32ListingOrderLess("ab", "ABC"));
+  EXPECT_TRUE(Win32ListingOrderLess("zz", "_x"));  // 'Z' 0x5A before '_' 0x5F
+  EXPECT_TRUE(Win32ListingOrderLess("\xC3\xA4", "\xC3\x84x"));  // a-umlaut folds to A-umlaut
+}
+
+}  // namespace
+}  // namespace parvane::platform
