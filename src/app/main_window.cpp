@@ -16,7 +16,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 
 #include "app/qt/dialogs.h"
 #include "app/qt/widgets.h"
