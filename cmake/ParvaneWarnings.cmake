@@ -25,3 +25,24 @@ function(parvane_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
+
+# Adds every subfolder of the current folder that has a CMakeLists.txt, in name
+# order; only the outermost such folder, which adds its own children.
+function(parvane_add_child_folders)
+  file(GLOB_RECURSE _lists RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  list(SORT _lists)
+  foreach(_list IN LISTS _lists)
+    get_filename_component(_dir ${_list} DIRECTORY)
+    set(_nested FALSE)
+    foreach(_other IN LISTS _lists)
+      get_filename_component(_odir ${_other} DIRECTORY)
+      if(NOT _odir STREQUAL _dir AND _dir MATCHES "^${_odir}/")
+        set(_nested TRUE)
+      endif()
+    endforeach()
+    if(NOT _nested)
+      add_subdirectory(${_dir})
+    endif()
+  endforeach()
+endfunction()
