@@ -124,32 +124,33 @@ bool isKnownType(PropType t) {
 
 void validateValue(std::uint32_t tag, ByteView v) {
   PropType t = tagType(tag);
-  std::string what = "property " + hex(tag);
-  if (!isKnownType(t)) throw LtpError::field(what, "type", "a known property type", hex(tag & 0xFFFF));
-  if (t == PropType::Object) throw LtpError::field(what, "type", "a value type (objects are set with setObject)", "PtypObject");
+  // composed only for an error
+  const auto what = [tag] { return "property " + hex(tag); };
+  if (!isKnownType(t)) throw LtpError::field(what(), "type", "a known property type", hex(tag & 0xFFFF));
+  if (t == PropType::Object) throw LtpError::field(what(), "type", "a value type (objects are set with setObject)", "PtypObject");
   if (auto f = fixedSize(t)) {
-    if (v.size() != *f) throw LtpError::field(what, "size", std::to_string(*f) + " bytes", std::to_string(v.size()) + " bytes");
+    if (v.size() != *f) throw LtpError::field(what(), "size", std::to_string(*f) + " bytes", std::to_string(v.size()) + " bytes");
     return;
   }
   auto raw = static_cast<std::uint16_t>(t);
   if (t == PropType::String && v.size() % 2)
-    throw LtpError::field(what, "size", "an even byte count (UTF-16)", std::to_string(v.size()));
+    throw LtpError::field(what(), "size", "an even byte count (UTF-16)", std::to_string(v.size()));
   if (raw & 0x1000) {
     auto elem = fixedSize(static_cast<PropType>(raw & 0x0FFF));
     if (elem) {
-      if (v.size() % *elem) throw LtpError::field(what, "size", "a multiple of " + std::to_string(*elem), std::to_string(v.size()));
+      if (v.size() % *elem) throw LtpError::field(what(), "size", "a multiple of " + std::to_string(*elem), std::to_string(v.size()));
       return;
     }
     if (v.empty()) return;
-    if (v.size() < 4) throw LtpError::field(what, "size", ">= 4 bytes (count)", std::to_string(v.size()));
+    if (v.size() < 4) throw LtpError::field(what(), "size", ">= 4 bytes (count)", std::to_string(v.size()));
     std::uint64_t count = core::loadU32(v.data());
     if (4 + 4 * count > v.size())
-      throw LtpError::field(what, "ulCount", "<= " + std::to_string((v.size() - 4) / 4), std::to_string(count));
+      throw LtpError::field(what(), "ulCount", "<= " + std::to_string((v.size() - 4) / 4), std::to_string(count));
     std::uint64_t prev = 4 + 4 * count;
     for (std::uint64_t i = 0; i < count; ++i) {
       std::uint32_t o = core::loadU32(v.data() + 4 + 4 * i);
       if (o < prev || o > v.size())
-        throw LtpError::field(what, "rgulDataOffsets[" + std::to_string(i) + "]", "ascending within the value", std::to_string(o));
+        throw LtpError::field(what(), "rgulDataOffsets[" + std::to_string(i) + "]", "ascending within the value", std::to_string(o));
       prev = o;
     }
   }

@@ -142,7 +142,7 @@ bool PropertyContextBuilder::remove(std::uint16_t id) {
 
 bool PropertyContextBuilder::has(std::uint16_t id) const { return props_.count(id) != 0; }
 
-ndb::NodeData PropertyContextBuilder::finish() {
+HeapBuilder PropertyContextBuilder::buildHeap() const {
   HeapBuilder heap(ClientSig::PC);
   std::vector<BthRecord> records;
   records.reserve(props_.size());
@@ -171,7 +171,17 @@ ndb::NodeData PropertyContextBuilder::finish() {
     core::storeU32(records[i].data.data() + 2, e->bytes.empty() ? 0 : heap.allocate(e->bytes));
   buildBth(heap, kPcKeySize, kPcEntSize, records, hdr);
   heap.setUserRoot(hdr);
-  ndb::NodeData data = heap.write(*store_);
+  return heap;
+}
+
+std::uint64_t PropertyContextBuilder::heapSize() const {
+  std::uint64_t total = 0;
+  for (const Bytes& block : buildHeap().build()) total += block.size();
+  return total;
+}
+
+ndb::NodeData PropertyContextBuilder::finish() {
+  ndb::NodeData data = buildHeap().write(*store_);
   Nid maxValue = 0;
   for (const auto& s : subnodes_.entries())
     if (ndb::nidType(s.nid) == ndb::NidType::Ltp) maxValue = std::max(maxValue, s.nid);

@@ -57,6 +57,9 @@ class PropertyContextBuilder {
   // Writes heap and subnode tree; the result holds the references and is
   // normally passed to NodeStore::putNode. The builder is empty afterwards.
   ndb::NodeData finish();
+  // The bytes finish() would write for the heap (the node's data size), with
+  // nothing written and the builder unchanged.
+  std::uint64_t heapSize() const;
 
  private:
   struct Entry {
@@ -65,6 +68,7 @@ class PropertyContextBuilder {
     Nid subnode = 0;  // value in a subnode
   };
   Nid newValueNid();
+  HeapBuilder buildHeap() const;
   void dropValue(std::uint16_t id);
 
   ndb::NodeStore* store_;

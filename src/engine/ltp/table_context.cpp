@@ -1,7 +1,7 @@
 #include "engine/ltp/table_context.h"
 
 #include <algorithm>
-#include <set>
+#include <bitset>
 
 #include "engine/ltp/bth.h"
 #include "engine/ltp/errors.h"
@@ -41,20 +41,21 @@ void checkColumns(std::vector<ColumnDesc>& cols, std::uint16_t (&rgib)[4]) {
   if (!ver || ver->ibData != 4 || ver->cbData != 4 || ver->iBit != 1)
     throw LtpError::field("TCOLDESC PidTagLtpRowVer", "ibData/cbData/iBit", "4/4/1", ver ? "other values" : "no such column");
   std::size_t end4 = 0, end2 = 0, end1 = 0;
-  std::set<std::uint8_t> bits;
+  std::bitset<256> bits;
   for (std::size_t i = 0; i < cols.size(); ++i) {
     const auto& c = cols[i];
-    std::string what = "TCOLDESC " + hex(c.tag);
-    if (i && c.tag == cols[i - 1].tag) throw LtpError::field(what, "tag", "distinct tags", "a repeated tag");
+    const auto what = [&c] { return "TCOLDESC " + hex(c.tag); };
+    if (i && c.tag == cols[i - 1].tag) throw LtpError::field(what(), "tag", "distinct tags", "a repeated tag");
     PropType t = tagType(c.tag);
-    if (!isKnownType(t)) throw LtpError::field(what, "tag", "a known property type", hex(c.tag & 0xFFFF));
+    if (!isKnownType(t)) throw LtpError::field(what(), "tag", "a known property type", hex(c.tag & 0xFFFF));
     if (c.cbData != columnWidth(t))
-      throw LtpError::field(what, "cbData", std::to_string(columnWidth(t)), std::to_string(c.cbData));
-    if (c.iBit >= cols.size() || !bits.insert(c.iBit).second)
-      throw LtpError::field(what, "iBit", "a distinct bit below " + std::to_string(cols.size()), std::to_string(c.iBit));
+      throw LtpError::field(what(), "cbData", std::to_string(columnWidth(t)), std::to_string(c.cbData));
+    if (c.iBit >= cols.size() || bits.test(c.iBit))
+      throw LtpError::field(what(), "iBit", "a distinct bit below " + std::to_string(cols.size()), std::to_string(c.iBit));
     if ((c.cbData >= 4 && c.ibData % 4) || (c.cbData == 2 && c.ibData % 2))
-      throw LtpError::field(what, "ibData", "a multiple of " + std::to_string(std::min<int>(c.cbData, 4)),
+      throw LtpError::field(what(), "ibData", "a multiple of " + std::to_string(std::min<int>(c.cbData, 4)),
                             std::to_string(c.ibData));
+    bits.set(c.iBit);
     std::size_t end = std::size_t{c.ibData} + c.cbData;
     if (c.cbData >= 4) end4 = std::max(end4, end);
     else if (c.cbData == 2) end2 = std::max(end2, end);

@@ -39,8 +39,7 @@ MessageWriter::Written MessageWriter::table(ltp::TableContextBuilder& t) {
 
 // Writes a message with its recipients, attachments and large values. Its
 // PidTagMessageSize is the bytes the message takes in the file, node and
-// subnodes: the parts are written once, the property context twice (the
-// size is a fixed-width value, so the second one has the first one's size).
+// subnodes: the parts and the property context are each written once.
 MessageWriter::Written MessageWriter::write(StoreMessage& m) {
   std::vector<std::pair<std::uint32_t, ndb::NodeData>> large;
   std::vector<std::pair<Nid, ndb::NodeData>> children;
@@ -73,12 +72,12 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
     children.push_back({kAttachmentTableNid, written.data});
     partBytes += written.bytes;
   }
-  // The subnodes of recipients and attachments take no room in the heap, so the
-  // first context, built only to learn the heap's size, leaves them out.
-  auto build = [&](std::uint64_t size, bool withChildren) {
+  // The heap's size does not depend on the size value (a fixed-width value)
+  // nor on the subnodes of recipients and attachments, so it is measured on a
+  // context that is never written; the one written then holds the total.
+  auto fill = [&](ltp::PropertyContextBuilder& pc, std::uint64_t size, bool withChildren) {
     m.properties.set(PropertyValue::int32(tags::MessageSize,
                                           static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF))));
-    ltp::PropertyContextBuilder pc(store_);
     for (const auto& v : m.properties.all()) {
       if (!v.source && v.bytes.size() <= ltp::kMaxHeapAlloc) putValue(store_, pc, v);
     }
@@ -92,12 +91,17 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
         pc.subnodes().add(nid, data);
       }
     }
-    return pc.finish();
   };
-  auto first = build(0, false);
-  std::uint64_t bytes = first.size + partBytes;
-  store_.release(first);
-  auto result = build(bytes, true);
+  std::uint64_t heapBytes = 0;
+  {
+    ltp::PropertyContextBuilder measured(store_);
+    fill(measured, 0, false);
+    heapBytes = measured.heapSize();
+  }  // its references to the large values are released here
+  std::uint64_t bytes = heapBytes + partBytes;
+  ltp::PropertyContextBuilder pc(store_);
+  fill(pc, bytes, true);
+  auto result = pc.finish();
   for (const auto& part : large) store_.release(part.second);
   for (const auto& part : children) store_.release(part.second);
   return {result, bytes};
