@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <type_traits>
 
 #include "engine/cfb/format.h"
 
@@ -237,7 +238,11 @@ class CompoundFile::Loader {
   void readDirectory(const StructuredStorageHeader& h) {
     const auto chain = followChain(h.sectDirStart, "directory");
     if (chain.empty()) fail("directory: header's first directory sector is ENDOFCHAIN, no root entry");
-    f_.entries_.reserve(chain.size() * (ss_ / kDirEntrySize));
+    const std::size_t count = chain.size() * (ss_ / kDirEntrySize);
+    f_.entries_.reserve(count);
+    rawTypes_.reserve(count);
+    nameLengths_.reserve(count);
+    links_.reserve(count);
     for (auto s : chain) {
       const core::Bytes raw = sector(s, "directory");
       core::ByteReader in(raw, "directory sector");
@@ -255,7 +260,6 @@ class CompoundFile::Loader {
           const std::size_t len = d.cb == 0 ? 0 : d.cb / 2u - 1;
           e.name.assign(d.ab, d.ab + len);
         }
-        f_.keys_.push_back(nameKey(e.name));
         std::copy(std::begin(d.clsid), std::end(d.clsid), e.clsid.begin());
         e.stateBits = d.dwUserFlags;
         e.creationTime = d.time[0] | (static_cast<std::uint64_t>(d.time[1]) << 32);
@@ -390,10 +394,12 @@ class CompoundFile::Loader {
       }
       // Sorted by the comparison rule so that child() can search; a sound
       // tree is in this order already.
-      std::stable_sort(children.begin(), children.end(),
-                       [&](std::uint32_t a, std::uint32_t b) { return keyLess(f_.keys_[a], f_.keys_[b]); });
+      const auto& entries = f_.entries_;
+      std::stable_sort(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return compareNames(entries[a].name, entries[b].name) < 0;
+      });
       for (std::size_t i = 1; i < children.size(); ++i) {
-        if (f_.keys_[children[i - 1]] == f_.keys_[children[i]]) {
+        if (compareNames(entries[children[i - 1]].name, entries[children[i]].name) == 0) {
           fail("directory entries " + std::to_string(children[i - 1]) + " and " + std::to_string(children[i]) +
                ": storage '" + printable(f_.entries_[parent].name) + "' holds two entries named '" +
                printable(f_.entries_[children[i]].name) + "'");
@@ -464,17 +470,38 @@ const Entry& CompoundFile::entry(std::uint32_t id) const {
   return entries_[id];
 }
 
-const Entry* CompoundFile::child(const Entry& storage, std::u16string_view name) const {
-  const std::u16string key = nameKey(name);
-  auto it = std::lower_bound(storage.children.begin(), storage.children.end(), key,
-                             [&](std::uint32_t id, const std::u16string& k) { return keyLess(keys_[id], k); });
-  if (it != storage.children.end() && keys_[*it] == key) return &entries_[*it];
+namespace {
+
+// compareNames() for a name given in ASCII or UTF-16, without copying it.
+template <class Char>
+int compareWith(std::u16string_view a, std::basic_string_view<Char> b) {
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const char16_t x = upper(a[i]);
+    const char16_t y = upper(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(b[i])));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
+template <class Char>
+const Entry* findChild(const std::vector<Entry>& entries, const Entry& storage, std::basic_string_view<Char> name) {
+  auto it = std::lower_bound(storage.children.begin(), storage.children.end(), name,
+                             [&](std::uint32_t id, std::basic_string_view<Char> n) {
+                               return compareWith(entries[id].name, n) < 0;
+                             });
+  if (it != storage.children.end() && compareWith(entries[*it].name, name) == 0) return &entries[*it];
   return nullptr;
 }
 
+}  // namespace
+
+const Entry* CompoundFile::child(const Entry& storage, std::u16string_view name) const {
+  return findChild(entries_, storage, name);
+}
+
 const Entry* CompoundFile::child(const Entry& storage, std::string_view asciiName) const {
-  std::u16string wide(asciiName.begin(), asciiName.end());
-  return child(storage, wide);
+  return findChild(entries_, storage, asciiName);
 }
 
 CompoundFile::Chain CompoundFile::chainFor(const Entry& stream) const {

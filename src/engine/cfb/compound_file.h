@@ -103,7 +103,6 @@ class CompoundFile : public std::enable_shared_from_this<CompoundFile> {
   std::vector<std::uint32_t> fat_;
   std::vector<std::uint32_t> miniFat_;
   std::vector<Entry> entries_;
-  std::vector<std::u16string> keys_;  // upper-cased names, for lookups
   Chain miniStream_;  // the root entry's chain, holding the mini sectors
   std::uint64_t miniStreamSize_ = 0;
   static constexpr std::uint64_t kMiniCacheLimit = 4 * 1024 * 1024;

@@ -213,7 +213,8 @@ class MessageReader {
       const std::uint32_t t = e.propertyTag;
       const auto type = static_cast<std::uint16_t>(t & 0xFFFF);
       const auto id = static_cast<std::uint16_t>(t >> 16);
-      const std::string pwhere = where + ": property " + hex8(t);
+      // composed only for a warning
+      const auto pwhere = [&] { return where + ": property " + hex8(t); };
       if (!ptype::isKnown(type)) {
         fail(where, "property " + hex8(t) + " type: " + hex8(type).substr(6) + " is not a MAPI property type");
       }
@@ -225,7 +226,7 @@ class MessageReader {
       if (id >= 0x8000) {
         auto it = names_.find(id);
         if (it == names_.end()) {
-          warn(pwhere, "named property " + hex8(id).substr(6) + " is not in the named-property map; skipped");
+          warn(pwhere(), "named property " + hex8(id).substr(6) + " is not in the named-property map; skipped");
           continue;
         }
         p.name_ = it->second;
@@ -241,13 +242,13 @@ class MessageReader {
       const std::string streamName = format::substgName(t);
       const cfb::Entry* s = file().child(storage, streamName);
       if (!s || !s->isStream()) {
-        warn(pwhere, "declared but its stream " + streamName + " is missing; skipped");
+        warn(pwhere(), "declared but its stream " + streamName + " is missing; skipped");
         continue;
       }
       p.streamEntry_ = s->id;
       p.size_ = s->size;
       if (p.isMultiValued()) {
-        if (!readItems(p, storage, *s, pwhere)) continue;
+        if (!readItems(p, storage, *s, pwhere())) continue;
       } else if (s->size <= options_.inMemoryLimit) {
         p.data_ = file().readStream(*s, s->size);
         p.inMemory_ = true;
