@@ -2,6 +2,7 @@
 // Closing ends the process at once; a store that a conversion still holds is
 // committed and closed first.
 #include "win32/windows_api.h"
+#include <objbase.h>
 
 #include "engine/session/engine_object_factory.h"
 #include "engine/session/profile.h"
@@ -9,6 +10,8 @@
 #include "win32/main_window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // The shell's folder dialog needs COM in a single-threaded apartment.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   parvane::session::EngineObjectFactory factory;
   parvane::platform::Win32FileSystem fileSystem;
   parvane::win32::MainWindow window(instance, factory, fileSystem, [] {
