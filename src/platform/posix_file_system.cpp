@@ -6,9 +6,13 @@
 #include <cerrno>
 #include <cwctype>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <locale.h>
+#include <sys/stat.h>
 
 namespace parvane::platform {
 
@@ -89,34 +93,77 @@ int CompareFolded(const std::string& a, const std::string& b) {
 
 enum class Kind { Folder, File, Neither };
 
-// A symbolic link to a folder is Neither; a link to a file is File.
-Kind KindOf(const fs::directory_entry& entry) {
-  std::error_code error;
-  const fs::file_status own = entry.symlink_status(error);
-  if (error) return Kind::Neither;
-  const fs::file_status target = entry.status(error);
-  if (error || !fs::exists(target)) return Kind::Neither;  // dangling link
-  if (fs::is_directory(target)) {
-    return fs::is_symlink(own) ? Kind::Neither : Kind::Folder;
-  }
-  return Kind::File;
+// The kind of a link, or of an entry whose type the directory does not give:
+// a symbolic link to a folder is Neither; a link to a file is File; a dangling
+// link is Neither.
+Kind KindByStat(int folder, const char* name) {
+  struct stat own {};
+  if (::fstatat(folder, name, &own, AT_SYMLINK_NOFOLLOW) != 0) return Kind::Neither;
+  if (!S_ISLNK(own.st_mode)) return S_ISDIR(own.st_mode) ? Kind::Folder : Kind::File;
+  struct stat target {};
+  if (::fstatat(folder, name, &target, 0) != 0) return Kind::Neither;
+  return S_ISDIR(target.st_mode) ? Kind::Neither : Kind::File;
 }
 
-std::vector<std::string> List(const std::string& path, Kind wanted) {
-  std::error_code error;
-  fs::directory_iterator it(fs::path(path), error);
-  if (error) Raise(error, path);
-  std::vector<std::string> names;
-  for (const fs::directory_iterator end; it != end;) {
-    if (KindOf(*it) == wanted) names.push_back(it->path().filename().string());
-    it.increment(error);
-    if (error) Raise(error, path);
+// The directory entry's own type when the file system gives it; a stat only
+// for links and unknown types.
+Kind KindOf(int folder, const struct dirent& entry) {
+  switch (entry.d_type) {
+    case DT_DIR: return Kind::Folder;
+    case DT_LNK:
+    case DT_UNKNOWN: return KindByStat(folder, entry.d_name);
+    default: return Kind::File;
   }
-  std::sort(names.begin(), names.end(), ListingOrderLess);
-  return names;
 }
+
+struct DirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
 
 }  // namespace
+
+PosixFileSystem::Listing PosixFileSystem::read(const std::string& path) {
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
+  if (!dir) Raise(std::error_code(errno, std::generic_category()), path);
+  const int fd = ::dirfd(dir.get());
+  Listing listing;
+  listing.path = path;
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = ::readdir(dir.get());
+    if (entry == nullptr) {
+      if (errno != 0) Raise(std::error_code(errno, std::generic_category()), path);
+      break;
+    }
+    const char* name = entry->d_name;
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+    switch (KindOf(fd, *entry)) {
+      case Kind::Folder: listing.folders.emplace_back(name); break;
+      case Kind::File: listing.files.emplace_back(name); break;
+      case Kind::Neither: break;
+    }
+  }
+  std::sort(listing.folders.begin(), listing.folders.end(), ListingOrderLess);
+  std::sort(listing.files.begin(), listing.files.end(), ListingOrderLess);
+  return listing;
+}
+
+// One read of the folder serves a call for its subfolders and the call for its
+// files that follows it: the walker asks for both, one after the other. Any
+// other call reads the folder afresh.
+std::vector<std::string> PosixFileSystem::take(const std::string& path, bool folders) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::optional<Listing> held = std::move(held_);
+  held_.reset();
+  if (held && held->path == path && held->heldFolders == folders) {
+    return std::move(folders ? held->folders : held->files);
+  }
+  Listing listing = read(path);
+  std::vector<std::string> wanted = std::move(folders ? listing.folders : listing.files);
+  listing.heldFolders = !folders;
+  held_ = std::move(listing);
+  return wanted;
+}
 
 bool ListingOrderLess(const std::string& a, const std::string& b) {
   const int folded = CompareFolded(a, b);
@@ -131,11 +178,11 @@ bool PosixFileSystem::folderExists(const std::string& path) const {
 }
 
 std::vector<std::string> PosixFileSystem::subFolderNames(const std::string& path) const {
-  return List(path, Kind::Folder);
+  return take(path, true);
 }
 
 std::vector<std::string> PosixFileSystem::fileNames(const std::string& path) const {
-  return List(path, Kind::File);
+  return take(path, false);
 }
 
 }  // namespace parvane::platform

@@ -5,9 +5,12 @@
 // that the order is deterministic on case-sensitive systems too. A symbolic link
 // to a folder is neither a subfolder nor a file (the walk never follows it, so a
 // link loop cannot hang it); a link to a file is listed as a file; a dangling
-// link is not listed.
+// link is not listed. A folder is read once for a call for its subfolders and
+// the call for its files right after it.
 #pragma once
 
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,20 @@ class PosixFileSystem : public FileSystem {
   bool folderExists(const std::string& path) const override;
   std::vector<std::string> subFolderNames(const std::string& path) const override;
   std::vector<std::string> fileNames(const std::string& path) const override;
+
+ private:
+  struct Listing {
+    std::string path;
+    std::vector<std::string> folders, files;
+    bool heldFolders = false;  // which half is held for the next call
+  };
+  static Listing read(const std::string& path);
+  std::vector<std::string> take(const std::string& path, bool folders) const;
+
+  // The half of the last listing not yet returned: the walker asks for a
+  // folder's subfolders and then for its files, and both come from one read.
+  mutable std::mutex mutex_;
+  mutable std::optional<Listing> held_;
 };
 
 // The order of names in a listing: true when `a` comes before `b`.
