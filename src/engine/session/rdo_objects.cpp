@@ -175,6 +175,19 @@ class EngineMapiObject final : public platform::MapiObject {
 
 }  // namespace
 
+namespace {
+
+// The reader's errors begin with the file's name; the import error names the
+// file once, so that prefix is dropped from the reason.
+std::string withoutPathPrefix(const std::string& reason, const std::string& path) {
+  const std::string prefix = path + ": ";
+  if (reason.size() > prefix.size() && reason.compare(0, prefix.size(), prefix) == 0)
+    return reason.substr(prefix.size());
+  return reason;
+}
+
+}  // namespace
+
 EngineMail::EngineMail(FolderRef folder, std::string messageClass)
     : folder_(std::move(folder)), messageClass_(std::move(messageClass)) {}
 EngineMail::~EngineMail() = default;
@@ -191,8 +204,8 @@ void EngineMail::Import(const std::string& path, std::int32_t format) {
   } catch (const std::exception& e) {
     source_.reset();
     importedPath_ = path;
-    importFailure_ = e.what();
-    raise(platform::AutomationError::kFailed, "Cannot import \"" + path + "\": " + e.what());
+    importFailure_ = withoutPathPrefix(e.what(), path);
+    raise(platform::AutomationError::kFailed, "Cannot import \"" + path + "\": " + *importFailure_);
   }
 }
 

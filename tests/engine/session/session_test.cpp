@@ -109,7 +109,13 @@ TEST_F(SessionTest, AFailedImportLeavesNoMessageAndNamesTheFile) {
   for (const auto& source : {missing, broken}) {
     auto mail = session->GetFolderFromPath("\\\\" + name + "\\In")->Items()->Add(std::int32_t{0});
     auto importError = raised([&] { mail->Import(source, 3); });
-    EXPECT_NE(std::string(importError.what()).find(source), std::string::npos) << importError.what();
+    const std::string importText = importError.what();
+    // the file is named once, followed by the reader's reason
+    const auto first = importText.find(source);
+    ASSERT_NE(first, std::string::npos) << importText;
+    EXPECT_EQ(importText.find(source, first + 1), std::string::npos) << importText;
+    EXPECT_EQ(importText.rfind("Cannot import \"" + source + "\": ", 0), 0u) << importText;
+    EXPECT_GT(importText.size(), ("Cannot import \"" + source + "\": ").size() + 3) << importText;
     utils->HrSetOneProp(*mail->MAPIOBJECT(), 0x0E070003, std::int16_t{17}, true);
     auto saveError = raised([&] { mail->Save(); });
     EXPECT_NE(std::string(saveError.what()).find("import"), std::string::npos) << saveError.what();
