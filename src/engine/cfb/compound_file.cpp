@@ -25,10 +25,10 @@ std::string printable(std::u16string_view name) {
   return out;
 }
 
-char16_t upper(char16_t c) {
+inline char16_t upper(char16_t c) {
   // Simple upper-casing: ASCII, Latin-1, Greek and Cyrillic, which covers the
   // names storage writers use in practice.
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
   if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<char16_t>(c - 0x20);
   if (c == 0xFF) return 0x178;
   if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return static_cast<char16_t>(c - 0x20);
@@ -52,6 +52,7 @@ bool keyLess(const std::u16string& a, const std::u16string& b) {
 int compareNames(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
   for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == b[i]) continue;
     const char16_t x = upper(a[i]);
     const char16_t y = upper(b[i]);
     if (x != y) return x < y ? -1 : 1;
@@ -395,9 +396,11 @@ class CompoundFile::Loader {
       // Sorted by the comparison rule so that child() can search; a sound
       // tree is in this order already.
       const auto& entries = f_.entries_;
-      std::stable_sort(children.begin(), children.end(), [&](std::uint32_t a, std::uint32_t b) {
+      const auto before = [&](std::uint32_t a, std::uint32_t b) {
         return compareNames(entries[a].name, entries[b].name) < 0;
-      });
+      };
+      if (!std::is_sorted(children.begin(), children.end(), before))
+        std::stable_sort(children.begin(), children.end(), before);
       for (std::size_t i = 1; i < children.size(); ++i) {
         if (compareNames(entries[children[i - 1]].name, entries[children[i]].name) == 0) {
           fail("directory entries " + std::to_string(children[i - 1]) + " and " + std::to_string(children[i]) +
@@ -477,8 +480,10 @@ template <class Char>
 int compareWith(std::u16string_view a, std::basic_string_view<Char> b) {
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
   for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto c = static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(b[i]));
+    if (a[i] == c) continue;
     const char16_t x = upper(a[i]);
-    const char16_t y = upper(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(b[i])));
+    const char16_t y = upper(c);
     if (x != y) return x < y ? -1 : 1;
   }
   return 0;
