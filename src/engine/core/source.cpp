@@ -14,6 +14,17 @@
 
 namespace parvane::core {
 
+namespace {
+
+// A path's name as UTF-8 on every platform (string() would use the Windows
+// code page there, and fail on names outside it).
+std::string Utf8Name(const std::filesystem::path& path) {
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+}
+
+}  // namespace
+
 void checkRange(const std::string& what, std::uint64_t offset, std::uint64_t n, std::uint64_t size) {
   if (offset > size || n > size - offset) {
     const auto available = offset > size ? 0 : size - offset;
@@ -44,7 +55,7 @@ struct FileSource::Handle {
 };
 
 FileSource::FileSource(const std::filesystem::path& path)
-    : handle_(std::make_unique<Handle>()), name_(path.string()) {
+    : handle_(std::make_unique<Handle>()), name_(Utf8Name(path)) {
   handle_->in.open(path, std::ios::binary);
   if (!handle_->in) throw IoError(name_ + ": cannot open file");
   handle_->in.seekg(0, std::ios::end);
@@ -68,7 +79,7 @@ struct FileSource::Handle {
 };
 
 FileSource::FileSource(const std::filesystem::path& path)
-    : handle_(std::make_unique<Handle>()), name_(path.string()) {
+    : handle_(std::make_unique<Handle>()), name_(Utf8Name(path)) {
   handle_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (handle_->fd < 0) throw IoError(name_ + ": cannot open file: " + std::strerror(errno));
   struct stat st {};

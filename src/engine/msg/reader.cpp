@@ -403,7 +403,8 @@ MessageFile MessageFile::open(const std::filesystem::path& path, const ReadOptio
   } catch (const core::IoError& e) {
     throw ReadError(e.what());
   }
-  return read(std::move(source), path.string(), options);
+  const std::u8string name = path.u8string();  // UTF-8 on every platform
+  return read(std::move(source), std::string(name.begin(), name.end()), options);
 }
 
 }  // namespace parvane::msg

@@ -198,7 +198,9 @@ void EngineMail::Import(const std::string& path, std::int32_t format) {
     raise(kMapiNotSupported, "Cannot import \"" + path + "\": " + *importFailure_);
   }
   try {
-    source_ = std::make_shared<msg::MessageFile>(msg::MessageFile::open(path));
+    // The path is UTF-8; on Windows a plain string would be read in the system code page.
+    const std::filesystem::path file(std::u8string(path.begin(), path.end()));
+    source_ = std::make_shared<msg::MessageFile>(msg::MessageFile::open(file));
     importedPath_ = path;
     importFailure_.reset();
   } catch (const std::exception& e) {
