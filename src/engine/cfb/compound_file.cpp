@@ -455,9 +455,14 @@ class CompoundFile::Loader {
 std::shared_ptr<const CompoundFile> CompoundFile::open(std::shared_ptr<const core::ByteSource> source,
                                                        std::string name) {
   std::shared_ptr<CompoundFile> f(new CompoundFile());
-  f->source_ = std::move(source);
   f->name_ = std::move(name);
   try {
+    // A small file is read whole, in one read, rather than sector by sector.
+    const bool inMemory = dynamic_cast<const core::MemorySource*>(source.get()) != nullptr ||
+                          dynamic_cast<const core::ViewSource*>(source.get()) != nullptr;
+    if (!inMemory && source->size() <= kWholeFileLimit)
+      source = std::make_shared<core::MemorySource>(source->read(0, static_cast<std::size_t>(source->size())));
+    f->source_ = std::move(source);
     Loader(*f).load();
   } catch (const core::TruncatedError& e) {
     throw Error(f->name_ + ": truncated: " + e.what());

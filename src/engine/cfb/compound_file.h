@@ -106,6 +106,9 @@ class CompoundFile : public std::enable_shared_from_this<CompoundFile> {
   Chain miniStream_;  // the root entry's chain, holding the mini sectors
   std::uint64_t miniStreamSize_ = 0;
   static constexpr std::uint64_t kMiniCacheLimit = 4 * 1024 * 1024;
+  // Files up to this size are read whole when opened (one read instead of one
+  // per sector); larger ones are read as their streams are asked for.
+  static constexpr std::uint64_t kWholeFileLimit = 256 * 1024;
   mutable std::once_flag miniCacheOnce_;
   mutable core::Bytes miniCache_;
 

@@ -153,6 +153,25 @@ TEST_F(SessionTest, AFileThatBreaksBeforeTheSaveLeavesNoMessage) {
   EXPECT_EQ(check.status, 0) << check.output;
 }
 
+// A small file is read whole by Import: what it held then is what is saved.
+TEST_F(SessionTest, ASmallFileIsSavedAsItWasWhenImported) {
+  auto session = logon();
+  auto file = path("early.pst");
+  auto store = session->Stores()->AddPSTStore(file, 1, "Early");
+  store->IPMRootFolder()->Folders()->Add("In", 6);
+  auto source = path("early.msg");
+  testsupport::writeMsgFile(source, testsupport::simpleMessage("Early", "body", {"a@example.com"}));
+  auto mail = session->GetFolderFromPath("\\\\Early\\In")->Items()->Add(std::int32_t{0});
+  mail->Import(source, 3);
+  fs::resize_file(source, fs::file_size(source) / 3);
+  mail->Save();
+  store->Remove();
+  auto counts = folderCounts(file);
+  EXPECT_NE(counts.output.find("In 1\n"), std::string::npos) << counts.output;
+  auto check = pstcheck(file);
+  EXPECT_EQ(check.status, 0) << check.output;
+}
+
 TEST_F(SessionTest, OnlyMessageFlagsAndSimpleValuesCanBeSet) {
   auto session = logon();
   auto store = session->Stores()->AddPSTStore(path("props.pst"), 1, "Props");
