@@ -120,7 +120,17 @@ std::optional<PropertyValue> convertValue(const msg::Property& p, NamedPropertyM
     }
     return v;
   }
-  if (type == ptype::String8 || (type == ptype::Unicode && p.inMemory())) {
+  if (type == ptype::Unicode && p.inMemory()) {
+    // already UTF-16LE: the bytes as they are, without a partial last unit
+    // and without trailing terminators
+    auto b = p.bytes();
+    std::size_t n = b.size() & ~std::size_t{1};
+    while (n >= 2 && b[n - 2] == 0 && b[n - 1] == 0) n -= 2;
+    v.bytes.assign(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n));
+    v.tag = makeTag(id, ptype::Unicode);
+    return v;
+  }
+  if (type == ptype::String8) {
     v.bytes = utf16(type == ptype::String8 ? string8Text(p) : p.text());
     v.tag = makeTag(id, ptype::Unicode);
     return v;

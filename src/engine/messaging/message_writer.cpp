@@ -72,35 +72,28 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
     children.push_back({kAttachmentTableNid, written.data});
     partBytes += written.bytes;
   }
-  // The heap's size does not depend on the size value (a fixed-width value)
-  // nor on the subnodes of recipients and attachments, so it is measured on a
-  // context that is never written; the one written then holds the total.
-  auto fill = [&](ltp::PropertyContextBuilder& pc, std::uint64_t size, bool withChildren) {
-    m.properties.set(PropertyValue::int32(tags::MessageSize,
-                                          static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF))));
-    for (const auto& v : m.properties.all()) {
-      if (!v.source && v.bytes.size() <= ltp::kMaxHeapAlloc) putValue(store_, pc, v);
-    }
-    for (const auto& [tag, data] : large) {
-      store_.retain(data);
-      pc.setStreamed(tag, data);
-    }
-    if (withChildren) {
-      for (const auto& [nid, data] : children) {
-        store_.retain(data);
-        pc.subnodes().add(nid, data);
-      }
-    }
+  // The heap's size depends neither on the size value (a fixed-width value in
+  // the record) nor on the subnodes, so the context is measured when complete
+  // and its size value set before it is written.
+  auto sizeValue = [](std::uint64_t size) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF));
   };
-  std::uint64_t heapBytes = 0;
-  {
-    ltp::PropertyContextBuilder measured(store_);
-    fill(measured, 0, false);
-    heapBytes = measured.heapSize();
-  }  // its references to the large values are released here
-  std::uint64_t bytes = heapBytes + partBytes;
+  m.properties.set(PropertyValue::int32(tags::MessageSize, 0));
   ltp::PropertyContextBuilder pc(store_);
-  fill(pc, bytes, true);
+  for (const auto& v : m.properties.all()) {
+    if (!v.source && v.bytes.size() <= ltp::kMaxHeapAlloc) putValue(store_, pc, v);
+  }
+  for (const auto& [tag, data] : large) {
+    store_.retain(data);
+    pc.setStreamed(tag, data);
+  }
+  for (const auto& [nid, data] : children) {
+    store_.retain(data);
+    pc.subnodes().add(nid, data);
+  }
+  const std::uint64_t bytes = pc.heapSize() + partBytes;
+  m.properties.set(PropertyValue::int32(tags::MessageSize, sizeValue(bytes)));
+  pc.setInt32(tags::MessageSize, static_cast<std::int32_t>(sizeValue(bytes)));
   auto result = pc.finish();
   for (const auto& part : large) store_.release(part.second);
   for (const auto& part : children) store_.release(part.second);
