@@ -1,6 +1,7 @@
 // Data block encodings: the permutation ("compressible encryption") and the
 // cyclic method. Internal blocks and pages are never encoded.
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "engine/ndb/format.h"
@@ -93,6 +94,16 @@ void encodeData(CryptMethod m, std::span<std::uint8_t> data, Bid bid) {
     case CryptMethod::Permute: permute(data, kR); return;
     case CryptMethod::Cyclic: cyclic(data, bid); return;
   }
+}
+
+void encodeDataInto(CryptMethod m, std::span<const std::uint8_t> from, std::uint8_t* to, Bid bid) {
+  if (from.empty()) return;
+  if (m == CryptMethod::Permute) {
+    for (std::size_t i = 0; i < from.size(); ++i) to[i] = kR[from[i]];
+    return;
+  }
+  std::memcpy(to, from.data(), from.size());
+  encodeData(m, std::span<std::uint8_t>(to, from.size()), bid);
 }
 
 void decodeData(CryptMethod m, std::span<std::uint8_t> data, Bid bid) {

@@ -203,6 +203,8 @@ inline constexpr std::uint64_t amapOffset(std::size_t index) {
 // ---- data encoding ------------------------------------------------------------------
 // Encodes / decodes data block bytes in place (permutation or cyclic method).
 void encodeData(CryptMethod m, std::span<std::uint8_t> data, Bid bid);
+// encodeData() of `from` written to `to` (of the same size), in one pass.
+void encodeDataInto(CryptMethod m, std::span<const std::uint8_t> from, std::uint8_t* to, Bid bid);
 void decodeData(CryptMethod m, std::span<std::uint8_t> data, Bid bid);
 
 }  // namespace parvane::ndb

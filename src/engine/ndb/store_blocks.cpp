@@ -13,8 +13,11 @@ Bid NodeStore::Impl::writeBlock(ByteView data, bool internal) {
   std::size_t disk = blockDiskSize(data.size());
   std::uint64_t ib = allocate(disk, false);
   std::uint8_t* out = stage(ib, disk);
-  if (!data.empty()) std::memcpy(out, data.data(), data.size());
-  if (!internal) encodeData(header.bCryptMethod, std::span<std::uint8_t>(out, data.size()), bid);
+  if (internal) {
+    if (!data.empty()) std::memcpy(out, data.data(), data.size());
+  } else {
+    encodeDataInto(header.bCryptMethod, data, out, bid);
+  }
   sealBlock(std::span<std::uint8_t>(out, disk), data.size(), bid, ib);
   bbt.put(BlockRec{bid, ib, static_cast<std::uint16_t>(data.size()), 1});
   bytesSinceCommit += disk;

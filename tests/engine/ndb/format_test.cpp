@@ -132,6 +132,12 @@ TEST(NdbFormat, EncodingsInvertAndPermuteMatchesOutlookData) {
     if (m != CryptMethod::None) {
       EXPECT_NE(b, plain);
     }
+    // encoding while copying gives the same bytes, leaving the source as it was
+    Bytes copy(plain.size(), 0xAA);
+    const Bytes source = plain;
+    encodeDataInto(m, source, copy.data(), 0x1234);
+    EXPECT_EQ(copy, b);
+    EXPECT_EQ(source, plain);
     decodeData(m, b, 0x1234);
     EXPECT_EQ(b, plain);
   }
