@@ -1,6 +1,6 @@
 #include "engine/msg/format.h"
 
-#include <cstdio>
+#include <string>
 
 namespace parvane::msg::format {
 
@@ -39,16 +39,29 @@ EmbeddedPropertyHeader decodeMessageHeader(core::ByteReader& in) {
   return h;
 }
 
+namespace {
+
+// Eight upper-case hex digits, as stream names spell them.
+void appendHex8(std::string& out, std::uint32_t v) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  for (int shift = 28; shift >= 0; shift -= 4) out.push_back(kDigits[(v >> shift) & 0xF]);
+}
+
+}  // namespace
+
 std::string substgName(std::uint32_t tag) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "__substg1.0_%08X", tag);
-  return buf;
+  std::string name;
+  name.reserve(20);
+  name = kSubstgPrefix;
+  appendHex8(name, tag);
+  return name;
 }
 
 std::string substgItemName(std::uint32_t tag, std::uint32_t index) {
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "__substg1.0_%08X-%08X", tag, index);
-  return buf;
+  std::string name = substgName(tag);
+  name.push_back('-');
+  appendHex8(name, index);
+  return name;
 }
 
 }  // namespace parvane::msg::format

@@ -7,6 +7,7 @@
 
 #include "engine/cfb/compound_file.h"
 #include "engine/core/source.h"
+#include "engine/msg/format.h"
 #include "engine/msg/message.h"
 #include "msg_builder.h"
 
@@ -407,4 +408,11 @@ TEST(MessageReader, StructuralDamageIsAnErrorNamingTheFile) {
     EXPECT_NE(err.find("the header alone needs 32"), std::string::npos) << err;
   }
   EXPECT_THROW((void)msg::MessageFile::open("/nonexistent/file.msg"), msg::ReadError);
+}
+
+TEST(MsgStreamNames, SpellTagsAndIndexesInEightUpperCaseHexDigits) {
+  EXPECT_EQ(msg::format::substgName(0x0037001F), "__substg1.0_0037001F");
+  EXPECT_EQ(msg::format::substgName(0x8001101E), "__substg1.0_8001101E");
+  EXPECT_EQ(msg::format::substgItemName(0x8001101E, 10), "__substg1.0_8001101E-0000000A");
+  EXPECT_EQ(msg::format::substgItemName(0xABCDEF01, 0xFFFFFFFF), "__substg1.0_ABCDEF01-FFFFFFFF");
 }
