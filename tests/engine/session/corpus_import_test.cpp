@@ -2,9 +2,10 @@
 // run does it, then read back by independent readers and compared with the
 // sources.
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
-#include <regex>
 #include <set>
+#include <sstream>
 
 #include "session/session_fixture.h"
 
@@ -68,10 +69,17 @@ TEST_F(CorpusImport, CheckerAndLibpffAndLibpstReadItAllAndItMatchesTheSources) {
   auto readpst = run("cd " + shellQuoted(dir_.string()) + " && mkdir -p out && timeout 120 readpst -o out " +
                      shellQuoted(file_));
   EXPECT_EQ(readpst.status, 0) << readpst.output;
-  std::regex summary(R"(- (\d+) items done, (\d+) items skipped)");
   std::size_t items = 0;
-  for (std::sregex_iterator it(readpst.output.begin(), readpst.output.end(), summary), end; it != end; ++it)
-    items += std::stoul((*it)[1]) + std::stoul((*it)[2]);
+  std::istringstream lines(readpst.output);
+  for (std::string line; std::getline(lines, line);) {
+    for (auto at = line.find("- "); at != std::string::npos; at = line.find("- ", at + 1)) {
+      unsigned long done = 0, skipped = 0;
+      if (std::sscanf(line.c_str() + at, "- %lu items done, %lu items skipped", &done, &skipped) == 2) {
+        items += done + skipped;
+        break;
+      }
+    }
+  }
   EXPECT_EQ(items, imported_ + 2 + collections_.size()) << readpst.output;  // + Deleted Items, msg, collections
 
   auto compare = run("/usr/bin/python3 " + std::string(PARVANE_SOURCE_DIR) +
