@@ -542,17 +542,22 @@ void CompoundFile::readMini(std::uint64_t offset, std::span<std::uint8_t> out) c
   }
   // A small mini stream is read once and kept: its values are read with the
   // message anyway, and this saves one source read per small value.
-  std::call_once(miniCacheOnce_, [&] {
-    if (miniStreamSize_ == 0 || miniStreamSize_ > kMiniCacheLimit) return;
-    core::Bytes all(static_cast<std::size_t>(miniStreamSize_));
-    try {
-      StreamReader::readChain(*this, miniStream_, 0, all, [] { return std::string("mini stream"); });
-      miniCache_ = std::move(all);
-    } catch (const std::exception&) {
-      // Unreadable somewhere: keep reading piece by piece, where the error
-      // will surface only for the values that touch the bad part.
+  {
+    std::lock_guard<std::mutex> lock(miniCacheMutex_);
+    if (!miniCacheTried_) {
+      miniCacheTried_ = true;
+      if (miniStreamSize_ != 0 && miniStreamSize_ <= kMiniCacheLimit) {
+        core::Bytes all(static_cast<std::size_t>(miniStreamSize_));
+        try {
+          StreamReader::readChain(*this, miniStream_, 0, all, [] { return std::string("mini stream"); });
+          miniCache_ = std::move(all);
+        } catch (const std::exception&) {
+          // Unreadable somewhere: keep reading piece by piece, where the error
+          // will surface only for the values that touch the bad part.
+        }
+      }
     }
-  });
+  }  // set once, under the lock; only read from here on
   if (!miniCache_.empty()) {
     std::copy_n(miniCache_.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
     return;

@@ -109,7 +109,10 @@ class CompoundFile : public std::enable_shared_from_this<CompoundFile> {
   // Files up to this size are read whole when opened (one read instead of one
   // per sector); larger ones are read as their streams are asked for.
   static constexpr std::uint64_t kWholeFileLimit = 256 * 1024;
-  mutable std::once_flag miniCacheOnce_;
+  // A plain mutex rather than std::call_once: an uncontended lock makes no
+  // system call, call_once's completion does (one per file opened).
+  mutable std::mutex miniCacheMutex_;
+  mutable bool miniCacheTried_ = false;
   mutable core::Bytes miniCache_;
 
   Chain chainFor(const Entry& stream) const;
