@@ -54,7 +54,11 @@ int signalNow(const CliEnvironment& environment) {
 }
 
 void reportFailure(std::ostream& err, const conversion::RowFailure& failure) {
-  err << kProgram << ": cannot convert " << failure.file << ": " << failure.reason << '\n';
+  // The store's own text already names the file; say it once.
+  std::string reason = failure.reason;
+  const std::string named = "Cannot import \"" + failure.file + "\": ";
+  if (reason.rfind(named, 0) == 0) reason.erase(0, named.size());
+  err << kProgram << ": cannot convert " << failure.file << ": " << reason << '\n';
 }
 
 int convert(const CliOptions& options, platform::ObjectFactory& factory,

@@ -111,9 +111,10 @@ TEST_F(CliEngineTest, ABrokenFileIsReportedAndLeavesNoMessage) {
   ASSERT_EQ(run({"--quiet", "-o", (root / "out" / "mixed.pst").string(), "src"}),
             kExitSomeFailed)
       << err.str();
-  EXPECT_NE(err.str().find("cannot convert " + (root / "src" / "Mail" / "broken.msg").string()),
-            std::string::npos)
-      << err.str();
+  const std::string broken = (root / "src" / "Mail" / "broken.msg").string();
+  EXPECT_NE(err.str().find("cannot convert " + broken), std::string::npos) << err.str();
+  EXPECT_EQ(err.str().find(broken, err.str().find(broken) + 1), std::string::npos)
+      << "the path is named more than once: " << err.str();
   EXPECT_EQ(out.str(), (root / "out" / "mixed.pst").string() + "\n");
   EXPECT_EQ(shell(std::string(PARVANE_SHARED_DIR) + "/tools/pstcheck " +
                   quoted(root / "out" / "mixed.pst") + " > /dev/null 2>&1"),
