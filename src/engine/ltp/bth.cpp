@@ -1,5 +1,6 @@
 #include "engine/ltp/bth.h"
 
+#include <algorithm>
 #include <set>
 
 #include "engine/ltp/errors.h"
@@ -45,6 +46,7 @@ Hid buildBth(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt, const st
     std::size_t perLeaf = kMaxHeapAlloc / (cbKey + cbEnt);
     for (std::size_t i = 0; i < records.size(); i += perLeaf) {
       Bytes node;
+      node.reserve(std::min(perLeaf, records.size() - i) * (cbKey + cbEnt));
       for (std::size_t j = i; j < records.size() && j < i + perLeaf; ++j) {
         putKey(node, records[j].key, cbKey);
         node.insert(node.end(), records[j].data.begin(), records[j].data.end());
@@ -56,6 +58,7 @@ Hid buildBth(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt, const st
       std::vector<Child> up;
       for (std::size_t i = 0; i < level.size(); i += perIndex) {
         Bytes node;
+        node.reserve(std::min(perIndex, level.size() - i) * (cbKey + 4u));
         for (std::size_t j = i; j < level.size() && j < i + perIndex; ++j) {
           putKey(node, level[j].key, cbKey);
           core::ByteWriter(node).u32(level[j].hid);

@@ -9,8 +9,16 @@ namespace parvane::ltp {
 
 using ndb::hex;
 
-HeapBuilder::HeapBuilder(ClientSig clientSig) : clientSig_(clientSig) {
-  blocks_.push_back(Block{Bytes(kHnHdrSize), {}});
+HeapBuilder::HeapBuilder(ClientSig clientSig) : clientSig_(clientSig) { addBlock(kHnHdrSize); }
+
+// A block's storage is taken once, at its full size, so that allocations
+// never move it while it fills.
+void HeapBuilder::addBlock(std::size_t headerSize) {
+  Block b;
+  b.data.reserve(kMaxHeapBlockSize);
+  b.data.resize(headerSize);
+  b.starts.reserve(16);
+  blocks_.push_back(std::move(b));
 }
 
 Hid HeapBuilder::allocate(std::size_t size) {
@@ -23,7 +31,7 @@ Hid HeapBuilder::allocate(std::size_t size) {
   };
   if (!fits(blocks_.back())) {
     if (blocks_.size() >= 0xFFFF) throw LtpError::field("heap", "block count", "< 65535", "more");
-    blocks_.push_back(Block{Bytes(heapBlockHeaderSize(blocks_.size())), {}});
+    addBlock(heapBlockHeaderSize(blocks_.size()));
   }
   Block& b = blocks_.back();
   b.starts.push_back(static_cast<std::uint16_t>(b.data.size()));
@@ -54,16 +62,17 @@ std::vector<Bytes> HeapBuilder::build() const {
   std::vector<std::size_t> freeBytes;
   for (std::size_t i = 0; i < blocks_.size(); ++i) {
     const Block& b = blocks_[i];
-    Bytes d = b.data;
-    std::size_t end = d.size();
-    if (d.size() & 1) d.push_back(0);
-    auto ibHnpm = static_cast<std::uint16_t>(d.size());
-    core::ByteWriter w(d);
-    w.u16(static_cast<std::uint16_t>(b.starts.size()));  // cAlloc
-    w.u16(0);                                            // cFree
-    for (auto s : b.starts) w.u16(s);
-    w.u16(static_cast<std::uint16_t>(end));
-    core::storeU16(d.data(), ibHnpm);
+    // allocations, a pad byte to an even offset, then the HNPAGEMAP; sized once
+    const std::size_t end = b.data.size();
+    const std::size_t ibHnpm = end + (end & 1);
+    Bytes d(ibHnpm + pageMapSize(b.starts.size()));
+    std::copy(b.data.begin(), b.data.end(), d.begin());
+    std::uint8_t* map = d.data() + ibHnpm;
+    core::storeU16(map, static_cast<std::uint16_t>(b.starts.size()));  // cAlloc
+    core::storeU16(map + 2, 0);                                        // cFree
+    for (std::size_t k = 0; k < b.starts.size(); ++k) core::storeU16(map + 4 + 2 * k, b.starts[k]);
+    core::storeU16(map + 4 + 2 * b.starts.size(), static_cast<std::uint16_t>(end));
+    core::storeU16(d.data(), static_cast<std::uint16_t>(ibHnpm));
     freeBytes.push_back(kMaxHeapBlockSize - d.size());
     out.push_back(std::move(d));
   }

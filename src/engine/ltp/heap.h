@@ -36,6 +36,7 @@ class HeapBuilder {
     std::vector<std::uint16_t> starts;  // rgibAlloc without the end
   };
   std::size_t pageMapSize(std::size_t allocs) const { return 4 + 2 * (allocs + 1); }
+  void addBlock(std::size_t headerSize);
   ClientSig clientSig_;
   Hid userRoot_ = 0;
   std::vector<Block> blocks_;
