@@ -1,5 +1,7 @@
 #include "engine/ltp/property_context.h"
 
+#include <algorithm>
+
 #include "engine/ltp/bth.h"
 #include "engine/ltp/errors.h"
 #include "engine/ndb/errors.h"
@@ -19,7 +21,7 @@ PropertyContextBuilder PropertyContextBuilder::load(ndb::NodeStore& store, const
     e.type = static_cast<std::uint16_t>(p.type);
     e.bytes = p.bytes;
     e.subnode = p.subnode;
-    b.props_[p.id] = std::move(e);
+    b.put(p.id, std::move(e));
   }
   for (const auto& s : b.subnodes_.entries())
     if (ndb::nidType(s.nid) == ndb::NidType::Ltp) b.nextValueIndex_ = std::max(b.nextValueIndex_, ndb::nidIndex(s.nid) + 1);
@@ -33,9 +35,24 @@ Nid PropertyContextBuilder::newValueNid() {
   }
 }
 
+std::vector<std::pair<std::uint16_t, PropertyContextBuilder::Entry>>::iterator PropertyContextBuilder::lowerBound(
+    std::uint16_t id) {
+  return std::lower_bound(props_.begin(), props_.end(), id,
+                          [](const std::pair<std::uint16_t, Entry>& p, std::uint16_t key) { return p.first < key; });
+}
+
+void PropertyContextBuilder::put(std::uint16_t id, Entry e) {
+  auto it = lowerBound(id);
+  if (it != props_.end() && it->first == id) {
+    it->second = std::move(e);
+  } else {
+    props_.emplace(it, id, std::move(e));
+  }
+}
+
 void PropertyContextBuilder::dropValue(std::uint16_t id) {
-  auto it = props_.find(id);
-  if (it == props_.end()) return;
+  auto it = lowerBound(id);
+  if (it == props_.end() || it->first != id) return;
   if (it->second.subnode && ndb::nidType(it->second.subnode) == ndb::NidType::Ltp) subnodes_.remove(it->second.subnode);
   props_.erase(it);
 }
@@ -52,7 +69,7 @@ void PropertyContextBuilder::set(std::uint32_t tag, ByteView value) {
   } else {
     e.bytes.assign(value.begin(), value.end());
   }
-  props_[id] = std::move(e);
+  put(id, std::move(e));
 }
 
 void PropertyContextBuilder::setInt16(std::uint16_t id, std::int16_t v) {
@@ -115,7 +132,7 @@ void PropertyContextBuilder::setStreamed(std::uint32_t tag, ndb::NodeData data) 
   e.type = static_cast<std::uint16_t>(t);
   e.subnode = newValueNid();
   subnodes_.add(e.subnode, data);
-  props_[id] = std::move(e);
+  put(id, std::move(e));
 }
 
 void PropertyContextBuilder::setObject(std::uint16_t id, Nid nid, std::uint32_t size) {
@@ -125,7 +142,7 @@ void PropertyContextBuilder::setObject(std::uint16_t id, Nid nid, std::uint32_t 
   e.bytes.resize(8);
   core::storeU32(e.bytes.data(), nid);
   core::storeU32(e.bytes.data() + 4, size);
-  props_[id] = std::move(e);
+  put(id, std::move(e));
 }
 
 void PropertyContextBuilder::setSubnodeThreshold(std::size_t bytes) {
@@ -135,12 +152,16 @@ void PropertyContextBuilder::setSubnodeThreshold(std::size_t bytes) {
 }
 
 bool PropertyContextBuilder::remove(std::uint16_t id) {
-  if (!props_.count(id)) return false;
+  if (!has(id)) return false;
   dropValue(id);
   return true;
 }
 
-bool PropertyContextBuilder::has(std::uint16_t id) const { return props_.count(id) != 0; }
+bool PropertyContextBuilder::has(std::uint16_t id) const {
+  auto it = std::lower_bound(props_.begin(), props_.end(), id,
+                             [](const std::pair<std::uint16_t, Entry>& p, std::uint16_t key) { return p.first < key; });
+  return it != props_.end() && it->first == id;
+}
 
 HeapBuilder PropertyContextBuilder::buildHeap() const {
   HeapBuilder heap(ClientSig::PC);

@@ -6,7 +6,7 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <utility>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -70,9 +70,13 @@ class PropertyContextBuilder {
   Nid newValueNid();
   HeapBuilder buildHeap() const;
   void dropValue(std::uint16_t id);
+  std::vector<std::pair<std::uint16_t, Entry>>::iterator lowerBound(std::uint16_t id);
+  void put(std::uint16_t id, Entry e);
 
   ndb::NodeStore* store_;
-  std::map<std::uint16_t, Entry> props_;
+  // Sorted by property id, the order the BTH is written in; a node has tens of
+  // properties, so a flat vector beats a tree of one allocation each.
+  std::vector<std::pair<std::uint16_t, Entry>> props_;
   ndb::SubnodeTreeBuilder subnodes_;
   std::uint32_t nextValueIndex_ = 1;
   std::size_t subnodeThreshold_ = kMaxHeapAlloc;
