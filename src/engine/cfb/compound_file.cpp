@@ -175,16 +175,17 @@ class CompoundFile::Loader {
  private:
   [[noreturn]] void fail(const std::string& what) const { throw Error(f_.name_ + ": " + what); }
 
-  core::Bytes sector(std::uint32_t s, const std::string& what) const {
+  // Reads sector `s` into `out`, which is reused from sector to sector.
+  void sector(std::uint32_t s, const std::string& what, core::Bytes& out) const {
     if (s >= sectorCount_) {
       fail(what + ": sector " + hex(s) + " lies past the end of the file (" + std::to_string(sectorCount_) +
            " sectors)");
     }
     const std::uint64_t offset = (static_cast<std::uint64_t>(s) + 1) * ss_;
-    const std::uint64_t avail = std::min<std::uint64_t>(ss_, f_.source_->size() - offset);
-    core::Bytes out = f_.source_->read(offset, static_cast<std::size_t>(avail));
-    out.resize(ss_, 0);  // a partial last sector reads as zero-padded
-    return out;
+    const auto avail = static_cast<std::size_t>(std::min<std::uint64_t>(ss_, f_.source_->size() - offset));
+    out.resize(ss_);
+    f_.source_->readAt(offset, std::span<std::uint8_t>(out.data(), avail));
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(avail), out.end(), 0);  // a partial last sector reads as zero-padded
   }
 
   void readFat(const StructuredStorageHeader& h) {
@@ -195,6 +196,7 @@ class CompoundFile::Loader {
     }
     std::uint32_t dif = h.sectDifStart;
     std::vector<bool> seen;
+    core::Bytes raw;
     for (std::uint32_t n = 0; fatSectors.size() < h.csectFat; ++n) {
       if (dif == ENDOFCHAIN || dif == FREESECT || n >= h.csectDif) {
         fail("DIFAT: lists " + std::to_string(fatSectors.size()) + " FAT sectors, header declares " +
@@ -205,7 +207,7 @@ class CompoundFile::Loader {
         if (seen[dif]) fail("DIFAT: sector chain loops back to sector " + hex(dif));
         seen[dif] = true;
       }
-      const core::Bytes raw = sector(dif, "DIFAT");
+      sector(dif, "DIFAT", raw);
       const std::size_t per = ss_ / 4 - 1;
       for (std::size_t i = 0; i < per && fatSectors.size() < h.csectFat; ++i) {
         fatSectors.push_back(core::loadU32(raw.data() + 4 * i));
@@ -214,7 +216,7 @@ class CompoundFile::Loader {
     }
     f_.fat_.reserve(fatSectors.size() * (ss_ / 4));
     for (std::size_t i = 0; i < fatSectors.size(); ++i) {
-      const core::Bytes raw = sector(fatSectors[i], "FAT sector " + std::to_string(i));
+      sector(fatSectors[i], "FAT sector " + std::to_string(i), raw);
       for (std::size_t k = 0; k < ss_ / 4; ++k) f_.fat_.push_back(core::loadU32(raw.data() + 4 * k));
     }
   }
@@ -244,8 +246,9 @@ class CompoundFile::Loader {
     rawTypes_.reserve(count);
     nameLengths_.reserve(count);
     links_.reserve(count);
+    core::Bytes raw;
     for (auto s : chain) {
-      const core::Bytes raw = sector(s, "directory");
+      sector(s, "directory", raw);
       core::ByteReader in(raw, "directory sector");
       for (std::size_t k = 0; k < ss_ / kDirEntrySize; ++k) {
         const auto d = decodeDirEntry(in);
@@ -288,8 +291,9 @@ class CompoundFile::Loader {
       f_.miniStream_ = std::move(c);
     }
     if (h.sectMiniFatStart == ENDOFCHAIN || h.csectMiniFat == 0) return;
+    core::Bytes raw;
     for (auto s : followChain(h.sectMiniFatStart, "mini FAT")) {
-      const core::Bytes raw = sector(s, "mini FAT");
+      sector(s, "mini FAT", raw);
       for (std::size_t k = 0; k < ss_ / 4; ++k) f_.miniFat_.push_back(core::loadU32(raw.data() + 4 * k));
     }
   }
