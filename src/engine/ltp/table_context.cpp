@@ -136,6 +136,7 @@ void TableContextBuilder::setRow(std::uint32_t rowId, const std::vector<Cell>& c
   core::storeU32(row.data.data(), rowId);
   setBit(row.data, rgib_[TCI_1b], 0);
   std::vector<const Cell*> vars;  // the last cell of a tag wins
+  vars.reserve(cells.size());
   for (const Cell& cell : cells) {
     if (cell.tag == kTagLtpRowId) continue;
     const ColumnDesc* c = column(cell.tag);

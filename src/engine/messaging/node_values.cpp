@@ -39,6 +39,7 @@ std::vector<std::uint32_t> templateTags(ndb::Nid nid) {
 std::vector<ltp::Cell> rowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns,
                                 std::uint32_t rowVersion) {
   std::vector<ltp::Cell> cells;
+  cells.reserve(columns.size());
   for (const auto& c : columns) {
     if (c.tag == ltp::kTagLtpRowId) continue;
     if (c.tag == ltp::kTagLtpRowVer) {
