@@ -583,14 +583,16 @@ core::Bytes CompoundFile::readStream(const Entry& stream, std::uint64_t limit) c
     throw Error(name_ + ": stream '" + printable(stream.name) + "' size: " + std::to_string(stream.size) +
                 " bytes exceeds the limit of " + std::to_string(limit));
   }
-  auto reader = openStream(stream);
-  core::Bytes out(static_cast<std::size_t>(stream.size));
+  if (!stream.isStream()) throw Error(name_ + ": '" + printable(stream.name) + "' is not a stream");
+  // Read straight through the chain: a whole-stream read needs no reader object.
   try {
-    reader->readAt(0, out);
+    const Chain chain = chainFor(stream);
+    core::Bytes out(static_cast<std::size_t>(stream.size));
+    StreamReader::readChain(*this, chain, 0, out, [&] { return "stream '" + printable(stream.name) + "'"; });
+    return out;
   } catch (const core::TruncatedError& e) {
     throw Error(name_ + ": truncated: " + e.what());
   }
-  return out;
 }
 
 }  // namespace parvane::cfb
