@@ -1,5 +1,8 @@
 #include "engine/cfb/format.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace parvane::cfb {
 
 StructuredStorageHeader decodeHeader(core::ByteReader& in) {
@@ -27,20 +30,23 @@ StructuredStorageHeader decodeHeader(core::ByteReader& in) {
 }
 
 StructuredStorageDirectoryEntry decodeDirEntry(core::ByteReader& in) {
+  // One bounds check for the whole entry, then fixed-offset little-endian loads.
+  const core::ByteView raw = in.view(kDirEntrySize);
+  const std::uint8_t* p = raw.data();
   StructuredStorageDirectoryEntry e{};
-  for (auto& c : e.ab) c = in.u16();
-  e.cb = in.u16();
-  e.mse = in.u8();
-  e.bflags = in.u8();
-  e.sidLeftSib = in.u32();
-  e.sidRightSib = in.u32();
-  e.sidChild = in.u32();
-  for (auto& b : e.clsid) b = in.u8();
-  e.dwUserFlags = in.u32();
-  for (auto& t : e.time) t = in.u32();
-  e.sectStart = in.u32();
-  e.ulSizeLow = in.u32();
-  e.ulSizeHigh = in.u32();
+  for (std::size_t i = 0; i < std::size(e.ab); ++i) e.ab[i] = core::loadU16(p + 2 * i);
+  e.cb = core::loadU16(p + 64);
+  e.mse = p[66];
+  e.bflags = p[67];
+  e.sidLeftSib = core::loadU32(p + 68);
+  e.sidRightSib = core::loadU32(p + 72);
+  e.sidChild = core::loadU32(p + 76);
+  std::copy_n(p + 80, std::size(e.clsid), e.clsid);
+  e.dwUserFlags = core::loadU32(p + 96);
+  for (std::size_t i = 0; i < std::size(e.time); ++i) e.time[i] = core::loadU32(p + 100 + 4 * i);
+  e.sectStart = core::loadU32(p + 116);
+  e.ulSizeLow = core::loadU32(p + 120);
+  e.ulSizeHigh = core::loadU32(p + 124);
   return e;
 }
 
