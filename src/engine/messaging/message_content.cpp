@@ -157,6 +157,8 @@ std::optional<PropertyValue> convertValue(const msg::Property& p, NamedPropertyM
 }
 
 void copyProperties(const msg::PropertyBag& bag, PropertyList& out, NamedPropertyMap& map, bool messageLevel) {
+  // room for the values copied here and the few the store adds afterwards
+  out.reserve(out.size() + bag.all().size() + 8);
   for (const auto& p : bag.all()) {
     if (p.id() < 0x8000 && isComputedByStore(p.id())) {
       // a recipient's record key and object type describe the address, not the store

@@ -64,6 +64,7 @@ class PropertyList {
   std::u16string text(std::uint16_t id) const;  // a Unicode value, or empty
   const std::vector<PropertyValue>& all() const { return values_; }
   std::size_t size() const { return values_.size(); }
+  void reserve(std::size_t n) { values_.reserve(n); }
   // Sorted by property id, as a property context stores them.
   void sort();
 
