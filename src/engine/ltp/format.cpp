@@ -22,6 +22,7 @@ std::uint8_t fillLevel(std::size_t freeBytes) {
 
 Bytes encodeBthHeader(const BTHHEADER& h) {
   Bytes out;
+  out.reserve(kBthHeaderSize);
   core::ByteWriter w(out);
   w.u8(h.bType);
   w.u8(h.cbKey);
