@@ -1,5 +1,6 @@
 #include "engine/msg/format.h"
 
+#include <algorithm>
 #include <string>
 
 namespace parvane::msg::format {
@@ -50,11 +51,17 @@ void appendHex8(std::string& out, std::uint32_t v) {
 }  // namespace
 
 std::string substgName(std::uint32_t tag) {
-  std::string name;
-  name.reserve(20);
-  name = kSubstgPrefix;
-  appendHex8(name, tag);
-  return name;
+  SubstgNameBuffer buffer;
+  return std::string(substgName(tag, buffer));
+}
+
+std::string_view substgName(std::uint32_t tag, SubstgNameBuffer& buffer) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const std::string_view prefix = kSubstgPrefix;
+  static_assert(std::tuple_size_v<SubstgNameBuffer> == 20);
+  std::copy(prefix.begin(), prefix.end(), buffer.begin());
+  for (std::size_t i = 0; i < 8; ++i) buffer[12 + i] = kDigits[(tag >> (28 - 4 * i)) & 0xF];
+  return std::string_view(buffer.data(), buffer.size());
 }
 
 std::string substgItemName(std::uint32_t tag, std::uint32_t index) {

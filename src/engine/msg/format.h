@@ -2,8 +2,10 @@
 // Values are decoded field by field from a core::ByteReader (format.cpp).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/core/coding.h"
 
@@ -72,6 +74,9 @@ EmbeddedPropertyHeader decodeMessageHeader(core::ByteReader& in);
 
 // "__substg1.0_XXXXXXXX" for a tag, and the item stream of a multi-valued one.
 std::string substgName(std::uint32_t tag);
+// The same name spelled into a caller's buffer, for lookups that keep no copy.
+using SubstgNameBuffer = std::array<char, 20>;
+std::string_view substgName(std::uint32_t tag, SubstgNameBuffer& buffer);
 std::string substgItemName(std::uint32_t tag, std::uint32_t index);
 
 }  // namespace parvane::msg::format

@@ -239,10 +239,11 @@ class MessageReader {
         bag.props_.push_back(std::move(p));
         continue;
       }
-      const std::string streamName = format::substgName(t);
+      format::SubstgNameBuffer nameBuffer;
+      const std::string_view streamName = format::substgName(t, nameBuffer);
       const cfb::Entry* s = file().child(storage, streamName);
       if (!s || !s->isStream()) {
-        warn(pwhere(), "declared but its stream " + streamName + " is missing; skipped");
+        warn(pwhere(), "declared but its stream " + std::string(streamName) + " is missing; skipped");
         continue;
       }
       p.streamEntry_ = s->id;
