@@ -13,20 +13,13 @@
 
 #include "engine/core/coding.h"
 #include "engine/core/source.h"
+#include "engine/msg/message.h"
 
 namespace parvane::messaging {
 
 namespace ptype {
-inline constexpr std::uint16_t Int16 = 0x0002;
-inline constexpr std::uint16_t Int32 = 0x0003;
-inline constexpr std::uint16_t Boolean = 0x000B;
-inline constexpr std::uint16_t Object = 0x000D;
-inline constexpr std::uint16_t Int64 = 0x0014;
-inline constexpr std::uint16_t String8 = 0x001E;
-inline constexpr std::uint16_t Unicode = 0x001F;
-inline constexpr std::uint16_t Time = 0x0040;
-inline constexpr std::uint16_t Binary = 0x0102;
-inline constexpr std::uint16_t MultiValued = 0x1000;
+// The property types are the reader's: one vocabulary from file to store.
+using namespace msg::ptype;  // NOLINT(google-build-using-namespace)
 // Bytes of one value of a fixed-size type as a store keeps it; 0 for variable types.
 std::size_t storedSize(std::uint16_t type);
 }  // namespace ptype
