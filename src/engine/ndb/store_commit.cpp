@@ -138,7 +138,7 @@ void NodeStore::Impl::create() {
   header.bidNextP += 2;
   sealPage(dlist, PageType::DList, dlistBid, kDListOffset);
   file->writeAt(kDListOffset, dlist);
-  writeExtraMapPages(0);
+  file->writeAt(amapOffset(0), mapPages(0));
   committed.root.ibFileEof = fileEof();
   committed.root.ibAMapLast = amapOffset(0);
   commit();

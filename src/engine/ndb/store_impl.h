@@ -99,7 +99,7 @@ class NodeStore::Impl {
   std::uint8_t* stage(std::uint64_t ib, std::size_t n);
   void writeHeader(const HEADER& h);
   void writeMapPages(std::size_t k);
-  void writeExtraMapPages(std::size_t k);
+  Bytes mapPages(std::size_t k);
   void grow();
   std::uint64_t allocate(std::size_t bytes, bool page);
   void releaseSpace(std::uint64_t ib, std::size_t bytes, bool uncommitted);

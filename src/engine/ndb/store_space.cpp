@@ -24,6 +24,24 @@ void NodeStore::Impl::writeHeader(const HEADER& h) {
   file->writeAt(0, bytes);
 }
 
+// The AMap page of span k followed by the PMap, FMap or FPMap pages that
+// share its span, as one contiguous image.
+Bytes NodeStore::Impl::mapPages(std::size_t k) {
+  auto extra = mapPagesAfterAMap(k);
+  Bytes out((1 + extra.size()) * kPageSize);
+  std::uint64_t ib = amapOffset(k);
+  auto amap = std::span<std::uint8_t, kPageSize>(out.data(), kPageSize);
+  std::memcpy(amap.data(), space.bits(k).data(), kPageDataSize);
+  sealPage(amap, PageType::AMap, ib, ib);
+  for (std::size_t i = 0; i < extra.size(); ++i) {
+    auto page = std::span<std::uint8_t, kPageSize>(out.data() + (i + 1) * kPageSize, kPageSize);
+    if (extra[i] != PageType::FMap) std::memset(page.data(), 0xFF, kPageDataSize);
+    std::uint64_t pib = ib + (i + 1) * kPageSize;
+    sealPage(page, extra[i], pib, pib);
+  }
+  return out;
+}
+
 void NodeStore::Impl::writeMapPages(std::size_t k) {
   std::array<std::uint8_t, kPageSize> page{};
   std::memcpy(page.data(), space.bits(k).data(), kPageDataSize);
@@ -33,33 +51,40 @@ void NodeStore::Impl::writeMapPages(std::size_t k) {
   space.clean(k);
 }
 
-void NodeStore::Impl::writeExtraMapPages(std::size_t k) {
-  std::uint64_t ib = amapOffset(k) + kPageSize;
-  for (PageType t : mapPagesAfterAMap(k)) {
-    std::array<std::uint8_t, kPageSize> page{};
-    if (t != PageType::FMap) std::memset(page.data(), 0xFF, kPageDataSize);
-    sealPage(page, t, ib, ib);
-    file->writeAt(ib, page);
-    ib += kPageSize;
-  }
-}
-
-// Adds AMap spans. The file's size, the new map pages and a header that
-// describes the last commit plus the new, empty spans are written back to back.
+// Adds AMap spans. A file cannot grow and have its header name the new size
+// in one step, so everything is made ready before the file is touched: then
+// between extending the file and the header that covers the new spans lie
+// only the writes of their map pages. A process killed in that instant
+// leaves bytes past ibFileEof that no page or block uses; the file up to
+// ibFileEof is still its last commit. That first header calls the maps
+// invalid, so a power loss that kept it but not the new map pages leaves a
+// store whose maps a reader rebuilds; once the pages are on disk the header
+// calls them valid again.
 void NodeStore::Impl::grow() {
   std::size_t first = space.spanCount();
   std::size_t add = std::clamp<std::size_t>(first / 4, 1, 128);
   for (std::size_t i = 0; i < add; ++i) space.addSpan();
+  std::vector<Bytes> pages;
+  pages.reserve(add);
+  for (std::size_t k = first; k < space.spanCount(); ++k) pages.push_back(mapPages(k));
+  HEADER h = committed;
+  h.root.ibFileEof = fileEof();
+  h.root.ibAMapLast = amapOffset(space.spanCount() - 1);
+  h.root.cbAMapFree += space.freeBytesFrom(first);
+  HEADER unchecked = h;
+  unchecked.root.fAMapValid = AMapValidity::Invalid;
+  auto growing = encodeHeader(unchecked), grown = encodeHeader(h);
   flush();
-  file->resize(fileEof());
-  for (std::size_t k = first; k < space.spanCount(); ++k) {
-    writeExtraMapPages(k);
-    writeMapPages(k);
+
+  file->resize(h.root.ibFileEof);
+  for (std::size_t i = 0; i < pages.size(); ++i) file->writeAt(amapOffset(first + i), pages[i]);
+  if (commits > 0) {
+    file->writeAt(0, growing);
+    file->sync();
+    file->writeAt(0, grown);
   }
-  committed.root.ibFileEof = fileEof();
-  committed.root.ibAMapLast = amapOffset(space.spanCount() - 1);
-  committed.root.cbAMapFree += space.freeBytesFrom(first);
-  if (commits > 0) writeHeader(committed);
+  for (std::size_t k = first; k < space.spanCount(); ++k) space.clean(k);
+  committed = h;
 }
 
 std::uint64_t NodeStore::Impl::allocate(std::size_t bytes, bool page) {

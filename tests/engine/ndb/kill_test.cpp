@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -55,8 +58,18 @@ Bytes content(Nid nid) {
   }
 }
 
+std::uint64_t headerFileEof(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::array<std::uint8_t, 8> b{};
+  in.seekg(0xB8);  // ROOT.ibFileEof
+  in.read(reinterpret_cast<char*>(b.data()), b.size());
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = v << 8 | b[static_cast<std::size_t>(i)];
+  return v;
+}
+
 TEST(NodeStoreKill, FileHoldsItsLastCommitWheneverTheWriterIsKilled) {
-  int rounds = 20;
+  int rounds = 20, killedWhileGrowing = 0;
   if (const char* env = std::getenv("PARVANE_KILL_ROUNDS")) rounds = std::atoi(env);
   std::mt19937 rng(static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
   for (int round = 0; round < rounds; ++round) {
@@ -93,6 +106,13 @@ TEST(NodeStoreKill, FileHoldsItsLastCommitWheneverTheWriterIsKilled) {
     EXPECT_GE(present, committed);
     for (std::uint32_t i = 0; i < committed; ++i)
       EXPECT_TRUE(r->findNode(makeNid(NidType::Internal, 0x401 + i))) << i;
+    // A kill in the instant between extending the file and the header that
+    // names its new size leaves unused bytes past ibFileEof; the store is the
+    // file up to ibFileEof, which must then be whole.
+    if (std::uint64_t eof = headerFileEof(path); eof < std::filesystem::file_size(path)) {
+      ++killedWhileGrowing;
+      std::filesystem::resize_file(path, eof);
+    }
     auto check = parvane::testing::pstcheck(path);
     for (const auto& e : check.errors)
       EXPECT_NE(e.find("page has no entries"), std::string::npos) << e;  // only a store killed before its first node
@@ -101,6 +121,7 @@ TEST(NodeStoreKill, FileHoldsItsLastCommitWheneverTheWriterIsKilled) {
       EXPECT_TRUE(ok) << w;
     }
   }
+  if (killedWhileGrowing) std::printf("%d of %d kills fell while the file grew\n", killedWhileGrowing, rounds);
 }
 
 }  // namespace
