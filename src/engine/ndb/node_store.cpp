@@ -19,7 +19,7 @@ std::array<std::uint32_t, 32> initialNidCounters() {
 }  // namespace
 
 NodeStore::Impl::Impl(std::string p, std::unique_ptr<File> f, const CreateOptions& o)
-    : path(std::move(p)), file(std::move(f)), opts(o) {
+    : path(std::move(p)), file(std::move(f)), opts(o), writer(std::make_unique<WriteBehind>(*file, o.crypt)) {
   header.bCryptMethod = o.crypt;
   header.rgnid = initialNidCounters();
   header.bidNextB = kFirstBlockBid;
@@ -157,7 +157,9 @@ bool NodeStore::checkpoint() {
 void NodeStore::close() {
   impl_->guarded([&] {
     impl_->commit();
+    impl_->io();
     impl_->closed = true;
+    impl_->writer.reset();
     impl_->file.reset();
   });
 }

@@ -12,13 +12,11 @@ Bid NodeStore::Impl::writeBlock(ByteView data, bool internal) {
   header.bidNextB += 4;
   std::size_t disk = blockDiskSize(data.size());
   std::uint64_t ib = allocate(disk, false);
+  // encoded and sealed by the writer, while the next blocks are built
   std::uint8_t* out = stage(ib, disk);
-  if (internal) {
-    if (!data.empty()) std::memcpy(out, data.data(), data.size());
-  } else {
-    encodeDataInto(header.bCryptMethod, data, out, bid);
-  }
-  sealBlock(std::span<std::uint8_t>(out, disk), data.size(), bid, ib);
+  if (!data.empty()) std::memcpy(out, data.data(), data.size());
+  batch.blocks.push_back(StagedBlock{static_cast<std::uint32_t>(ib - batch.ib), static_cast<std::uint16_t>(data.size()),
+                                     !internal && header.bCryptMethod != CryptMethod::None, bid});
   bbt.put(BlockRec{bid, ib, static_cast<std::uint16_t>(data.size()), 1});
   bytesSinceCommit += disk;
   changed = true;
@@ -29,9 +27,8 @@ Bytes NodeStore::Impl::readBlock(Bid bid) {
   const BlockRec* r = bbt.find(bid);
   if (!r) throw NdbError::field("BBT", "bid", "a block of this store", hex(bid));
   std::size_t disk = blockDiskSize(r->cb);
-  if (!buf.empty() && r->ib < bufBase + buf.size() && r->ib + disk > bufBase) flush();
   Bytes raw(disk);
-  if (file->readAt(r->ib, raw) != disk)
+  if (io().readAt(r->ib, raw) != disk)
     throw NdbError::field("block " + hex(bid), "ib", "inside the file", hex(r->ib));
   ByteView stored = checkBlock(raw, r->cb, bid, r->ib);
   Bytes out(stored.begin(), stored.end());

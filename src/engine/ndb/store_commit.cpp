@@ -93,8 +93,7 @@ void NodeStore::Impl::commit() {
   // 1. pages of both trees into free space, then everything to disk
   BREF nbtRoot = writeTree(nbt, PageType::NBT, nbtIndex, nbtEmptyRoot);
   BREF bbtRoot = writeTree(bbt, PageType::BBT, bbtIndex, bbtEmptyRoot);
-  flush();
-  file->sync();
+  io().sync();
   // 2. the header switches to the new trees while it declares the maps
   //    invalid: a stop before step 4 leaves a complete store whose maps a
   //    reader rebuilds
@@ -108,7 +107,7 @@ void NodeStore::Impl::commit() {
   h.root.fAMapValid = AMapValidity::Invalid;
   if (commits > 0) {
     writeHeader(h);
-    file->sync();
+    io().sync();
   }
   // 3. the new trees no longer use the space freed since the last commit:
   //    the maps mark it free and it can be reused from now on
@@ -117,11 +116,11 @@ void NodeStore::Impl::commit() {
   h.root.cbAMapFree = space.freeBytes();
   for (std::size_t k = 0; k < space.spanCount(); ++k)
     if (space.dirty(k)) writeMapPages(k);
-  file->sync();
+  io().sync();
   // 4. the header with valid maps
   h.root.fAMapValid = AMapValidity::Valid2;
   writeHeader(h);
-  file->sync();
+  io().sync();
   committed = h;
   committedBidNextB = h.bidNextB;
   bytesSinceCommit = 0;
@@ -132,13 +131,13 @@ void NodeStore::Impl::commit() {
 
 void NodeStore::Impl::create() {
   space.addSpan();
-  file->resize(fileEof());
+  io().resize(fileEof());
   std::array<std::uint8_t, kPageSize> dlist{};
   Bid dlistBid = header.bidNextP;
   header.bidNextP += 2;
   sealPage(dlist, PageType::DList, dlistBid, kDListOffset);
-  file->writeAt(kDListOffset, dlist);
-  file->writeAt(amapOffset(0), mapPages(0));
+  io().writeAt(kDListOffset, dlist);
+  io().writeAt(amapOffset(0), mapPages(0));
   committed.root.ibFileEof = fileEof();
   committed.root.ibAMapLast = amapOffset(0);
   commit();

@@ -13,6 +13,7 @@
 #include "engine/ndb/leaf_list.h"
 #include "engine/ndb/node_store.h"
 #include "engine/ndb/space_map.h"
+#include "engine/ndb/write_behind.h"
 
 namespace parvane::ndb {
 
@@ -61,8 +62,8 @@ class NodeStore::Impl {
   std::vector<std::pair<std::uint64_t, std::uint32_t>> pendingFree;  // reusable after the next commit
   Bid committedBidNextB = kFirstBlockBid;
 
-  std::uint64_t bufBase = 0;  // blocks and pages waiting to be written, contiguous from bufBase
-  Bytes buf;
+  WriteBatch batch;  // blocks and pages waiting to be written, contiguous from batch.ib
+  std::unique_ptr<WriteBehind> writer;  // after `file`: gone before it
 
   std::uint64_t bytesSinceCommit = 0;
   std::chrono::steady_clock::time_point lastCommit;
@@ -95,7 +96,10 @@ class NodeStore::Impl {
 
   // ---- file space and maps (store_space.cpp)
   std::uint64_t fileEof() const { return kFirstAMapOffset + space.spanCount() * kAMapSpan; }
+  // Hands the staged batch to the writer.
   void flush();
+  // The file, once everything staged is written: every direct use goes through here.
+  File& io();
   std::uint8_t* stage(std::uint64_t ib, std::size_t n);
   void writeHeader(const HEADER& h);
   void writeMapPages(std::size_t k);

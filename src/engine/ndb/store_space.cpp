@@ -7,21 +7,29 @@
 namespace parvane::ndb {
 
 void NodeStore::Impl::flush() {
-  if (buf.empty()) return;
-  file->writeAt(bufBase, buf);
-  buf.clear();
+  if (!batch.bytes.empty()) writer->submit(batch);
+}
+
+File& NodeStore::Impl::io() {
+  flush();
+  writer->wait();
+  return *file;
 }
 
 std::uint8_t* NodeStore::Impl::stage(std::uint64_t ib, std::size_t n) {
-  if (!buf.empty() && (ib != bufBase + buf.size() || buf.size() + n > kWriteBufferLimit)) flush();
-  if (buf.empty()) bufBase = ib;
+  Bytes& buf = batch.bytes;
+  if (!buf.empty() && (ib != batch.ib + buf.size() || buf.size() + n > kWriteBufferLimit)) flush();
+  if (buf.empty()) {
+    batch.ib = ib;
+    if (buf.capacity() < kWriteBufferLimit) buf.reserve(kWriteBufferLimit);
+  }
   buf.resize(buf.size() + n);
   return buf.data() + buf.size() - n;
 }
 
 void NodeStore::Impl::writeHeader(const HEADER& h) {
   auto bytes = encodeHeader(h);
-  file->writeAt(0, bytes);
+  io().writeAt(0, bytes);
 }
 
 // The AMap page of span k followed by the PMap, FMap or FPMap pages that
@@ -47,7 +55,7 @@ void NodeStore::Impl::writeMapPages(std::size_t k) {
   std::memcpy(page.data(), space.bits(k).data(), kPageDataSize);
   std::uint64_t ib = amapOffset(k);
   sealPage(page, PageType::AMap, ib, ib);
-  file->writeAt(ib, page);
+  io().writeAt(ib, page);
   space.clean(k);
 }
 
@@ -74,14 +82,14 @@ void NodeStore::Impl::grow() {
   HEADER unchecked = h;
   unchecked.root.fAMapValid = AMapValidity::Invalid;
   auto growing = encodeHeader(unchecked), grown = encodeHeader(h);
-  flush();
+  File& out = io();
 
-  file->resize(h.root.ibFileEof);
-  for (std::size_t i = 0; i < pages.size(); ++i) file->writeAt(amapOffset(first + i), pages[i]);
+  out.resize(h.root.ibFileEof);
+  for (std::size_t i = 0; i < pages.size(); ++i) out.writeAt(amapOffset(first + i), pages[i]);
   if (commits > 0) {
-    file->writeAt(0, growing);
-    file->sync();
-    file->writeAt(0, grown);
+    out.writeAt(0, growing);
+    out.sync();
+    out.writeAt(0, grown);
   }
   for (std::size_t k = first; k < space.spanCount(); ++k) space.clean(k);
   committed = h;
