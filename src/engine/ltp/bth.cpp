@@ -22,7 +22,7 @@ std::uint64_t getKey(const std::uint8_t* p, std::uint8_t cbKey) {
 }  // namespace
 
 Hid buildBth(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt, const std::vector<BthRecord>& records,
-             Hid headerSlot) {
+             Hid headerSlot, std::vector<Hid>* leaves) {
   if (cbKey != 2 && cbKey != 4 && cbKey != 8)
     throw LtpError::field("BTHHEADER", "cbKey", "2, 4 or 8", std::to_string(cbKey));
   for (std::size_t i = 0; i < records.size(); ++i) {
@@ -43,7 +43,7 @@ Hid buildBth(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt, const st
       Hid hid;
     };
     std::vector<Child> level;
-    std::size_t perLeaf = kMaxHeapAlloc / (cbKey + cbEnt);
+    const std::size_t perLeaf = bthRecordsPerLeaf(cbKey, cbEnt);
     for (std::size_t i = 0; i < records.size(); i += perLeaf) {
       Bytes node;
       node.reserve(std::min(perLeaf, records.size() - i) * (cbKey + cbEnt));
@@ -52,6 +52,7 @@ Hid buildBth(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt, const st
         node.insert(node.end(), records[j].data.begin(), records[j].data.end());
       }
       level.push_back(Child{records[i].key, heap.allocate(node)});
+      if (leaves) leaves->push_back(level.back().hid);
     }
     std::size_t perIndex = kMaxHeapAlloc / (cbKey + 4u);
     while (level.size() > 1) {

@@ -19,8 +19,14 @@ struct BthRecord {
 // returns the HID of its BTHHEADER. The header goes into `headerSlot` when it is
 // an 8-byte allocation made earlier, else into a new allocation. Throws LtpError
 // on unsorted or ill-sized records.
+// When `leaves` is given it receives the leaf nodes' HIDs: record i lies in
+// leaves[i / bthRecordsPerLeaf(cbKey, cbEnt)], at (cbKey + cbEnt) times
+// i % bthRecordsPerLeaf(cbKey, cbEnt), key first.
 Hid buildBth(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt,
-             const std::vector<BthRecord>& records, Hid headerSlot = 0);
+             const std::vector<BthRecord>& records, Hid headerSlot = 0, std::vector<Hid>* leaves = nullptr);
+inline constexpr std::size_t bthRecordsPerLeaf(std::uint8_t cbKey, std::uint8_t cbEnt) {
+  return kMaxHeapAlloc / (cbKey + cbEnt);
+}
 
 // Reads all records of the BTH whose header is at `hidHeader`, in key order.
 // Checks cbKey/cbEnt against the expected sizes when they are not 0.

@@ -56,6 +56,12 @@ std::span<std::uint8_t> HeapBuilder::at(Hid hid) {
   return std::span<std::uint8_t>(b.data.data() + start, end - start);
 }
 
+std::uint64_t HeapBuilder::size() const {
+  std::uint64_t total = 0;
+  for (const Block& b : blocks_) total += b.data.size() + (b.data.size() & 1) + pageMapSize(b.starts.size());
+  return total;
+}
+
 std::vector<Bytes> HeapBuilder::build() const {
   std::vector<Bytes> out;
   out.reserve(blocks_.size());

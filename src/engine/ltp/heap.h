@@ -25,6 +25,8 @@ class HeapBuilder {
   void setUserRoot(Hid hid) { userRoot_ = hid; }
   std::size_t blockCount() const { return blocks_.size(); }
 
+  // The bytes build() returns, all blocks together.
+  std::uint64_t size() const;
   // The finished heap blocks, each at most 8176 bytes, in order.
   std::vector<Bytes> build() const;
   // Writes the heap as a data tree (one heap block per data block).

@@ -163,7 +163,7 @@ bool PropertyContextBuilder::has(std::uint16_t id) const {
   return it != props_.end() && it->first == id;
 }
 
-HeapBuilder PropertyContextBuilder::buildHeap() const {
+HeapBuilder PropertyContextBuilder::buildHeap(std::vector<Hid>* leaves) const {
   HeapBuilder heap(ClientSig::PC);
   std::vector<BthRecord> records;
   records.reserve(props_.size());
@@ -190,19 +190,29 @@ HeapBuilder PropertyContextBuilder::buildHeap() const {
   // an empty value is HID 0, as Outlook stores an empty string
   for (auto& [i, e] : inHeap)
     core::storeU32(records[i].data.data() + 2, e->bytes.empty() ? 0 : heap.allocate(e->bytes));
-  buildBth(heap, kPcKeySize, kPcEntSize, records, hdr);
+  buildBth(heap, kPcKeySize, kPcEntSize, records, hdr, leaves);
   heap.setUserRoot(hdr);
   return heap;
 }
 
-std::uint64_t PropertyContextBuilder::heapSize() const {
-  std::uint64_t total = 0;
-  for (const Bytes& block : buildHeap().build()) total += block.size();
-  return total;
+ndb::NodeData PropertyContextBuilder::finishSized(std::uint16_t id,
+                                                  const std::function<std::uint32_t(std::uint64_t)>& valueOf) {
+  auto it = lowerBound(id);
+  if (it == props_.end() || it->first != id || it->second.subnode || fixedSize(static_cast<PropType>(it->second.type)) != 4u)
+    throw LtpError::field("property " + hex(id), "type", "a 4-byte value set earlier", "none");
+  std::vector<Hid> leaves;
+  HeapBuilder heap = buildHeap(&leaves);
+  const auto i = static_cast<std::size_t>(it - props_.begin());
+  const std::size_t perLeaf = bthRecordsPerLeaf(kPcKeySize, kPcEntSize);
+  auto record = heap.at(leaves[i / perLeaf]).subspan((i % perLeaf) * (kPcKeySize + kPcEntSize));
+  core::storeU32(record.data() + kPcKeySize + 2, valueOf(heap.size()));  // after wPropId and wPropType
+  return write(heap);
 }
 
-ndb::NodeData PropertyContextBuilder::finish() {
-  ndb::NodeData data = buildHeap().write(*store_);
+ndb::NodeData PropertyContextBuilder::finish() { return write(buildHeap()); }
+
+ndb::NodeData PropertyContextBuilder::write(const HeapBuilder& heap) {
+  ndb::NodeData data = heap.write(*store_);
   Nid maxValue = 0;
   for (const auto& s : subnodes_.entries())
     if (ndb::nidType(s.nid) == ndb::NidType::Ltp) maxValue = std::max(maxValue, s.nid);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <optional>
 #include <string_view>
@@ -57,9 +58,11 @@ class PropertyContextBuilder {
   // Writes heap and subnode tree; the result holds the references and is
   // normally passed to NodeStore::putNode. The builder is empty afterwards.
   ndb::NodeData finish();
-  // The bytes finish() would write for the heap (the node's data size), with
-  // nothing written and the builder unchanged.
-  std::uint64_t heapSize() const;
+  // finish() for a context that holds its own size: the 4-byte value of
+  // property `id` (set earlier, of a 4-byte type) becomes valueOf(the bytes
+  // of the heap) once the heap is laid out; the value's width keeps the
+  // heap's size as it was.
+  ndb::NodeData finishSized(std::uint16_t id, const std::function<std::uint32_t(std::uint64_t)>& valueOf);
 
  private:
   struct Entry {
@@ -68,7 +71,9 @@ class PropertyContextBuilder {
     Nid subnode = 0;  // value in a subnode
   };
   Nid newValueNid();
-  HeapBuilder buildHeap() const;
+  // `leaves`: see buildBth().
+  HeapBuilder buildHeap(std::vector<Hid>* leaves = nullptr) const;
+  ndb::NodeData write(const HeapBuilder& heap);
   void dropValue(std::uint16_t id);
   std::vector<std::pair<std::uint16_t, Entry>>::iterator lowerBound(std::uint16_t id);
   void put(std::uint16_t id, Entry e);

@@ -91,10 +91,12 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
     store_.retain(data);
     pc.subnodes().add(nid, data);
   }
-  const std::uint64_t bytes = pc.heapSize() + partBytes;
+  std::uint64_t bytes = 0;
+  auto result = pc.finishSized(tags::MessageSize, [&](std::uint64_t heapBytes) {
+    bytes = heapBytes + partBytes;
+    return sizeValue(bytes);
+  });
   m.properties.set(PropertyValue::int32(tags::MessageSize, sizeValue(bytes)));
-  pc.setInt32(tags::MessageSize, static_cast<std::int32_t>(sizeValue(bytes)));
-  auto result = pc.finish();
   for (const auto& part : large) store_.release(part.second);
   for (const auto& part : children) store_.release(part.second);
   return {result, bytes};

@@ -3,8 +3,9 @@
 // messages to any depth and large values in subnodes.
 //
 // PidTagMessageSize is the bytes the message takes in the file, its node and
-// all subnodes: the parts are written first, then the property context twice
-// (the size is a fixed-width value, so both have the same size). The bytes of
+// all subnodes: the parts are written first, then the property context, whose
+// size value is filled in once its heap is laid out (a fixed-width value, so
+// it leaves the heap's size as it was). The bytes of
 // each part are counted as it is written; only what the lower layer adds on
 // its own (a table's row matrix or large cells) is read back from the
 // subnode tree.

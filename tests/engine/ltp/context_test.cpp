@@ -192,6 +192,40 @@ TEST(PropertyContext, ManyPropertiesSpillIntoAMultiBlockHeapAndReload) {
   EXPECT_TRUE(check.errors.empty()) << parvane::testing::joined(check.errors);
 }
 
+// A context that records its own heap's size gets the bytes written, with the
+// record found in whichever BTH leaf holds it.
+TEST(PropertyContext, ASizedContextHoldsTheSizeOfItsHeap) {
+  TempDir dir;
+  const std::string path = dir.file("sized.pst");
+  const Nid nid = makeNid(NidType::NormalFolder, 0x401);
+  const std::uint16_t sizeId = 0x4000 + 902;  // an int32, past the first leaf of 447 records
+  std::uint64_t seen = 0;
+  {
+    auto s = ndb::NodeStore::create(path);
+    PropertyContextBuilder pc(*s);
+    for (std::uint16_t id = 0x4000; id < 0x4000 + 1200; ++id) {
+      if (id % 3) pc.setBinary(id, pattern(id % 100, id));
+      else pc.setInt32(id, id);
+    }
+    EXPECT_THROW(pc.finishSized(0x4001, [](std::uint64_t) { return 0u; }), LtpError);  // not a 4-byte value
+    EXPECT_THROW(pc.finishSized(0x3FFF, [](std::uint64_t) { return 0u; }), LtpError);  // not set
+    s->putNode(nid, 0x122, pc.finishSized(sizeId, [&](std::uint64_t heap) {
+      seen = heap;
+      return static_cast<std::uint32_t>(heap) + 7;
+    }));
+    s->close();
+  }
+  auto r = ndb::StoreReader::open(path);
+  auto node = r->findNode(nid);
+  std::uint64_t written = 0;
+  for (const auto& b : ndb::readDataBlocks(*r, node->bidData)) written += b.size();
+  EXPECT_EQ(seen, written);
+  PropertyContextReader pc(*r, node->bidData, node->bidSub);
+  ASSERT_EQ(pc.properties().size(), 1200u);
+  EXPECT_EQ(core::loadU32(pc.find(sizeId)->bytes.data()), written + 7);
+  EXPECT_EQ(core::loadU32(pc.find(sizeId - 3)->bytes.data()), sizeId - 3u);
+}
+
 std::vector<ColumnDesc> contentsLikeColumns() {
   return layoutColumns({makeTag(0x0017, PropType::Int32), makeTag(0x001A, PropType::String),
                         makeTag(0x0037, PropType::String), makeTag(0x0E06, PropType::Time),
