@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <type_traits>
 
 #include "engine/cfb/format.h"
@@ -37,6 +38,24 @@ inline char16_t upper(char16_t c) {
   return c;
 }
 
+// Orders keys (upper-cased names) as compareNames() orders their names:
+// shorter first, then unit by unit. Equal stretches are skipped four units at
+// a time, as names of one storage often share a long prefix.
+int compareKeys(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  std::size_t i = 0;
+  for (; i + 4 <= a.size(); i += 4) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a.data() + i, sizeof x);
+    std::memcpy(&y, b.data() + i, sizeof y);
+    if (x != y) break;
+  }
+  for (; i < a.size(); ++i) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::u16string nameKey(std::u16string_view name) {
@@ -62,6 +81,26 @@ int compareNames(std::u16string_view a, std::u16string_view b) {
 
 bool sameName(std::u16string_view a, std::u16string_view b) { return compareNames(a, b) == 0; }
 
+// The whole of a small file, read once into storage that is not zeroed first
+// (every byte of it is overwritten by the read).
+class BufferSource final : public core::ByteSource {
+ public:
+  explicit BufferSource(const core::ByteSource& from)
+      : size_(static_cast<std::size_t>(from.size())), data_(new std::uint8_t[size_]) {
+    from.readAt(0, std::span<std::uint8_t>(data_.get(), size_));
+  }
+  std::uint64_t size() const override { return size_; }
+  void readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    core::checkRange("memory source", offset, out.size(), size_);
+    if (!out.empty()) std::memcpy(out.data(), data_.get() + offset, out.size());
+  }
+  core::ByteView bytes() const { return {data_.get(), size_}; }
+
+ private:
+  std::size_t size_;
+  std::unique_ptr<std::uint8_t[]> data_;
+};
+
 // Reads a stream (or the mini stream) through its sector list, joining runs
 // of consecutive sectors into one read of the underlying source.
 class StreamReader final : public core::ByteSource {
@@ -77,37 +116,77 @@ class StreamReader final : public core::ByteSource {
     readChain(*file_, chain_, offset, out, what);
   }
 
-  template <class What>
-  static void readChain(const CompoundFile& file, const CompoundFile::Chain& chain, std::uint64_t offset,
-                        std::span<std::uint8_t> out, What&& what) {
+  // Calls piece(at, n) for the runs of consecutive sectors that hold bytes
+  // [offset, offset + length) of `chain`, in order. `at` is an offset in the
+  // mini stream for a mini chain, in the file otherwise; either is checked
+  // against the end of what it points into before piece() sees it.
+  template <class What, class Piece>
+  static void forEachRun(const CompoundFile& file, const CompoundFile::Chain& chain, std::uint64_t offset,
+                         std::uint64_t length, What&& what, Piece&& piece) {
     const std::uint64_t ss = chain.sectorSize;
-    std::size_t done = 0;
-    while (done < out.size()) {
+    const auto& sectors = chain.sectors;
+    std::uint64_t done = 0;
+    while (done < length) {
       const std::uint64_t pos = offset + done;
-      std::size_t index = static_cast<std::size_t>(pos / ss);
+      const std::uint64_t index = pos / ss;
       const std::uint64_t within = pos % ss;
+      if (index >= sectors.size()) {
+        throw Error(file.name() + ": " + what() + ": offset " + std::to_string(pos) + " passes its " +
+                    std::to_string(sectors.size()) + " sectors");
+      }
+      const auto i = static_cast<std::size_t>(index);
       // Extend over sectors that follow one another on disk.
       std::size_t run = 1;
-      const std::uint64_t wanted = out.size() - done;
-      while (index + run < chain.sectors.size() && chain.sectors[index + run] == chain.sectors[index] + run &&
-             run * ss - within < wanted) {
-        ++run;
-      }
-      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(run * ss - within, wanted));
-      const std::uint64_t at = static_cast<std::uint64_t>(chain.sectors[index]) * ss + within;
-      auto piece = out.subspan(done, n);
+      const std::uint64_t wanted = length - done;
+      while (i + run < sectors.size() && sectors[i + run] == sectors[i] + run && run * ss - within < wanted) ++run;
+      const std::uint64_t n = std::min<std::uint64_t>(run * ss - within, wanted);
+      const std::uint64_t at = static_cast<std::uint64_t>(sectors[i]) * ss + within;
       if (chain.mini) {
-        file.readMini(at, piece);
+        if (at > file.miniStreamSize_ || n > file.miniStreamSize_ - at) {
+          throw Error(file.name_ + ": mini stream: " + std::to_string(n) + " bytes at offset " + std::to_string(at) +
+                      " pass its size " + std::to_string(file.miniStreamSize_));
+        }
+        piece(at, static_cast<std::size_t>(n));
       } else {
         const std::uint64_t fileOffset = at + ss;  // sector 0 follows the header sector
         if (fileOffset > file.source_->size() || n > file.source_->size() - fileOffset) {
-          throw Error(file.name() + ": " + what() + ": sector " + hex(chain.sectors[index]) +
+          throw Error(file.name() + ": " + what() + ": sector " + hex(sectors[i]) +
                       " lies past the end of the file (" + std::to_string(file.source_->size()) + " bytes)");
         }
-        file.source_->readAt(fileOffset, piece);
+        piece(fileOffset, static_cast<std::size_t>(n));
       }
       done += n;
     }
+  }
+
+  // forEachRun() down to the file: a mini chain's runs are followed through
+  // the mini stream's own chain.
+  template <class What, class Piece>
+  static void forEachFileRun(const CompoundFile& file, const CompoundFile::Chain& chain, std::uint64_t offset,
+                             std::uint64_t length, What&& what, Piece&& piece) {
+    if (!chain.mini) return forEachRun(file, chain, offset, length, what, piece);
+    forEachRun(file, chain, offset, length, what, [&](std::uint64_t at, std::size_t n) {
+      forEachRun(file, file.miniStream_, at, n, [] { return std::string("mini stream"); }, piece);
+    });
+  }
+
+  template <class What>
+  static void readChain(const CompoundFile& file, const CompoundFile::Chain& chain, std::uint64_t offset,
+                        std::span<std::uint8_t> out, What&& what) {
+    std::size_t done = 0;
+    if (!file.whole_.empty()) {
+      forEachFileRun(file, chain, offset, out.size(), what, [&](std::uint64_t at, std::size_t n) {
+        std::memcpy(out.data() + done, file.whole_.data() + at, n);
+        done += n;
+      });
+      return;
+    }
+    forEachRun(file, chain, offset, out.size(), what, [&](std::uint64_t at, std::size_t n) {
+      const auto piece = out.subspan(done, n);
+      if (chain.mini) file.readMini(at, piece);
+      else file.source_->readAt(at, piece);
+      done += n;
+    });
   }
 
  private:
@@ -126,7 +205,8 @@ class CompoundFile::Loader {
     if (fileSize < kHeaderSize) {
       fail("header: file is " + std::to_string(fileSize) + " bytes, a compound file needs at least 512");
     }
-    const core::Bytes raw = f_.source_->read(0, kHeaderSize);
+    std::array<std::uint8_t, kHeaderSize> raw;
+    f_.source_->readAt(0, raw);
     core::ByteReader in(raw, "header");
     const StructuredStorageHeader h = decodeHeader(in);
     if (!std::equal(kSignature.begin(), kSignature.end(), h.abSig)) {
@@ -175,82 +255,118 @@ class CompoundFile::Loader {
  private:
   [[noreturn]] void fail(const std::string& what) const { throw Error(f_.name_ + ": " + what); }
 
-  // Reads sector `s` into `out`, which is reused from sector to sector.
-  void sector(std::uint32_t s, const std::string& what, core::Bytes& out) const {
+  // Sector `s`: a view of the file when it is in memory, else read into
+  // `scratch`, which is reused from sector to sector. `what` names the
+  // structure; it is only called for an error.
+  template <class What>
+  core::ByteView sector(std::uint32_t s, What&& what, core::Bytes& scratch) const {
     if (s >= sectorCount_) {
-      fail(what + ": sector " + hex(s) + " lies past the end of the file (" + std::to_string(sectorCount_) +
+      fail(what() + ": sector " + hex(s) + " lies past the end of the file (" + std::to_string(sectorCount_) +
            " sectors)");
     }
     const std::uint64_t offset = (static_cast<std::uint64_t>(s) + 1) * ss_;
     const auto avail = static_cast<std::size_t>(std::min<std::uint64_t>(ss_, f_.source_->size() - offset));
-    out.resize(ss_);
-    f_.source_->readAt(offset, std::span<std::uint8_t>(out.data(), avail));
-    std::fill(out.begin() + static_cast<std::ptrdiff_t>(avail), out.end(), 0);  // a partial last sector reads as zero-padded
+    if (avail == ss_ && !f_.whole_.empty()) return f_.whole_.subspan(static_cast<std::size_t>(offset), ss_);
+    scratch.resize(ss_);
+    f_.source_->readAt(offset, std::span<std::uint8_t>(scratch.data(), avail));
+    std::fill(scratch.begin() + static_cast<std::ptrdiff_t>(avail), scratch.end(), 0);  // a partial last sector reads as zero-padded
+    return scratch;
   }
 
   void readFat(const StructuredStorageHeader& h) {
+    core::Bytes raw;
+    const std::size_t perSector = ss_ / 4;
+    f_.fat_.reserve(static_cast<std::size_t>(h.csectFat) * perSector);
+    const auto readFatSector = [&](std::size_t i, std::uint32_t s) {
+      const auto v = sector(s, [&] { return "FAT sector " + std::to_string(i); }, raw);
+      for (std::size_t k = 0; k < perSector; ++k) f_.fat_.push_back(core::loadU32(v.data() + 4 * k));
+    };
+    if (h.csectFat <= kHeaderDifatCount) {
+      for (std::size_t i = 0; i < h.csectFat; ++i) readFatSector(i, h.sectFat[i]);
+      return;
+    }
+    // The FAT's sectors are all listed, header then DIFAT, before any is read.
     std::vector<std::uint32_t> fatSectors;
     fatSectors.reserve(h.csectFat);
     for (std::size_t i = 0; i < kHeaderDifatCount && fatSectors.size() < h.csectFat; ++i) {
       fatSectors.push_back(h.sectFat[i]);
     }
     std::uint32_t dif = h.sectDifStart;
-    std::vector<bool> seen;
-    core::Bytes raw;
+    const std::uint32_t chain = nextStamp(sectorCount_);
     for (std::uint32_t n = 0; fatSectors.size() < h.csectFat; ++n) {
       if (dif == ENDOFCHAIN || dif == FREESECT || n >= h.csectDif) {
         fail("DIFAT: lists " + std::to_string(fatSectors.size()) + " FAT sectors, header declares " +
              std::to_string(h.csectFat));
       }
       if (dif < sectorCount_) {
-        if (seen.empty()) seen.assign(static_cast<std::size_t>(sectorCount_), false);
-        if (seen[dif]) fail("DIFAT: sector chain loops back to sector " + hex(dif));
-        seen[dif] = true;
+        if (stamp_[dif] == chain) fail("DIFAT: sector chain loops back to sector " + hex(dif));
+        stamp_[dif] = chain;
       }
-      sector(dif, "DIFAT", raw);
-      const std::size_t per = ss_ / 4 - 1;
+      const auto v = sector(dif, [] { return std::string("DIFAT"); }, raw);
+      const std::size_t per = perSector - 1;
       for (std::size_t i = 0; i < per && fatSectors.size() < h.csectFat; ++i) {
-        fatSectors.push_back(core::loadU32(raw.data() + 4 * i));
+        fatSectors.push_back(core::loadU32(v.data() + 4 * i));
       }
-      dif = core::loadU32(raw.data() + 4 * per);
+      dif = core::loadU32(v.data() + 4 * per);
     }
-    f_.fat_.reserve(fatSectors.size() * (ss_ / 4));
-    for (std::size_t i = 0; i < fatSectors.size(); ++i) {
-      sector(fatSectors[i], "FAT sector " + std::to_string(i), raw);
-      for (std::size_t k = 0; k < ss_ / 4; ++k) f_.fat_.push_back(core::loadU32(raw.data() + 4 * k));
-    }
+    for (std::size_t i = 0; i < fatSectors.size(); ++i) readFatSector(i, fatSectors[i]);
   }
 
-  // Follows a FAT chain of unknown length (directory, mini FAT) to its end.
-  std::vector<std::uint32_t> followChain(std::uint32_t start, const std::string& what) const {
-    std::vector<std::uint32_t> out;
-    std::vector<bool> seen(static_cast<std::size_t>(sectorCount_), false);
+  // Loop detection without a set per chain: every walk takes a new stamp, and
+  // a sector that already carries it has been met before in the same walk.
+  std::uint32_t nextStamp(std::uint64_t limit) {
+    if (stamp_.size() < limit) stamp_.resize(static_cast<std::size_t>(limit), 0);
+    return ++stampNow_;
+  }
+
+  // A loop test for chainOf() over the shared stamps.
+  struct StampSeen {
+    std::vector<std::uint32_t>& stamp;
+    std::uint32_t chain;
+    bool operator()(std::uint32_t s) const {
+      if (stamp[s] == chain) return true;
+      stamp[s] = chain;
+      return false;
+    }
+  };
+  StampSeen stampSeen(std::uint64_t limit) {
+    const std::uint32_t chain = nextStamp(limit);
+    return {stamp_, chain};
+  }
+
+  // Checks a FAT chain of unknown length (directory, mini FAT) from `start` to
+  // its end, for range and loops, and returns its length; callers then walk
+  // the FAT from `start` knowing it is sound.
+  std::size_t checkChain(std::uint32_t start, const char* what) {
+    const std::uint32_t chain = nextStamp(sectorCount_);
+    std::size_t length = 0;
     for (std::uint32_t s = start; s != ENDOFCHAIN;) {
       if (s >= sectorCount_ || s >= f_.fat_.size()) {
-        fail(what + ": chain reaches sector " + hex(s) + ", past the file's " + std::to_string(sectorCount_) +
-             " sectors");
+        fail(std::string(what) + ": chain reaches sector " + hex(s) + ", past the file's " +
+             std::to_string(sectorCount_) + " sectors");
       }
-      if (seen[s]) fail(what + ": sector chain loops back to sector " + hex(s));
-      seen[s] = true;
-      out.push_back(s);
+      if (stamp_[s] == chain) fail(std::string(what) + ": sector chain loops back to sector " + hex(s));
+      stamp_[s] = chain;
+      ++length;
       s = f_.fat_[s];
     }
-    return out;
+    return length;
   }
 
   void readDirectory(const StructuredStorageHeader& h) {
-    const auto chain = followChain(h.sectDirStart, "directory");
-    if (chain.empty()) fail("directory: header's first directory sector is ENDOFCHAIN, no root entry");
-    const std::size_t count = chain.size() * (ss_ / kDirEntrySize);
+    const std::size_t sectors = checkChain(h.sectDirStart, "directory");
+    if (sectors == 0) fail("directory: header's first directory sector is ENDOFCHAIN, no root entry");
+    const std::size_t perSector = ss_ / kDirEntrySize;
+    const std::size_t count = sectors * perSector;
     f_.entries_.reserve(count);
-    rawTypes_.reserve(count);
-    nameLengths_.reserve(count);
-    links_.reserve(count);
+    dir_.reserve(count);
+    // Room for the longest name each entry may hold and its key; only what is
+    // used is written.
+    f_.names_.reset(new char16_t[count * kNameSlot]);
     core::Bytes raw;
-    for (auto s : chain) {
-      sector(s, "directory", raw);
-      core::ByteReader in(raw, "directory sector");
-      for (std::size_t k = 0; k < ss_ / kDirEntrySize; ++k) {
+    for (std::uint32_t s = h.sectDirStart; s != ENDOFCHAIN; s = f_.fat_[s]) {
+      core::ByteReader in(sector(s, [] { return std::string("directory"); }, raw), "directory sector");
+      for (std::size_t k = 0; k < perSector; ++k) {
         const auto d = decodeDirEntry(in);
         Entry e;
         e.id = static_cast<std::uint32_t>(f_.entries_.size());
@@ -258,11 +374,15 @@ class CompoundFile::Loader {
         // there is no error; buildTree() checks the entries it reaches.
         const bool known = d.mse == 1 || d.mse == 2 || d.mse == 5;
         e.type = known ? static_cast<EntryType>(d.mse) : EntryType::Unused;
-        rawTypes_.push_back(d.mse);
-        nameLengths_.push_back(d.cb);
         if (known && d.cb <= 64 && d.cb % 2 == 0) {
           const std::size_t len = d.cb == 0 ? 0 : d.cb / 2u - 1;
-          e.name.assign(d.ab, d.ab + len);
+          char16_t* name = f_.names_.get() + kNameSlot * std::size_t{e.id};
+          char16_t* key = name + kNameSlot / 2;
+          for (std::size_t i = 0; i < len; ++i) {
+            name[i] = static_cast<char16_t>(d.ab[i]);
+            key[i] = upper(name[i]);
+          }
+          e.name = std::u16string_view(name, len);
         }
         std::copy(std::begin(d.clsid), std::end(d.clsid), e.clsid.begin());
         e.stateBits = d.dwUserFlags;
@@ -271,13 +391,13 @@ class CompoundFile::Loader {
         e.startSector = d.sectStart;
         // Version 3 files may carry garbage in the high half of the size.
         e.size = f_.majorVersion_ == 3 ? d.ulSizeLow : (d.ulSizeLow | (static_cast<std::uint64_t>(d.ulSizeHigh) << 32));
-        links_.push_back({d.sidLeftSib, d.sidRightSib, d.sidChild});
-        f_.entries_.push_back(std::move(e));
+        dir_.push_back({d.sidLeftSib, d.sidRightSib, d.sidChild, d.cb, d.mse, false});
+        f_.entries_.push_back(e);
       }
     }
     Entry& root = f_.entries_[0];
     if (root.type != EntryType::Root) {
-      fail("directory entry 0 object type: expected 5 (root storage), found " + std::to_string(rawTypes_[0]));
+      fail("directory entry 0 object type: expected 5 (root storage), found " + std::to_string(dir_[0].type));
     }
   }
 
@@ -285,33 +405,34 @@ class CompoundFile::Loader {
     const Entry& root = f_.entries_[0];
     f_.miniStreamSize_ = root.size;
     if (root.size > 0) {
-      CompoundFile::Chain c;
-      c.sectorSize = ss_;
-      c.sectors = fatChain(root.startSector, root.size, "mini stream");
-      f_.miniStream_ = std::move(c);
+      chainOf(f_, f_.fat_, sectorCount_, root.startSector, root.size, ss_, f_.chainSectors_, stampSeen(sectorCount_),
+              [] { return std::string("mini stream"); });
+      miniStreamSectors_ = f_.chainSectors_.size();
     }
     if (h.sectMiniFatStart == ENDOFCHAIN || h.csectMiniFat == 0) return;
+    f_.miniFat_.reserve(checkChain(h.sectMiniFatStart, "mini FAT") * (ss_ / 4));
     core::Bytes raw;
-    for (auto s : followChain(h.sectMiniFatStart, "mini FAT")) {
-      sector(s, "mini FAT", raw);
-      for (std::size_t k = 0; k < ss_ / 4; ++k) f_.miniFat_.push_back(core::loadU32(raw.data() + 4 * k));
+    for (std::uint32_t s = h.sectMiniFatStart; s != ENDOFCHAIN; s = f_.fat_[s]) {
+      const auto v = sector(s, [] { return std::string("mini FAT"); }, raw);
+      for (std::size_t k = 0; k < ss_ / 4; ++k) f_.miniFat_.push_back(core::loadU32(v.data() + 4 * k));
     }
   }
 
  public:
-  // The sectors of a FAT chain holding `size` bytes; checks length and loops.
-  // `what` names the chain in errors; it is only called when there is one.
-  template <class What>
-  static std::vector<std::uint32_t> chainOf(const CompoundFile& f, const std::vector<std::uint32_t>& table,
-                                            std::uint64_t limit, std::uint32_t start, std::uint64_t size,
-                                            std::uint32_t unit, What&& what) {
+  // Appends to `out` the sectors of a FAT chain holding `size` bytes; checks
+  // its length, its range and, through seen(s) (true for a sector met before
+  // in this chain; s is below `limit`), loops. `what` names the chain in
+  // errors; it is only called when there is one.
+  template <class Seen, class What>
+  static void chainOf(const CompoundFile& f, const std::vector<std::uint32_t>& table, std::uint64_t limit,
+                      std::uint32_t start, std::uint64_t size, std::uint32_t unit, std::vector<std::uint32_t>& out,
+                      Seen&& seen, What&& what) {
     const std::uint64_t needed = (size + unit - 1) / unit;
     if (needed > limit) {
       throw Error(f.name_ + ": " + what() + ": size " + std::to_string(size) + " needs " + std::to_string(needed) +
                   " sectors, the file has " + std::to_string(limit));
     }
-    std::vector<std::uint32_t> out;
-    out.reserve(static_cast<std::size_t>(needed));
+    out.reserve(out.size() + static_cast<std::size_t>(needed));
     std::uint32_t s = start;
     for (std::uint64_t i = 0; i < needed; ++i) {
       if (s == ENDOFCHAIN) {
@@ -322,25 +443,13 @@ class CompoundFile::Loader {
         throw Error(f.name_ + ": " + what() + ": sector chain reaches sector " + hex(s) + ", past the last sector " +
                     std::to_string(limit == 0 ? 0 : limit - 1));
       }
+      if (seen(s)) throw Error(f.name_ + ": " + what() + ": sector chain loops back to sector " + hex(s));
       out.push_back(s);
       s = table[s];
     }
-    if (out.size() > 1) {
-      auto sorted = out;
-      std::sort(sorted.begin(), sorted.end());
-      auto dup = std::adjacent_find(sorted.begin(), sorted.end());
-      if (dup != sorted.end()) {
-        throw Error(f.name_ + ": " + what() + ": sector chain loops back to sector " + hex(*dup));
-      }
-    }
-    return out;
   }
 
  private:
-  std::vector<std::uint32_t> fatChain(std::uint32_t start, std::uint64_t size, const std::string& what) const {
-    return chainOf(f_, f_.fat_, sectorCount_, start, size, ss_, [&] { return what; });
-  }
-
   void checkLink(std::uint32_t from, std::uint32_t to, const char* field) const {
     if (to != NOSTREAM && to >= f_.entries_.size()) {
       fail("directory entry " + std::to_string(from) + " " + field + ": id " + std::to_string(to) +
@@ -352,78 +461,83 @@ class CompoundFile::Loader {
   // storage's children. Every entry may be reached once only: a second visit
   // means a cycle or a shared subtree, and the file is rejected.
   void buildTree() {
-    std::vector<bool> seen(f_.entries_.size(), false);
-    seen[0] = true;
+    auto& entries = f_.entries_;
+    // Each entry is the child of one storage at most and the root of none, so
+    // the lists never outgrow this and the spans into them stay valid.
+    f_.childIds_.reserve(entries.size());
+    dir_[0].seen = true;
     std::vector<std::uint32_t> storages{0};
+    std::vector<std::uint32_t> stack;
     const std::uint64_t fileSize = f_.source_->size();
     while (!storages.empty()) {
       const std::uint32_t parent = storages.back();
       storages.pop_back();
-      checkLink(parent, links_[parent].child, "child");
+      checkLink(parent, dir_[parent].child, "child");
       // In-order walk of the sibling tree below `parent`.
-      std::vector<std::uint32_t> stack;
-      std::uint32_t node = links_[parent].child;
-      std::vector<std::uint32_t> children;
+      const std::size_t first = f_.childIds_.size();
+      std::uint32_t node = dir_[parent].child;
       while (node != NOSTREAM || !stack.empty()) {
         while (node != NOSTREAM) {
-          if (seen[node]) {
+          if (dir_[node].seen) {
             fail("directory entry " + std::to_string(node) +
                  " is reached twice in the directory tree (a cycle or a shared entry)");
           }
-          seen[node] = true;
-          checkLink(node, links_[node].left, "left sibling");
-          checkLink(node, links_[node].right, "right sibling");
+          dir_[node].seen = true;
+          checkLink(node, dir_[node].left, "left sibling");
+          checkLink(node, dir_[node].right, "right sibling");
           stack.push_back(node);
-          node = links_[node].left;
+          node = dir_[node].left;
         }
         node = stack.back();
         stack.pop_back();
-        Entry& e = f_.entries_[node];
+        Entry& e = entries[node];
         if (e.type == EntryType::Unused || e.type == EntryType::Root) {
           fail("directory entry " + std::to_string(node) + " object type: a storage's child must be 1 (storage) or "
-               "2 (stream), found " + std::to_string(rawTypes_[node]));
+               "2 (stream), found " + std::to_string(dir_[node].type));
         }
-        if (nameLengths_[node] > 64 || nameLengths_[node] % 2 != 0) {
+        if (dir_[node].nameLength > 64 || dir_[node].nameLength % 2 != 0) {
           fail("directory entry " + std::to_string(node) + " name length: expected an even count up to 64, found " +
-               std::to_string(nameLengths_[node]));
+               std::to_string(dir_[node].nameLength));
         }
         e.parent = parent;
-        children.push_back(node);
+        f_.childIds_.push_back(node);
         if (e.isStorage()) {
           storages.push_back(node);
         } else if (e.size > fileSize) {
           fail("stream '" + printable(e.name) + "' size: " + std::to_string(e.size) + " bytes is larger than the file (" +
                std::to_string(fileSize) + " bytes)");
         }
-        node = links_[node].right;
+        node = dir_[node].right;
       }
       // Sorted by the comparison rule so that child() can search; a sound
       // tree is in this order already.
-      const auto& entries = f_.entries_;
-      const auto before = [&](std::uint32_t a, std::uint32_t b) {
-        return compareNames(entries[a].name, entries[b].name) < 0;
-      };
+      const std::span<std::uint32_t> children(f_.childIds_.data() + first, f_.childIds_.size() - first);
+      const auto before = [&](std::uint32_t a, std::uint32_t b) { return compareKeys(f_.keyOf(a), f_.keyOf(b)) < 0; };
       if (!std::is_sorted(children.begin(), children.end(), before))
         std::stable_sort(children.begin(), children.end(), before);
       for (std::size_t i = 1; i < children.size(); ++i) {
-        if (compareNames(entries[children[i - 1]].name, entries[children[i]].name) == 0) {
+        if (compareKeys(f_.keyOf(children[i - 1]), f_.keyOf(children[i])) == 0) {
           fail("directory entries " + std::to_string(children[i - 1]) + " and " + std::to_string(children[i]) +
-               ": storage '" + printable(f_.entries_[parent].name) + "' holds two entries named '" +
-               printable(f_.entries_[children[i]].name) + "'");
+               ": storage '" + printable(entries[parent].name) + "' holds two entries named '" +
+               printable(entries[children[i]].name) + "'");
         }
       }
-      f_.entries_[parent].children = std::move(children);
+      entries[parent].children = children;
     }
   }
 
   // Every sector may belong to one structure only. Checking this once, up
-  // front, also checks every stream's chain, so later reads cannot meet a bad
-  // chain, and no two streams can make the reader hold the same bytes twice.
+  // front, also builds and checks every stream's chain, so later reads cannot
+  // meet a bad chain, and no two streams can make the reader hold the same
+  // bytes twice.
   void checkOwnership(const StructuredStorageHeader& h) {
-    std::vector<std::uint8_t> owner(static_cast<std::size_t>(sectorCount_), 0);
-    std::vector<std::uint8_t> miniOwner(static_cast<std::size_t>(f_.miniStreamSize_ / f_.miniSectorSize_ + 1), 0);
+    const auto sectors = static_cast<std::size_t>(sectorCount_);
+    const std::uint64_t miniSectors = (f_.miniStreamSize_ + f_.miniSectorSize_ - 1) / f_.miniSectorSize_;
+    std::vector<std::uint8_t> owners(sectors + static_cast<std::size_t>(f_.miniStreamSize_ / f_.miniSectorSize_ + 1), 0);
+    const std::span<std::uint8_t> owner(owners.data(), sectors);
+    const std::span<std::uint8_t> miniOwner(owners.data() + sectors, owners.size() - sectors);
     // `what` names the claimant; it is only called for the error message.
-    auto claim = [&](std::vector<std::uint8_t>& map, std::uint32_t s, auto&& what, const char* unit) {
+    auto claim = [&](std::span<std::uint8_t> map, std::uint32_t s, auto&& what, const char* unit) {
       if (s >= map.size()) return;  // chains are range-checked where they are built
       if (map[s]) fail(what() + ": " + unit + " " + hex(s) + " is also used by another stream or structure");
       map[s] = 1;
@@ -432,28 +546,60 @@ class CompoundFile::Loader {
     for (std::uint32_t s = 0; s < f_.fat_.size() && s < sectorCount_; ++s) {
       if (f_.fat_[s] == FATSECT || f_.fat_[s] == DIFSECT) owner[s] = 1;
     }
-    for (auto s : followChain(h.sectDirStart, "directory")) claim(owner, s, named("directory"), "sector");
+    // Both chains were checked when they were read.
+    for (std::uint32_t s = h.sectDirStart; s != ENDOFCHAIN; s = f_.fat_[s]) claim(owner, s, named("directory"), "sector");
     if (h.sectMiniFatStart != ENDOFCHAIN && h.csectMiniFat != 0) {
-      for (auto s : followChain(h.sectMiniFatStart, "mini FAT")) claim(owner, s, named("mini FAT"), "sector");
+      for (std::uint32_t s = h.sectMiniFatStart; s != ENDOFCHAIN; s = f_.fat_[s]) {
+        claim(owner, s, named("mini FAT"), "sector");
+      }
     }
-    for (auto s : f_.miniStream_.sectors) claim(owner, s, named("mini stream"), "sector");
+    for (std::size_t i = 0; i < miniStreamSectors_; ++i) claim(owner, f_.chainSectors_[i], named("mini stream"), "sector");
+
+    // A sound file holds each sector in one chain at most, which bounds the
+    // room the chains take whatever sizes the entries claim.
+    const std::uint64_t regular = f_.source_->size() <= ss_ ? 0 : (f_.source_->size() - 1) / ss_;
+    std::uint64_t total = 0;
     for (const Entry& e : f_.entries_) {
       if (!e.isStream() || e.parent == NOSTREAM || e.size == 0) continue;
-      const auto chain = f_.chainFor(e);
-      const auto what = [&] { return "stream '" + printable(e.name) + "'"; };
-      for (auto s : chain.sectors) claim(chain.mini ? miniOwner : owner, s, what, chain.mini ? "mini sector" : "sector");
+      const std::uint32_t unit = e.size < f_.miniStreamCutoff_ ? f_.miniSectorSize_ : ss_;
+      total += (e.size + unit - 1) / unit;
     }
+    f_.chainSectors_.reserve(miniStreamSectors_ +
+                             static_cast<std::size_t>(std::min(total, regular + miniSectors)));
+    f_.chainAt_.assign(f_.entries_.size(), kNoChain);
+    for (const Entry& e : f_.entries_) {
+      if (!e.isStream() || e.parent == NOSTREAM || e.size == 0) continue;
+      const auto what = [&] { return "stream '" + printable(e.name) + "'"; };
+      const std::size_t at = f_.chainSectors_.size();
+      const bool mini = e.size < f_.miniStreamCutoff_;
+      if (mini) {
+        chainOf(f_, f_.miniFat_, miniSectors, e.startSector, e.size, f_.miniSectorSize_, f_.chainSectors_,
+                stampSeen(miniSectors), [&] { return what() + " (mini stream)"; });
+      } else {
+        chainOf(f_, f_.fat_, regular, e.startSector, e.size, ss_, f_.chainSectors_, stampSeen(regular), what);
+      }
+      for (std::size_t i = at; i < f_.chainSectors_.size(); ++i) {
+        claim(mini ? miniOwner : owner, f_.chainSectors_[i], what, mini ? "mini sector" : "sector");
+      }
+      f_.chainAt_[e.id] = at;
+    }
+    f_.miniStream_.sectorSize = ss_;
+    f_.miniStream_.sectors = std::span<const std::uint32_t>(f_.chainSectors_.data(), miniStreamSectors_);
   }
 
-  struct Links {
+  struct DirInfo {
     std::uint32_t left, right, child;
+    std::uint16_t nameLength;
+    std::uint8_t type;  // as found, for errors
+    bool seen;          // reached in the tree
   };
   CompoundFile& f_;
   std::uint32_t ss_ = 512;
   std::uint64_t sectorCount_ = 0;
-  std::vector<Links> links_;
-  std::vector<std::uint8_t> rawTypes_;
-  std::vector<std::uint16_t> nameLengths_;
+  std::vector<DirInfo> dir_;
+  std::vector<std::uint32_t> stamp_;
+  std::uint32_t stampNow_ = 0;
+  std::size_t miniStreamSectors_ = 0;  // the mini stream's chain, first in chainSectors_
 };
 
 std::shared_ptr<const CompoundFile> CompoundFile::open(std::shared_ptr<const core::ByteSource> source,
@@ -462,10 +608,15 @@ std::shared_ptr<const CompoundFile> CompoundFile::open(std::shared_ptr<const cor
   f->name_ = std::move(name);
   try {
     // A small file is read whole, in one read, rather than sector by sector.
-    const bool inMemory = dynamic_cast<const core::MemorySource*>(source.get()) != nullptr ||
-                          dynamic_cast<const core::ViewSource*>(source.get()) != nullptr;
-    if (!inMemory && source->size() <= kWholeFileLimit)
-      source = std::make_shared<core::MemorySource>(source->read(0, static_cast<std::size_t>(source->size())));
+    if (const auto* memory = dynamic_cast<const core::MemorySource*>(source.get())) {
+      f->whole_ = memory->data();
+    } else if (const auto* view = dynamic_cast<const core::ViewSource*>(source.get())) {
+      f->whole_ = view->data();
+    } else if (source->size() <= kWholeFileLimit) {
+      auto buffer = std::make_shared<BufferSource>(*source);
+      f->whole_ = buffer->bytes();
+      source = std::move(buffer);
+    }
     f->source_ = std::move(source);
     Loader(*f).load();
   } catch (const core::TruncatedError& e) {
@@ -482,60 +633,68 @@ const Entry& CompoundFile::entry(std::uint32_t id) const {
   return entries_[id];
 }
 
-namespace {
-
-// compareNames() for a name given in ASCII or UTF-16, without copying it.
 template <class Char>
-int compareWith(std::u16string_view a, std::basic_string_view<Char> b) {
-  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto c = static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(b[i]));
-    if (a[i] == c) continue;
-    const char16_t x = upper(a[i]);
-    const char16_t y = upper(c);
-    if (x != y) return x < y ? -1 : 1;
+const Entry* CompoundFile::findChild(const Entry& storage, std::basic_string_view<Char> name) const {
+  // No entry's name is longer than this; a longer one is found nowhere.
+  if (name.size() >= kNameSlot / 2) return nullptr;
+  char16_t buffer[kNameSlot / 2];
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    buffer[i] = upper(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(name[i])));
   }
-  return 0;
-}
-
-template <class Char>
-const Entry* findChild(const std::vector<Entry>& entries, const Entry& storage, std::basic_string_view<Char> name) {
-  auto it = std::lower_bound(storage.children.begin(), storage.children.end(), name,
-                             [&](std::uint32_t id, std::basic_string_view<Char> n) {
-                               return compareWith(entries[id].name, n) < 0;
-                             });
-  if (it != storage.children.end() && compareWith(entries[*it].name, name) == 0) return &entries[*it];
+  const std::u16string_view key(buffer, name.size());
+  auto it = std::lower_bound(storage.children.begin(), storage.children.end(), key,
+                             [&](std::uint32_t id, std::u16string_view k) { return compareKeys(keyOf(id), k) < 0; });
+  if (it != storage.children.end() && compareKeys(keyOf(*it), key) == 0) return &entries_[*it];
   return nullptr;
 }
 
-}  // namespace
-
 const Entry* CompoundFile::child(const Entry& storage, std::u16string_view name) const {
-  return findChild(entries_, storage, name);
+  return findChild(storage, name);
 }
 
 const Entry* CompoundFile::child(const Entry& storage, std::string_view asciiName) const {
-  return findChild(entries_, storage, asciiName);
+  return findChild(storage, asciiName);
+}
+
+std::u16string_view CompoundFile::keyOf(std::uint32_t id) const {
+  return {names_.get() + kNameSlot * std::size_t{id} + kNameSlot / 2, entries_[id].name.size()};
 }
 
 CompoundFile::Chain CompoundFile::chainFor(const Entry& stream) const {
   Chain c;
-  auto what = [&] { return "stream '" + printable(stream.name) + "'"; };
-  if (stream.size == 0) {
-    c.sectorSize = sectorSize_;
-    return c;
-  }
+  c.sectorSize = sectorSize_;
+  if (stream.size == 0) return c;
   if (stream.size < miniStreamCutoff_) {
     c.mini = true;
     c.sectorSize = miniSectorSize_;
+  }
+  const bool ours = stream.id < entries_.size() && &entries_[stream.id] == &stream;
+  if (ours && chainAt_[stream.id] != kNoChain) {
+    const std::size_t count = static_cast<std::size_t>((stream.size + c.sectorSize - 1) / c.sectorSize);
+    c.sectors = std::span<const std::uint32_t>(chainSectors_).subspan(chainAt_[stream.id], count);
+    return c;
+  }
+  // An entry outside the tree (or not of this file): its chain was not built
+  // when the file was opened, so it is built and checked now.
+  auto what = [&] { return "stream '" + printable(stream.name) + "'"; };
+  const auto build = [&](const std::vector<std::uint32_t>& table, std::uint64_t limit, auto&& name) {
+    std::vector<bool> seen;
+    const auto once = [&](std::uint32_t s) {
+      if (seen.empty()) seen.resize(static_cast<std::size_t>(limit), false);
+      if (seen[s]) return true;
+      seen[s] = true;
+      return false;
+    };
+    Loader::chainOf(*this, table, limit, stream.startSector, stream.size, c.sectorSize, c.owned, once, name);
+  };
+  if (c.mini) {
     const std::uint64_t miniSectors = (miniStreamSize_ + miniSectorSize_ - 1) / miniSectorSize_;
-    c.sectors = Loader::chainOf(*this, miniFat_, miniSectors, stream.startSector, stream.size, miniSectorSize_,
-                                [&] { return what() + " (mini stream)"; });
+    build(miniFat_, miniSectors, [&] { return what() + " (mini stream)"; });
   } else {
     const std::uint64_t sectors = source_->size() <= sectorSize_ ? 0 : (source_->size() - 1) / sectorSize_;
-    c.sectorSize = sectorSize_;
-    c.sectors = Loader::chainOf(*this, fat_, sectors, stream.startSector, stream.size, sectorSize_, what);
+    build(fat_, sectors, what);
   }
+  c.sectors = c.owned;
   return c;
 }
 
@@ -544,29 +703,34 @@ void CompoundFile::readMini(std::uint64_t offset, std::span<std::uint8_t> out) c
     throw Error(name_ + ": mini stream: " + std::to_string(out.size()) + " bytes at offset " + std::to_string(offset) +
                 " pass its size " + std::to_string(miniStreamSize_));
   }
-  // A small mini stream is read once and kept: its values are read with the
-  // message anyway, and this saves one source read per small value.
-  {
-    std::lock_guard<std::mutex> lock(miniCacheMutex_);
-    if (!miniCacheTried_) {
-      miniCacheTried_ = true;
-      if (miniStreamSize_ != 0 && miniStreamSize_ <= kMiniCacheLimit) {
-        core::Bytes all(static_cast<std::size_t>(miniStreamSize_));
-        try {
-          StreamReader::readChain(*this, miniStream_, 0, all, [] { return std::string("mini stream"); });
-          miniCache_ = std::move(all);
-        } catch (const std::exception&) {
-          // Unreadable somewhere: keep reading piece by piece, where the error
-          // will surface only for the values that touch the bad part.
+  const auto what = [] { return std::string("mini stream"); };
+  // A file in memory is read straight from it. Otherwise a small mini stream
+  // is read once and kept: its values are read with the message anyway, and
+  // this saves one source read per small value.
+  if (whole_.empty()) {
+    {
+      std::lock_guard<std::mutex> lock(miniCacheMutex_);
+      if (!miniCacheTried_) {
+        miniCacheTried_ = true;
+        if (miniStreamSize_ != 0 && miniStreamSize_ <= kMiniCacheLimit) {
+          const auto size = static_cast<std::size_t>(miniStreamSize_);
+          std::unique_ptr<std::uint8_t[]> all(new std::uint8_t[size]);  // every byte is read into
+          try {
+            StreamReader::readChain(*this, miniStream_, 0, std::span<std::uint8_t>(all.get(), size), what);
+            miniCache_ = std::move(all);
+          } catch (const std::exception&) {
+            // Unreadable somewhere: keep reading piece by piece, where the error
+            // will surface only for the values that touch the bad part.
+          }
         }
       }
+    }  // set once, under the lock; only read from here on
+    if (miniCache_) {
+      std::copy_n(miniCache_.get() + offset, out.size(), out.begin());
+      return;
     }
-  }  // set once, under the lock; only read from here on
-  if (!miniCache_.empty()) {
-    std::copy_n(miniCache_.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
-    return;
   }
-  StreamReader::readChain(*this, miniStream_, offset, out, [] { return std::string("mini stream"); });
+  StreamReader::readChain(*this, miniStream_, offset, out, what);
 }
 
 std::unique_ptr<core::ByteSource> CompoundFile::openStream(const Entry& stream) const {
@@ -579,17 +743,34 @@ std::unique_ptr<core::ByteSource> CompoundFile::openStream(const Entry& stream) 
 }
 
 core::Bytes CompoundFile::readStream(const Entry& stream, std::uint64_t limit) const {
+  core::Bytes out;
+  readStreamInto(stream, limit, out);
+  return out;
+}
+
+void CompoundFile::readStreamInto(const Entry& stream, std::uint64_t limit, core::Bytes& out) const {
   if (stream.size > limit) {
     throw Error(name_ + ": stream '" + printable(stream.name) + "' size: " + std::to_string(stream.size) +
                 " bytes exceeds the limit of " + std::to_string(limit));
   }
   if (!stream.isStream()) throw Error(name_ + ": '" + printable(stream.name) + "' is not a stream");
   // Read straight through the chain: a whole-stream read needs no reader object.
+  const auto what = [&] { return "stream '" + printable(stream.name) + "'"; };
   try {
     const Chain chain = chainFor(stream);
-    core::Bytes out(static_cast<std::size_t>(stream.size));
-    StreamReader::readChain(*this, chain, 0, out, [&] { return "stream '" + printable(stream.name) + "'"; });
-    return out;
+    out.clear();
+    const auto size = static_cast<std::size_t>(stream.size);
+    if (!whole_.empty()) {
+      // Appended run by run from the file in memory: no zero-fill first.
+      out.reserve(size);
+      StreamReader::forEachFileRun(*this, chain, 0, size, what, [&](std::uint64_t at, std::size_t n) {
+        const auto* from = whole_.data() + at;
+        out.insert(out.end(), from, from + n);
+      });
+    } else {
+      out.resize(size);
+      StreamReader::readChain(*this, chain, 0, out, what);
+    }
   } catch (const core::TruncatedError& e) {
     throw Error(name_ + ": truncated: " + e.what());
   }

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,9 +31,11 @@ namespace parvane::cfb {
 
 enum class EntryType : std::uint8_t { Unused = 0, Storage = 1, Stream = 2, Root = 5 };
 
+// Names and child lists are views into tables the compound file owns: an
+// entry is valid for as long as its file.
 struct Entry {
   std::uint32_t id = 0;  // index in the directory
-  std::u16string name;
+  std::u16string_view name;
   EntryType type = EntryType::Unused;
   std::array<std::uint8_t, 16> clsid{};
   std::uint32_t stateBits = 0;
@@ -41,7 +44,7 @@ struct Entry {
   std::uint32_t startSector = 0;
   std::uint64_t size = 0;
   std::uint32_t parent = 0xFFFFFFFF;   // directory index of the storage holding it
-  std::vector<std::uint32_t> children;  // storages only, in name order (compareNames)
+  std::span<const std::uint32_t> children;  // storages only, in name order (compareNames)
 
   bool isStorage() const { return type == EntryType::Storage || type == EntryType::Root; }
   bool isStream() const { return type == EntryType::Stream; }
@@ -78,12 +81,22 @@ class CompoundFile : public std::enable_shared_from_this<CompoundFile> {
   std::unique_ptr<core::ByteSource> openStream(const Entry& stream) const;
   // A whole stream in memory; raises Error if it is larger than `limit`.
   core::Bytes readStream(const Entry& stream, std::uint64_t limit) const;
+  // The same into `out`, replacing its contents and reusing its capacity: for
+  // callers that read many streams in turn and keep none of them.
+  void readStreamInto(const Entry& stream, std::uint64_t limit, core::Bytes& out) const;
 
-  // Internal to the layer's stream readers.
+  // Internal to the layer's stream readers. The sectors are the file's own
+  // table, or `owned` for a chain built on demand.
   struct Chain {
-    std::vector<std::uint32_t> sectors;
+    Chain() = default;
+    Chain(Chain&&) = default;
+    Chain& operator=(Chain&&) = default;
+    Chain(const Chain&) = delete;  // `sectors` may point into `owned`
+    Chain& operator=(const Chain&) = delete;
+    std::span<const std::uint32_t> sectors;
     std::uint32_t sectorSize = 0;
     bool mini = false;
+    std::vector<std::uint32_t> owned;
   };
 
  private:
@@ -93,8 +106,19 @@ class CompoundFile : public std::enable_shared_from_this<CompoundFile> {
   friend class StreamReader;
 
   void readMini(std::uint64_t offset, std::span<std::uint8_t> out) const;
+  // Calls piece(fileOffset, n) for the runs of the file that hold bytes
+  // [offset, offset + length) of `chain`, in order, each checked against the
+  // end of the file (or, for the mini stream, against its size) first.
+  template <class What, class Piece>
+  void forEachPiece(const Chain& chain, std::uint64_t offset, std::uint64_t length, What&& what,
+                    Piece&& piece) const;
+  template <class What>
+  void readChain(const Chain& chain, std::uint64_t offset, std::span<std::uint8_t> out, What&& what) const;
 
   std::shared_ptr<const core::ByteSource> source_;
+  // The whole file when it is in memory (small files are read whole when
+  // opened): sectors and streams are then copied out of it directly.
+  core::ByteView whole_;
   std::string name_;
   std::uint16_t majorVersion_ = 3;
   std::uint32_t sectorSize_ = 512;
@@ -103,6 +127,18 @@ class CompoundFile : public std::enable_shared_from_this<CompoundFile> {
   std::vector<std::uint32_t> fat_;
   std::vector<std::uint32_t> miniFat_;
   std::vector<Entry> entries_;
+  // What the entries' views point into: for each entry, room for its name
+  // (at most 31 units) and then its key, the upper-cased name that child()
+  // compares; and the child lists of every storage one after another.
+  static constexpr std::size_t kNameSlot = 64;
+  std::unique_ptr<char16_t[]> names_;
+  std::vector<std::uint32_t> childIds_;
+  // The sector chains of every stream reached from the root, built and
+  // checked once when the file is opened: chainAt_[id] is where the chain of
+  // entry `id` starts in chainSectors_, kNoChain when it was not built.
+  static constexpr std::size_t kNoChain = static_cast<std::size_t>(-1);
+  std::vector<std::uint32_t> chainSectors_;
+  std::vector<std::size_t> chainAt_;
   Chain miniStream_;  // the root entry's chain, holding the mini sectors
   std::uint64_t miniStreamSize_ = 0;
   static constexpr std::uint64_t kMiniCacheLimit = 4 * 1024 * 1024;
@@ -113,9 +149,12 @@ class CompoundFile : public std::enable_shared_from_this<CompoundFile> {
   // system call, call_once's completion does (one per file opened).
   mutable std::mutex miniCacheMutex_;
   mutable bool miniCacheTried_ = false;
-  mutable core::Bytes miniCache_;
+  mutable std::unique_ptr<std::uint8_t[]> miniCache_;
 
   Chain chainFor(const Entry& stream) const;
+  std::u16string_view keyOf(std::uint32_t id) const;
+  template <class Char>
+  const Entry* findChild(const Entry& storage, std::basic_string_view<Char> name) const;
 };
 
 }  // namespace parvane::cfb

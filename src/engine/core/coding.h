@@ -80,7 +80,9 @@ class ByteWriter {
 // read so that a truncation error says where it happened.
 class ByteReader {
  public:
-  ByteReader(ByteView data, std::string what = "data") : data_(data), what_(std::move(what)) {}
+  // A literal name is kept as a pointer and only copied into an error.
+  ByteReader(ByteView data, const char* what = "data") : data_(data), literal_(what) {}
+  ByteReader(ByteView data, std::string what) : data_(data), what_(std::move(what)) {}
 
   std::size_t offset() const { return pos_; }
   std::size_t size() const { return data_.size(); }
@@ -88,7 +90,7 @@ class ByteReader {
   bool atEnd() const { return pos_ == data_.size(); }
 
   void seek(std::size_t offset) {
-    if (offset > data_.size()) throw TruncatedError(what_, offset, 0, data_.size());
+    if (offset > data_.size()) throw TruncatedError(what(), offset, 0, data_.size());
     pos_ = offset;
   }
   void skip(std::size_t n) { need(n); pos_ += n; }
@@ -107,10 +109,12 @@ class ByteReader {
 
  private:
   void need(std::size_t n) const {
-    if (n > data_.size() - pos_) throw TruncatedError(what_, pos_, n, data_.size() - pos_);
+    if (n > data_.size() - pos_) throw TruncatedError(what(), pos_, n, data_.size() - pos_);
   }
+  std::string what() const { return literal_ ? std::string(literal_) : what_; }
   ByteView data_;
   std::size_t pos_ = 0;
+  const char* literal_ = nullptr;
   std::string what_;
 };
 

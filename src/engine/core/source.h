@@ -77,6 +77,7 @@ class ViewSource final : public ByteSource {
   explicit ViewSource(ByteView data) : data_(data) {}
   std::uint64_t size() const override { return data_.size(); }
   void readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
+  ByteView data() const { return data_; }
 
  private:
   ByteView data_;

@@ -239,12 +239,12 @@ core::Bytes Attachment::writeOleImage() const {
     for (auto childId : f.entry(from).children) {
       const cfb::Entry& c = f.entry(childId);
       if (c.isStorage()) {
-        const auto id = w.addStorage(to, c.name);
+        const auto id = w.addStorage(to, std::u16string(c.name));
         w.setClsid(id, c.clsid);
         w.setStateBits(id, c.stateBits);
         todo.emplace_back(c.id, id);
       } else {
-        w.addStream(to, c.name, f.readStream(c, c.size));
+        w.addStream(to, std::u16string(c.name), f.readStream(c, c.size));
       }
     }
   }
