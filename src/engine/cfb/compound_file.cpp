@@ -432,7 +432,9 @@ class CompoundFile::Loader {
       throw Error(f.name_ + ": " + what() + ": size " + std::to_string(size) + " needs " + std::to_string(needed) +
                   " sectors, the file has " + std::to_string(limit));
     }
-    out.reserve(out.size() + static_cast<std::size_t>(needed));
+    // A chain of its own is sized once; chains appended to the file's table
+    // rely on the room made for all of them.
+    if (out.empty()) out.reserve(static_cast<std::size_t>(needed));
     std::uint32_t s = start;
     for (std::uint64_t i = 0; i < needed; ++i) {
       if (s == ENDOFCHAIN) {
@@ -466,8 +468,11 @@ class CompoundFile::Loader {
     // the lists never outgrow this and the spans into them stay valid.
     f_.childIds_.reserve(entries.size());
     dir_[0].seen = true;
-    std::vector<std::uint32_t> storages{0};
-    std::vector<std::uint32_t> stack;
+    // Every entry is pushed on either at most once.
+    std::vector<std::uint32_t> storages, stack;
+    storages.reserve(entries.size());
+    stack.reserve(entries.size());
+    storages.push_back(0);
     const std::uint64_t fileSize = f_.source_->size();
     while (!storages.empty()) {
       const std::uint32_t parent = storages.back();
@@ -638,8 +643,17 @@ const Entry* CompoundFile::findChild(const Entry& storage, std::basic_string_vie
   // No entry's name is longer than this; a longer one is found nowhere.
   if (name.size() >= kNameSlot / 2) return nullptr;
   char16_t buffer[kNameSlot / 2];
+  bool ascii = true;
   for (std::size_t i = 0; i < name.size(); ++i) {
-    buffer[i] = upper(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(name[i])));
+    // ASCII, which is what the names asked for are, without a branch.
+    const auto c = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Char>>(name[i]));
+    ascii &= c < 0x80;
+    buffer[i] = static_cast<char16_t>(c - (c - u'a' < 26u ? 0x20u : 0u));
+  }
+  if (!ascii) {
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      buffer[i] = upper(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(name[i])));
+    }
   }
   const std::u16string_view key(buffer, name.size());
   auto it = std::lower_bound(storage.children.begin(), storage.children.end(), key,

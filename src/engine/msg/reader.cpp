@@ -19,9 +19,15 @@ std::string hex8(std::uint32_t v) {
   return buf;
 }
 
-std::string ascii(std::u16string_view s) {
+// `where` with a recipient's or attachment's place added: the label, then the
+// end of its storage's name ("#0000000A"), built in one allocation.
+std::string joinWhere(const std::string& where, std::string_view label, std::u16string_view storageName) {
+  const std::u16string_view number = storageName.substr(storageName.size() - 9);
   std::string out;
-  for (char16_t c : s) out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+  out.reserve(where.size() + label.size() + number.size());
+  out += where;
+  out += label;
+  for (char16_t c : number) out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
   return out;
 }
 
@@ -167,11 +173,15 @@ class MessageReader {
     std::vector<format::PropertyEntry> entries;
   };
 
-  std::vector<format::PropertyEntry> readEntries(const cfb::Entry& storage, format::HeaderKind kind,
-                                                 const std::string& where, format::EmbeddedPropertyHeader* header) {
+  // The entries of a storage's property stream. The result is the reader's
+  // own buffer, reused by the next call: callers are done with it before they
+  // read another object.
+  const std::vector<format::PropertyEntry>& readEntries(const cfb::Entry& storage, format::HeaderKind kind,
+                                                        const std::string& where, format::EmbeddedPropertyHeader* header) {
     const cfb::Entry* ps = file().child(storage, format::kPropertiesStream);
     if (!ps || !ps->isStream()) fail(where, std::string("stream ") + format::kPropertiesStream + " is missing");
-    const core::Bytes raw = file().readStream(*ps, ps->size);
+    core::Bytes& raw = propertyStream_;
+    file().readStreamInto(*ps, ps->size, raw);
     const std::size_t hs = format::headerSize(kind);
     if (raw.size() < hs) {
       fail(where, std::string(format::kPropertiesStream) + " size: " + std::to_string(raw.size()) +
@@ -184,11 +194,14 @@ class MessageReader {
       warn(where, std::string(format::kPropertiesStream) + " has " + std::to_string(in.remaining() % 16) +
                       " bytes after its last whole 16-byte entry; they are ignored");
     }
-    std::vector<format::PropertyEntry> entries;
+    auto& entries = propertyEntries_;
+    entries.clear();
     entries.reserve(in.remaining() / 16);
     while (in.remaining() >= 16) entries.push_back(format::decodePropertyEntry(in));
     return entries;
   }
+  core::Bytes propertyStream_;
+  std::vector<format::PropertyEntry> propertyEntries_;
 
   static std::uint32_t codePageOf(const std::vector<format::PropertyEntry>& entries, std::uint32_t fallback) {
     std::uint32_t internet = 0;
@@ -249,7 +262,7 @@ class MessageReader {
       p.streamEntry_ = s->id;
       p.size_ = s->size;
       if (p.isMultiValued()) {
-        if (!readItems(p, storage, *s, pwhere())) continue;
+        if (!readItems(p, storage, *s, pwhere)) continue;
       } else if (s->size <= options_.inMemoryLimit) {
         p.data_ = file().readStream(*s, s->size);
         p.inMemory_ = true;
@@ -261,13 +274,15 @@ class MessageReader {
 
   // Multi-valued values: fixed-size items packed in one stream; strings and
   // binaries as a stream of lengths plus one stream per item.
-  bool readItems(Property& p, const cfb::Entry& storage, const cfb::Entry& s, const std::string& where) {
+  // `where` makes the place named in warnings; it is only called for one.
+  template <class Where>
+  bool readItems(Property& p, const cfb::Entry& storage, const cfb::Entry& s, const Where& where) {
     const std::uint16_t base = p.baseType();
     const std::size_t width = ptype::fixedSize(base);
-    const core::Bytes raw = file().readStream(s, s.size);
+    core::Bytes raw = file().readStream(s, s.size);
     if (width != 0) {
       if (raw.size() % width != 0) {
-        warn(where, "size " + std::to_string(raw.size()) + " is not a multiple of the item size " + std::to_string(width) +
+        warn(where(), "size " + std::to_string(raw.size()) + " is not a multiple of the item size " + std::to_string(width) +
                         "; the partial item is dropped");
       }
       for (std::size_t off = 0; off + width <= raw.size(); off += width) {
@@ -281,13 +296,13 @@ class MessageReader {
         const std::string itemName = format::substgItemName(p.tag_, static_cast<std::uint32_t>(i));
         const cfb::Entry* item = file().child(storage, itemName);
         if (!item || !item->isStream()) {
-          warn(where, "item stream " + itemName + " of " + std::to_string(count) + " is missing; the property is skipped");
+          warn(where(), "item stream " + itemName + " of " + std::to_string(count) + " is missing; the property is skipped");
           return false;
         }
         p.items_.push_back(file().readStream(*item, item->size));
       }
     }
-    p.data_ = raw;
+    p.data_ = std::move(raw);
     p.inMemory_ = true;
     return true;
   }
@@ -298,7 +313,7 @@ class MessageReader {
                                              format::HeaderKind kind, const std::string& where) {
     auto m = std::make_shared<Message>();
     format::EmbeddedPropertyHeader header{};
-    const auto entries = readEntries(storage, kind, where, &header);
+    const auto& entries = readEntries(storage, kind, where, &header);
     m->depth_ = depth;
     m->codePage_ = codePageOf(entries, parentCodePage);
     if (!ctx_->codePages->supports(m->codePage_)) {
@@ -308,18 +323,28 @@ class MessageReader {
     m->nextAttachmentId_ = header.nextAttachmentId;
     m->props_ = buildProperties(storage, entries, m->codePage_, where);
 
-    std::vector<std::pair<std::uint32_t, const cfb::Entry*>> recips, attachs;
+    // Recipients, then attachments, each by number: one list for both.
+    struct Numbered {
+      bool attachment;
+      std::uint32_t number;
+      const cfb::Entry* entry;
+    };
+    std::vector<Numbered> parts;
+    parts.reserve(storage.children.size());
     for (auto id : storage.children) {
       const cfb::Entry& c = file().entry(id);
       std::uint32_t n = 0;
       if (numberedName(c.name, format::kRecipientPrefix, n)) {
-        if (c.isStorage()) recips.emplace_back(n, &c);
+        if (c.isStorage()) parts.push_back({false, n, &c});
       } else if (numberedName(c.name, format::kAttachmentPrefix, n)) {
-        if (c.isStorage()) attachs.emplace_back(n, &c);
+        if (c.isStorage()) parts.push_back({true, n, &c});
       }
     }
-    std::sort(recips.begin(), recips.end(), [](auto& a, auto& b) { return a.first < b.first; });
-    std::sort(attachs.begin(), attachs.end(), [](auto& a, auto& b) { return a.first < b.first; });
+    std::sort(parts.begin(), parts.end(), [](const Numbered& a, const Numbered& b) {
+      return a.attachment != b.attachment ? b.attachment : a.number < b.number;
+    });
+    const auto split = std::find_if(parts.begin(), parts.end(), [](const Numbered& p) { return p.attachment; });
+    const std::span<const Numbered> recips(parts.begin(), split), attachs(split, parts.end());
     if (header.recipientCount != recips.size()) {
       warn(where, "header declares " + std::to_string(header.recipientCount) + " recipients, the file holds " +
                       std::to_string(recips.size()));
@@ -330,27 +355,28 @@ class MessageReader {
     }
 
     m->recipients_.reserve(recips.size());
-    for (const auto& [n, e] : recips) {
-      const std::string rwhere = where + " > recipient " + ascii(e->name.substr(e->name.size() - 9));
+    for (const Numbered& part : recips) {
+      const cfb::Entry& e = *part.entry;
+      const std::string rwhere = joinWhere(where, " > recipient ", e.name);
       Recipient r;
-      r.number_ = n;
-      r.props_ = buildProperties(*e, readEntries(*e, format::HeaderKind::Object, rwhere, nullptr), m->codePage_, rwhere);
+      r.number_ = part.number;
+      r.props_ = buildProperties(e, readEntries(e, format::HeaderKind::Object, rwhere, nullptr), m->codePage_, rwhere);
       m->recipients_.push_back(std::move(r));
     }
     m->attachments_.reserve(attachs.size());
-    for (const auto& [n, e] : attachs) {
-      m->attachments_.push_back(readAttachment(*e, n, depth, m->codePage_, where));
+    for (const Numbered& part : attachs) {
+      m->attachments_.push_back(readAttachment(*part.entry, part.number, depth, m->codePage_, where));
     }
     return m;
   }
 
   Attachment readAttachment(const cfb::Entry& storage, std::uint32_t number, unsigned depth, std::uint32_t codePage,
                             const std::string& parentWhere) {
-    const std::string where = parentWhere + " > attachment " + ascii(storage.name.substr(storage.name.size() - 9));
+    const std::string where = joinWhere(parentWhere, " > attachment ", storage.name);
     Attachment a;
     a.number_ = number;
     a.file_ = ctx_;
-    const auto entries = readEntries(storage, format::HeaderKind::Object, where, nullptr);
+    const auto& entries = readEntries(storage, format::HeaderKind::Object, where, nullptr);
     a.props_ = buildProperties(storage, entries, codePage, where);
 
     const cfb::Entry* object = file().child(storage, format::substgName(tag::AttachDataObject));

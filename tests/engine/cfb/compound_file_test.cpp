@@ -125,6 +125,92 @@ TEST(CompoundFile, FilesLargerThanTheHeaderFatListUseTheDifat) {
   EXPECT_EQ(f->readStream(*f->child(f->root(), "big"), big.size()), big);
 }
 
+// A source the reader cannot see through, as a file on disk is.
+class OpaqueSource final : public core::ByteSource {
+ public:
+  explicit OpaqueSource(core::Bytes data) : data_(std::move(data)) {}
+  std::uint64_t size() const override { return data_.size(); }
+  void readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    core::checkRange("opaque", offset, out.size(), data_.size());
+    std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+  }
+
+ private:
+  core::Bytes data_;
+};
+
+TEST(CompoundFile, EveryKindOfSourceReadsTheSameBytes) {
+  // Small files are read whole when opened; larger ones sector by sector, with
+  // the mini stream kept once read.
+  for (const std::size_t bigSize : {std::size_t{20000}, std::size_t{300000}}) {
+    cfb::Writer w;
+    const auto a = w.addStorage(w.root(), u"A");
+    std::vector<std::pair<std::string, core::Bytes>> streams;
+    for (unsigned i = 0; i < 6; ++i) streams.emplace_back("m" + std::to_string(i), pattern(50 + 300 * i, i));
+    streams.emplace_back("big", pattern(bigSize, 7));
+    for (const auto& [name, data] : streams) w.addStream(a, std::u16string(name.begin(), name.end()), data);
+    const auto image = w.finish();
+    const std::vector<std::shared_ptr<const core::ByteSource>> sources = {
+        std::make_shared<core::MemorySource>(image), std::make_shared<core::ViewSource>(image),
+        std::make_shared<OpaqueSource>(image)};
+    for (std::size_t k = 0; k < sources.size(); ++k) {
+      const auto f = cfb::CompoundFile::open(sources[k], "t.cfb");
+      const auto* storage = f->child(f->root(), "a");
+      ASSERT_NE(storage, nullptr);
+      for (const auto& [name, data] : streams) {
+        const auto* e = f->child(*storage, name);
+        ASSERT_NE(e, nullptr) << name;
+        EXPECT_EQ(f->readStream(*e, e->size), data) << name << " source " << k << " size " << bigSize;
+        core::Bytes reused(3, 0xAA);
+        f->readStreamInto(*e, e->size, reused);
+        EXPECT_EQ(reused, data) << name;
+        const auto s = f->openStream(*e);
+        core::Bytes tail(std::min<std::size_t>(100, data.size() - 1));
+        s->readAt(1, tail);
+        EXPECT_TRUE(std::equal(tail.begin(), tail.end(), data.begin() + 1)) << name << " source " << k;
+      }
+    }
+  }
+}
+
+TEST(CompoundFile, EntriesOutsideTheTreeHaveTheirChainsCheckedWhenRead) {
+  // "A" and what it holds are cut off the tree: nothing of theirs is checked
+  // when the file is opened, so their streams are checked as they are read.
+  auto image = sample();
+  setLink(image, 4, kLeft, 0xFFFFFFFF);
+  {
+    const auto f = openImage(image);
+    EXPECT_EQ(f->entry(3).parent, 0xFFFFFFFFu);
+    EXPECT_EQ(f->readStream(f->entry(3), 5000), pattern(5000));
+    EXPECT_EQ(f->readStream(f->entry(2), 100), pattern(100));
+  }
+  const auto first = core::loadU32(image.data() + dirEntryOffset(image, 3) + kStart);
+  core::storeU32(image.data() + 512 + 4 * (first + 3), first + 1);
+  const auto f = openImage(image);
+  try {
+    (void)f->readStream(f->entry(3), 5000);
+    ADD_FAILURE() << "a looping chain was read";
+  } catch (const cfb::Error& e) {
+    EXPECT_NE(std::string(e.what()).find("stream 'big': sector chain loops back to sector"), std::string::npos) << e.what();
+  }
+}
+
+TEST(CompoundFile, ChildLookupIgnoresCaseBeyondAscii) {
+  cfb::Writer w;
+  w.addStream(w.root(), u"\u00E9t\u00E9", pattern(1));
+  w.addStream(w.root(), u"\u0434\u0430", pattern(2));
+  const std::u16string longest(31, u'x');
+  w.addStream(w.root(), longest, pattern(3));
+  const auto f = openImage(w.finish());
+  ASSERT_NE(f->child(f->root(), u"\u00C9T\u00C9"), nullptr);
+  EXPECT_EQ(f->child(f->root(), u"\u00C9T\u00C9")->size, 1u);
+  ASSERT_NE(f->child(f->root(), std::string_view("\xC9T\xC9")), nullptr);  // bytes are taken as Latin-1
+  EXPECT_EQ(f->child(f->root(), u"\u0414\u0410")->size, 2u);
+  ASSERT_NE(f->child(f->root(), std::string(31, 'X')), nullptr);
+  EXPECT_EQ(f->child(f->root(), std::string(32, 'X')), nullptr);
+  EXPECT_EQ(f->child(f->root(), u"\u00C9T"), nullptr);
+}
+
 TEST(CompoundFile, NamesCompareByLengthThenUpperCase) {
   EXPECT_LT(cfb::compareNames(u"zz", u"aaa"), 0);
   EXPECT_EQ(cfb::compareNames(u"Abc", u"aBC"), 0);
