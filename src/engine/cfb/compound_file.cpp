@@ -26,10 +26,17 @@ std::string printable(std::u16string_view name) {
   return out;
 }
 
+// ASCII upper-cased by table: names are ASCII nearly always.
+constexpr auto kAsciiUpper = [] {
+  std::array<char16_t, 0x80> table{};
+  for (char16_t c = 0; c < 0x80; ++c) table[c] = (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
+  return table;
+}();
+
 inline char16_t upper(char16_t c) {
   // Simple upper-casing: ASCII, Latin-1, Greek and Cyrillic, which covers the
   // names storage writers use in practice.
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
+  if (c < 0x80) return kAsciiUpper[c];
   if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<char16_t>(c - 0x20);
   if (c == 0xFF) return 0x178;
   if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return static_cast<char16_t>(c - 0x20);
@@ -368,8 +375,8 @@ class CompoundFile::Loader {
       core::ByteReader in(sector(s, [] { return std::string("directory"); }, raw), "directory sector");
       for (std::size_t k = 0; k < perSector; ++k) {
         const auto d = decodeDirEntry(in);
-        Entry e;
-        e.id = static_cast<std::uint32_t>(f_.entries_.size());
+        Entry& e = f_.entries_.emplace_back();
+        e.id = static_cast<std::uint32_t>(f_.entries_.size() - 1);
         // Entries outside the tree are never looked at, so a bad type or name
         // there is no error; buildTree() checks the entries it reaches.
         const bool known = d.mse == 1 || d.mse == 2 || d.mse == 5;
@@ -392,7 +399,6 @@ class CompoundFile::Loader {
         // Version 3 files may carry garbage in the high half of the size.
         e.size = f_.majorVersion_ == 3 ? d.ulSizeLow : (d.ulSizeLow | (static_cast<std::uint64_t>(d.ulSizeHigh) << 32));
         dir_.push_back({d.sidLeftSib, d.sidRightSib, d.sidChild, d.cb, d.mse, false});
-        f_.entries_.push_back(e);
       }
     }
     Entry& root = f_.entries_[0];
@@ -643,17 +649,9 @@ const Entry* CompoundFile::findChild(const Entry& storage, std::basic_string_vie
   // No entry's name is longer than this; a longer one is found nowhere.
   if (name.size() >= kNameSlot / 2) return nullptr;
   char16_t buffer[kNameSlot / 2];
-  bool ascii = true;
   for (std::size_t i = 0; i < name.size(); ++i) {
-    // ASCII, which is what the names asked for are, without a branch.
-    const auto c = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Char>>(name[i]));
-    ascii &= c < 0x80;
-    buffer[i] = static_cast<char16_t>(c - (c - u'a' < 26u ? 0x20u : 0u));
-  }
-  if (!ascii) {
-    for (std::size_t i = 0; i < name.size(); ++i) {
-      buffer[i] = upper(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(name[i])));
-    }
+    const auto c = static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(name[i]));
+    buffer[i] = upper(c);
   }
   const std::u16string_view key(buffer, name.size());
   auto it = std::lower_bound(storage.children.begin(), storage.children.end(), key,
