@@ -14,12 +14,14 @@
 #include <QtWidgets/QStyledItemDelegate>
 #include <QtWidgets/QTableWidget>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/qt/dialogs.h"
 #include "app/qt/widgets.h"
 #include "app/replaceable_parts.h"
+#include "app/window_layout.h"
 #include "filelist/file_list.h"
 #include "platform/posix_file_system.h"
 
@@ -27,20 +29,18 @@ namespace parvane::app {
 
 namespace {
 
-const QColor kPaleYellow(255, 255, 191);
-const QColor kNavy(0, 0, 128);
-const QColor kGridLines(192, 192, 192);
 constexpr int kFallbackStretch = 88;  // percent
 
 // Tahoma where it is installed, else a close sans-serif narrowed to Tahoma's
 // width, so that every caption fits its control as it does in Tahoma.
-QFont WindowFont(qreal points, bool bold = false) {
+QFont WindowFont(layout::FontStyle style) {
+  const layout::Font tahoma = layout::FontOf(style);
   QFont font;
   font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"),
                     QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
   font.setStyleHint(QFont::SansSerif);
-  font.setPointSizeF(points);
-  font.setBold(bold);
+  font.setPointSizeF(tahoma.points);
+  font.setBold(tahoma.bold);
   if (QFontInfo(font).family().compare(QStringLiteral("Tahoma"), Qt::CaseInsensitive) != 0) {
     font.setStretch(kFallbackStretch);
   }
@@ -55,16 +55,31 @@ QIcon ApplicationIcon() {
   return icon;
 }
 
-// Places a control at a position and size given in twips.
-void Place(QWidget* widget, int left, int top, int width, int height) {
-  widget->setGeometry(TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width),
-                      TwipsToPixels(height));
+QColor ToQColor(layout::Colour colour) { return QColor(colour.red, colour.green, colour.blue); }
+
+QString ToQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// A rectangle shape: solid white fill with a one-pixel border.
+// The window's control of that name and type, which the window has built.
+template <class W>
+W* Named(const QWidget* window, std::string_view name) {
+  W* widget = window->findChild<W*>(ToQString(name));
+  if (widget == nullptr) qFatal("no control %s", ToQString(name).toUtf8().constData());
+  return widget;
+}
+
+// Places a control at its place in its container, given in twips.
+void Place(QWidget* widget, const layout::Twips& place) {
+  widget->setGeometry(TwipsToPixels(place.left), TwipsToPixels(place.top),
+                      TwipsToPixels(place.width), TwipsToPixels(place.height));
+}
+
+// A rectangle shape: a solid fill with a one-pixel border.
 class Shape : public QWidget {
  public:
-  Shape(QWidget* parent, QColor border) : QWidget(parent), border_(border) {
+  Shape(QWidget* parent, QColor fill, QColor border)
+      : QWidget(parent), fill_(fill), border_(border) {
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TransparentForMouseEvents);
   }
@@ -72,54 +87,158 @@ class Shape : public QWidget {
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::white);
+    painter.fillRect(rect(), fill_);
     painter.setPen(border_);
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
   }
 
  private:
-  QColor border_;
+  QColor fill_, border_;
 };
 
-// Paints every cell pale yellow, selected cells navy.
+// Paints every cell in the cell colour, the current cell in the selection colour.
 class CellDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override {
+    const QColor selection = ToQColor(layout::kGridSelection);
     QStyleOptionViewItem cell(option);
     const bool selected = (option.state & QStyle::State_Selected) != 0;
-    painter->fillRect(option.rect, selected ? kNavy : kPaleYellow);
+    painter->fillRect(option.rect, selected ? selection : ToQColor(layout::kGridCell));
     cell.state &= ~QStyle::State_HasFocus;
-    cell.palette.setColor(QPalette::Highlight, kNavy);
+    cell.palette.setColor(QPalette::Highlight, selection);
     QStyledItemDelegate::paint(painter, cell, index);
   }
 };
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption) {
-  auto* label = new QLabel(caption, parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->setFont(WindowFont(8.25));
+Qt::Alignment Alignment(layout::Align align) {
+  switch (align) {
+    case layout::Align::Centre:
+      return Qt::AlignHCenter | Qt::AlignTop;
+    case layout::Align::Right:
+      return Qt::AlignRight | Qt::AlignTop;
+    case layout::Align::Left:
+      break;
+  }
+  return Qt::AlignLeft | Qt::AlignTop;
+}
+
+// Names a new control's widget and gives one that shows text its font.
+template <class W>
+W* Begin(W* widget, const layout::Control& control, bool showsText) {
+  widget->setObjectName(ToQString(control.name));
+  if (showsText) widget->setFont(WindowFont(control.font));
+  return widget;
+}
+
+QLabel* MakeLabel(QWidget* parent, const layout::Control& control) {
+  auto* label = Begin(new QLabel(ToQString(control.caption), parent), control, true);
   label->setTextFormat(Qt::PlainText);
-  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label->setAlignment(Alignment(control.align));
+  label->setWordWrap(control.wraps);
   return label;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setFont(WindowFont(8.25));
+QPushButton* MakeButton(QWidget* parent, const layout::Control& control) {
+  auto* button = Begin(new QPushButton(ToQString(control.caption), parent), control, true);
   button->setAutoDefault(false);
   return button;
 }
 
-QProgressBar* MakeBar(QWidget* parent, const char* name) {
-  auto* bar = new QProgressBar(parent);
-  bar->setObjectName(QString::fromLatin1(name));
+QTableWidget* MakeGrid(QWidget* parent, const layout::Control& control) {
+  auto* grid = Begin(new QTableWidget(1, 1, parent), control, true);
+  const QColor background = ToQColor(control.background.value_or(layout::kWhite));
+  grid->horizontalHeader()->hide();
+  grid->verticalHeader()->hide();
+  grid->verticalHeader()->setMinimumSectionSize(1);
+  grid->verticalHeader()->setDefaultSectionSize(TwipsToPixels(layout::kGridRowHeight));
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid->setSelectionBehavior(QAbstractItemView::SelectItems);
+  grid->setWordWrap(false);
+  grid->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  grid->setItemDelegate(new CellDelegate(grid));
+  QPalette palette = grid->palette();
+  palette.setColor(QPalette::Base, background);
+  for (auto group : {QPalette::Active, QPalette::Inactive}) {
+    palette.setColor(group, QPalette::Highlight, ToQColor(layout::kGridSelection));
+  }
+  grid->setPalette(palette);
+  grid->setStyleSheet(QStringLiteral("QTableView { gridline-color: %1; background-color: %2; }")
+                          .arg(ToQColor(layout::kGridLines).name(), background.name()));
+  return grid;
+}
+
+QGroupBox* MakeFrame(QWidget* parent, const layout::Control& control) {
+  auto* frame = Begin(new QGroupBox(ToQString(control.caption), parent), control, true);
+  // The caption sits on the frame's top line, as a Windows frame draws it.
+  frame->setStyleSheet(
+      QStringLiteral(
+          "QGroupBox#%1 { border: 1px solid rgb(160, 160, 160); border-radius: 2px;"
+          " margin-top: 6px; }"
+          "QGroupBox#%1::title { subcontrol-origin: margin; subcontrol-position: top left;"
+          " left: 6px; padding: 0px 2px; }")
+          .arg(frame->objectName()));
+  return frame;
+}
+
+QProgressBar* MakeBar(QWidget* parent, const layout::Control& control) {
+  auto* bar = Begin(new QProgressBar(parent), control, false);
   bar->setRange(0, 100);
   bar->setValue(0);
   bar->setTextVisible(false);
   return bar;
+}
+
+QWidget* MakeShape(QWidget* parent, const layout::Control& control) {
+  return Begin(new Shape(parent, ToQColor(control.background.value_or(layout::kWhite)),
+                         ToQColor(control.border.value_or(layout::kBlack))),
+               control, false);
+}
+
+// The control's widget in `parent` as its kind shows it, with its colours,
+// start state and place.
+QWidget* MakeControl(QWidget* parent, const layout::Control& control) {
+  QWidget* widget = nullptr;
+  switch (control.kind) {
+    case layout::Kind::Shape:
+      widget = MakeShape(parent, control);
+      break;
+    case layout::Kind::Picture:
+      widget = Begin(new QWidget(parent), control, false);
+      break;
+    case layout::Kind::Label:
+      widget = MakeLabel(parent, control);
+      break;
+    case layout::Kind::Button:
+      widget = MakeButton(parent, control);
+      break;
+    case layout::Kind::Grid:
+      widget = MakeGrid(parent, control);
+      break;
+    case layout::Kind::Frame:
+      widget = MakeFrame(parent, control);
+      break;
+    case layout::Kind::ProgressBar:
+      widget = MakeBar(parent, control);
+      break;
+  }
+
+  // Labels and pictures fill their own background; shapes and the grid paint theirs.
+  const bool fills = control.kind == layout::Kind::Label || control.kind == layout::Kind::Picture;
+  if ((fills && control.background) || control.text) {
+    QPalette palette = widget->palette();
+    if (fills && control.background) {
+      widget->setAutoFillBackground(true);
+      palette.setColor(QPalette::Window, ToQColor(*control.background));
+    }
+    if (control.text) palette.setColor(QPalette::WindowText, ToQColor(*control.text));
+    widget->setPalette(palette);
+  }
+  if (!control.enabled) widget->setEnabled(false);
+  Place(widget, control.place);
+  return widget;
 }
 
 }  // namespace
@@ -172,115 +291,46 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
 MainWindow::~MainWindow() = default;
 
 void MainWindow::buildControls() {
-  setObjectName(QStringLiteral("frmStep1"));
+  setObjectName(ToQString(layout::kWindowName));
   setWindowTitle(QString::fromLatin1(filelist::kAppTitle));
   setWindowIcon(ApplicationIcon());
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeight);
-  setFont(WindowFont(8.25));
+  setFont(WindowFont(layout::FontStyle::Body));
 
-  // The white bands lie beneath every other control.
-  auto* shape2 = new Shape(this, QColor(128, 128, 128));
-  shape2->setObjectName(QStringLiteral("Shape2"));
-  Place(shape2, -120, 0, 8415, 855);
-  auto* shape1 = new Shape(this, QColor(192, 192, 192));
-  shape1->setObjectName(QStringLiteral("Shape1"));
-  Place(shape1, 0, 6120, 8415, 855);
-
-  auto* lblTitle = MakeLabel(this, "lblTitle", QString::fromLatin1(filelist::kAppTitle));
-  lblTitle->setFont(WindowFont(14.25, true));
-  lblTitle->setAutoFillBackground(true);
-  QPalette titlePalette = lblTitle->palette();
-  titlePalette.setColor(QPalette::Window, Qt::white);
-  titlePalette.setColor(QPalette::WindowText, Qt::black);
-  lblTitle->setPalette(titlePalette);
-  Place(lblTitle, 240, 120, 6255, 375);
-
-  cmdAdd_ = MakeButton(this, "cmdAdd", QStringLiteral("Add MSG File(s)..."));
-  Place(cmdAdd_, 240, 960, 1815, 375);
-  cmdAddFolder_ = MakeButton(this, "CmdAddFolder", QStringLiteral("Add Folder having MSG File(s)..."));
-  Place(cmdAddFolder_, 2400, 960, 2775, 375);
-  cmdClear1_ = MakeButton(this, "cmdClear1", QStringLiteral("Clear File(s)..."));
-  Place(cmdClear1_, 6240, 960, 1695, 375);
-
-  lblCount1_ = MakeLabel(this, "lblCount1", QStringLiteral("0 files"));
-  Place(lblCount1_, 270, 1560, 4335, 255);
-
-  grdFiles1_ = new QTableWidget(1, 1, this);
-  grdFiles1_->setObjectName(QStringLiteral("grdFiles1"));
-  grdFiles1_->setFont(WindowFont(8.25));
-  grdFiles1_->horizontalHeader()->hide();
-  grdFiles1_->verticalHeader()->hide();
-  grdFiles1_->verticalHeader()->setMinimumSectionSize(1);
-  grdFiles1_->verticalHeader()->setDefaultSectionSize(TwipsToPixels(240));
-  grdFiles1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  grdFiles1_->setSelectionMode(QAbstractItemView::SingleSelection);
-  grdFiles1_->setSelectionBehavior(QAbstractItemView::SelectItems);
-  grdFiles1_->setWordWrap(false);
-  grdFiles1_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-  grdFiles1_->setItemDelegate(new CellDelegate(grdFiles1_));
-  QPalette gridPalette = grdFiles1_->palette();
-  gridPalette.setColor(QPalette::Base, Qt::white);
-  for (auto group : {QPalette::Active, QPalette::Inactive}) {
-    gridPalette.setColor(group, QPalette::Highlight, kNavy);
+  std::vector<std::pair<QWidget*, int>> tabStops;
+  for (const layout::Control& control : layout::kControls) {
+    QWidget* parent = control.container.empty() ? this : Named<QWidget>(this, control.container);
+    QWidget* widget = MakeControl(parent, control);
+    if (control.tabIndex >= 0) tabStops.emplace_back(widget, control.tabIndex);
   }
-  grdFiles1_->setPalette(gridPalette);
-  grdFiles1_->setStyleSheet(QStringLiteral("QTableView { gridline-color: %1; background-color: white; }")
-                                .arg(kGridLines.name()));
-  Place(grdFiles1_, 240, 1800, 7695, 1575);
+  // The white bands lie beneath every other control.
+  for (const layout::Control& control : layout::kControls) {
+    if (control.kind == layout::Kind::Shape) Named<QWidget>(this, control.name)->lower();
+  }
+  std::sort(tabStops.begin(), tabStops.end(),
+            [](const auto& a, const auto& b) { return a.second < b.second; });
+  for (std::size_t i = 1; i < tabStops.size(); ++i) {
+    QWidget::setTabOrder(tabStops[i - 1].first, tabStops[i].first);
+  }
 
-  frameConversion_ = new QGroupBox(QStringLiteral("Details"), this);
-  frameConversion_->setObjectName(QStringLiteral("FrameConversion"));
-  frameConversion_->setFont(WindowFont(8.25));
-  // The caption sits on the frame's top line, as a Windows frame draws it.
-  frameConversion_->setStyleSheet(QStringLiteral(
-      "QGroupBox#FrameConversion { border: 1px solid rgb(160, 160, 160); border-radius: 2px;"
-      " margin-top: 6px; }"
-      "QGroupBox#FrameConversion::title { subcontrol-origin: margin; subcontrol-position: top left;"
-      " left: 6px; padding: 0px 2px; }"));
-  Place(frameConversion_, 240, 3480, 7695, 1815);
-  lblCurrentDBX_ = MakeLabel(frameConversion_, "LblCurrentDBX", QStringLiteral("Converting Messages..."));
-  Place(lblCurrentDBX_, 120, 240, 7455, 255);
-  lblProgessCurrent_ = MakeLabel(frameConversion_, "LblProgessCurrent", QStringLiteral("Message 0 (of 0)"));
-  QPalette black = lblProgessCurrent_->palette();
-  black.setColor(QPalette::WindowText, Qt::black);
-  lblProgessCurrent_->setPalette(black);
-  Place(lblProgessCurrent_, 1800, 600, 5775, 255);
-  auto* label2 = MakeLabel(frameConversion_, "Label2", QStringLiteral("Current File Progress : "));
-  Place(label2, 120, 960, 1695, 255);
-  progressBar2_ = MakeBar(frameConversion_, "ProgressBar2");
-  Place(progressBar2_, 1800, 960, 5775, 255);
-  auto* label1 = MakeLabel(frameConversion_, "Label1", QStringLiteral("Overall Progress        : "));
-  Place(label1, 120, 1320, 1695, 255);
-  progressBar1_ = MakeBar(frameConversion_, "ProgressBar1");
-  Place(progressBar1_, 1800, 1320, 5775, 255);
+  cmdAdd_ = Named<QPushButton>(this, "cmdAdd");
+  cmdAddFolder_ = Named<QPushButton>(this, "CmdAddFolder");
+  cmdClear1_ = Named<QPushButton>(this, "cmdClear1");
+  cmdExtractDBX_ = Named<QPushButton>(this, "CmdExtractDBX");
+  cmdEnd_ = Named<QPushButton>(this, "cmdEnd");
+  lblCount1_ = Named<QLabel>(this, "lblCount1");
+  lblCurrentDBX_ = Named<QLabel>(this, "LblCurrentDBX");
+  lblProgessCurrent_ = Named<QLabel>(this, "LblProgessCurrent");
+  frameConversion_ = Named<QGroupBox>(this, "FrameConversion");
+  progressBar1_ = Named<QProgressBar>(this, "ProgressBar1");
+  progressBar2_ = Named<QProgressBar>(this, "ProgressBar2");
+  grdFiles1_ = Named<QTableWidget>(this, "grdFiles1");
+  firstTabStop_ = Named<QWidget>(this, layout::FirstTabStop().name);
 
-  cmdExtractDBX_ = MakeButton(this, "CmdExtractDBX", QStringLiteral("Convert &Messages"));
-  cmdExtractDBX_->setEnabled(false);
-  Place(cmdExtractDBX_, 2880, 5520, 2415, 435);
-
-  auto* picture3 = new QWidget(this);
-  picture3->setObjectName(QStringLiteral("Picture3"));
-  picture3->setAutoFillBackground(true);
-  QPalette white = picture3->palette();
-  white.setColor(QPalette::Window, Qt::white);
-  picture3->setPalette(white);
-  Place(picture3, 240, 6240, 7695, 495);
-  cmdEnd_ = MakeButton(picture3, "cmdEnd", QStringLiteral("E&xit"));
-  Place(cmdEnd_, 6360, 0, 1335, 375);
-
-  shape2->lower();
-  shape1->lower();
-
-  QWidget::setTabOrder(cmdAdd_, cmdClear1_);
-  QWidget::setTabOrder(cmdClear1_, cmdAddFolder_);
-  QWidget::setTabOrder(cmdAddFolder_, grdFiles1_);
-  QWidget::setTabOrder(grdFiles1_, cmdExtractDBX_);
-  QWidget::setTabOrder(cmdExtractDBX_, cmdEnd_);
-
-  cmdAdd_->setFocus();
+  firstTabStop_->setFocus();
 }
 
 platform::Grid& MainWindow::grid() { return *grid_; }
@@ -372,7 +422,7 @@ void MainWindow::showCentred() {
     move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
   }
   show();
-  cmdAdd_->setFocus();
+  firstTabStop_->setFocus();
 }
 
 }  // namespace parvane::app

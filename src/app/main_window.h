@@ -1,4 +1,4 @@
-// The main window frmStep1 in Qt: every control at its fixed place, the Qt
+// The main window frmStep1 in Qt: every control of the window's layout, the Qt
 // adapters over them, the buttons bound to the window's controller (FrmStep1,
 // which holds the values and the click handlers), start-up and closing.
 #pragma once
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/frm_step1.h"
+#include "app/window_layout.h"
 #include "platform/automation.h"
 #include "platform/ui.h"
 
@@ -39,9 +40,9 @@ class ReplaceableOpenFileDialog;
 
 class MainWindow : public QWidget {
  public:
-  // Client area in pixels at 96 dots per inch (8145 x 6750 twips).
-  static constexpr int kClientWidth = 543;
-  static constexpr int kClientHeight = 450;
+  // Client area in pixels at 96 dots per inch.
+  static constexpr int kClientWidth = layout::kClientWidth / 15;
+  static constexpr int kClientHeight = layout::kClientHeight / 15;
 
   explicit MainWindow(QWidget* parent = nullptr);
   ~MainWindow() override;
@@ -105,6 +106,7 @@ class MainWindow : public QWidget {
   QProgressBar* progressBar1_ = nullptr;
   QProgressBar* progressBar2_ = nullptr;
   QTableWidget* grdFiles1_ = nullptr;
+  QWidget* firstTabStop_ = nullptr;  // where the focus starts
 
   std::unique_ptr<QtGrid> grid_;
   std::unique_ptr<QtLabel> countLabel_, currentLabel_, progressLabel_;

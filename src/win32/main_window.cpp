@@ -3,9 +3,13 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "filelist/file_list.h"
+#include "platform/win32_text.h"
 #include "win32/controls.h"
 #include "win32/dialogs.h"
 #include "win32/grid.h"
@@ -14,19 +18,78 @@ namespace parvane::win32 {
 
 namespace {
 
-// A rectangle in twips as pixels, offset by a container's position (twips).
-RECT Place(int left, int top, int width, int height, int originLeft = 0, int originTop = 0) {
-  const int x = TwipsToPixels(originLeft + left), y = TwipsToPixels(originTop + top);
-  return RECT{x, y, x + TwipsToPixels(width), y + TwipsToPixels(height)};
+// The control's rectangle in the window's client area, in pixels. Containers
+// do not exist as windows here: each control is a child of the main window.
+RECT Place(const app::layout::Control& control) {
+  const app::layout::Twips place = app::layout::InWindow(control);
+  const int x = TwipsToPixels(place.left), y = TwipsToPixels(place.top);
+  return RECT{x, y, x + TwipsToPixels(place.width), y + TwipsToPixels(place.height)};
 }
 
-// The frame and the bottom strip, whose controls are placed relative to them.
-constexpr int kFrameLeft = 240, kFrameTop = 3480;
-constexpr int kStripLeft = 240, kStripTop = 6240;
+constexpr COLORREF ToColorRef(app::layout::Colour colour) {
+  return RGB(colour.red, colour.green, colour.blue);
+}
 
-HFONT MakeFont(double points, bool bold) {
-  const int height = -static_cast<int>(points * 96.0 / 72.0 + 0.5);
-  return CreateFontW(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+// The grid paints its cells itself, in the layout's colours.
+static_assert(kCellColour == ToColorRef(app::layout::kGridCell));
+static_assert(kSelectionColour == ToColorRef(app::layout::kGridSelection));
+static_assert(kGridLineColour == ToColorRef(app::layout::kGridLines));
+
+// The identifier of each control that is a window of its own.
+struct NamedId {
+  std::string_view name;
+  ControlId id;
+};
+constexpr NamedId kIds[] = {
+    {"cmdAdd", kIdCmdAdd},
+    {"CmdAddFolder", kIdCmdAddFolder},
+    {"cmdClear1", kIdCmdClear1},
+    {"CmdExtractDBX", kIdCmdExtractDBX},
+    {"cmdEnd", kIdCmdEnd},
+    {"grdFiles1", kIdGrdFiles1},
+    {"lblTitle", kIdLblTitle},
+    {"lblCount1", kIdLblCount1},
+    {"FrameConversion", kIdFrameConversion},
+    {"LblCurrentDBX", kIdLblCurrentDBX},
+    {"LblProgessCurrent", kIdLblProgessCurrent},
+    {"Label2", kIdLabel2},
+    {"ProgressBar2", kIdProgressBar2},
+    {"Label1", kIdLabel1},
+    {"ProgressBar1", kIdProgressBar1},
+};
+
+constexpr int IdOf(std::string_view name) {
+  for (const NamedId& named : kIds) {
+    if (named.name == name) return named.id;
+  }
+  return 0;
+}
+
+// Shapes and pictures are painted on the window's background.
+constexpr bool IsPainted(const app::layout::Control& control) {
+  return control.kind == app::layout::Kind::Shape || control.kind == app::layout::Kind::Picture;
+}
+
+constexpr bool EveryWindowHasAnId() {
+  for (const app::layout::Control& control : app::layout::kControls) {
+    if (!IsPainted(control) && IdOf(control.name) == 0) return false;
+  }
+  return true;
+}
+static_assert(EveryWindowHasAnId());
+
+// The layout of the control with that identifier; nullptr for none.
+const app::layout::Control* LayoutOf(int id) {
+  for (const NamedId& named : kIds) {
+    if (named.id == id) return app::layout::Find(named.name);
+  }
+  return nullptr;
+}
+
+HFONT MakeFont(app::layout::FontStyle style) {
+  const app::layout::Font tahoma = app::layout::FontOf(style);
+  const int height = -static_cast<int>(tahoma.points * 96.0 / 72.0 + 0.5);
+  return CreateFontW(height, 0, 0, 0, tahoma.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                      DEFAULT_PITCH | FF_SWISS, L"Tahoma");
 }
@@ -76,15 +139,15 @@ MainWindow::MainWindow(HINSTANCE instance, platform::ObjectFactory& factory,
                                              GetSystemMetrics(SM_CXSMICON),
                                              GetSystemMetrics(SM_CYSMICON), 0));
   RegisterWindowClass(instance_, bigIcon_, smallIcon_);
-  font_ = MakeFont(8.25, false);
-  titleFont_ = MakeFont(14.25, true);
-  white_ = CreateSolidBrush(RGB(255, 255, 255));
+  font_ = MakeFont(app::layout::FontStyle::Body);
+  titleFont_ = MakeFont(app::layout::FontStyle::Title);
 
   // Fixed single border: a caption, the system menu and a minimise box; no sizing.
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   RECT frame{0, 0, kClientWidth, kClientHeight};
   AdjustWindowRectEx(&frame, style, FALSE, 0);
-  window_ = CreateWindowExW(0, kClassName, L"Parvane", style, CW_USEDEFAULT, CW_USEDEFAULT,
+  const std::wstring title = platform::Utf8ToWide(filelist::kAppTitle);
+  window_ = CreateWindowExW(0, kClassName, title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
                             frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
                             instance_, nullptr);
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -129,65 +192,87 @@ MainWindow::~MainWindow() {
   }
   if (font_) DeleteObject(font_);
   if (titleFont_) DeleteObject(titleFont_);
-  if (white_) DeleteObject(white_);
+  for (const auto& made : brushes_) DeleteObject(made.second);
   if (bigIcon_) DestroyIcon(bigIcon_);
   if (smallIcon_) DestroyIcon(smallIcon_);
 }
 
+HWND MainWindow::createControl(const app::layout::Control& control) {
+  using app::layout::Kind;
+  const int id = IdOf(control.name);
+  const RECT r = Place(control);
+  HFONT font = control.font == app::layout::FontStyle::Title ? titleFont_ : font_;
+  if (control.kind == Kind::Grid) {
+    grid_ = std::make_unique<Win32Grid>(window_, id, r, font);
+    return grid_->handle();
+  }
+  const wchar_t* windowClass = WC_STATICW;
+  DWORD style = control.tabIndex >= 0 ? WS_TABSTOP : 0;
+  switch (control.kind) {
+    case Kind::Label:
+      // Captions are shown as they are: no '&' marks an access key.
+      style |= SS_NOPREFIX;
+      if (control.align == app::layout::Align::Centre) {
+        style |= SS_CENTER;
+      } else if (control.align == app::layout::Align::Right) {
+        style |= SS_RIGHT;
+      } else {
+        style |= control.wraps ? SS_LEFT : SS_LEFTNOWORDWRAP;
+      }
+      break;
+    case Kind::Button:
+      windowClass = WC_BUTTONW;
+      style |= BS_PUSHBUTTON;
+      break;
+    case Kind::Frame:
+      windowClass = WC_BUTTONW;
+      style |= BS_GROUPBOX;
+      break;
+    case Kind::ProgressBar:
+      windowClass = PROGRESS_CLASSW;
+      break;
+    case Kind::Shape:
+    case Kind::Picture:
+    case Kind::Grid:
+      return nullptr;
+  }
+  const std::wstring caption = platform::Utf8ToWide(control.caption);
+  HWND handle = CreateWindowExW(0, windowClass, caption.c_str(), WS_CHILD | WS_VISIBLE | style,
+                                r.left, r.top, r.right - r.left, r.bottom - r.top, window_,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_,
+                                nullptr);
+  SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  if (!control.enabled) EnableWindow(handle, FALSE);
+  return handle;
+}
+
 void MainWindow::createControls() {
-  const auto make = [this](const wchar_t* kind, const wchar_t* text, DWORD style, ControlId id,
-                           RECT r, HFONT font) {
-    HWND control = CreateWindowExW(0, kind, text, WS_CHILD | WS_VISIBLE | style, r.left, r.top,
-                                   r.right - r.left, r.bottom - r.top, window_,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_,
-                                   nullptr);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    return control;
-  };
-  const DWORD button = WS_TABSTOP | BS_PUSHBUTTON;
-  const DWORD label = SS_LEFT | SS_NOPREFIX;
-  const DWORD line = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
+  // In table order, which is the order of the keyboard focus among the tab stops.
+  for (const app::layout::Control& control : app::layout::kControls) {
+    if (!IsPainted(control)) createControl(control);
+  }
+  const auto button = [this](ControlId id) { return std::make_unique<Win32Button>(control(id)); };
+  const auto label = [this](ControlId id) { return std::make_unique<Win32Label>(control(id)); };
+  const auto bar = [this](ControlId id) { return std::make_unique<Win32ProgressBar>(control(id)); };
+  cmdAdd_ = button(kIdCmdAdd);
+  cmdAddFolder_ = button(kIdCmdAddFolder);
+  cmdClear1_ = button(kIdCmdClear1);
+  cmdExtractDBX_ = button(kIdCmdExtractDBX);
+  cmdEnd_ = button(kIdCmdEnd);
+  lblCount1_ = label(kIdLblCount1);
+  lblCurrentDBX_ = label(kIdLblCurrentDBX);
+  frameCaption_ = std::make_unique<Win32FrameCaption>(control(kIdFrameConversion));
+  progressBar1_ = bar(kIdProgressBar1);
+  progressBar2_ = bar(kIdProgressBar2);
+}
 
-  // Created in the order of the keyboard focus: cmdAdd, cmdClear1,
-  // CmdAddFolder, grdFiles1, CmdExtractDBX, cmdEnd.
-  make(WC_STATICW, L"Parvane", label, kIdLblTitle, Place(240, 120, 6255, 375), titleFont_);
-  cmdAdd_ = std::make_unique<Win32Button>(make(WC_BUTTONW, L"Add MSG File(s)...", button,
-                                               kIdCmdAdd, Place(240, 960, 1815, 375), font_));
-  cmdClear1_ = std::make_unique<Win32Button>(make(WC_BUTTONW, L"Clear File(s)...", button,
-                                                  kIdCmdClear1, Place(6240, 960, 1695, 375), font_));
-  cmdAddFolder_ = std::make_unique<Win32Button>(
-      make(WC_BUTTONW, L"Add Folder having MSG File(s)...", button, kIdCmdAddFolder,
-           Place(2400, 960, 2775, 375), font_));
-  lblCount1_ = std::make_unique<Win32Label>(
-      make(WC_STATICW, L"0 files", line, kIdLblCount1, Place(270, 1560, 4335, 255), font_));
-  grid_ = std::make_unique<Win32Grid>(window_, kIdGrdFiles1, Place(240, 1800, 7695, 1575), font_);
-
-  frameCaption_ = std::make_unique<Win32FrameCaption>(
-      make(WC_BUTTONW, L"Details", BS_GROUPBOX, kIdFrameConversion,
-           Place(kFrameLeft, kFrameTop, 7695, 1815), font_));
-  lblCurrentDBX_ = std::make_unique<Win32Label>(
-      make(WC_STATICW, L"Converting Messages...", line, kIdLblCurrentDBX,
-           Place(120, 240, 7455, 255, kFrameLeft, kFrameTop), font_));
-  make(WC_STATICW, L"Message 0 (of 0)", line, kIdLblProgessCurrent,
-       Place(1800, 600, 5775, 255, kFrameLeft, kFrameTop), font_);
-  make(WC_STATICW, L"Current File Progress : ", line, kIdLabel2,
-       Place(120, 960, 1695, 255, kFrameLeft, kFrameTop), font_);
-  progressBar2_ = std::make_unique<Win32ProgressBar>(
-      make(PROGRESS_CLASSW, L"", 0, kIdProgressBar2, Place(1800, 960, 5775, 255, kFrameLeft, kFrameTop),
-           font_));
-  make(WC_STATICW, L"Overall Progress        : ", line, kIdLabel1,
-       Place(120, 1320, 1695, 255, kFrameLeft, kFrameTop), font_);
-  progressBar1_ = std::make_unique<Win32ProgressBar>(
-      make(PROGRESS_CLASSW, L"", 0, kIdProgressBar1, Place(1800, 1320, 5775, 255, kFrameLeft, kFrameTop),
-           font_));
-
-  cmdExtractDBX_ = std::make_unique<Win32Button>(make(WC_BUTTONW, L"Convert &Messages", button,
-                                                      kIdCmdExtractDBX,
-                                                      Place(2880, 5520, 2415, 435), font_));
-  cmdExtractDBX_->setEnabled(false);
-  cmdEnd_ = std::make_unique<Win32Button>(make(WC_BUTTONW, L"E&xit", button, kIdCmdEnd,
-                                               Place(6360, 0, 1335, 375, kStripLeft, kStripTop),
-                                               font_));
+HBRUSH MainWindow::brush(app::layout::Colour colour) {
+  const COLORREF wanted = ToColorRef(colour);
+  for (const auto& [rgb, solid] : brushes_) {
+    if (rgb == wanted) return solid;
+  }
+  brushes_.emplace_back(wanted, CreateSolidBrush(wanted));
+  return brushes_.back().second;
 }
 
 void MainWindow::setMessageBox(platform::MessageBox* messages) { replacement_ = messages; }
@@ -203,7 +288,7 @@ void MainWindow::showCentred() {
                SWP_NOSIZE | SWP_NOZORDER);
   ShowWindow(window_, SW_SHOW);
   UpdateWindow(window_);
-  SetFocus(control(kIdCmdAdd));
+  SetFocus(control(static_cast<ControlId>(IdOf(app::layout::FirstTabStop().name))));
 }
 
 int MainWindow::run() {
@@ -213,20 +298,19 @@ int MainWindow::run() {
 }
 
 void MainWindow::paintBands(HDC dc) {
-  const auto band = [&](RECT r, COLORREF border, bool outline) {
-    FillRect(dc, &r, white_);
-    if (!outline) return;
-    HPEN pen = CreatePen(PS_SOLID, 1, border);
+  for (const app::layout::Control& control : app::layout::kControls) {
+    if (!IsPainted(control) || !control.background) continue;
+    const RECT r = Place(control);
+    FillRect(dc, &r, brush(*control.background));
+    if (control.kind != app::layout::Kind::Shape || !control.border) continue;
+    HPEN pen = CreatePen(PS_SOLID, 1, ToColorRef(*control.border));
     HGDIOBJ oldPen = SelectObject(dc, pen);
     HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
     Rectangle(dc, r.left, r.top, r.right, r.bottom);
     SelectObject(dc, oldBrush);
     SelectObject(dc, oldPen);
     DeleteObject(pen);
-  };
-  band(Place(-120, 0, 8415, 855), RGB(128, 128, 128), true);  // Shape2, the top band
-  band(Place(0, 6120, 8415, 855), RGB(192, 192, 192), true);  // Shape1, the bottom band
-  band(Place(kStripLeft, kStripTop, 7695, 495), 0, false);    // Picture3, the strip
+  }
 }
 
 void MainWindow::onCommand(int id) {
@@ -289,22 +373,25 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wParam);
-      const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
-      if (id == kIdLblTitle) {
-        SetTextColor(dc, RGB(0, 0, 0));
-        SetBkColor(dc, RGB(255, 255, 255));
-        return reinterpret_cast<LRESULT>(white_);
+      const auto* control = LayoutOf(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)));
+      const auto background = control ? app::layout::Background(*control) : std::nullopt;
+      SetTextColor(dc, control && control->text ? ToColorRef(*control->text)
+                                                : GetSysColor(COLOR_BTNTEXT));
+      if (background) {
+        SetBkColor(dc, ToColorRef(*background));
+        return reinterpret_cast<LRESULT>(brush(*background));
       }
       SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-      SetTextColor(dc, id == kIdLblProgessCurrent ? RGB(0, 0, 0) : GetSysColor(COLOR_BTNTEXT));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
-    case WM_CTLCOLORBTN:
-      // cmdEnd stands on the white strip.
-      if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == kIdCmdEnd) {
-        return reinterpret_cast<LRESULT>(white_);
+    case WM_CTLCOLORBTN: {
+      // A button standing on a coloured container (cmdEnd on the white strip).
+      const auto* control = LayoutOf(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)));
+      if (const auto background = control ? app::layout::Background(*control) : std::nullopt) {
+        return reinterpret_cast<LRESULT>(brush(*background));
       }
       break;
+    }
     case WM_SETCURSOR:
       if (desktop_ && desktop_->busy()) {
         SetCursor(LoadCursorW(nullptr, IDC_WAIT));

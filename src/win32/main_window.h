@@ -1,15 +1,19 @@
-// The main window frmStep1 as a native Win32 window: every control at its
-// fixed place (twips / 15 = pixels at 96 dots per inch), the white bands, the
-// adapters of the window-side interfaces, and the bindings of the buttons to
-// the window's controller FrmStep1.
+// The main window frmStep1 as a native Win32 window: every control of the
+// window's layout (app/window_layout.h) at its place (twips / 15 = pixels at
+// 96 dots per inch), the white bands, the adapters of the window-side
+// interfaces, and the bindings of the buttons to the window's controller
+// FrmStep1.
 #pragma once
 
 #include "win32/windows_api.h"
 
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "app/frm_step1.h"
+#include "app/window_layout.h"
 #include "platform/automation.h"
 #include "platform/ui.h"
 
@@ -48,8 +52,8 @@ inline constexpr int TwipsToPixels(int twips) { return twips / 15; }
 
 class MainWindow {
  public:
-  static constexpr int kClientWidth = 543;   // 8145 twips
-  static constexpr int kClientHeight = 450;  // 6750 twips
+  static constexpr int kClientWidth = TwipsToPixels(app::layout::kClientWidth);
+  static constexpr int kClientHeight = TwipsToPixels(app::layout::kClientHeight);
   static constexpr const wchar_t* kClassName = L"ParvaneFrmStep1";
 
   // Creates the window (hidden) with every control, and runs the load step.
@@ -80,6 +84,10 @@ class MainWindow {
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
   void createControls();
+  // The control's window (nullptr for the shapes and pictures, which are painted).
+  HWND createControl(const app::layout::Control& control);
+  // A solid brush of that colour, made once and kept until the window goes.
+  HBRUSH brush(app::layout::Colour colour);
   void paintBands(HDC dc);
   void onCommand(int id);
   void endProgram();
@@ -87,7 +95,7 @@ class MainWindow {
   HINSTANCE instance_;
   HWND window_ = nullptr;
   HFONT font_ = nullptr, titleFont_ = nullptr;
-  HBRUSH white_ = nullptr;
+  std::vector<std::pair<COLORREF, HBRUSH>> brushes_;
   HICON bigIcon_ = nullptr, smallIcon_ = nullptr;
   std::function<void()> end_;
   bool ended_ = false;

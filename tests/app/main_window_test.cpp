@@ -234,6 +234,25 @@ TEST_F(WindowTest, GridColours) {
   EXPECT_EQ(QColor(image.pixel(x, rowHeight - 1)), QColor(192, 192, 192));
 }
 
+// The bands lie beneath the controls in their border colours; the strip and
+// the title's band are white, the title's text dark on it.
+TEST_F(WindowTest, BandsShowTheirColours) {
+  window->showCentred();
+  QApplication::processEvents();
+  const QImage image = window->grab().toImage();
+  const auto at = [&](int x, int y) { return QColor(image.pixel(x, y)); };
+  EXPECT_EQ(at(300, 56), QColor(128, 128, 128));  // the top band's lower edge
+  EXPECT_EQ(at(500, 30), QColor(Qt::white));
+  EXPECT_EQ(at(8, 408), QColor(192, 192, 192));   // the bottom band's upper edge
+  EXPECT_EQ(at(100, 440), QColor(Qt::white));     // the strip
+  EXPECT_NE(at(8, 200), QColor(Qt::white));       // the window's face
+  int dark = 0;
+  for (int y = 8; y < 33; ++y) {
+    for (int x = 16; x < 433; ++x) dark += qGray(image.pixel(x, y)) < 64 ? 1 : 0;
+  }
+  EXPECT_GT(dark, 20);
+}
+
 TEST_F(WindowTest, AccessorsReachTheControls) {
   window->frameCaption().setCaption("Converting a.msg");
   EXPECT_EQ(find<QGroupBox>("FrameConversion")->title(), QStringLiteral("Converting a.msg"));

@@ -121,6 +121,49 @@ TEST_F(Window, TabOrderRunsThroughTheButtonsAndTheGrid) {
   EXPECT_EQ(at, window_->control(kIdCmdAdd));  // and round again
 }
 
+// The bands are painted beneath the controls; the title and the caption on
+// the frame take their own text colours, cmdEnd the strip's white.
+TEST_F(Window, PaintsTheBandsAndColoursTheControls) {
+  HWND handle = window_->handle();
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, 543, 450);
+  ReleaseDC(nullptr, screen);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  const COLORREF white = RGB(255, 255, 255), black = RGB(0, 0, 0);
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  ASSERT_NE(face, white);
+
+  SendMessageW(handle, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  EXPECT_EQ(GetPixel(dc, 300, 56), RGB(128, 128, 128));  // the top band's lower edge
+  EXPECT_EQ(GetPixel(dc, 500, 30), white);
+  EXPECT_EQ(GetPixel(dc, 8, 408), RGB(192, 192, 192));   // the bottom band's upper edge
+  EXPECT_EQ(GetPixel(dc, 100, 440), white);              // the strip
+  EXPECT_EQ(GetPixel(dc, 8, 200), face);
+
+  const auto colour = [&](UINT message, ControlId id) {
+    const LRESULT brush = SendMessageW(handle, message, reinterpret_cast<WPARAM>(dc),
+                                       reinterpret_cast<LPARAM>(window_->control(id)));
+    LOGBRUSH logical{};
+    GetObjectW(reinterpret_cast<HBRUSH>(brush), sizeof logical, &logical);
+    return logical.lbColor;
+  };
+  EXPECT_EQ(colour(WM_CTLCOLORSTATIC, kIdLblTitle), white);
+  EXPECT_EQ(GetTextColor(dc), black);
+  EXPECT_EQ(GetBkColor(dc), white);
+  EXPECT_EQ(colour(WM_CTLCOLORSTATIC, kIdLblProgessCurrent), face);
+  EXPECT_EQ(GetTextColor(dc), black);
+  EXPECT_EQ(GetBkColor(dc), face);
+  EXPECT_EQ(colour(WM_CTLCOLORSTATIC, kIdLabel1), face);
+  EXPECT_EQ(GetTextColor(dc), GetSysColor(COLOR_BTNTEXT));
+  EXPECT_EQ(colour(WM_CTLCOLORBTN, kIdCmdEnd), white);
+  EXPECT_NE(colour(WM_CTLCOLORBTN, kIdCmdAdd), white);
+
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+}
+
 TEST_F(Window, ExitAnsweredNoChangesNothing) {
   messages_.answers = {MessageAnswer::No};
   click(kIdCmdEnd);
