@@ -1,8 +1,10 @@
 // Reading compound files (structured storage, "docfiles"): versions 3 and 4,
 // the DIFAT, FAT, mini FAT and mini stream, and the directory tree of storages
-// and streams. The whole directory and the allocation tables are read and
-// checked when the file is opened; stream contents are read on demand, in
-// whatever pieces the caller asks for, straight from the byte source.
+// and streams. The whole directory, the allocation tables and the sector
+// chain of every stream in the tree are read and checked when the file is
+// opened; stream contents are read on demand, in whatever pieces the caller
+// asks for, straight from the byte source (or from memory, for a file small
+// enough to be read whole when opened).
 //
 //   auto file = cfb::CompoundFile::open(std::make_shared<core::FileSource>(p), p.string());
 //   const cfb::Entry* props = file->child(file->root(), "__properties_version1.0");
