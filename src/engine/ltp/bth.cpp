@@ -23,35 +23,49 @@ std::uint64_t getKey(const std::uint8_t* p, std::uint8_t cbKey) {
 
 Hid buildBth(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt, const std::vector<BthRecord>& records,
              Hid headerSlot, std::vector<Hid>* leaves) {
+  Bytes packed;
+  packed.reserve(records.size() * (std::size_t{cbKey} + cbEnt));
+  for (const BthRecord& r : records) {
+    if (r.data.size() != cbEnt)
+      throw LtpError::field("BTH record", "size", std::to_string(cbEnt), std::to_string(r.data.size()));
+    putKey(packed, r.key, cbKey);
+    packed.insert(packed.end(), r.data.begin(), r.data.end());
+  }
+  return buildBthPacked(heap, cbKey, cbEnt, packed, headerSlot, leaves);
+}
+
+Hid buildBthPacked(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt, ByteView records, Hid headerSlot,
+             std::vector<Hid>* leaves) {
   if (cbKey != 2 && cbKey != 4 && cbKey != 8)
     throw LtpError::field("BTHHEADER", "cbKey", "2, 4 or 8", std::to_string(cbKey));
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    if (records[i].data.size() != cbEnt)
-      throw LtpError::field("BTH record", "size", std::to_string(cbEnt), std::to_string(records[i].data.size()));
-    if (i && records[i].key <= records[i - 1].key)
-      throw LtpError::field("BTH record", "key", "strictly ascending", hex(records[i].key) + " after " + hex(records[i - 1].key));
+  const std::size_t rec = std::size_t{cbKey} + cbEnt;
+  if (records.size() % rec)
+    throw LtpError::field("BTH records", "size", "a multiple of " + std::to_string(rec), std::to_string(records.size()));
+  const std::size_t count = records.size() / rec;
+  for (std::size_t i = 1; i < count; ++i) {
+    std::uint64_t prev = getKey(records.data() + (i - 1) * rec, cbKey), key = getKey(records.data() + i * rec, cbKey);
+    if (key <= prev) throw LtpError::field("BTH record", "key", "strictly ascending", hex(key) + " after " + hex(prev));
   }
   Hid hidHeader = headerSlot ? headerSlot : heap.allocate(kBthHeaderSize);
   if (heap.at(hidHeader).size() != kBthHeaderSize)
     throw LtpError::field("BTHHEADER slot " + hex(hidHeader), "size", "8 bytes", std::to_string(heap.at(hidHeader).size()));
-  BTHHEADER h;
-  h.cbKey = cbKey;
-  h.cbEnt = cbEnt;
-  if (!records.empty()) {
+  std::uint8_t levels = 0;
+  Hid root = 0;
+  const std::size_t perLeaf = bthRecordsPerLeaf(cbKey, cbEnt);
+  if (count && count <= perLeaf) {
+    // one leaf, the root: the common case of a node's properties or a small table
+    root = heap.allocate(records);
+    if (leaves) leaves->push_back(root);
+  } else if (count) {
     struct Child {
       std::uint64_t key;
       Hid hid;
     };
     std::vector<Child> level;
-    const std::size_t perLeaf = bthRecordsPerLeaf(cbKey, cbEnt);
-    for (std::size_t i = 0; i < records.size(); i += perLeaf) {
-      Bytes node;
-      node.reserve(std::min(perLeaf, records.size() - i) * (cbKey + cbEnt));
-      for (std::size_t j = i; j < records.size() && j < i + perLeaf; ++j) {
-        putKey(node, records[j].key, cbKey);
-        node.insert(node.end(), records[j].data.begin(), records[j].data.end());
-      }
-      level.push_back(Child{records[i].key, heap.allocate(node)});
+    level.reserve((count + perLeaf - 1) / perLeaf);
+    for (std::size_t i = 0; i < count; i += perLeaf) {
+      const std::size_t n = std::min(perLeaf, count - i);
+      level.push_back(Child{getKey(records.data() + i * rec, cbKey), heap.allocate(records.subspan(i * rec, n * rec))});
       if (leaves) leaves->push_back(level.back().hid);
     }
     std::size_t perIndex = kMaxHeapAlloc / (cbKey + 4u);
@@ -67,13 +81,16 @@ Hid buildBth(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt, const st
         up.push_back(Child{level[i].key, heap.allocate(node)});
       }
       level = std::move(up);
-      ++h.bIdxLevels;
+      ++levels;
     }
-    h.hidRoot = level[0].hid;
+    root = level[0].hid;
   }
-  Bytes hb = encodeBthHeader(h);
   auto dst = heap.at(hidHeader);
-  std::copy(hb.begin(), hb.end(), dst.begin());
+  dst[0] = static_cast<std::uint8_t>(ClientSig::BTH);
+  dst[1] = cbKey;
+  dst[2] = cbEnt;
+  dst[3] = levels;
+  core::storeU32(dst.data() + 4, root);
   return hidHeader;
 }
 

@@ -24,6 +24,11 @@ struct BthRecord {
 // i % bthRecordsPerLeaf(cbKey, cbEnt), key first.
 Hid buildBth(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt,
              const std::vector<BthRecord>& records, Hid headerSlot = 0, std::vector<Hid>* leaves = nullptr);
+// The same from records laid out as the leaves hold them: each cbKey bytes of
+// little-endian key, then cbEnt bytes of data. Spares the caller a buffer per
+// record.
+Hid buildBthPacked(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt, ByteView packedRecords, Hid headerSlot = 0,
+                   std::vector<Hid>* leaves = nullptr);
 inline constexpr std::size_t bthRecordsPerLeaf(std::uint8_t cbKey, std::uint8_t cbEnt) {
   return kMaxHeapAlloc / (cbKey + cbEnt);
 }

@@ -51,21 +51,30 @@ BTHHEADER decodeBthHeader(ByteView data) {
 }
 
 Bytes encodeTcInfo(const TCINFO& t) {
-  Bytes out;
-  core::ByteWriter w(out);
-  w.u8(t.bType);
-  w.u8(static_cast<std::uint8_t>(t.rgTCOLDESC.size()));
-  for (auto v : t.rgib) w.u16(v);
-  w.u32(t.hidRowIndex);
-  w.u32(t.hnidRows);
-  w.u32(t.hidIndex);
-  for (const auto& c : t.rgTCOLDESC) {
-    w.u32(c.tag);
-    w.u16(c.ibData);
-    w.u8(c.cbData);
-    w.u8(c.iBit);
-  }
+  Bytes out(kTcInfoFixedSize + kTcolDescSize * t.rgTCOLDESC.size());
+  encodeTcInfo(t, out);
   return out;
+}
+
+void encodeTcInfo(const TCINFO& t, std::span<std::uint8_t> out) {
+  const std::size_t size = kTcInfoFixedSize + kTcolDescSize * t.rgTCOLDESC.size();
+  if (out.size() != size)
+    throw LtpError::field("TCINFO", "size", std::to_string(size) + " bytes", std::to_string(out.size()) + " bytes");
+  std::uint8_t* p = out.data();
+  p[0] = t.bType;
+  p[1] = static_cast<std::uint8_t>(t.rgTCOLDESC.size());
+  for (std::size_t i = 0; i < 4; ++i) core::storeU16(p + 2 + 2 * i, t.rgib[i]);
+  core::storeU32(p + 10, t.hidRowIndex);
+  core::storeU32(p + 14, t.hnidRows);
+  core::storeU32(p + 18, t.hidIndex);
+  p += kTcInfoFixedSize;
+  for (const auto& c : t.rgTCOLDESC) {
+    core::storeU32(p, c.tag);
+    core::storeU16(p + 4, c.ibData);
+    p[6] = c.cbData;
+    p[7] = c.iBit;
+    p += kTcolDescSize;
+  }
 }
 
 TCINFO decodeTcInfo(ByteView data) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "engine/core/coding.h"
 #include "engine/ndb/format.h"
@@ -124,6 +125,8 @@ struct TCINFO {
 };
 inline constexpr std::size_t kTcInfoFixedSize = 22;
 Bytes encodeTcInfo(const TCINFO& t);
+// Into `out` of exactly kTcInfoFixedSize + kTcolDescSize * t.rgTCOLDESC.size() bytes.
+void encodeTcInfo(const TCINFO& t, std::span<std::uint8_t> out);
 TCINFO decodeTcInfo(ByteView data);
 
 // TC row index BTH record: key dwRowID (4 bytes), data dwRowIndex (4 bytes).

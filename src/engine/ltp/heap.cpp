@@ -71,8 +71,10 @@ std::vector<Bytes> HeapBuilder::build() const {
     // allocations, a pad byte to an even offset, then the HNPAGEMAP; sized once
     const std::size_t end = b.data.size();
     const std::size_t ibHnpm = end + (end & 1);
-    Bytes d(ibHnpm + pageMapSize(b.starts.size()));
-    std::copy(b.data.begin(), b.data.end(), d.begin());
+    Bytes d;
+    d.reserve(ibHnpm + pageMapSize(b.starts.size()));
+    d.assign(b.data.begin(), b.data.end());
+    d.resize(ibHnpm + pageMapSize(b.starts.size()));
     std::uint8_t* map = d.data() + ibHnpm;
     core::storeU16(map, static_cast<std::uint16_t>(b.starts.size()));  // cAlloc
     core::storeU16(map + 2, 0);                                        // cFree

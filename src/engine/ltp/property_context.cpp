@@ -17,11 +17,9 @@ PropertyContextBuilder PropertyContextBuilder::load(ndb::NodeStore& store, const
   PropertyContextReader r(store, node.bidData, node.bidSub);
   b.subnodes_.load(node.bidSub);
   for (const auto& p : r.properties()) {
-    Entry e;
-    e.type = static_cast<std::uint16_t>(p.type);
-    e.bytes = p.bytes;
+    Entry e = b.stored(static_cast<std::uint16_t>(p.type), p.bytes);
     e.subnode = p.subnode;
-    b.put(p.id, std::move(e));
+    b.put(p.id, e);
   }
   for (const auto& s : b.subnodes_.entries())
     if (ndb::nidType(s.nid) == ndb::NidType::Ltp) b.nextValueIndex_ = std::max(b.nextValueIndex_, ndb::nidIndex(s.nid) + 1);
@@ -39,6 +37,16 @@ std::vector<std::pair<std::uint16_t, PropertyContextBuilder::Entry>>::iterator P
     std::uint16_t id) {
   return std::lower_bound(props_.begin(), props_.end(), id,
                           [](const std::pair<std::uint16_t, Entry>& p, std::uint16_t key) { return p.first < key; });
+}
+
+PropertyContextBuilder::Entry PropertyContextBuilder::stored(std::uint16_t type, ByteView value) {
+  Entry e;
+  e.type = type;
+  e.offset = static_cast<std::uint32_t>(values_.size());
+  e.size = static_cast<std::uint32_t>(value.size());
+  if (values_.empty()) values_.reserve(512);
+  values_.insert(values_.end(), value.begin(), value.end());
+  return e;
 }
 
 void PropertyContextBuilder::put(std::uint16_t id, Entry e) {
@@ -67,9 +75,9 @@ void PropertyContextBuilder::set(std::uint32_t tag, ByteView value) {
     e.subnode = newValueNid();
     subnodes_.add(e.subnode, store_->writeData(value));
   } else {
-    e.bytes.assign(value.begin(), value.end());
+    e = stored(e.type, value);
   }
-  put(id, std::move(e));
+  put(id, e);
 }
 
 void PropertyContextBuilder::setInt16(std::uint16_t id, std::int16_t v) {
@@ -137,12 +145,10 @@ void PropertyContextBuilder::setStreamed(std::uint32_t tag, ndb::NodeData data) 
 
 void PropertyContextBuilder::setObject(std::uint16_t id, Nid nid, std::uint32_t size) {
   dropValue(id);
-  Entry e;
-  e.type = static_cast<std::uint16_t>(PropType::Object);
-  e.bytes.resize(8);
-  core::storeU32(e.bytes.data(), nid);
-  core::storeU32(e.bytes.data() + 4, size);
-  put(id, std::move(e));
+  std::uint8_t value[8];
+  core::storeU32(value, nid);
+  core::storeU32(value + 4, size);
+  put(id, stored(static_cast<std::uint16_t>(PropType::Object), value));
 }
 
 void PropertyContextBuilder::setSubnodeThreshold(std::size_t bytes) {
@@ -165,32 +171,33 @@ bool PropertyContextBuilder::has(std::uint16_t id) const {
 
 HeapBuilder PropertyContextBuilder::buildHeap(std::vector<Hid>* leaves) const {
   HeapBuilder heap(ClientSig::PC);
-  std::vector<BthRecord> records;
-  records.reserve(props_.size());
-  std::vector<std::pair<std::size_t, const Entry*>> inHeap;
+  // the records as the BTH leaves hold them: wPropId, wPropType, dwValueHnid
+  constexpr std::size_t kRec = kPcKeySize + kPcEntSize;
+  Bytes records(props_.size() * kRec);
+  std::uint8_t* out = records.data();
   for (const auto& [id, e] : props_) {
-    BthRecord r;
-    r.key = id;
-    r.data.resize(kPcEntSize);
-    core::storeU16(r.data.data(), e.type);
+    core::storeU16(out, id);
+    core::storeU16(out + 2, e.type);
     auto f = fixedSize(static_cast<PropType>(e.type));
     if (e.subnode) {
-      core::storeU32(r.data.data() + 2, e.subnode);
+      core::storeU32(out + 4, e.subnode);
     } else if (f && *f <= 4) {
       std::uint32_t v = 0;
-      for (std::size_t i = 0; i < e.bytes.size(); ++i) v |= static_cast<std::uint32_t>(e.bytes[i]) << (8 * i);
-      core::storeU32(r.data.data() + 2, v);
-    } else {
-      inHeap.emplace_back(records.size(), &e);
+      for (std::size_t i = 0; i < e.size; ++i) v |= static_cast<std::uint32_t>(values_[e.offset + i]) << (8 * i);
+      core::storeU32(out + 4, v);
     }
-    records.push_back(std::move(r));
+    out += kRec;
   }
   // header slot first (hidUserRoot 0x20, as Outlook writes it), then values, then BTH nodes
   Hid hdr = heap.allocate(kBthHeaderSize);
   // an empty value is HID 0, as Outlook stores an empty string
-  for (auto& [i, e] : inHeap)
-    core::storeU32(records[i].data.data() + 2, e->bytes.empty() ? 0 : heap.allocate(e->bytes));
-  buildBth(heap, kPcKeySize, kPcEntSize, records, hdr, leaves);
+  out = records.data();
+  for (const auto& [id, e] : props_) {
+    auto f = fixedSize(static_cast<PropType>(e.type));
+    if (!e.subnode && !(f && *f <= 4)) core::storeU32(out + 4, e.size == 0 ? 0 : heap.allocate(bytesOf(e)));
+    out += kRec;
+  }
+  buildBthPacked(heap, kPcKeySize, kPcEntSize, records, hdr, leaves);
   heap.setUserRoot(hdr);
   return heap;
 }
@@ -220,6 +227,7 @@ ndb::NodeData PropertyContextBuilder::write(const HeapBuilder& heap) {
     store_->setNidCounter(ndb::NidType::Ltp, ndb::nidIndex(maxValue));
   data.bidSub = subnodes_.write();
   props_.clear();
+  values_.clear();
   nextValueIndex_ = 1;
   return data;
 }

@@ -65,9 +65,12 @@ class PropertyContextBuilder {
   ndb::NodeData finishSized(std::uint16_t id, const std::function<std::uint32_t(std::uint64_t)>& valueOf);
 
  private:
+  // A value in the heap or inline is `size` bytes at `offset` of values_, so
+  // that a context's values share one buffer.
   struct Entry {
     std::uint16_t type = 0;
-    Bytes bytes;      // value in the heap or inline
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;
     Nid subnode = 0;  // value in a subnode
   };
   Nid newValueNid();
@@ -77,11 +80,15 @@ class PropertyContextBuilder {
   void dropValue(std::uint16_t id);
   std::vector<std::pair<std::uint16_t, Entry>>::iterator lowerBound(std::uint16_t id);
   void put(std::uint16_t id, Entry e);
+  // An entry of type `type` whose bytes are `value`, appended to values_.
+  Entry stored(std::uint16_t type, ByteView value);
+  ByteView bytesOf(const Entry& e) const { return ByteView(values_.data() + e.offset, e.size); }
 
   ndb::NodeStore* store_;
   // Sorted by property id, the order the BTH is written in; a node has tens of
   // properties, so a flat vector beats a tree of one allocation each.
   std::vector<std::pair<std::uint16_t, Entry>> props_;
+  Bytes values_;  // a replaced value's bytes stay until finish()
   ndb::SubnodeTreeBuilder subnodes_;
   std::uint32_t nextValueIndex_ = 1;
   std::size_t subnodeThreshold_ = kMaxHeapAlloc;

@@ -130,14 +130,21 @@ const ColumnDesc* TableContextBuilder::column(std::uint32_t tag) const {
 }
 
 void TableContextBuilder::setRow(std::uint32_t rowId, const std::vector<Cell>& cells) {
+  std::vector<CellRef> refs;
+  refs.reserve(cells.size());
+  for (const Cell& c : cells) refs.push_back(CellRef{c.tag, c.value});
+  setRowViews(rowId, refs);
+}
+
+void TableContextBuilder::setRowViews(std::uint32_t rowId, std::span<const CellRef> cells) {
   Row row;
   row.id = rowId;
   row.data.assign(rowSize(), 0);
   core::storeU32(row.data.data(), rowId);
   setBit(row.data, rgib_[TCI_1b], 0);
-  std::vector<const Cell*> vars;  // the last cell of a tag wins
+  std::vector<const CellRef*> vars;  // the last cell of a tag wins
   vars.reserve(cells.size());
-  for (const Cell& cell : cells) {
+  for (const CellRef& cell : cells) {
     if (cell.tag == kTagLtpRowId) continue;
     const ColumnDesc* c = column(cell.tag);
     if (!c) continue;
@@ -145,17 +152,17 @@ void TableContextBuilder::setRow(std::uint32_t rowId, const std::vector<Cell>& c
     if (isFixedCell(cell.tag)) {
       std::copy(cell.value.begin(), cell.value.end(), row.data.begin() + c->ibData);
     } else {
-      auto it = std::find_if(vars.begin(), vars.end(), [&](const Cell* v) { return v->tag == cell.tag; });
+      auto it = std::find_if(vars.begin(), vars.end(), [&](const CellRef* v) { return v->tag == cell.tag; });
       if (it != vars.end()) *it = &cell;
       else vars.push_back(&cell);
     }
     setBit(row.data, rgib_[TCI_1b], c->iBit);
   }
   std::size_t extra = 0;
-  for (const Cell* v : vars) extra += 8 + v->value.size();
+  for (const CellRef* v : vars) extra += 8 + v->value.size();
   row.data.reserve(row.data.size() + extra);
   core::ByteWriter w(row.data);
-  for (const Cell* v : vars) {
+  for (const CellRef* v : vars) {
     w.u32(v->tag);
     w.u32(static_cast<std::uint32_t>(v->value.size()));
     w.bytes(v->value);
@@ -194,18 +201,17 @@ ndb::NodeData TableContextBuilder::finish() {
   std::copy(std::begin(rgib_), std::end(rgib_), std::begin(info.rgib));
   // The row index comes first in the heap, as in Outlook's files: some readers
   // look for its header at the heap's first allocation.
-  // row index: row id -> position in the matrix
-  std::vector<BthRecord> index;
-  index.reserve(rows_.size());
-  for (std::size_t i = 0; i < rows_.size(); ++i) {
-    BthRecord r;
-    r.key = rows_[i].id;
-    r.data.resize(4);
-    core::storeU32(r.data.data(), static_cast<std::uint32_t>(i));
-    index.push_back(std::move(r));
+  // row index: row id -> position in the matrix, as the BTH leaves hold it
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> order;
+  order.reserve(rows_.size());
+  for (std::size_t i = 0; i < rows_.size(); ++i) order.emplace_back(rows_[i].id, static_cast<std::uint32_t>(i));
+  std::sort(order.begin(), order.end());
+  Bytes index(order.size() * (kRowIndexKeySize + kRowIndexEntSize));
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    core::storeU32(index.data() + 8 * i, order[i].first);
+    core::storeU32(index.data() + 8 * i + 4, order[i].second);
   }
-  std::sort(index.begin(), index.end(), [](const BthRecord& a, const BthRecord& b) { return a.key < b.key; });
-  info.hidRowIndex = buildBth(heap, kRowIndexKeySize, kRowIndexEntSize, index);
+  info.hidRowIndex = buildBthPacked(heap, kRowIndexKeySize, kRowIndexEntSize, index);
   Hid hidInfo = heap.allocate(kTcInfoFixedSize + kTcolDescSize * columns_.size());
 
   // variable cells, then the matrix with their HNIDs filled in
@@ -236,9 +242,7 @@ ndb::NodeData TableContextBuilder::finish() {
     }
     info.hnidRows = subnodeFor(w.finish());
   }
-  Bytes encoded = encodeTcInfo(info);
-  auto dst = heap.at(hidInfo);
-  std::copy(encoded.begin(), encoded.end(), dst.begin());
+  encodeTcInfo(info, heap.at(hidInfo));
   heap.setUserRoot(hidInfo);
   ndb::NodeData data = heap.write(*store_);
   if (nextSub - 1 > store_->nidCounter(ndb::NidType::Ltp)) store_->setNidCounter(ndb::NidType::Ltp, nextSub - 1);

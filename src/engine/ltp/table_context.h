@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -29,6 +30,11 @@ struct Cell {
   std::uint32_t tag = 0;
   Bytes value;  // stored bytes, as for PropertyContextBuilder::set
 };
+// A cell whose bytes belong to the caller; setRowViews copies them.
+struct CellRef {
+  std::uint32_t tag = 0;
+  ByteView value;
+};
 
 class TableContextBuilder {
  public:
@@ -44,6 +50,7 @@ class TableContextBuilder {
   // Adds the row or replaces its cells (keeping its place). PidTagLtpRowId is
   // always `rowId`; cells of tags without a column are ignored.
   void setRow(std::uint32_t rowId, const std::vector<Cell>& cells);
+  void setRowViews(std::uint32_t rowId, std::span<const CellRef> cells);
   bool removeRow(std::uint32_t rowId);
   bool hasRow(std::uint32_t rowId) const { return index_.count(rowId) != 0; }
   std::size_t rowCount() const { return rows_.size(); }

@@ -1,7 +1,6 @@
 #include "engine/messaging/message_writer.h"
 
 #include <algorithm>
-#include <map>
 
 #include "engine/ltp/property_context.h"
 #include "engine/ltp/table_context.h"
@@ -18,6 +17,36 @@ constexpr Nid kAttachmentTemplateNid = 0x671;
 constexpr Nid kRecipientTableNid = 0x692;
 constexpr Nid kAttachmentTableNid = 0x671;
 constexpr std::uint32_t kFirstAttachmentIndex = 0x401;
+
+// The recipient table's columns when every recipient property has one in the
+// template: the same for every message, so laid out once.
+struct RecipientColumns {
+  std::vector<std::uint32_t> tags;
+  std::vector<std::uint16_t> ids;  // sorted
+  std::vector<ltp::ColumnDesc> columns;
+};
+
+const RecipientColumns& recipientColumns() {
+  static const RecipientColumns cached = [] {
+    RecipientColumns r;
+    r.tags = templateTags(kRecipientTemplateNid);
+    for (auto t : r.tags) r.ids.push_back(tagId(t));
+    std::sort(r.ids.begin(), r.ids.end());
+    r.ids.erase(std::unique(r.ids.begin(), r.ids.end()), r.ids.end());
+    r.columns = ltp::layoutColumns(r.tags);
+    return r;
+  }();
+  return cached;
+}
+
+const std::vector<ltp::ColumnDesc>& attachmentColumns() {
+  static const std::vector<ltp::ColumnDesc> cached = [] {
+    auto tags = templateTags(kAttachmentTemplateNid);
+    tags.push_back(makeTag(tags::AttachLongFilename, ptype::Unicode));
+    return ltp::layoutColumns(tags);
+  }();
+  return cached;
+}
 
 }  // namespace
 
@@ -54,9 +83,7 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
   children.push_back({kRecipientTableNid, recipients.data});
   partBytes += recipients.bytes;
   if (!m.attachments.empty()) {
-    auto tags = templateTags(kAttachmentTemplateNid);
-    tags.push_back(makeTag(tags::AttachLongFilename, ptype::Unicode));
-    ltp::TableContextBuilder attachments(store_, ltp::layoutColumns(tags));
+    ltp::TableContextBuilder attachments(store_, attachmentColumns());
     for (std::size_t k = 0; k < m.attachments.size(); ++k) {
       auto& a = m.attachments[k];
       std::uint32_t index = kFirstAttachmentIndex + static_cast<std::uint32_t>(k);
@@ -66,7 +93,7 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
       auto written = writeAttachment(a);
       children.push_back({nid, written.data});
       partBytes += written.bytes;
-      attachments.setRow(nid, rowCells(a.properties, attachments.columns(), store_.nextUnique()));
+      attachments.setRowViews(nid, RowCells(a.properties, attachments.columns(), store_.nextUnique()).cells());
     }
     auto written = table(attachments);
     children.push_back({kAttachmentTableNid, written.data});
@@ -103,18 +130,28 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
 }
 
 MessageWriter::Written MessageWriter::writeRecipients(const std::vector<PropertyList>& recipients) {
-  auto tags = templateTags(kRecipientTemplateNid);
-  std::map<std::uint16_t, std::uint32_t> byId;
-  for (auto t : tags) byId.emplace(tagId(t), t);
+  const RecipientColumns& known = recipientColumns();
+  // properties the template has no column for get one of their own, the first
+  // tag of an id winning
+  std::vector<std::uint32_t> extra;
   for (const auto& r : recipients) {
     for (const auto& v : r.all()) {
-      if (v.type() == ptype::Object) continue;
-      if (byId.emplace(v.id(), v.tag).second) tags.push_back(v.tag);
+      if (v.type() == ptype::Object || std::binary_search(known.ids.begin(), known.ids.end(), v.id())) continue;
+      if (std::none_of(extra.begin(), extra.end(), [&](std::uint32_t t) { return tagId(t) == v.id(); }))
+        extra.push_back(v.tag);
     }
   }
-  ltp::TableContextBuilder rows(store_, ltp::layoutColumns(tags));
+  std::vector<ltp::ColumnDesc> columns;
+  if (extra.empty()) {
+    columns = known.columns;
+  } else {
+    std::vector<std::uint32_t> tags = known.tags;
+    tags.insert(tags.end(), extra.begin(), extra.end());
+    columns = ltp::layoutColumns(std::move(tags));
+  }
+  ltp::TableContextBuilder rows(store_, std::move(columns));
   for (std::size_t i = 0; i < recipients.size(); ++i)
-    rows.setRow(static_cast<std::uint32_t>(i), rowCells(recipients[i], rows.columns(), store_.nextUnique()));
+    rows.setRowViews(static_cast<std::uint32_t>(i), RowCells(recipients[i], rows.columns(), store_.nextUnique()).cells());
   return table(rows);
 }
 

@@ -56,6 +56,27 @@ std::vector<ltp::Cell> rowCells(const PropertyList& props, const std::vector<ltp
   return cells;
 }
 
+RowCells::RowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns, std::uint32_t rowVersion) {
+  core::storeU32(version_, rowVersion);
+  cells_.reserve(columns.size());
+  for (const auto& c : columns) {
+    if (c.tag == ltp::kTagLtpRowId) continue;
+    if (c.tag == ltp::kTagLtpRowVer) {
+      cells_.push_back({c.tag, core::ByteView(version_, 4)});
+      continue;
+    }
+    const auto* v = props.find(tagId(c.tag));
+    if (!v || v->tag != c.tag) continue;
+    if (!v->source) {
+      cells_.push_back({c.tag, v->bytes});
+    } else if (v->source->size() <= kCellLimit) {
+      // a moved buffer keeps its storage, so earlier views stay valid
+      read_.push_back(bytesOf(*v));
+      cells_.push_back({c.tag, read_.back()});
+    }
+  }
+}
+
 ndb::NodeData streamInto(ndb::NodeStore& store, const core::ByteSource& source) {
   auto writer = store.newData();
   core::Bytes chunk;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "engine/ltp/property_context.h"
@@ -23,6 +24,22 @@ std::vector<std::uint32_t> templateTags(ndb::Nid nid);
 // tag (values above 1 MB are left out), and the row version.
 std::vector<ltp::Cell> rowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns,
                                 std::uint32_t rowVersion);
+
+// The same cells as views of the object's values, for TableContextBuilder::
+// setRowViews, which copies them: only values read from a source are held here.
+// Views into this object, so it stays where it was made.
+class RowCells {
+ public:
+  RowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns, std::uint32_t rowVersion);
+  RowCells(const RowCells&) = delete;
+  RowCells& operator=(const RowCells&) = delete;
+  std::span<const ltp::CellRef> cells() const { return cells_; }
+
+ private:
+  std::vector<ltp::CellRef> cells_;
+  std::uint8_t version_[4] = {};
+  std::vector<core::Bytes> read_;
+};
 
 // A data stream written from a byte source in chunks of 1 MB, so a value of
 // any size passes through a fixed amount of memory.

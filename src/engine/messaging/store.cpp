@@ -194,7 +194,7 @@ class Store::Impl {
     finish(message, flags, fileTimeNow());
     Nid nid = ndb_->allocateNid(NidType::NormalMessage);
     ndb_->putNode(nid, f.nid, MessageWriter(*ndb_).write(message).data);
-    f.contents->setRow(nid, rowCells(message.properties, f.contents->columns(), ndb_->nextUnique()));
+    f.contents->setRowViews(nid, RowCells(message.properties, f.contents->columns(), ndb_->nextUnique()).cells());
     f.count++;
     if (!(message.properties.int32(tags::MessageFlags).value_or(0) & kMsgFlagRead)) f.unread++;
     f.pcDirty = f.contentsDirty = true;
