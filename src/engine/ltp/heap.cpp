@@ -21,7 +21,7 @@ void HeapBuilder::addBlock(std::size_t headerSize) {
   blocks_.push_back(std::move(b));
 }
 
-Hid HeapBuilder::allocate(std::size_t size) {
+HeapBuilder::Block& HeapBuilder::place(std::size_t size) {
   if (size > kMaxHeapAlloc)
     throw LtpError::field("heap allocation", "size", "<= 3580 bytes", std::to_string(size) + " bytes");
   auto fits = [&](const Block& b) {
@@ -35,15 +35,19 @@ Hid HeapBuilder::allocate(std::size_t size) {
   }
   Block& b = blocks_.back();
   b.starts.push_back(static_cast<std::uint16_t>(b.data.size()));
+  return b;
+}
+
+Hid HeapBuilder::allocate(std::size_t size) {
+  Block& b = place(size);
   b.data.resize(b.data.size() + size);
   return makeHid(static_cast<std::uint16_t>(blocks_.size() - 1), static_cast<std::uint16_t>(b.starts.size()));
 }
 
 Hid HeapBuilder::allocate(ByteView bytes) {
-  Hid h = allocate(bytes.size());
-  auto dst = at(h);
-  std::copy(bytes.begin(), bytes.end(), dst.begin());
-  return h;
+  Block& b = place(bytes.size());
+  b.data.insert(b.data.end(), bytes.begin(), bytes.end());
+  return makeHid(static_cast<std::uint16_t>(blocks_.size() - 1), static_cast<std::uint16_t>(b.starts.size()));
 }
 
 std::span<std::uint8_t> HeapBuilder::at(Hid hid) {

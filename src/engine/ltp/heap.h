@@ -39,6 +39,8 @@ class HeapBuilder {
   };
   std::size_t pageMapSize(std::size_t allocs) const { return 4 + 2 * (allocs + 1); }
   void addBlock(std::size_t headerSize);
+  // The block the next allocation of `size` bytes goes to, its start recorded.
+  Block& place(std::size_t size);
   ClientSig clientSig_;
   Hid userRoot_ = 0;
   std::vector<Block> blocks_;

@@ -50,6 +50,7 @@ PropertyContextBuilder::Entry PropertyContextBuilder::stored(std::uint16_t type,
 }
 
 void PropertyContextBuilder::put(std::uint16_t id, Entry e) {
+  if (props_.empty()) props_.reserve(64);
   auto it = lowerBound(id);
   if (it != props_.end() && it->first == id) {
     it->second = std::move(e);

@@ -1,6 +1,7 @@
 #include "engine/ltp/table_context.h"
 
 #include <algorithm>
+#include <array>
 #include <bitset>
 
 #include "engine/ltp/bth.h"
@@ -27,7 +28,8 @@ bool testBit(ByteView row, std::size_t bm, std::uint8_t iBit) {
 
 // Derives the rgib boundaries from the descriptors and checks them.
 void checkColumns(std::vector<ColumnDesc>& cols, std::uint16_t (&rgib)[4]) {
-  std::sort(cols.begin(), cols.end(), [](const ColumnDesc& a, const ColumnDesc& b) { return a.tag < b.tag; });
+  const auto byTag = [](const ColumnDesc& a, const ColumnDesc& b) { return a.tag < b.tag; };
+  if (!std::is_sorted(cols.begin(), cols.end(), byTag)) std::sort(cols.begin(), cols.end(), byTag);
   if (cols.size() > 255) throw LtpError::field("TCINFO", "cCols", "<= 255", std::to_string(cols.size()));
   auto findCol = [&](std::uint32_t tag) -> const ColumnDesc* {
     for (const auto& c : cols)
@@ -67,17 +69,19 @@ void checkColumns(std::vector<ColumnDesc>& cols, std::uint16_t (&rgib)[4]) {
   rgib[TCI_2b] = static_cast<std::uint16_t>(end2);
   rgib[TCI_1b] = static_cast<std::uint16_t>(end1);
   rgib[TCI_bm] = static_cast<std::uint16_t>(end1 + (cols.size() + 7) / 8);
-  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  // at most 255 columns: the cells' spans fit on the stack
+  std::array<std::pair<std::size_t, std::size_t>, 255> spans;
+  std::size_t nSpans = 0;
   for (const auto& c : cols) {
     std::size_t lo = c.cbData >= 4 ? 0 : c.cbData == 2 ? end4 : end2;
     std::size_t hi = c.cbData >= 4 ? end4 : c.cbData == 2 ? end2 : end1;
     if (c.ibData < lo || c.ibData + c.cbData > hi)
       throw LtpError::field("TCOLDESC " + hex(c.tag), "ibData", "inside [" + std::to_string(lo) + ", " + std::to_string(hi) + ")",
                             std::to_string(c.ibData));
-    spans.emplace_back(c.ibData, c.ibData + c.cbData);
+    spans[nSpans++] = {c.ibData, c.ibData + c.cbData};
   }
-  std::sort(spans.begin(), spans.end());
-  for (std::size_t i = 1; i < spans.size(); ++i)
+  std::sort(spans.begin(), spans.begin() + static_cast<std::ptrdiff_t>(nSpans));
+  for (std::size_t i = 1; i < nSpans; ++i)
     if (spans[i].first < spans[i - 1].second)
       throw LtpError::field("TCOLDESC", "ibData", "non-overlapping cells", "overlap at " + std::to_string(spans[i].first));
 }

@@ -59,13 +59,27 @@ std::vector<ltp::Cell> rowCells(const PropertyList& props, const std::vector<ltp
 RowCells::RowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns, std::uint32_t rowVersion) {
   core::storeU32(version_, rowVersion);
   cells_.reserve(columns.size());
+  // columns come sorted by tag, so by id; a list sorted by id (as a finished
+  // message's is) is walked along with them instead of searched per column
+  const auto& values = props.all();
+  const bool sorted = std::is_sorted(values.begin(), values.end(),
+                                     [](const PropertyValue& a, const PropertyValue& b) { return a.id() < b.id(); }) &&
+                      std::is_sorted(columns.begin(), columns.end(),
+                                     [](const ltp::ColumnDesc& a, const ltp::ColumnDesc& b) { return a.tag < b.tag; });
+  std::size_t next = 0;
   for (const auto& c : columns) {
     if (c.tag == ltp::kTagLtpRowId) continue;
     if (c.tag == ltp::kTagLtpRowVer) {
       cells_.push_back({c.tag, core::ByteView(version_, 4)});
       continue;
     }
-    const auto* v = props.find(tagId(c.tag));
+    const PropertyValue* v = nullptr;
+    if (sorted) {
+      while (next < values.size() && values[next].id() < tagId(c.tag)) ++next;
+      if (next < values.size() && values[next].id() == tagId(c.tag)) v = &values[next];
+    } else {
+      v = props.find(tagId(c.tag));
+    }
     if (!v || v->tag != c.tag) continue;
     if (!v->source) {
       cells_.push_back({c.tag, v->bytes});
