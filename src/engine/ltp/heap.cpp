@@ -62,50 +62,59 @@ std::span<std::uint8_t> HeapBuilder::at(Hid hid) {
 
 std::uint64_t HeapBuilder::size() const {
   std::uint64_t total = 0;
-  for (const Block& b : blocks_) total += b.data.size() + (b.data.size() & 1) + pageMapSize(b.starts.size());
+  for (std::size_t i = 0; i < blocks_.size(); ++i) total += blockBytes(i);
   return total;
 }
 
-std::vector<Bytes> HeapBuilder::build() const {
-  std::vector<Bytes> out;
-  out.reserve(blocks_.size());
-  std::vector<std::size_t> freeBytes;
-  for (std::size_t i = 0; i < blocks_.size(); ++i) {
-    const Block& b = blocks_[i];
-    // allocations, a pad byte to an even offset, then the HNPAGEMAP; sized once
-    const std::size_t end = b.data.size();
-    const std::size_t ibHnpm = end + (end & 1);
-    Bytes d;
-    d.reserve(ibHnpm + pageMapSize(b.starts.size()));
-    d.assign(b.data.begin(), b.data.end());
-    d.resize(ibHnpm + pageMapSize(b.starts.size()));
-    std::uint8_t* map = d.data() + ibHnpm;
-    core::storeU16(map, static_cast<std::uint16_t>(b.starts.size()));  // cAlloc
-    core::storeU16(map + 2, 0);                                        // cFree
-    for (std::size_t k = 0; k < b.starts.size(); ++k) core::storeU16(map + 4 + 2 * k, b.starts[k]);
-    core::storeU16(map + 4 + 2 * b.starts.size(), static_cast<std::uint16_t>(end));
-    core::storeU16(d.data(), static_cast<std::uint16_t>(ibHnpm));
-    freeBytes.push_back(kMaxHeapBlockSize - d.size());
-    out.push_back(std::move(d));
-  }
-  auto level = [&](std::size_t i) -> std::uint8_t { return i < freeBytes.size() ? fillLevel(freeBytes[i]) : 0; };
-  // HNHDR: signature, client, user root and the fill levels of blocks 0-7
-  Bytes& first = out[0];
-  first[2] = kHnSignature;
-  first[3] = static_cast<std::uint8_t>(clientSig_);
-  core::storeU32(first.data() + 4, userRoot_);
-  for (std::size_t j = 0; j < 8; ++j)
-    first[8 + j / 2] = static_cast<std::uint8_t>(first[8 + j / 2] | (level(j) << (4 * (j & 1))));
-  // HNBITMAPHDR: fill levels of the 128 blocks from here
-  for (std::size_t i = 8; i < out.size(); i += 128)
+std::size_t HeapBuilder::blockBytes(std::size_t i) const {
+  const Block& b = blocks_[i];
+  return b.data.size() + (b.data.size() & 1) + pageMapSize(b.starts.size());
+}
+
+void HeapBuilder::finishBlock(std::size_t i, Bytes& d) const {
+  const Block& b = blocks_[i];
+  // allocations, a pad byte to an even offset, then the HNPAGEMAP; sized once
+  const std::size_t end = b.data.size();
+  const std::size_t ibHnpm = end + (end & 1);
+  d.reserve(blockBytes(i));
+  d.assign(b.data.begin(), b.data.end());
+  d.resize(blockBytes(i));
+  std::uint8_t* map = d.data() + ibHnpm;
+  core::storeU16(map, static_cast<std::uint16_t>(b.starts.size()));  // cAlloc
+  core::storeU16(map + 2, 0);                                        // cFree
+  for (std::size_t k = 0; k < b.starts.size(); ++k) core::storeU16(map + 4 + 2 * k, b.starts[k]);
+  core::storeU16(map + 4 + 2 * b.starts.size(), static_cast<std::uint16_t>(end));
+  core::storeU16(d.data(), static_cast<std::uint16_t>(ibHnpm));
+  auto level = [&](std::size_t j) -> std::uint8_t {
+    return j < blocks_.size() ? fillLevel(kMaxHeapBlockSize - blockBytes(j)) : 0;
+  };
+  if (i == 0) {
+    // HNHDR: signature, client, user root and the fill levels of blocks 0-7
+    d[2] = kHnSignature;
+    d[3] = static_cast<std::uint8_t>(clientSig_);
+    core::storeU32(d.data() + 4, userRoot_);
+    for (std::size_t j = 0; j < 8; ++j)
+      d[8 + j / 2] = static_cast<std::uint8_t>(d[8 + j / 2] | (level(j) << (4 * (j & 1))));
+  } else if (i >= 8 && (i - 8) % 128 == 0) {
+    // HNBITMAPHDR: fill levels of the 128 blocks from here
     for (std::size_t j = 0; j < 128; ++j)
-      out[i][2 + j / 2] = static_cast<std::uint8_t>(out[i][2 + j / 2] | (level(i + j) << (4 * (j & 1))));
+      d[2 + j / 2] = static_cast<std::uint8_t>(d[2 + j / 2] | (level(i + j) << (4 * (j & 1))));
+  }
+}
+
+std::vector<Bytes> HeapBuilder::build() const {
+  std::vector<Bytes> out(blocks_.size());
+  for (std::size_t i = 0; i < blocks_.size(); ++i) finishBlock(i, out[i]);
   return out;
 }
 
 ndb::NodeData HeapBuilder::write(ndb::NodeStore& store) const {
   ndb::DataWriter w = store.newData();
-  for (const Bytes& b : build()) w.appendBlock(b);
+  Bytes block;  // one buffer for every block, each appended as it is finished
+  for (std::size_t i = 0; i < blocks_.size(); ++i) {
+    finishBlock(i, block);
+    w.appendBlock(block);
+  }
   return w.finish();
 }
 

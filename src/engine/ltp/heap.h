@@ -41,6 +41,10 @@ class HeapBuilder {
   void addBlock(std::size_t headerSize);
   // The block the next allocation of `size` bytes goes to, its start recorded.
   Block& place(std::size_t size);
+  // The bytes block i takes when finished, page map included.
+  std::size_t blockBytes(std::size_t i) const;
+  // Block i as written, into `out` (its former content replaced).
+  void finishBlock(std::size_t i, Bytes& out) const;
   ClientSig clientSig_;
   Hid userRoot_ = 0;
   std::vector<Block> blocks_;

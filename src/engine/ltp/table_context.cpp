@@ -1,8 +1,8 @@
 #include "engine/ltp/table_context.h"
 
 #include <algorithm>
-#include <array>
 #include <bitset>
+#include <cstring>
 
 #include "engine/ltp/bth.h"
 #include "engine/ltp/errors.h"
@@ -69,8 +69,9 @@ void checkColumns(std::vector<ColumnDesc>& cols, std::uint16_t (&rgib)[4]) {
   rgib[TCI_2b] = static_cast<std::uint16_t>(end2);
   rgib[TCI_1b] = static_cast<std::uint16_t>(end1);
   rgib[TCI_bm] = static_cast<std::uint16_t>(end1 + (cols.size() + 7) / 8);
-  // at most 255 columns: the cells' spans fit on the stack
-  std::array<std::pair<std::size_t, std::size_t>, 255> spans;
+  // at most 255 columns: the cells' spans, start << 32 | end, fit on the
+  // stack, left uninitialised as each is written before it is read
+  std::uint64_t spans[255];
   std::size_t nSpans = 0;
   for (const auto& c : cols) {
     std::size_t lo = c.cbData >= 4 ? 0 : c.cbData == 2 ? end4 : end2;
@@ -78,12 +79,12 @@ void checkColumns(std::vector<ColumnDesc>& cols, std::uint16_t (&rgib)[4]) {
     if (c.ibData < lo || c.ibData + c.cbData > hi)
       throw LtpError::field("TCOLDESC " + hex(c.tag), "ibData", "inside [" + std::to_string(lo) + ", " + std::to_string(hi) + ")",
                             std::to_string(c.ibData));
-    spans[nSpans++] = {c.ibData, c.ibData + c.cbData};
+    spans[nSpans++] = (std::uint64_t{c.ibData} << 32) | (std::uint64_t{c.ibData} + c.cbData);
   }
-  std::sort(spans.begin(), spans.begin() + static_cast<std::ptrdiff_t>(nSpans));
+  std::sort(spans, spans + nSpans);
   for (std::size_t i = 1; i < nSpans; ++i)
-    if (spans[i].first < spans[i - 1].second)
-      throw LtpError::field("TCOLDESC", "ibData", "non-overlapping cells", "overlap at " + std::to_string(spans[i].first));
+    if ((spans[i] >> 32) < (spans[i - 1] & 0xFFFFFFFFu))
+      throw LtpError::field("TCOLDESC", "ibData", "non-overlapping cells", "overlap at " + std::to_string(spans[i] >> 32));
 }
 
 }  // namespace
@@ -143,6 +144,9 @@ void TableContextBuilder::setRow(std::uint32_t rowId, const std::vector<Cell>& c
 void TableContextBuilder::setRowViews(std::uint32_t rowId, std::span<const CellRef> cells) {
   Row row;
   row.id = rowId;
+  std::size_t varBytes = 0;
+  for (const CellRef& cell : cells) varBytes += 8 + cell.value.size();
+  row.data.reserve(rowSize() + varBytes);  // an upper bound: fixed cells sit inside the row
   row.data.assign(rowSize(), 0);
   core::storeU32(row.data.data(), rowId);
   setBit(row.data, rgib_[TCI_1b], 0);
@@ -164,12 +168,13 @@ void TableContextBuilder::setRowViews(std::uint32_t rowId, std::span<const CellR
   }
   std::size_t extra = 0;
   for (const CellRef* v : vars) extra += 8 + v->value.size();
-  row.data.reserve(row.data.size() + extra);
-  core::ByteWriter w(row.data);
+  std::size_t at = row.data.size();
+  row.data.resize(at + extra);
   for (const CellRef* v : vars) {
-    w.u32(v->tag);
-    w.u32(static_cast<std::uint32_t>(v->value.size()));
-    w.bytes(v->value);
+    core::storeU32(row.data.data() + at, v->tag);
+    core::storeU32(row.data.data() + at + 4, static_cast<std::uint32_t>(v->value.size()));
+    if (!v->value.empty()) std::memcpy(row.data.data() + at + 8, v->value.data(), v->value.size());
+    at += 8 + v->value.size();
   }
   auto found = index_.find(rowId);
   if (found != index_.end()) {
