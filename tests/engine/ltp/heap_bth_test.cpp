@@ -116,6 +116,36 @@ TEST(Bth, UnsortedOrIllSizedRecordsAreRefused) {
   EXPECT_THROW(buildBth(heap, 3, 6, {}), LtpError);
 }
 
+TEST(Bth, PackedRecordsBuildTreesTheReaderWalks) {
+  // 8-byte keys past 32 bits: a leaf's first key heads it in the index
+  for (std::size_t n : {std::size_t{1}, std::size_t{3580 / 12}, std::size_t{3580 / 12 + 1}, std::size_t{5000}}) {
+    Bytes packed;
+    for (std::size_t i = 0; i < n; ++i) {
+      std::uint64_t key = (std::uint64_t{i} << 33) | 5;
+      for (int b = 0; b < 8; ++b) packed.push_back(static_cast<std::uint8_t>(key >> (8 * b)));
+      for (std::size_t b = 0; b < 4; ++b) packed.push_back(static_cast<std::uint8_t>(i + b));
+    }
+    HeapBuilder heap(ClientSig::BTH);
+    std::vector<Hid> leaves;
+    Hid root = buildBthPacked(heap, 8, 4, packed, 0, &leaves);
+    EXPECT_EQ(leaves.size(), (n + 3580 / 12 - 1) / (3580 / 12)) << n;
+    HeapReader reader(heap.build());
+    auto back = readBth(reader, root, 8, 4);
+    ASSERT_EQ(back.size(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+      ASSERT_EQ(back[i].key, (std::uint64_t{i} << 33) | 5) << i;
+      ASSERT_EQ(back[i].data, (Bytes{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i + 1),
+                                     static_cast<std::uint8_t>(i + 2), static_cast<std::uint8_t>(i + 3)}));
+    }
+  }
+  HeapBuilder heap(ClientSig::BTH);
+  const Bytes repeated{1, 0, 9, 9, 1, 0, 9, 9};  // key 1 twice
+  EXPECT_THROW(buildBthPacked(heap, 2, 2, repeated), LtpError);
+  const Bytes descending{2, 0, 9, 9, 1, 0, 9, 9};
+  EXPECT_THROW(buildBthPacked(heap, 2, 2, descending), LtpError);
+  EXPECT_THROW(buildBthPacked(heap, 2, 2, ByteView(descending).first(7)), LtpError);
+}
+
 }  // namespace
 }  // namespace parvane::ltp
 

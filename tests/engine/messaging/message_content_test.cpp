@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/messaging/node_values.h"
 #include "engine/msg/message.h"
 #include "support/msg_writer.h"
 
@@ -210,6 +211,34 @@ TEST(MessageContent, AnEmptyMessageStillHasWhatAStoreRequires) {
   EXPECT_EQ(m.properties.int32(tags::MessageFlags), 1u);
   const auto& all = m.properties.all();
   EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.id() < b.id(); }));
+}
+
+TEST(MessageContent, RowCellsViewTheSameValuesARowCopyHolds) {
+  const std::uint32_t kInt = makeTag(0x0E07, ptype::Int32), kText = makeTag(0x0E07, ptype::Unicode);
+  const std::uint32_t kName = makeTag(0x3001, ptype::Unicode), kBig = makeTag(0x1000, ptype::Unicode);
+  const std::uint32_t kLarge = makeTag(0x1013, ptype::Binary);
+  std::vector<ltp::ColumnDesc> columns = ltp::layoutColumns({kInt, kText, kName, kBig, kLarge});
+  PropertyList sorted, unsorted;
+  for (PropertyList* p : {&unsorted, &sorted}) {
+    p->set(PropertyValue::unicode(0x3001, u"Ann"));
+    p->set(PropertyValue::unicode(0x0E07, u"x"));  // the Unicode column of the id, after the Int32 one
+    p->set(PropertyValue{kBig, {}, std::make_shared<core::MemorySource>(core::Bytes(64, 0x41))});
+    p->set(PropertyValue{kLarge, {}, std::make_shared<core::MemorySource>(core::Bytes((1u << 20) + 2, 1))});
+    p->set(PropertyValue::int32(0x0001, 3));  // no column
+  }
+  sorted.sort();
+  for (const PropertyList* p : {&sorted, &unsorted}) {
+    RowCells views(*p, columns, 0x1234);
+    auto copies = rowCells(*p, columns, 0x1234);
+    ASSERT_EQ(views.cells().size(), copies.size());
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+      EXPECT_EQ(views.cells()[i].tag, copies[i].tag);
+      EXPECT_EQ(core::Bytes(views.cells()[i].value.begin(), views.cells()[i].value.end()), copies[i].value);
+    }
+    std::vector<std::uint32_t> tags;
+    for (const auto& c : views.cells()) tags.push_back(c.tag);
+    EXPECT_EQ(tags, (std::vector<std::uint32_t>{kText, kBig, kName, ltp::kTagLtpRowVer}));
+  }
 }
 
 }  // namespace

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/ltp/table_context.h"
 #include "engine/messaging/errors.h"
+#include "engine/messaging/message_writer.h"
+#include "engine/messaging/node_values.h"
 #include "engine/messaging/message_content.h"
 #include "engine/msg/message.h"
 #include "support/msg_writer.h"
@@ -128,6 +131,36 @@ TEST_F(StoreTest, MessageSizeIsTheSizeOnDisk) {
   auto check = pstcheck(file);
   EXPECT_EQ(check.status, 0) << check.output;
   EXPECT_EQ(check.output.find("PidTagMessageSize"), std::string::npos) << check.output;
+}
+
+// The recipient table has the template's columns, and one more for each
+// property of an id the template lacks; a template id of another type gets none.
+TEST_F(StoreTest, RecipientTablesAddColumnsOnlyForIdsTheTemplateLacks) {
+  const std::uint32_t kExtra = makeTag(0x6001, ptype::Int32);
+  const std::uint32_t kOtherType = makeTag(0x3001, ptype::Binary);  // the template's 0x3001 is Unicode
+  auto columnsOf = [&](bool extra) {
+    auto nodes = ndb::NodeStore::create(path(extra ? "extra.pst" : "plain.pst"));
+    StoreMessage m;
+    for (int i = 0; i < 2; ++i) {
+      PropertyList r;
+      r.set(PropertyValue::int32(tags::RecipientType, 1));
+      if (extra && i == 1) {
+        r.set(PropertyValue{kOtherType, core::Bytes{1, 2}, nullptr});
+        r.set(PropertyValue::int32(0x6001, 7));
+      }
+      m.recipients.push_back(std::move(r));
+    }
+    auto written = MessageWriter(*nodes).write(m);
+    for (const auto& s : ndb::readSubnodes(*nodes, written.data.bidSub))
+      if (s.nid == 0x692) return ltp::TableContextReader(*nodes, s.bidData, s.bidSub).columns();
+    ADD_FAILURE() << "no recipient table";
+    return std::vector<ltp::ColumnDesc>{};
+  };
+  auto templateOnly = ltp::layoutColumns(templateTags(0x692));
+  EXPECT_EQ(columnsOf(false), templateOnly);
+  auto tags = templateTags(0x692);
+  tags.push_back(kExtra);
+  EXPECT_EQ(columnsOf(true), ltp::layoutColumns(tags));
 }
 
 // New folders and messages are queued for the search folders, in order.
