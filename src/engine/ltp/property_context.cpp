@@ -69,7 +69,12 @@ void PropertyContextBuilder::dropValue(std::uint16_t id) {
 void PropertyContextBuilder::set(std::uint32_t tag, ByteView value) {
   validateValue(tag, value);
   std::uint16_t id = tagId(tag);
-  dropValue(id);
+  if (props_.empty()) props_.reserve(64);
+  // one search for the place, whether the id is new or replaced
+  auto it = lowerBound(id);
+  const bool replaced = it != props_.end() && it->first == id;
+  if (replaced && it->second.subnode && ndb::nidType(it->second.subnode) == ndb::NidType::Ltp)
+    subnodes_.remove(it->second.subnode);
   Entry e;
   e.type = static_cast<std::uint16_t>(tag & 0xFFFF);
   if (value.size() > subnodeThreshold_) {
@@ -78,7 +83,8 @@ void PropertyContextBuilder::set(std::uint32_t tag, ByteView value) {
   } else {
     e = stored(e.type, value);
   }
-  put(id, e);
+  if (replaced) it->second = e;
+  else props_.emplace(it, id, e);
 }
 
 void PropertyContextBuilder::setInt16(std::uint16_t id, std::int16_t v) {

@@ -152,9 +152,13 @@ void TableContextBuilder::setRowViews(std::uint32_t rowId, std::span<const CellR
   setBit(row.data, rgib_[TCI_1b], 0);
   std::vector<const CellRef*> vars;  // the last cell of a tag wins
   vars.reserve(cells.size());
+  // cells usually come in column order: the column after the last one found
+  // is tried before a search
+  std::size_t next = 0;
   for (const CellRef& cell : cells) {
     if (cell.tag == kTagLtpRowId) continue;
-    const ColumnDesc* c = column(cell.tag);
+    const ColumnDesc* c = next < columns_.size() && columns_[next].tag == cell.tag ? &columns_[next] : column(cell.tag);
+    if (c) next = static_cast<std::size_t>(c - columns_.data()) + 1;
     if (!c) continue;
     validateValue(cell.tag, cell.value);
     if (isFixedCell(cell.tag)) {
