@@ -111,9 +111,18 @@ std::vector<ColumnDesc> layoutColumns(std::vector<std::uint32_t> tags) {
   return cols;
 }
 
+TableColumns::TableColumns(std::vector<ColumnDesc> columns) : columns_(std::move(columns)) {
+  checkColumns(columns_, rgib_);
+}
+
 TableContextBuilder::TableContextBuilder(ndb::NodeStore& store, std::vector<ColumnDesc> columns)
     : store_(&store), columns_(std::move(columns)) {
   checkColumns(columns_, rgib_);
+}
+
+TableContextBuilder::TableContextBuilder(ndb::NodeStore& store, const TableColumns& columns)
+    : store_(&store), columns_(columns.columns_) {
+  std::copy(std::begin(columns.rgib_), std::end(columns.rgib_), std::begin(rgib_));
 }
 
 TableContextBuilder TableContextBuilder::load(ndb::NodeStore& store, const ndb::NodeInfo& node) {

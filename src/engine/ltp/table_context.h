@@ -36,11 +36,26 @@ struct CellRef {
   ByteView value;
 };
 
+// Column descriptors checked once, for many tables of the same columns.
+class TableColumns {
+ public:
+  // Validates the descriptors (the two row columns in place, widths, no overlap,
+  // distinct bits) and sorts them by tag. Throws LtpError.
+  explicit TableColumns(std::vector<ColumnDesc> columns);
+  const std::vector<ColumnDesc>& columns() const { return columns_; }
+
+ private:
+  friend class TableContextBuilder;
+  std::vector<ColumnDesc> columns_;
+  std::uint16_t rgib_[4] = {0, 0, 0, 0};
+};
+
 class TableContextBuilder {
  public:
   // Validates the descriptors (the two row columns in place, widths, no overlap,
   // distinct bits) and sorts them by tag. Throws LtpError.
   TableContextBuilder(ndb::NodeStore& store, std::vector<ColumnDesc> columns);
+  TableContextBuilder(ndb::NodeStore& store, const TableColumns& columns);
   // Starts from an existing table node to add, change or remove rows.
   static TableContextBuilder load(ndb::NodeStore& store, const ndb::NodeInfo& node);
 

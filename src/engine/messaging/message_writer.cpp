@@ -1,6 +1,7 @@
 #include "engine/messaging/message_writer.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/ltp/property_context.h"
 #include "engine/ltp/table_context.h"
@@ -23,7 +24,7 @@ constexpr std::uint32_t kFirstAttachmentIndex = 0x401;
 struct RecipientColumns {
   std::vector<std::uint32_t> tags;
   std::vector<std::uint16_t> ids;  // sorted
-  std::vector<ltp::ColumnDesc> columns;
+  std::optional<ltp::TableColumns> columns;
 };
 
 const RecipientColumns& recipientColumns() {
@@ -33,17 +34,17 @@ const RecipientColumns& recipientColumns() {
     for (auto t : r.tags) r.ids.push_back(tagId(t));
     std::sort(r.ids.begin(), r.ids.end());
     r.ids.erase(std::unique(r.ids.begin(), r.ids.end()), r.ids.end());
-    r.columns = ltp::layoutColumns(r.tags);
+    r.columns.emplace(ltp::layoutColumns(r.tags));
     return r;
   }();
   return cached;
 }
 
-const std::vector<ltp::ColumnDesc>& attachmentColumns() {
-  static const std::vector<ltp::ColumnDesc> cached = [] {
+const ltp::TableColumns& attachmentColumns() {
+  static const ltp::TableColumns cached = [] {
     auto tags = templateTags(kAttachmentTemplateNid);
     tags.push_back(makeTag(tags::AttachLongFilename, ptype::Unicode));
-    return ltp::layoutColumns(tags);
+    return ltp::TableColumns(ltp::layoutColumns(tags));
   }();
   return cached;
 }
@@ -141,15 +142,15 @@ MessageWriter::Written MessageWriter::writeRecipients(const std::vector<Property
         extra.push_back(v.tag);
     }
   }
-  std::vector<ltp::ColumnDesc> columns;
+  std::optional<ltp::TableContextBuilder> built;
   if (extra.empty()) {
-    columns = known.columns;
+    built.emplace(store_, *known.columns);
   } else {
     std::vector<std::uint32_t> tags = known.tags;
     tags.insert(tags.end(), extra.begin(), extra.end());
-    columns = ltp::layoutColumns(std::move(tags));
+    built.emplace(store_, ltp::layoutColumns(std::move(tags)));
   }
-  ltp::TableContextBuilder rows(store_, std::move(columns));
+  ltp::TableContextBuilder& rows = *built;
   for (std::size_t i = 0; i < recipients.size(); ++i)
     rows.setRowViews(static_cast<std::uint32_t>(i), RowCells(recipients[i], rows.columns(), store_.nextUnique()).cells());
   return table(rows);

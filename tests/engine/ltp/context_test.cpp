@@ -349,8 +349,16 @@ TEST(TableContext, ColumnDescriptorsAreValidated) {
   EXPECT_THROW(TableContextBuilder(*s, bad), LtpError);
   bad = {cols[0], cols[1]};
   EXPECT_THROW(TableContextBuilder(*s, bad), LtpError);  // no row id / row version columns
+  EXPECT_THROW(TableColumns{bad}, LtpError);            // checked once, as strictly
   TableContextBuilder tc(*s, cols);
   EXPECT_THROW(tc.setRow(1, {{makeTag(0x0E07, PropType::Int32), Bytes(2)}}), LtpError);
+  // columns checked once give a table of the same layout, however they came sorted
+  std::vector<ColumnDesc> reversed(cols.rbegin(), cols.rend());
+  TableColumns shared(reversed);
+  EXPECT_EQ(shared.columns(), cols);
+  TableContextBuilder fromShared(*s, shared);
+  EXPECT_EQ(fromShared.columns(), tc.columns());
+  EXPECT_EQ(fromShared.rowSize(), tc.rowSize());
 }
 
 TEST(TableContext, OutlookTemplateColumnsAreAcceptedAsTheyAre) {
