@@ -116,9 +116,7 @@ TableColumns::TableColumns(std::vector<ColumnDesc> columns) : columns_(std::move
 }
 
 TableContextBuilder::TableContextBuilder(ndb::NodeStore& store, std::vector<ColumnDesc> columns)
-    : store_(&store), columns_(std::move(columns)) {
-  checkColumns(columns_, rgib_);
-}
+    : TableContextBuilder(store, TableColumns(std::move(columns))) {}
 
 TableContextBuilder::TableContextBuilder(ndb::NodeStore& store, const TableColumns& columns)
     : store_(&store), columns_(columns.columns_) {

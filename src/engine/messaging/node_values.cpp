@@ -38,21 +38,10 @@ std::vector<std::uint32_t> templateTags(ndb::Nid nid) {
 
 std::vector<ltp::Cell> rowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns,
                                 std::uint32_t rowVersion) {
+  RowCells views(props, columns, rowVersion);
   std::vector<ltp::Cell> cells;
-  cells.reserve(columns.size());
-  for (const auto& c : columns) {
-    if (c.tag == ltp::kTagLtpRowId) continue;
-    if (c.tag == ltp::kTagLtpRowVer) {
-      core::Bytes v(4);
-      core::storeU32(v.data(), rowVersion);
-      cells.push_back({c.tag, std::move(v)});
-      continue;
-    }
-    const auto* v = props.find(tagId(c.tag));
-    if (!v || v->tag != c.tag) continue;
-    if (v->source && v->source->size() > kCellLimit) continue;
-    cells.push_back({c.tag, bytesOf(*v)});
-  }
+  cells.reserve(views.cells().size());
+  for (const auto& c : views.cells()) cells.push_back({c.tag, core::Bytes(c.value.begin(), c.value.end())});
   return cells;
 }
 

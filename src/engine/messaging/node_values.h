@@ -20,13 +20,14 @@ const store_template::TemplateNode& templateNode(ndb::Nid nid);
 std::vector<ltp::ColumnDesc> templateColumns(ndb::Nid nid);
 std::vector<std::uint32_t> templateTags(ndb::Nid nid);
 
-// The cells of a table row: the object's value for each column of the same
-// tag (values above 1 MB are left out), and the row version.
+// The cells of a table row, as copies: see RowCells.
 std::vector<ltp::Cell> rowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns,
                                 std::uint32_t rowVersion);
 
-// The same cells as views of the object's values, for TableContextBuilder::
-// setRowViews, which copies them: only values read from a source are held here.
+// The cells of a table row: the object's value for each column of the same
+// tag (values above 1 MB are left out), and the row version. Views of the
+// object's values, for TableContextBuilder::setRowViews, which copies them:
+// only values read from a source are held here.
 // Views into this object, so it stays where it was made.
 class RowCells {
  public:
