@@ -11,13 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "app/window_layout.h"
 #include "platform/ui.h"
 
 namespace parvane::win32 {
 
-inline constexpr COLORREF kCellColour = RGB(255, 255, 191);
-inline constexpr COLORREF kSelectionColour = RGB(0, 0, 128);
-inline constexpr COLORREF kGridLineColour = RGB(192, 192, 192);
+constexpr COLORREF ToColorRef(app::layout::Colour colour) {
+  return RGB(colour.red, colour.green, colour.blue);
+}
+
+// The layout's grid colours.
+inline constexpr COLORREF kCellColour = ToColorRef(app::layout::kGridCell);
+inline constexpr COLORREF kSelectionColour = ToColorRef(app::layout::kGridSelection);
+inline constexpr COLORREF kGridLineColour = ToColorRef(app::layout::kGridLines);
 
 // The cells, with no window: rows x cols texts, one current cell, widths in
 // twips. Indexes out of range raise PlatformError 381 ("Subscript out of

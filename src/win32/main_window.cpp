@@ -26,15 +26,6 @@ RECT Place(const app::layout::Control& control) {
   return RECT{x, y, x + TwipsToPixels(place.width), y + TwipsToPixels(place.height)};
 }
 
-constexpr COLORREF ToColorRef(app::layout::Colour colour) {
-  return RGB(colour.red, colour.green, colour.blue);
-}
-
-// The grid paints its cells itself, in the layout's colours.
-static_assert(kCellColour == ToColorRef(app::layout::kGridCell));
-static_assert(kSelectionColour == ToColorRef(app::layout::kGridSelection));
-static_assert(kGridLineColour == ToColorRef(app::layout::kGridLines));
-
 // The identifier of each control that is a window of its own.
 struct NamedId {
   std::string_view name;
