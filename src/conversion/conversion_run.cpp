@@ -121,15 +121,19 @@ std::string cellText(platform::Grid& grid, std::int32_t row) {
 
 // D: one relative folder per row and a spare slot, sorted and de-duplicated,
 // then every ancestor added, sorted and de-duplicated again.
+// The rows' files, as the import step reads them, go to *files.
 void buildFolderList(WindowValues& values, const RunControls& controls,
-                     const RunOptions& options) {
+                     const RunOptions& options, std::vector<std::string>* files) {
   const std::int32_t rows = controls.grdFiles1.rows();
   if (rows < 1) throw AutomationError(AutomationError::kFailed, "The file list has no rows");
   auto& list = values.FolderList;
   list.assign(static_cast<std::size_t>(rows) + 1, std::string());
+  files->clear();
+  files->reserve(static_cast<std::size_t>(rows));
   for (std::int32_t i = 0; i < rows; ++i) {
-    list[static_cast<std::size_t>(i)] =
-        options.pathRules.relativeFolder(cellText(controls.grdFiles1, i));
+    const std::string text = cellText(controls.grdFiles1, i);
+    list[static_cast<std::size_t>(i)] = options.pathRules.relativeFolder(text);
+    files->push_back(TrimBlanks(text));
   }
   QuickSort(list, 0, rows - 1);
   controls.desktop.yield();
@@ -141,6 +145,24 @@ void buildFolderList(WindowValues& values, const RunControls& controls,
   controls.desktop.yield();
   RemoveDuplicates(list);
 }
+
+// Tells the store which files the import step is about to import, in row
+// order, so that it can read them ahead; the announcement ends with the step.
+class AnnouncedImports {
+ public:
+  AnnouncedImports(platform::ObjectFactory& factory, std::vector<std::string> files)
+      : factory_(factory) {
+    attempt([&] { factory_.ExpectImports(std::move(files)); });
+  }
+  AnnouncedImports(const AnnouncedImports&) = delete;
+  AnnouncedImports& operator=(const AnnouncedImports&) = delete;
+  ~AnnouncedImports() {
+    attempt([&] { factory_.ExpectImports({}); });
+  }
+
+ private:
+  platform::ObjectFactory& factory_;
+};
 
 // E: the folders, parents first. Top-level ones through the store, deeper ones
 // under the folder Outlook finds for their parent.
@@ -285,6 +307,7 @@ RunOutcome CmdExtractDBX_Click(WindowValues& values, const RunControls& controls
   // error box, and nothing is undone.
   std::shared_ptr<platform::RDOStore> newStore;
   std::string storeEntryId;
+  std::vector<std::string> rowFiles;
   try {
     values.MailSession =
         platform::as<platform::RDOSession>(factory.CreateObject("Redemption.RDOSession"));
@@ -298,7 +321,7 @@ RunOutcome CmdExtractDBX_Click(WindowValues& values, const RunControls& controls
     newStore = need(need(values.MailSession).Stores())
                    .AddPSTStore(outcome.pstFilePath, kStoreDefaultFormat, values.StoreDisplayName);
     storeEntryId = need(newStore).EntryID();
-    buildFolderList(values, controls, options);
+    buildFolderList(values, controls, options, &rowFiles);
   } catch (...) {
     outcome.stage = RunOutcome::Stage::PreparationFailed;
     outcome.preparationError = describeCurrent();
@@ -312,7 +335,10 @@ RunOutcome CmdExtractDBX_Click(WindowValues& values, const RunControls& controls
 
   // E and F, under the continue-on-error rule.
   createFolders(values, controls, factory, options, storeEntryId, outcome);
-  importRows(values, controls, factory, options, lock, outcome);
+  {
+    AnnouncedImports announced(factory, std::move(rowFiles));
+    importRows(values, controls, factory, options, lock, outcome);
+  }
 
   // G. Finish.
   controls.desktop.yield();

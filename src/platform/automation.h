@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace parvane::platform {
 
@@ -54,6 +55,10 @@ class ObjectFactory {
   virtual ~ObjectFactory() = default;
   // Raises kCannotCreateObject for an identifier it does not serve.
   virtual std::shared_ptr<AutomationObject> CreateObject(const std::string& progId) = 0;
+  // The files about to be imported, in the order their imports will come. A
+  // hint: an implementation may read them ahead, and an import is the same
+  // whether it was announced or not. An empty list ends the reading ahead.
+  virtual void ExpectImports(std::vector<std::string> files) { (void)files; }
 };
 
 // ---- Redemption-shaped mail-store objects ----

@@ -2,6 +2,7 @@
 // in order and with their arguments, and what it shows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "run_fixture.h"
@@ -117,6 +118,23 @@ TEST_F(RunTest, PosixFoldersBecomeStoreFoldersBelowTheRoot) {
                                    "home\\ann\\Mail\\B", "home\\ann\\Notes"}));
   EXPECT_EQ(messagesIn(kPst, "home\\ann\\Notes"), (List{"/home/ann/Notes/n.msg"}));
   EXPECT_EQ(profile.callTexts({"RDOFolders.Add"}), (List{"RDOFolders.Add(home, int16 6)"}));
+}
+
+TEST_F(RunTest, RowsFilesAreAnnouncedBeforeTheFirstImportAndTheAnnouncementEndsAfterTheLast) {
+  setList({"/m/b.msg", " /m/a.msg ", "/n/c.msg"});
+  run();
+  ASSERT_EQ(profile.announcements.size(), 2u);
+  EXPECT_EQ(profile.announcements[0].files, (List{"/m/b.msg", "/m/a.msg", "/n/c.msg"}));
+  EXPECT_EQ(profile.callTexts({"RDOMail.Import"}),
+            (List{"RDOMail.Import(/m/b.msg, int32 3)", "RDOMail.Import(/m/a.msg, int32 3)",
+                  "RDOMail.Import(/n/c.msg, int32 3)"}));
+  const auto all = profile.allCallTexts();
+  const auto firstRow = std::find_if(all.begin(), all.end(), [](const std::string& call) {
+    return call.rfind("RDOSession.GetFolderFromPath", 0) == 0;
+  });
+  EXPECT_EQ(profile.announcements[0].afterCalls, static_cast<std::size_t>(firstRow - all.begin()));
+  EXPECT_TRUE(profile.announcements[1].files.empty());
+  EXPECT_EQ(all.at(profile.announcements[1].afterCalls), "RDOStore.Remove");
 }
 
 TEST_F(RunTest, FileListedTwiceIsImportedTwiceIntoOneFolder) {

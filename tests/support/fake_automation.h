@@ -80,8 +80,19 @@ class FakeProfile : public platform::ObjectFactory {
   int sessionsLoggedOn = 0;
   int mapiUtilsAlive = 0;  // MAPIUtils objects not yet released
 
+  // Every announcement of imports to come, with how many calls were recorded
+  // before it.
+  struct Announcement {
+    std::vector<std::string> files;
+    std::size_t afterCalls = 0;
+  };
+  std::vector<Announcement> announcements;
+
   // ---- ObjectFactory ----
   std::shared_ptr<platform::AutomationObject> CreateObject(const std::string& progId) override;
+  void ExpectImports(std::vector<std::string> files) override {
+    announcements.push_back({std::move(files), calls.size()});
+  }
 
   // ---- used by the fake objects ----
   // Records the call, then raises if a failure rule matches it.

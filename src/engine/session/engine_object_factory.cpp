@@ -1,6 +1,9 @@
 #include "engine/session/engine_object_factory.h"
 
+#include <utility>
+
 #include "engine/session/automation_errors.h"
+#include "engine/session/import_read_ahead.h"
 #include "engine/session/outlook_objects.h"
 #include "engine/session/profile.h"
 #include "engine/session/rdo_objects.h"
@@ -16,6 +19,10 @@ std::shared_ptr<platform::AutomationObject> EngineObjectFactory::CreateObject(co
   if (progId == "Redemption.MAPIUtils") return std::make_shared<EngineMapiUtils>();
   if (progId == "Outlook.Application") return std::make_shared<EngineOutlookApplication>();
   raise(platform::AutomationError::kCannotCreateObject, "ActiveX component can't create object: \"" + progId + "\"");
+}
+
+void EngineObjectFactory::ExpectImports(std::vector<std::string> files) {
+  AnnounceImports(std::move(files), &OpenMessageFile);
 }
 
 }  // namespace parvane::session

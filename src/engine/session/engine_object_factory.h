@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/automation.h"
 
@@ -19,6 +20,8 @@ class EngineObjectFactory : public platform::ObjectFactory {
 
   // Raises AutomationError 429 (kCannotCreateObject) for any other identifier.
   std::shared_ptr<platform::AutomationObject> CreateObject(const std::string& progId) override;
+  // Reads the files ahead of their imports on a thread of its own.
+  void ExpectImports(std::vector<std::string> files) override;
 };
 
 }  // namespace parvane::session

@@ -4,6 +4,7 @@
 #include "engine/messaging/folder_names.h"
 #include "engine/msg/message.h"
 #include "engine/session/automation_errors.h"
+#include "engine/session/import_read_ahead.h"
 #include "engine/session/profile.h"
 
 namespace parvane::session {
@@ -188,6 +189,11 @@ std::string withoutPathPrefix(const std::string& reason, const std::string& path
 
 }  // namespace
 
+msg::MessageFile OpenMessageFile(const std::string& path) {
+  // The path is UTF-8; on Windows a plain string would be read in the system code page.
+  return msg::MessageFile::open(std::filesystem::path(std::u8string(path.begin(), path.end())));
+}
+
 EngineMail::EngineMail(FolderRef folder, std::string messageClass)
     : folder_(std::move(folder)), messageClass_(std::move(messageClass)) {}
 EngineMail::~EngineMail() = default;
@@ -198,9 +204,8 @@ void EngineMail::Import(const std::string& path, std::int32_t format) {
     raise(kMapiNotSupported, "Cannot import \"" + path + "\": " + *importFailure_);
   }
   try {
-    // The path is UTF-8; on Windows a plain string would be read in the system code page.
-    const std::filesystem::path file(std::u8string(path.begin(), path.end()));
-    source_ = std::make_shared<msg::MessageFile>(msg::MessageFile::open(file));
+    std::optional<msg::MessageFile> readAhead = TakeAnnouncedImport(path);
+    source_ = std::make_shared<msg::MessageFile>(readAhead ? std::move(*readAhead) : OpenMessageFile(path));
     importedPath_ = path;
     importFailure_.reset();
   } catch (const std::exception& e) {
@@ -262,7 +267,7 @@ void EngineMail::Save() {
     folder_.store->addMessage(folder_.folder, std::move(content), flags_);
   });
   saved_ = true;
-  source_.reset();
+  RetireImport(std::move(source_));
 }
 
 void EngineMapiUtils::HrSetOneProp(platform::MapiObject& object, std::int32_t propTag,

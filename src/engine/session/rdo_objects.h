@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/messaging/store.h"
+#include "engine/msg/message.h"
 #include "platform/automation.h"
 
 namespace parvane::msg {
@@ -84,6 +85,9 @@ class EngineItems final : public platform::RDOItems {
  private:
   FolderRef folder_;
 };
+
+// Reads the .msg file at a UTF-8 path, as an import does. Raises msg::ReadError.
+msg::MessageFile OpenMessageFile(const std::string& path);
 
 // A new message: nothing reaches the store until Save().
 class EngineMail final : public platform::RDOMail, public std::enable_shared_from_this<EngineMail> {

@@ -1,0 +1,144 @@
+#include "engine/session/import_read_ahead.h"
+
+#include <algorithm>
+#include <memory>
+#include <system_error>
+#include <utility>
+
+namespace parvane::session {
+
+ImportReadAhead::ImportReadAhead(std::vector<std::string> paths, Opener open, std::size_t depth)
+    : paths_(std::move(paths)), open_(std::move(open)), depth_(std::max<std::size_t>(depth, 1)) {
+  thread_ = std::thread([this] { work(); });
+}
+
+ImportReadAhead::~ImportReadAhead() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  readerWake_.notify_all();
+  thread_.join();
+}
+
+bool ImportReadAhead::readerWanted() const {
+  if (std::max(cursor_, next_) >= paths_.size()) return false;
+  return sleeping_ ? ahead() <= depth_ / 2 : ahead() < depth_;
+}
+
+void ImportReadAhead::work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    if (!stop_ && !readerWanted()) {
+      sleeping_ = true;
+      readerWake_.wait(lock, [&] { return stop_ || readerWanted(); });
+      sleeping_ = false;
+    }
+    if (stop_) return;
+    if (!retired_.empty()) {
+      std::vector<std::shared_ptr<const msg::MessageFile>> retired;
+      retired.swap(retired_);
+      lock.unlock();
+      retired.clear();
+      lock.lock();
+      continue;
+    }
+    cursor_ = std::max(cursor_, next_);
+    Read read;
+    read.index = cursor_++;
+    lock.unlock();
+    try {
+      read.file.emplace(open_(paths_[read.index]));
+    } catch (...) {
+      read.error = std::current_exception();
+    }
+    lock.lock();
+    if (read.index >= next_) {
+      const bool awaited = read.index == next_;
+      ready_.push_back(std::move(read));
+      if (awaited) readDone_.notify_one();
+    } else {
+      // Passed over while it was read: closed outside the lock.
+      lock.unlock();
+      read = Read{};
+      lock.lock();
+    }
+  }
+}
+
+std::optional<msg::MessageFile> ImportReadAhead::take(const std::string& path) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // Imports come in announced order, so the search ends at once unless rows
+  // were left out before this one.
+  std::size_t index = next_;
+  while (index < paths_.size() && paths_[index] != path) ++index;
+  if (index >= paths_.size()) return std::nullopt;
+
+  std::deque<Read> dropped;
+  while (!ready_.empty() && ready_.front().index < index) {
+    dropped.push_back(std::move(ready_.front()));
+    ready_.pop_front();
+  }
+  // From here the reader reads `index` next if it has not yet.
+  next_ = index;
+  const auto readyNow = [&] { return !ready_.empty() && ready_.front().index == index; };
+  if (!readyNow()) {
+    if (sleeping_) readerWake_.notify_one();
+    readDone_.wait(lock, readyNow);
+  }
+  Read read = std::move(ready_.front());
+  ready_.pop_front();
+  next_ = index + 1;
+  // The reader is woken only when half its depth has been taken.
+  const bool wake = sleeping_ && readerWanted();
+  lock.unlock();
+  if (wake) readerWake_.notify_one();
+  dropped.clear();
+  if (read.error) std::rethrow_exception(read.error);
+  return std::move(read.file);
+}
+
+void ImportReadAhead::retire(std::shared_ptr<const msg::MessageFile> file) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  retired_.push_back(std::move(file));
+}
+
+namespace {
+
+std::mutex announcedMutex;
+std::unique_ptr<ImportReadAhead>& announced() {
+  static std::unique_ptr<ImportReadAhead> readAhead;
+  return readAhead;
+}
+
+}  // namespace
+
+void AnnounceImports(std::vector<std::string> paths, ImportReadAhead::Opener open) {
+  std::unique_ptr<ImportReadAhead> previous;
+  std::unique_ptr<ImportReadAhead> next;
+  if (!paths.empty()) {
+    try {
+      next = std::make_unique<ImportReadAhead>(std::move(paths), std::move(open));
+    } catch (const std::system_error&) {
+      // No thread to read with: every import reads its own file.
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(announcedMutex);
+    previous = std::move(announced());
+    announced() = std::move(next);
+  }
+}
+
+std::optional<msg::MessageFile> TakeAnnouncedImport(const std::string& path) {
+  std::lock_guard<std::mutex> lock(announcedMutex);
+  if (!announced()) return std::nullopt;
+  return announced()->take(path);
+}
+
+void RetireImport(std::shared_ptr<const msg::MessageFile> file) {
+  std::lock_guard<std::mutex> lock(announcedMutex);
+  if (announced()) announced()->retire(std::move(file));
+}
+
+}  // namespace parvane::session

@@ -1,0 +1,90 @@
+// Reads announced message files ahead of their imports, on a thread of its
+// own, so that reading the next file overlaps storing the one before.
+//
+// A file is read at most `depth` files ahead of the import that takes it, so
+// only a few files are open and held at a time. The reader sleeps once it is
+// that far ahead and wakes when the imports have taken half of it: one wake
+// per half a depth of files rather than one per file. Only a path announced and not
+// yet passed over is served; any other import reads its file when it comes,
+// as it would with nothing announced. The outcome is the same either way: the
+// file read, or the error reading it raised, rethrown to the import.
+// Announced files are read a few milliseconds before their import at most; an
+// import never gets a file read before the announcement that holds it.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/msg/message.h"
+
+namespace parvane::session {
+
+class ImportReadAhead {
+ public:
+  using Opener = std::function<msg::MessageFile(const std::string& path)>;
+  static constexpr std::size_t kDefaultDepth = 64;
+
+  // Starts reading `paths` in order with `open`. Raises std::system_error when
+  // no thread can be started.
+  ImportReadAhead(std::vector<std::string> paths, Opener open, std::size_t depth = kDefaultDepth);
+  ~ImportReadAhead();  // waits for a read in progress, drops what was read
+  ImportReadAhead(const ImportReadAhead&) = delete;
+  ImportReadAhead& operator=(const ImportReadAhead&) = delete;
+
+  // The file read for `path` when it is among the announced paths not yet
+  // taken, waiting for its reading if need be; the ones announced before it
+  // are passed over and their files dropped. Rethrows the error its reading
+  // raised. Nothing when `path` is not among them: the caller reads it.
+  std::optional<msg::MessageFile> take(const std::string& path);
+
+  // A file taken and no longer used, released by the reader: memory goes back
+  // to the thread that took it, which is cheaper for the allocator than
+  // releasing it on another.
+  void retire(std::shared_ptr<const msg::MessageFile> file);
+
+ private:
+  struct Read {
+    std::size_t index = 0;
+    std::optional<msg::MessageFile> file;
+    std::exception_ptr error;
+  };
+
+  void work();
+  // Whether the reader should read on: it is less than half a depth ahead of
+  // the imports, or has not yet filled the depth it woke up to fill.
+  bool readerWanted() const;
+  std::size_t ahead() const { return cursor_ > next_ ? cursor_ - next_ : 0; }
+
+  const std::vector<std::string> paths_;
+  const Opener open_;
+  const std::size_t depth_;
+  std::mutex mutex_;
+  std::condition_variable readerWake_;  // the reader waits here for room
+  std::condition_variable readDone_;    // take() waits here for a file in reading
+  std::size_t next_ = 0;         // the first path not yet taken or passed over
+  std::size_t cursor_ = 0;       // the next path the reader reads
+  std::deque<Read> ready_;       // files read, in announced order
+  std::vector<std::shared_ptr<const msg::MessageFile>> retired_;
+  bool sleeping_ = false;        // the reader waits for the imports to take files
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+// The process's read-ahead, fed by the object factory and served to imports.
+// Announcing replaces what was announced before; an empty list ends reading
+// ahead. Announcing is a hint: when no thread can be started, nothing is read
+// ahead.
+void AnnounceImports(std::vector<std::string> paths, ImportReadAhead::Opener open);
+std::optional<msg::MessageFile> TakeAnnouncedImport(const std::string& path);
+void RetireImport(std::shared_ptr<const msg::MessageFile> file);
+
+}  // namespace parvane::session

@@ -1,0 +1,143 @@
+// The read-ahead serves each announced file once, in order, as reading it
+// directly would; passes over files whose imports never come; stays within its
+// depth; and hands back reading errors to the import they belong to.
+#include "engine/session/import_read_ahead.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/core/source.h"
+#include "support/msg_writer.h"
+
+namespace parvane::session {
+namespace {
+
+// Each "file" is a message whose subject is its path; "bad" paths fail.
+struct Opener {
+  std::atomic<int> opened{0};
+  std::atomic<std::size_t> taken{0};  // imports asked for so far (set before take())
+  std::size_t depth = ImportReadAhead::kDefaultDepth;
+  std::vector<std::string> announced;
+  std::atomic<bool> tooFarAhead{false};
+  std::mutex mutex;
+  std::set<std::thread::id> threads;
+
+  ImportReadAhead::Opener function() {
+    return [this](const std::string& path) {
+      std::size_t index = 0;
+      while (index < announced.size() && announced[index] != path) ++index;
+      if (index >= taken.load() + depth) tooFarAhead = true;
+      ++opened;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        threads.insert(std::this_thread::get_id());
+      }
+      if (path.rfind("bad", 0) == 0) throw std::runtime_error(path + ": not a message file");
+      auto bytes = testsupport::writeMsg(testsupport::simpleMessage(path, "body of " + path));
+      return msg::MessageFile::read(std::make_shared<core::MemorySource>(std::move(bytes)), path);
+    };
+  }
+};
+
+std::string subjectOf(const msg::MessageFile& file) {
+  const auto subject = file.message().properties().text(0x0037);
+  return subject ? std::string(subject->begin(), subject->end()) : std::string("(none)");
+}
+
+std::vector<std::string> paths(int count, const std::string& prefix = "m") {
+  std::vector<std::string> out;
+  for (int i = 0; i < count; ++i) out.push_back(prefix + std::to_string(i));
+  return out;
+}
+
+std::optional<msg::MessageFile> take(ImportReadAhead& readAhead, Opener& opener, const std::string& path) {
+  ++opener.taken;
+  return readAhead.take(path);
+}
+
+TEST(ImportReadAhead, ServesEveryFileInOrderFromAnotherThreadWithinItsDepth) {
+  Opener opener;
+  opener.depth = 4;
+  opener.announced = paths(200);
+  ImportReadAhead readAhead(opener.announced, opener.function(), opener.depth);
+  for (const auto& path : opener.announced) {
+    auto file = take(readAhead, opener, path);
+    ASSERT_TRUE(file.has_value()) << path;
+    EXPECT_EQ(subjectOf(*file), path);
+  }
+  EXPECT_EQ(opener.opened.load(), 200);  // each file read once
+  EXPECT_FALSE(opener.tooFarAhead.load());
+  EXPECT_EQ(opener.threads.count(std::this_thread::get_id()), 0u);
+  EXPECT_FALSE(take(readAhead, opener, "m0").has_value());  // taken already
+}
+
+TEST(ImportReadAhead, PassesOverFilesWhoseImportsNeverComeAndLeavesOthersToTheCaller) {
+  Opener opener;
+  opener.announced = paths(100);
+  ImportReadAhead readAhead(opener.announced, opener.function(), 8);
+  auto first = take(readAhead, opener, "m3");  // m0..m2 left out
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(subjectOf(*first), "m3");
+  EXPECT_FALSE(take(readAhead, opener, "elsewhere").has_value());  // not announced
+  EXPECT_FALSE(take(readAhead, opener, "m1").has_value());         // passed over
+  auto far = take(readAhead, opener, "m90");  // far past what was read ahead
+  ASSERT_TRUE(far.has_value());
+  EXPECT_EQ(subjectOf(*far), "m90");
+  for (int i = 91; i < 100; ++i) {
+    auto file = take(readAhead, opener, "m" + std::to_string(i));
+    ASSERT_TRUE(file.has_value()) << i;
+    EXPECT_EQ(subjectOf(*file), "m" + std::to_string(i));
+  }
+  EXPECT_LT(opener.opened.load(), 60);  // the skipped stretch was not read
+}
+
+TEST(ImportReadAhead, HandsAReadingErrorToItsOwnImportOnly) {
+  Opener opener;
+  opener.announced = {"m0", "bad1", "m2", "m2"};  // a file may be listed twice
+  ImportReadAhead readAhead(opener.announced, opener.function());
+  EXPECT_EQ(subjectOf(*take(readAhead, opener, "m0")), "m0");
+  try {
+    take(readAhead, opener, "bad1");
+    FAIL() << "the reading error was not raised";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "bad1: not a message file");
+  }
+  EXPECT_EQ(subjectOf(*take(readAhead, opener, "m2")), "m2");
+  EXPECT_EQ(subjectOf(*take(readAhead, opener, "m2")), "m2");
+}
+
+TEST(ImportReadAhead, EndsPromptlyWithFilesUntaken) {
+  Opener opener;
+  opener.announced = paths(10000);
+  {
+    ImportReadAhead readAhead(opener.announced, opener.function(), 16);
+    ASSERT_TRUE(take(readAhead, opener, "m0").has_value());
+  }
+  EXPECT_LE(opener.opened.load(), 17);
+}
+
+TEST(AnnouncedImports, AreServedUntilTheAnnouncementEnds) {
+  Opener opener;
+  opener.announced = paths(3);
+  AnnounceImports(opener.announced, opener.function());
+  auto file = TakeAnnouncedImport("m0");
+  ASSERT_TRUE(file.has_value());
+  EXPECT_EQ(subjectOf(*file), "m0");
+  RetireImport(std::make_shared<const msg::MessageFile>(std::move(*file)));
+  // Once ended, an import reads its file itself: a file changed since it was
+  // read ahead is never served stale.
+  AnnounceImports({}, opener.function());
+  EXPECT_FALSE(TakeAnnouncedImport("m1").has_value());
+  EXPECT_FALSE(TakeAnnouncedImport("m2").has_value());
+}
+
+}  // namespace
+}  // namespace parvane::session
