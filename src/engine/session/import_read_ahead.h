@@ -31,7 +31,7 @@ namespace parvane::session {
 class ImportReadAhead {
  public:
   using Opener = std::function<msg::MessageFile(const std::string& path)>;
-  static constexpr std::size_t kDefaultDepth = 64;
+  static constexpr std::size_t kDefaultDepth = 32;
 
   // Starts reading `paths` in order with `open`. Raises std::system_error when
   // no thread can be started.
