@@ -1,6 +1,7 @@
 #include "engine/messaging/message_content.h"
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 
 #include "engine/core/codepage.h"
@@ -106,8 +107,7 @@ std::optional<PropertyValue> convertValue(const msg::Property& p, NamedPropertyM
       v.tag = makeTag(id, ptype::Unicode | ptype::MultiValued);
     } else if (msg::ptype::fixedSize(base) != 0) {
       for (std::size_t i = 0; i < p.count(); ++i) {
-        auto item = p.item(i);
-        v.bytes.insert(v.bytes.end(), item.begin(), item.end());
+        v.bytes.append(p.item(i));
       }
       v.tag = makeTag(id, type);
     } else {
@@ -126,7 +126,7 @@ std::optional<PropertyValue> convertValue(const msg::Property& p, NamedPropertyM
     auto b = p.bytes();
     std::size_t n = b.size() & ~std::size_t{1};
     while (n >= 2 && b[n - 2] == 0 && b[n - 1] == 0) n -= 2;
-    v.bytes.assign(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n));
+    v.bytes.assign(b.first(n));
     v.tag = makeTag(id, ptype::Unicode);
     return v;
   }
@@ -148,8 +148,7 @@ std::optional<PropertyValue> convertValue(const msg::Property& p, NamedPropertyM
     return v;
   }
   if (p.inMemory()) {
-    auto b = p.bytes();
-    v.bytes.assign(b.begin(), b.end());
+    v.bytes.assign(p.bytes());
   } else {
     v.source = std::shared_ptr<const core::ByteSource>(p.open());
   }
@@ -174,10 +173,10 @@ void copyProperties(const msg::PropertyBag& bag, PropertyList& out, NamedPropert
 StoreMessage convert(const msg::Message& source, NamedPropertyMap& map) {
   StoreMessage m;
   copyProperties(source.properties(), m.properties, map, true);
+  m.recipients.reserve(source.recipients().size());
+  m.attachments.reserve(source.attachments().size());
   for (const auto& r : source.recipients()) {
-    PropertyList list;
-    copyProperties(r.properties(), list, map, false);
-    m.recipients.push_back(std::move(list));
+    copyProperties(r.properties(), m.recipients.emplace_back(), map, false);
   }
   for (const auto& a : source.attachments()) {
     StoreAttachment att;
@@ -193,26 +192,35 @@ StoreMessage convert(const msg::Message& source, NamedPropertyMap& map) {
   return m;
 }
 
-core::Bytes randomKey() {
+ValueBytes randomKey() {
   static std::mt19937_64 rng{std::random_device{}()};
-  core::Bytes key(16);
+  ValueBytes key(std::size_t{16});
   for (std::size_t i = 0; i < 16; i += 8) core::storeU64(key.data() + i, rng());
   return key;
 }
 
+// The stored bytes of a Unicode value held in memory, whole UTF-16 units
+// only; empty for anything else.
+core::ByteView unicodeBytes(const PropertyValue* v) {
+  if (!v || v->type() != ptype::Unicode || v->source) return {};
+  return core::ByteView(v->bytes.data(), v->bytes.size() & ~std::size_t{1});
+}
+
+// The display lists are built as the bytes they are stored as.
 void joinRecipients(StoreMessage& m) {
-  std::u16string lists[3];
+  ValueBytes lists[3];
+  static constexpr std::uint8_t kSeparator[4] = {';', 0, ' ', 0};
   for (const auto& r : m.recipients) {
     auto type = r.int32(tags::RecipientType).value_or(1) & 0x0F;
     if (type < 1 || type > 3) continue;
     auto& list = lists[type - 1];
-    if (!list.empty()) list += u"; ";
-    list += r.text(tags::DisplayName);
+    if (!list.empty()) list.append(kSeparator);
+    list.append(unicodeBytes(r.find(tags::DisplayName)));
   }
   const std::uint16_t ids[3] = {tags::DisplayTo, tags::DisplayCc, tags::DisplayBcc};
   for (int i = 0; i < 3; ++i) {
     m.properties.remove(ids[i]);
-    if (!lists[i].empty()) m.properties.set(PropertyValue::unicode(ids[i], lists[i]));
+    if (!lists[i].empty()) m.properties.set(PropertyValue{makeTag(ids[i], ptype::Unicode), std::move(lists[i]), nullptr});
   }
 }
 
@@ -221,22 +229,24 @@ void joinRecipients(StoreMessage& m) {
 void markSubject(PropertyList& props) {
   const auto* subject = props.find(tags::Subject);
   if (!subject || subject->type() != ptype::Unicode || subject->source) return;
-  std::u16string text = props.text(tags::Subject);
-  if (!text.empty() && text[0] == u'\u0001') return;
-  std::u16string prefix = props.text(tags::SubjectPrefix);
-  std::size_t prefixLength = (!prefix.empty() && text.starts_with(prefix)) ? prefix.size() : 0;
-  std::u16string marked;
-  marked += u'\u0001';
-  marked += static_cast<char16_t>(prefixLength + 1);
-  marked += text;
-  props.set(PropertyValue::unicode(tags::Subject, marked));
+  core::ByteView text = unicodeBytes(subject);
+  if (!text.empty() && core::loadU16(text.data()) == 0x0001) return;
+  core::ByteView prefix = unicodeBytes(props.find(tags::SubjectPrefix));
+  bool prefixed = !prefix.empty() && text.size() >= prefix.size() &&
+                  std::equal(prefix.begin(), prefix.end(), text.begin());
+  std::size_t prefixLength = prefixed ? prefix.size() / 2 : 0;
+  ValueBytes marked(4 + text.size());
+  core::storeU16(marked.data(), 0x0001);
+  core::storeU16(marked.data() + 2, static_cast<std::uint16_t>(prefixLength + 1));
+  if (!text.empty()) std::memcpy(marked.data() + 4, text.data(), text.size());
+  props.set(PropertyValue{makeTag(tags::Subject, ptype::Unicode), std::move(marked), nullptr});
 }
 
 void finishRecipient(PropertyList& r) {
   if (!r.find(tags::RecipientType)) r.set(PropertyValue::int32(tags::RecipientType, 1));
   if (!r.find(tags::DisplayName)) {
-    auto email = r.text(tags::EmailAddress);
-    r.set(PropertyValue::unicode(tags::DisplayName, email));
+    ValueBytes email(unicodeBytes(r.find(tags::EmailAddress)));
+    r.set(PropertyValue{makeTag(tags::DisplayName, ptype::Unicode), std::move(email), nullptr});
   }
   if (!r.find(tags::ObjectType)) r.set(PropertyValue::int32(tags::ObjectType, 6));
   if (!r.find(tags::DisplayType)) r.set(PropertyValue::int32(tags::DisplayType, 0));
@@ -260,7 +270,7 @@ void finishAttachment(StoreAttachment& a, std::uint64_t now) {
 void recordObjectSize(StoreAttachment& a, std::uint64_t objectSize) {
   auto& p = a.properties;
   if (a.embedded || a.oleData) {
-    PropertyValue object{makeTag(tags::AttachData, ptype::Object), core::Bytes(8, 0), nullptr};
+    PropertyValue object{makeTag(tags::AttachData, ptype::Object), ValueBytes(std::size_t{8}), nullptr};
     core::storeU32(object.bytes.data() + 4, static_cast<std::uint32_t>(std::min<std::uint64_t>(objectSize, 0xFFFFFFFF)));
     p.set(std::move(object));
   }
@@ -324,7 +334,7 @@ void finish(StoreMessage& m, std::optional<std::uint32_t> flags, std::uint64_t n
   if (!p.find(tags::MessageStatus)) p.set(PropertyValue::int32(tags::MessageStatus, 0));
   if (!p.find(tags::CreationTime)) p.set(PropertyValue::time(tags::CreationTime, now));
   if (!p.find(tags::LastModificationTime)) p.set(PropertyValue::time(tags::LastModificationTime, now));
-  if (!p.find(tags::SearchKey)) p.set(PropertyValue::binary(tags::SearchKey, randomKey()));
+  if (!p.find(tags::SearchKey)) p.set(PropertyValue{makeTag(tags::SearchKey, ptype::Binary), randomKey(), nullptr});
   p.set(PropertyValue::int32(tags::MessageSize, 0));
   auto size = propertySizeSum(p);
   p.set(PropertyValue::int32(tags::MessageSize, static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF))));

@@ -16,24 +16,113 @@ std::size_t ptype::storedSize(std::uint16_t type) {
   }
 }
 
+ValueBytes::ValueBytes(core::Bytes bytes) : small_{} {
+  if (bytes.size() <= kInline) {
+    assign(bytes);
+  } else {
+    new (&big_) core::Bytes(std::move(bytes));
+    large_ = true;
+  }
+}
+
+ValueBytes::ValueBytes(ValueBytes&& o) noexcept : small_{} {
+  if (o.large_) {
+    new (&big_) core::Bytes(std::move(o.big_));
+    large_ = true;
+    o.reset();
+  } else {
+    std::memcpy(small_, o.small_, o.size_);
+    size_ = o.size_;
+  }
+}
+
+ValueBytes& ValueBytes::operator=(const ValueBytes& o) {
+  if (this != &o) assign(o);
+  return *this;
+}
+
+ValueBytes& ValueBytes::operator=(ValueBytes&& o) noexcept {
+  if (this == &o) return *this;
+  if (o.large_) {
+    if (large_) {
+      big_ = std::move(o.big_);
+    } else {
+      new (&big_) core::Bytes(std::move(o.big_));
+      large_ = true;
+    }
+    o.reset();
+  } else {
+    // a buffer of our own stays for the next value
+    assign(core::ByteView(o.small_, o.size_));
+  }
+  return *this;
+}
+
+void ValueBytes::reset() noexcept {
+  if (large_) {
+    big_.~vector();
+    large_ = false;
+  }
+  size_ = 0;
+}
+
+void ValueBytes::resize(std::size_t size) {
+  if (large_) {
+    big_.resize(size);
+  } else if (size <= kInline) {
+    if (size > size_) std::memset(small_ + size_, 0, size - size_);
+    size_ = static_cast<std::uint8_t>(size);
+  } else {
+    core::Bytes grown(size);
+    std::memcpy(grown.data(), small_, size_);
+    new (&big_) core::Bytes(std::move(grown));
+    large_ = true;
+  }
+}
+
+void ValueBytes::assign(core::ByteView bytes) {
+  if (large_) {
+    big_.assign(bytes.begin(), bytes.end());
+  } else if (bytes.size() <= kInline) {
+    if (!bytes.empty()) std::memmove(small_, bytes.data(), bytes.size());
+    size_ = static_cast<std::uint8_t>(bytes.size());
+  } else {
+    new (&big_) core::Bytes(bytes.begin(), bytes.end());
+    large_ = true;
+  }
+}
+
+void ValueBytes::append(core::ByteView bytes) {
+  if (bytes.empty()) return;
+  std::size_t at = size();
+  if (large_) {
+    big_.insert(big_.end(), bytes.begin(), bytes.end());
+    return;
+  }
+  resize(at + bytes.size());
+  std::memcpy(data() + at, bytes.data(), bytes.size());
+}
+
 PropertyValue PropertyValue::int32(std::uint16_t id, std::uint32_t v) {
-  PropertyValue p{makeTag(id, ptype::Int32), core::Bytes(4), nullptr};
+  PropertyValue p{makeTag(id, ptype::Int32), ValueBytes(std::size_t{4}), nullptr};
   core::storeU32(p.bytes.data(), v);
   return p;
 }
 
 PropertyValue PropertyValue::boolean(std::uint16_t id, bool v) {
-  return PropertyValue{makeTag(id, ptype::Boolean), core::Bytes{static_cast<std::uint8_t>(v ? 1 : 0)}, nullptr};
+  PropertyValue p{makeTag(id, ptype::Boolean), ValueBytes(std::size_t{1}), nullptr};
+  p.bytes[0] = static_cast<std::uint8_t>(v ? 1 : 0);
+  return p;
 }
 
 PropertyValue PropertyValue::time(std::uint16_t id, std::uint64_t fileTime) {
-  PropertyValue p{makeTag(id, ptype::Time), core::Bytes(8), nullptr};
+  PropertyValue p{makeTag(id, ptype::Time), ValueBytes(std::size_t{8}), nullptr};
   core::storeU64(p.bytes.data(), fileTime);
   return p;
 }
 
 PropertyValue PropertyValue::unicode(std::uint16_t id, std::u16string_view text) {
-  PropertyValue p{makeTag(id, ptype::Unicode), core::Bytes(text.size() * 2), nullptr};
+  PropertyValue p{makeTag(id, ptype::Unicode), ValueBytes(text.size() * 2), nullptr};
   for (std::size_t i = 0; i < text.size(); ++i) core::storeU16(p.bytes.data() + 2 * i, text[i]);
   return p;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,9 +31,66 @@ constexpr std::uint32_t makeTag(std::uint16_t id, std::uint16_t type) {
 constexpr std::uint16_t tagId(std::uint32_t tag) { return static_cast<std::uint16_t>(tag >> 16); }
 constexpr std::uint16_t tagType(std::uint32_t tag) { return static_cast<std::uint16_t>(tag & 0xFFFF); }
 
+// The bytes of one value. A message carries tens of small fixed-size values
+// (4-byte integers, 8-byte times, 16-byte keys), so values of up to
+// kInline bytes live in the object itself; longer ones live in a vector, taken
+// over without a copy when one is given.
+class ValueBytes {
+ public:
+  static constexpr std::size_t kInline = sizeof(core::Bytes);
+  using value_type = std::uint8_t;
+  using iterator = std::uint8_t*;
+  using const_iterator = const std::uint8_t*;
+
+  ValueBytes() noexcept : small_{} {}
+  ValueBytes(core::Bytes bytes);  // NOLINT(google-explicit-constructor): a value is given as bytes
+  explicit ValueBytes(core::ByteView bytes) : small_{} { assign(bytes); }
+  // `size` zero bytes.
+  explicit ValueBytes(std::size_t size) : small_{} { resize(size); }
+  ValueBytes(const ValueBytes& o) : small_{} { assign(o); }
+  ValueBytes(ValueBytes&& o) noexcept;
+  ValueBytes& operator=(const ValueBytes& o);
+  ValueBytes& operator=(ValueBytes&& o) noexcept;
+  ~ValueBytes() { reset(); }
+
+  std::size_t size() const { return large_ ? big_.size() : size_; }
+  bool empty() const { return size() == 0; }
+  std::uint8_t* data() { return large_ ? big_.data() : small_; }
+  const std::uint8_t* data() const { return large_ ? big_.data() : small_; }
+  std::uint8_t* begin() { return data(); }
+  std::uint8_t* end() { return data() + size(); }
+  const std::uint8_t* begin() const { return data(); }
+  const std::uint8_t* end() const { return data() + size(); }
+  std::uint8_t& operator[](std::size_t i) { return data()[i]; }
+  std::uint8_t operator[](std::size_t i) const { return data()[i]; }
+
+  // New bytes are zero.
+  void resize(std::size_t size);
+  // `bytes` are not this value's own.
+  void assign(core::ByteView bytes);
+  void append(core::ByteView bytes);
+  operator core::Bytes() const { return core::Bytes(begin(), end()); }  // NOLINT(google-explicit-constructor)
+
+  friend bool operator==(const ValueBytes& a, const ValueBytes& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+  }
+  friend bool operator==(const ValueBytes& a, const core::Bytes& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+  }
+
+ private:
+  void reset() noexcept;
+  union {
+    std::uint8_t small_[kInline];
+    core::Bytes big_;
+  };
+  std::uint8_t size_ = 0;  // of small_
+  bool large_ = false;     // big_ holds the bytes
+};
+
 struct PropertyValue {
   std::uint32_t tag = 0;
-  core::Bytes bytes;
+  ValueBytes bytes;
   std::shared_ptr<const core::ByteSource> source;  // set instead of bytes for big values
 
   std::uint16_t id() const { return tagId(tag); }

@@ -29,6 +29,32 @@ StoreMessage imported(const MsgMessage& m, NamedPropertyMap& map, std::optional<
 
 std::u16string text(const PropertyList& p, std::uint16_t id) { return p.text(id); }
 
+// A value moves between its inline bytes and a vector as it grows; its bytes
+// must survive every change of place.
+TEST(ValueBytes, KeepsItsBytesAcrossInlineAndVectorStorage) {
+  ValueBytes v(core::ByteView(reinterpret_cast<const std::uint8_t*>("0123456789abcdefghijklm"), 23));
+  v.append(core::Bytes{'x', 'y'});  // 25 bytes: past the inline room
+  EXPECT_EQ(v, core::Bytes(reinterpret_cast<const std::uint8_t*>("0123456789abcdefghijklmxy"),
+                           reinterpret_cast<const std::uint8_t*>("0123456789abcdefghijklmxy") + 25));
+  ValueBytes moved(std::move(v));
+  EXPECT_TRUE(v.empty());
+  EXPECT_EQ(moved.size(), 25u);
+  EXPECT_EQ(moved[24], 'y');
+  ValueBytes small(core::Bytes{1, 2, 3});
+  small.resize(5);
+  EXPECT_EQ(small, (core::Bytes{1, 2, 3, 0, 0}));
+  small = moved;  // a copy of a long value
+  EXPECT_EQ(small, moved);
+  moved = ValueBytes(core::Bytes{9});  // a long value's buffer takes a short one
+  EXPECT_EQ(moved, core::Bytes{9});
+  core::Bytes out = small;
+  EXPECT_EQ(out.size(), 25u);
+  PropertyValue big{makeTag(0x1000, ptype::Binary), core::Bytes(4000, 7), nullptr};
+  PropertyValue copy = big;
+  EXPECT_EQ(copy.bytes, big.bytes);
+  EXPECT_EQ(core::ByteView(copy.bytes).size(), 4000u);
+}
+
 TEST(MessageContent, FlagsFollowTheRealAttachmentsWhateverTheCallerPasses) {
   NamedPropertyMap map;
   auto plain = imported(testsupport::simpleMessage("No attachment", "body"), map, 17);
