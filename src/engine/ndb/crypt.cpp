@@ -5,6 +5,7 @@
 #include <span>
 
 #include "engine/ndb/format.h"
+#include "engine/ndb/x86_accel.h"
 
 namespace parvane::ndb {
 namespace {
@@ -65,6 +66,7 @@ constexpr const std::uint8_t* kS = kCrypt + 256;
 constexpr const std::uint8_t* kI = kCrypt + 512;
 
 void permute(std::span<std::uint8_t> data, const std::uint8_t* table) {
+  if (accel::permute(table, data.data(), data.data(), data.size())) return;
   for (auto& b : data) b = table[b];
 }
 
@@ -99,6 +101,7 @@ void encodeData(CryptMethod m, std::span<std::uint8_t> data, Bid bid) {
 void encodeDataInto(CryptMethod m, std::span<const std::uint8_t> from, std::uint8_t* to, Bid bid) {
   if (from.empty()) return;
   if (m == CryptMethod::Permute) {
+    if (accel::permute(kR, from.data(), to, from.size())) return;
     for (std::size_t i = 0; i < from.size(); ++i) to[i] = kR[from[i]];
     return;
   }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/ndb/errors.h"
+#include "engine/ndb/x86_accel.h"
 
 namespace parvane::ndb {
 
@@ -18,6 +19,7 @@ using core::storeU32;
 using core::storeU64;
 
 std::uint32_t computeCrc(ByteView data, std::uint32_t crc) {
+  data = data.subspan(accel::crcFold(data.data(), data.size(), crc));
   // zlib's CRC-32 pre- and post-inverts; the format's CRC does neither.
   uLong z = crc ^ 0xFFFFFFFFu;
   while (!data.empty()) {
