@@ -21,6 +21,13 @@ void HeapBuilder::addBlock(std::size_t headerSize) {
   blocks_.push_back(std::move(b));
 }
 
+void HeapBuilder::clear() {
+  blocks_.resize(1);
+  blocks_[0].data.assign(kHnHdrSize, 0);
+  blocks_[0].starts.clear();
+  userRoot_ = 0;
+}
+
 HeapBuilder::Block& HeapBuilder::place(std::size_t size) {
   if (size > kMaxHeapAlloc)
     throw LtpError::field("heap allocation", "size", "<= 3580 bytes", std::to_string(size) + " bytes");
@@ -110,10 +117,10 @@ std::vector<Bytes> HeapBuilder::build() const {
 
 ndb::NodeData HeapBuilder::write(ndb::NodeStore& store) const {
   ndb::DataWriter w = store.newData();
-  Bytes block;  // one buffer for every block, each appended as it is finished
+  // one buffer for every block of every heap, each appended as it is finished
   for (std::size_t i = 0; i < blocks_.size(); ++i) {
-    finishBlock(i, block);
-    w.appendBlock(block);
+    finishBlock(i, finished_);
+    w.appendBlock(finished_);
   }
   return w.finish();
 }

@@ -24,6 +24,8 @@ class HeapBuilder {
   std::span<std::uint8_t> at(Hid hid);
   void setUserRoot(Hid hid) { userRoot_ = hid; }
   std::size_t blockCount() const { return blocks_.size(); }
+  // Empties the heap for a new node; the first block keeps its storage.
+  void clear();
 
   // The bytes build() returns, all blocks together.
   std::uint64_t size() const;
@@ -48,6 +50,7 @@ class HeapBuilder {
   ClientSig clientSig_;
   Hid userRoot_ = 0;
   std::vector<Block> blocks_;
+  mutable Bytes finished_;  // the block write() is passing on
 };
 
 class HeapReader {

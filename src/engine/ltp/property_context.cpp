@@ -176,11 +176,20 @@ bool PropertyContextBuilder::has(std::uint16_t id) const {
   return it != props_.end() && it->first == id;
 }
 
-HeapBuilder PropertyContextBuilder::buildHeap(std::vector<Hid>* leaves) const {
-  HeapBuilder heap(ClientSig::PC);
+void PropertyContextBuilder::clear() {
+  subnodes_.clear();
+  props_.clear();
+  values_.clear();
+  nextValueIndex_ = 1;
+}
+
+HeapBuilder& PropertyContextBuilder::buildHeap(std::vector<Hid>* leaves) {
+  HeapBuilder& heap = heap_;
+  heap.clear();
   // the records as the BTH leaves hold them: wPropId, wPropType, dwValueHnid
   constexpr std::size_t kRec = kPcKeySize + kPcEntSize;
-  Bytes records(props_.size() * kRec);
+  Bytes& records = records_;
+  records.assign(props_.size() * kRec, 0);
   std::uint8_t* out = records.data();
   for (const auto& [id, e] : props_) {
     core::storeU16(out, id);
@@ -214,8 +223,9 @@ ndb::NodeData PropertyContextBuilder::finishSized(std::uint16_t id,
   auto it = lowerBound(id);
   if (it == props_.end() || it->first != id || it->second.subnode || fixedSize(static_cast<PropType>(it->second.type)) != 4u)
     throw LtpError::field("property " + hex(id), "type", "a 4-byte value set earlier", "none");
-  std::vector<Hid> leaves;
-  HeapBuilder heap = buildHeap(&leaves);
+  std::vector<Hid>& leaves = leaves_;
+  leaves.clear();
+  HeapBuilder& heap = buildHeap(&leaves);
   const auto i = static_cast<std::size_t>(it - props_.begin());
   const std::size_t perLeaf = bthRecordsPerLeaf(kPcKeySize, kPcEntSize);
   auto record = heap.at(leaves[i / perLeaf]).subspan((i % perLeaf) * (kPcKeySize + kPcEntSize));

@@ -50,6 +50,9 @@ class PropertyContextBuilder {
   bool remove(std::uint16_t id);
   bool has(std::uint16_t id) const;
   std::size_t size() const { return props_.size(); }
+  // Drops every value and subnode (releasing their references), as after
+  // finish(): one builder serves node after node and keeps its storage.
+  void clear();
 
   // The node's subnodes besides those holding large values (attachments,
   // recipient and attachment tables...). Use NIDs of other types than Ltp for them.
@@ -74,8 +77,8 @@ class PropertyContextBuilder {
     Nid subnode = 0;  // value in a subnode
   };
   Nid newValueNid();
-  // `leaves`: see buildBth().
-  HeapBuilder buildHeap(std::vector<Hid>* leaves = nullptr) const;
+  // Lays out heap_; `leaves`: see buildBth().
+  HeapBuilder& buildHeap(std::vector<Hid>* leaves = nullptr);
   ndb::NodeData write(const HeapBuilder& heap);
   void dropValue(std::uint16_t id);
   std::vector<std::pair<std::uint16_t, Entry>>::iterator lowerBound(std::uint16_t id);
@@ -92,6 +95,10 @@ class PropertyContextBuilder {
   ndb::SubnodeTreeBuilder subnodes_;
   std::uint32_t nextValueIndex_ = 1;
   std::size_t subnodeThreshold_ = kMaxHeapAlloc;
+  // Kept from node to node for their storage.
+  HeapBuilder heap_{ClientSig::PC};
+  Bytes records_;
+  std::vector<Hid> leaves_;
 };
 
 struct PropertyValue {

@@ -119,8 +119,47 @@ TableContextBuilder::TableContextBuilder(ndb::NodeStore& store, std::vector<Colu
     : TableContextBuilder(store, TableColumns(std::move(columns))) {}
 
 TableContextBuilder::TableContextBuilder(ndb::NodeStore& store, const TableColumns& columns)
-    : store_(&store), columns_(columns.columns_) {
+    : store_(&store), columns_(columns.columns_), subnodes_(store) {
   std::copy(std::begin(columns.rgib_), std::end(columns.rgib_), std::begin(rgib_));
+}
+
+void TableContextBuilder::clear() {
+  rows_.clear();
+  rowData_.clear();
+  deadBytes_ = 0;
+  index_.clear();
+}
+
+void TableContextBuilder::reset(const TableColumns& columns) {
+  clear();
+  columns_ = columns.columns_;
+  std::copy(std::begin(columns.rgib_), std::end(columns.rgib_), std::begin(rgib_));
+}
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>>::iterator TableContextBuilder::findIndex(std::uint32_t rowId) {
+  if (index_.empty() || index_.back().first < rowId) return index_.end();
+  return std::lower_bound(index_.begin(), index_.end(), rowId,
+                          [](const std::pair<std::uint32_t, std::uint32_t>& e, std::uint32_t id) { return e.first < id; });
+}
+
+bool TableContextBuilder::hasRow(std::uint32_t rowId) const {
+  auto it = std::lower_bound(index_.begin(), index_.end(), rowId,
+                             [](const std::pair<std::uint32_t, std::uint32_t>& e, std::uint32_t id) { return e.first < id; });
+  return it != index_.end() && it->first == rowId;
+}
+
+void TableContextBuilder::compact() {
+  if (deadBytes_ < (std::size_t{1} << 16) || deadBytes_ < rowData_.size() / 2) return;
+  Bytes live;
+  live.reserve(rowData_.size() - deadBytes_);
+  for (Row& r : rows_) {
+    std::size_t at = live.size();
+    live.insert(live.end(), rowData_.begin() + static_cast<std::ptrdiff_t>(r.offset),
+                rowData_.begin() + static_cast<std::ptrdiff_t>(r.offset + r.size));
+    r.offset = at;
+  }
+  rowData_ = std::move(live);
+  deadBytes_ = 0;
 }
 
 TableContextBuilder TableContextBuilder::load(ndb::NodeStore& store, const ndb::NodeInfo& node) {
@@ -149,104 +188,114 @@ void TableContextBuilder::setRow(std::uint32_t rowId, const std::vector<Cell>& c
 }
 
 void TableContextBuilder::setRowViews(std::uint32_t rowId, std::span<const CellRef> cells) {
-  Row row;
-  row.id = rowId;
-  std::size_t varBytes = 0;
-  for (const CellRef& cell : cells) varBytes += 8 + cell.value.size();
-  row.data.reserve(rowSize() + varBytes);  // an upper bound: fixed cells sit inside the row
-  row.data.assign(rowSize(), 0);
-  core::storeU32(row.data.data(), rowId);
-  setBit(row.data, rgib_[TCI_1b], 0);
-  std::vector<const CellRef*> vars;  // the last cell of a tag wins
-  vars.reserve(cells.size());
-  // cells usually come in column order: the column after the last one found
-  // is tried before a search
-  std::size_t next = 0;
-  for (const CellRef& cell : cells) {
-    if (cell.tag == kTagLtpRowId) continue;
-    const ColumnDesc* c = next < columns_.size() && columns_[next].tag == cell.tag ? &columns_[next] : column(cell.tag);
-    if (c) next = static_cast<std::size_t>(c - columns_.data()) + 1;
-    if (!c) continue;
-    validateValue(cell.tag, cell.value);
-    if (isFixedCell(cell.tag)) {
-      std::copy(cell.value.begin(), cell.value.end(), row.data.begin() + c->ibData);
-    } else {
-      auto it = std::find_if(vars.begin(), vars.end(), [&](const CellRef* v) { return v->tag == cell.tag; });
-      if (it != vars.end()) *it = &cell;
-      else vars.push_back(&cell);
+  // the row is built at the end of the shared buffer, through offsets: the
+  // buffer may move as it grows
+  const std::size_t start = rowData_.size();
+  try {
+    rowData_.resize(start + rowSize(), 0);
+    core::storeU32(rowData_.data() + start, rowId);
+    setBit(rowData_, start + rgib_[TCI_1b], 0);
+    std::vector<const CellRef*>& vars = vars_;  // the last cell of a tag wins
+    vars.clear();
+    // cells usually come in column order: the column after the last one found
+    // is tried before a search
+    std::size_t next = 0;
+    for (const CellRef& cell : cells) {
+      if (cell.tag == kTagLtpRowId) continue;
+      const ColumnDesc* c = next < columns_.size() && columns_[next].tag == cell.tag ? &columns_[next] : column(cell.tag);
+      if (c) next = static_cast<std::size_t>(c - columns_.data()) + 1;
+      if (!c) continue;
+      validateValue(cell.tag, cell.value);
+      if (isFixedCell(cell.tag)) {
+        if (!cell.value.empty()) std::memcpy(rowData_.data() + start + c->ibData, cell.value.data(), cell.value.size());
+      } else {
+        auto it = std::find_if(vars.begin(), vars.end(), [&](const CellRef* v) { return v->tag == cell.tag; });
+        if (it != vars.end()) *it = &cell;
+        else vars.push_back(&cell);
+      }
+      setBit(rowData_, start + rgib_[TCI_1b], c->iBit);
     }
-    setBit(row.data, rgib_[TCI_1b], c->iBit);
+    std::size_t extra = 0;
+    for (const CellRef* v : vars) extra += 8 + v->value.size();
+    std::size_t at = rowData_.size();
+    rowData_.resize(at + extra);
+    for (const CellRef* v : vars) {
+      core::storeU32(rowData_.data() + at, v->tag);
+      core::storeU32(rowData_.data() + at + 4, static_cast<std::uint32_t>(v->value.size()));
+      if (!v->value.empty()) std::memcpy(rowData_.data() + at + 8, v->value.data(), v->value.size());
+      at += 8 + v->value.size();
+    }
+  } catch (...) {
+    rowData_.resize(start);
+    throw;
   }
-  std::size_t extra = 0;
-  for (const CellRef* v : vars) extra += 8 + v->value.size();
-  std::size_t at = row.data.size();
-  row.data.resize(at + extra);
-  for (const CellRef* v : vars) {
-    core::storeU32(row.data.data() + at, v->tag);
-    core::storeU32(row.data.data() + at + 4, static_cast<std::uint32_t>(v->value.size()));
-    if (!v->value.empty()) std::memcpy(row.data.data() + at + 8, v->value.data(), v->value.size());
-    at += 8 + v->value.size();
-  }
-  auto found = index_.find(rowId);
-  if (found != index_.end()) {
-    rows_[found->second] = std::move(row);
+  const Row row{rowId, start, rowData_.size() - start};
+  auto found = findIndex(rowId);
+  if (found != index_.end() && found->first == rowId) {
+    Row& old = rows_[found->second];
+    deadBytes_ += old.size;
+    old = row;
+    compact();
   } else {
-    index_.emplace(rowId, rows_.size());
-    rows_.push_back(std::move(row));
+    index_.insert(found, {rowId, static_cast<std::uint32_t>(rows_.size())});
+    rows_.push_back(row);
   }
 }
 
 bool TableContextBuilder::removeRow(std::uint32_t rowId) {
-  auto found = index_.find(rowId);
-  if (found == index_.end()) return false;
+  auto found = findIndex(rowId);
+  if (found == index_.end() || found->first != rowId) return false;
   std::size_t pos = found->second;
+  deadBytes_ += rows_[pos].size;
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(pos));
   index_.erase(found);
   for (auto& [id, p] : index_)
     if (p > pos) --p;
+  compact();
   return true;
 }
 
 ndb::NodeData TableContextBuilder::finish() {
-  HeapBuilder heap(ClientSig::TC);
-  ndb::SubnodeTreeBuilder subnodes(*store_);
+  HeapBuilder& heap = heap_;
+  heap.clear();
+  ndb::SubnodeTreeBuilder& subnodes = subnodes_;
+  subnodes.clear();  // what a failed finish() may have left
   std::uint32_t nextSub = 1;
   auto subnodeFor = [&](ndb::NodeData d) {
     Nid nid = ndb::makeNid(ndb::NidType::Ltp, nextSub++);
     subnodes.add(nid, d);
     return nid;
   };
-  TCINFO info;
-  info.rgTCOLDESC = columns_;
+  TCINFO& info = info_;
+  info.rgTCOLDESC.assign(columns_.begin(), columns_.end());
   std::copy(std::begin(rgib_), std::end(rgib_), std::begin(info.rgib));
   // The row index comes first in the heap, as in Outlook's files: some readers
   // look for its header at the heap's first allocation.
   // row index: row id -> position in the matrix, as the BTH leaves hold it
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> order;
-  order.reserve(rows_.size());
-  for (std::size_t i = 0; i < rows_.size(); ++i) order.emplace_back(rows_[i].id, static_cast<std::uint32_t>(i));
-  std::sort(order.begin(), order.end());
-  Bytes index(order.size() * (kRowIndexKeySize + kRowIndexEntSize));
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    core::storeU32(index.data() + 8 * i, order[i].first);
-    core::storeU32(index.data() + 8 * i + 4, order[i].second);
+  Bytes& index = indexBytes_;
+  index.resize(index_.size() * (kRowIndexKeySize + kRowIndexEntSize));
+  for (std::size_t i = 0; i < index_.size(); ++i) {
+    core::storeU32(index.data() + 8 * i, index_[i].first);
+    core::storeU32(index.data() + 8 * i + 4, index_[i].second);
   }
   info.hidRowIndex = buildBthPacked(heap, kRowIndexKeySize, kRowIndexEntSize, index);
   Hid hidInfo = heap.allocate(kTcInfoFixedSize + kTcolDescSize * columns_.size());
 
   // variable cells, then the matrix with their HNIDs filled in
-  Bytes matrix;
-  matrix.reserve(rows_.size() * rowSize());
-  for (const Row& row : rows_) {
-    std::size_t at = matrix.size();
-    matrix.insert(matrix.end(), row.data.begin(), row.data.begin() + rowSize());
-    for (std::size_t p = rowSize(); p < row.data.size();) {
-      std::uint32_t tag = core::loadU32(row.data.data() + p);
-      std::uint32_t size = core::loadU32(row.data.data() + p + 4);
-      ByteView value(row.data.data() + p + 8, size);
-      p += 8 + size;
+  Bytes& matrix = matrix_;
+  matrix.resize(rows_.size() * rowSize());
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    const std::uint8_t* data = rowData_.data() + rows_[r].offset;
+    const std::size_t size = rows_[r].size;
+    std::uint8_t* out = matrix.data() + r * rowSize();
+    std::memcpy(out, data, rowSize());
+    for (std::size_t p = rowSize(); p < size;) {
+      std::uint32_t tag = core::loadU32(data + p);
+      std::uint32_t cb = core::loadU32(data + p + 4);
+      ByteView value(data + p + 8, cb);
+      p += 8 + cb;
       Hnid h = value.empty() ? 0 : value.size() > kMaxHeapAlloc ? subnodeFor(store_->writeData(value)) : heap.allocate(value);
-      core::storeU32(matrix.data() + at + column(tag)->ibData, h);
+      core::storeU32(out + column(tag)->ibData, h);
     }
   }
   if (rows_.empty()) {

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/ltp/format.h"
@@ -67,27 +66,48 @@ class TableContextBuilder {
   void setRow(std::uint32_t rowId, const std::vector<Cell>& cells);
   void setRowViews(std::uint32_t rowId, std::span<const CellRef> cells);
   bool removeRow(std::uint32_t rowId);
-  bool hasRow(std::uint32_t rowId) const { return index_.count(rowId) != 0; }
+  bool hasRow(std::uint32_t rowId) const;
   std::size_t rowCount() const { return rows_.size(); }
+  // Drops every row; the builder keeps its storage for the next table.
+  void clear();
+  // clear(), and the columns become `columns`.
+  void reset(const TableColumns& columns);
 
   // Writes heap, row matrix and subnodes; the result holds the references.
   // The builder keeps its rows and can be written again after more changes.
   ndb::NodeData finish();
 
  private:
-  // One allocation per row: rowSize bytes of cells as in the row matrix
-  // (variable cells 0), then each variable cell as tag (4), size (4), bytes.
+  // A row is `size` bytes at `offset` of rowData_: rowSize bytes of cells as
+  // in the row matrix (variable cells 0), then each variable cell as tag (4),
+  // size (4), bytes. All rows share the one buffer; a replaced or removed
+  // row's bytes stay there until compact().
   struct Row {
     std::uint32_t id = 0;
-    Bytes data;
+    std::size_t offset = 0;
+    std::size_t size = 0;
   };
   const ColumnDesc* column(std::uint32_t tag) const;
+  // The index entry of `rowId`, or where it would go.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>>::iterator findIndex(std::uint32_t rowId);
+  // Drops the bytes of replaced and removed rows once they are most of the buffer.
+  void compact();
 
   ndb::NodeStore* store_;
   std::vector<ColumnDesc> columns_;
   std::uint16_t rgib_[4] = {0, 0, 0, 0};
-  std::vector<Row> rows_;
-  std::unordered_map<std::uint32_t, std::size_t> index_;  // row id -> position
+  std::vector<Row> rows_;  // in matrix order
+  Bytes rowData_;
+  std::size_t deadBytes_ = 0;  // of rowData_, no row's any more
+  // (row id, position in rows_), sorted by row id: the row index as written.
+  // Row ids mostly come in ascending order, so they are appended.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> index_;
+  // Kept from one row or table to the next for their storage.
+  std::vector<const CellRef*> vars_;
+  HeapBuilder heap_{ClientSig::TC};
+  ndb::SubnodeTreeBuilder subnodes_;
+  TCINFO info_;
+  Bytes indexBytes_, matrix_;
 };
 
 struct TableRow {

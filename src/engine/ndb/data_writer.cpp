@@ -3,12 +3,22 @@
 #include <array>
 
 #include "engine/ndb/node_store.h"
+#include "engine/ndb/store_impl.h"
 
 namespace parvane::ndb {
 
 // ---- DataWriter ----------------------------------------------------------------------------
 
-DataWriter::DataWriter(NodeStore& store) : store_(&store) {}
+// Most streams are a heap of one block: the list of leaves is lent by the
+// store, so that a writer takes no allocation of its own.
+DataWriter::DataWriter(NodeStore& store) : store_(&store), leaves_(std::move(store.impl_->spareLeaves)) {
+  leaves_.clear();
+}
+
+void DataWriter::giveBackLeaves() {
+  leaves_.clear();
+  if (leaves_.capacity() > store_->impl_->spareLeaves.capacity()) store_->impl_->spareLeaves = std::move(leaves_);
+}
 
 DataWriter::DataWriter(DataWriter&& o) noexcept
     : store_(o.store_), chunk_(std::move(o.chunk_)), leaves_(std::move(o.leaves_)),
@@ -21,6 +31,7 @@ DataWriter::~DataWriter() {
   try {
     for (Bid b : leaves_) store_->release(b);
     for (Bid b : xblocks_) store_->release(b);
+    giveBackLeaves();
   } catch (...) {
     // the store has failed; its file stays as of its last commit
   }
@@ -106,7 +117,7 @@ NodeData DataWriter::finish() {
     xx.rgbid = xblocks_;
     out.bidData = store_->writeInternalBlock(encodeXBlock(xx));
   }
-  leaves_.clear();
+  giveBackLeaves();
   xblocks_.clear();
   finished_ = true;
   return out;
@@ -148,6 +159,18 @@ void SubnodeTreeBuilder::add(Nid nid, NodeData content) {
   entries_.insert(it, SLENTRY{nid, content.bidData, content.bidSub});
 }
 
+void SubnodeTreeBuilder::clear() {
+  // emptied first: a failing release leaves no entry to release twice
+  std::vector<SLENTRY> held;
+  held.swap(entries_);
+  for (const auto& e : held) {
+    store_->release(e.bidData);
+    store_->release(e.bidSub);
+  }
+  held.clear();
+  entries_.swap(held);
+}
+
 bool SubnodeTreeBuilder::remove(Nid nid) {
   auto it = std::lower_bound(entries_.begin(), entries_.end(), nid,
                              [](const SLENTRY& e, Nid n) { return e.nid < n; });
@@ -180,9 +203,8 @@ Bid SubnodeTreeBuilder::write() {
     throw NdbError::field("SIBLOCK", "cEnt", "<= 510 SLBLOCKs", std::to_string(n) + " subnodes");
   Bid root = 0;
   if (n <= kSlBlockMaxEntries) {
-    SUBNODEBLOCK s;
-    s.leaves = entries_;
-    root = store_->writeInternalBlock(encodeSubnodeBlock(s));
+    encodeSlBlock(entries_, block_);
+    root = store_->writeInternalBlock(block_);
   } else {
     // SLBLOCKs as evenly filled as possible
     std::size_t parts = (n + kSlBlockMaxEntries - 1) / kSlBlockMaxEntries;

@@ -276,6 +276,25 @@ XBLOCK decodeXBlock(ByteView data) {
   return x;
 }
 
+void encodeSlBlock(std::span<const SLENTRY> leaves, Bytes& out) {
+  const std::size_t n = leaves.size();
+  if (n == 0 || n > kSlBlockMaxEntries)
+    throw NdbError::field("SLBLOCK", "cEnt", "1.." + std::to_string(kSlBlockMaxEntries), std::to_string(n));
+  out.resize(8 + 24 * n);
+  std::uint8_t* p = out.data();
+  p[0] = 0x02;
+  p[1] = 0;
+  core::storeU16(p + 2, static_cast<std::uint16_t>(n));
+  core::storeU32(p + 4, 0);  // dwPadding
+  p += 8;
+  for (const auto& e : leaves) {
+    core::storeU64(p, e.nid);
+    core::storeU64(p + 8, e.bidData);
+    core::storeU64(p + 16, e.bidSub);
+    p += 24;
+  }
+}
+
 Bytes encodeSubnodeBlock(const SUBNODEBLOCK& s) {
   std::size_t n = s.cLevel == 0 ? s.leaves.size() : s.index.size();
   std::size_t max = s.cLevel == 0 ? kSlBlockMaxEntries : kSiBlockMaxEntries;

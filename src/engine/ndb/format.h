@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "engine/core/coding.h"
@@ -191,6 +192,9 @@ struct SUBNODEBLOCK {
   std::vector<SIENTRY> index;    // cLevel 1
 };
 Bytes encodeSubnodeBlock(const SUBNODEBLOCK& s);
+// An SLBLOCK of `leaves` into `out` (its former content replaced), for
+// writers that keep one buffer for many blocks.
+void encodeSlBlock(std::span<const SLENTRY> leaves, Bytes& out);
 SUBNODEBLOCK decodeSubnodeBlock(ByteView data);
 
 // ---- allocation map pages and the density list --------------------------------------

@@ -77,8 +77,11 @@ DataWriter NodeStore::newData() {
 }
 
 NodeData NodeStore::writeData(ByteView bytes) {
+  // the blocks append() would cut, written from the caller's bytes
   DataWriter w = newData();
-  w.append(bytes);
+  if (bytes.size() > 0xFFFFFFFFull) w.append(bytes);  // refused there
+  for (std::size_t at = 0; at < bytes.size(); at += kMaxBlockData)
+    w.appendBlock(bytes.subspan(at, std::min(kMaxBlockData, bytes.size() - at)));
   return w.finish();
 }
 

@@ -119,6 +119,8 @@ class DataWriter {
  private:
   friend class NodeStore;
   explicit DataWriter(NodeStore& store);
+  // Hands leaves_ back to the store for the next writer.
+  void giveBackLeaves();
   void flushChunk();
   void pushLeaf(Bid bid, std::size_t cb);
   void closeXBlock();
@@ -146,6 +148,9 @@ class SubnodeTreeBuilder {
   void add(Nid nid, NodeData content);
   // Removes a subnode and releases its references; false if absent.
   bool remove(Nid nid);
+  // Removes every subnode, releasing their references; the builder keeps its
+  // storage for the next node.
+  void clear();
   bool contains(Nid nid) const;
   std::optional<SLENTRY> find(Nid nid) const;
   std::size_t size() const { return entries_.size(); }
@@ -158,6 +163,7 @@ class SubnodeTreeBuilder {
  private:
   NodeStore* store_;
   std::vector<SLENTRY> entries_;  // sorted by nid
+  Bytes block_;                   // the SLBLOCK being written
 };
 
 class NodeStore : public BlockSource {

@@ -47,6 +47,12 @@ void NodeStore::Impl::retain(Bid bid) {
 
 void NodeStore::Impl::release(Bid first) {
   if (first == 0) return;
+  // the common case: a block that keeps other references
+  if (BlockRec* r = bbt.modify(first); r && r->refs > 1) {
+    --r->refs;
+    changed = true;
+    return;
+  }
   std::vector<Bid> todo{first};
   while (!todo.empty()) {
     Bid bid = todo.back();

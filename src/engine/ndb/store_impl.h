@@ -62,6 +62,7 @@ class NodeStore::Impl {
   std::vector<std::pair<std::uint64_t, std::uint32_t>> pendingFree;  // reusable after the next commit
   Bid committedBidNextB = kFirstBlockBid;
 
+  std::vector<Bid> spareLeaves;  // lent to each DataWriter in turn
   WriteBatch batch;  // blocks and pages waiting to be written, contiguous from batch.ib
   std::unique_ptr<WriteBehind> writer;  // after `file`: gone before it
 
