@@ -1,6 +1,6 @@
 #include "engine/ndb/x86_accel.h"
 
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__)
 #define PARVANE_X86_ACCEL 1
 #include <immintrin.h>
 #endif
