@@ -49,7 +49,27 @@ const ltp::TableColumns& attachmentColumns() {
   return cached;
 }
 
+std::uint32_t sizeValue(std::uint64_t size) {
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF));
+}
+
 }  // namespace
+
+struct MessageWriter::Level {
+  explicit Level(ndb::NodeStore& store)
+      : pc(store), attachmentPc(store), recipients(store, *recipientColumns().columns),
+        attachments(store, attachmentColumns()) {}
+  ltp::PropertyContextBuilder pc, attachmentPc;
+  ltp::TableContextBuilder recipients, attachments;
+  bool recipientsKnown = true;  // `recipients` has the template's columns
+  RowCells cells;
+  std::vector<std::pair<std::uint32_t, ndb::NodeData>> large;
+  std::vector<std::pair<Nid, ndb::NodeData>> children;
+  std::vector<std::uint32_t> extra;
+};
+
+MessageWriter::MessageWriter(ndb::NodeStore& store) : store_(store) {}
+MessageWriter::~MessageWriter() = default;
 
 // The bytes the subnodes of a node take in the file, read from its subnode
 // tree (for what the lower layer wrote on its own, such as a table's rows).
@@ -71,8 +91,19 @@ MessageWriter::Written MessageWriter::table(ltp::TableContextBuilder& t) {
 // PidTagMessageSize is the bytes the message takes in the file, node and
 // subnodes: the parts and the property context are each written once.
 MessageWriter::Written MessageWriter::write(StoreMessage& m) {
-  std::vector<std::pair<std::uint32_t, ndb::NodeData>> large;
-  std::vector<std::pair<Nid, ndb::NodeData>> children;
+  if (levels_.size() <= depth_) levels_.push_back(std::make_unique<Level>(store_));
+  Level& at = *levels_[depth_];
+  struct Deeper {
+    std::size_t& depth;
+    explicit Deeper(std::size_t& d) : depth(d) { ++depth; }
+    ~Deeper() { --depth; }
+    Deeper(const Deeper&) = delete;
+    Deeper& operator=(const Deeper&) = delete;
+  } deeper(depth_);
+  auto& large = at.large;
+  auto& children = at.children;
+  large.clear();
+  children.clear();
   std::uint64_t partBytes = 0;
   for (const auto& v : m.properties.all()) {
     if (v.type() == ptype::Object) continue;
@@ -80,21 +111,23 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
     else if (v.bytes.size() > ltp::kMaxHeapAlloc) large.push_back({v.tag, store_.writeData(v.bytes)});
   }
   for (const auto& part : large) partBytes += part.second.size;
-  auto recipients = writeRecipients(m.recipients);
+  auto recipients = writeRecipients(at, m.recipients);
   children.push_back({kRecipientTableNid, recipients.data});
   partBytes += recipients.bytes;
   if (!m.attachments.empty()) {
-    ltp::TableContextBuilder attachments(store_, attachmentColumns());
+    ltp::TableContextBuilder& attachments = at.attachments;
+    attachments.clear();
     for (std::size_t k = 0; k < m.attachments.size(); ++k) {
       auto& a = m.attachments[k];
       std::uint32_t index = kFirstAttachmentIndex + static_cast<std::uint32_t>(k);
       // the header's counter covers every attachment index in use, as Outlook keeps it
       if (store_.nidCounter(NidType::Attachment) < index) store_.setNidCounter(NidType::Attachment, index);
       Nid nid = ndb::makeNid(NidType::Attachment, index);
-      auto written = writeAttachment(a);
+      auto written = writeAttachment(at, a);
       children.push_back({nid, written.data});
       partBytes += written.bytes;
-      attachments.setRowViews(nid, RowCells(a.properties, attachments.columns(), store_.nextUnique()).cells());
+      at.cells.assign(a.properties, attachments.columns(), store_.nextUnique());
+      attachments.setRowViews(nid, at.cells.cells());
     }
     auto written = table(attachments);
     children.push_back({kAttachmentTableNid, written.data});
@@ -103,11 +136,9 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
   // The heap's size depends neither on the size value (a fixed-width value in
   // the record) nor on the subnodes, so the context is measured when complete
   // and its size value set before it is written.
-  auto sizeValue = [](std::uint64_t size) {
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF));
-  };
   m.properties.set(PropertyValue::int32(tags::MessageSize, 0));
-  ltp::PropertyContextBuilder pc(store_);
+  ltp::PropertyContextBuilder& pc = at.pc;
+  pc.clear();
   for (const auto& v : m.properties.all()) {
     if (!v.source && v.bytes.size() <= ltp::kMaxHeapAlloc) putValue(store_, pc, v);
   }
@@ -120,7 +151,8 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
     pc.subnodes().add(nid, data);
   }
   std::uint64_t bytes = 0;
-  auto result = pc.finishSized(tags::MessageSize, [&](std::uint64_t heapBytes) {
+  // two words of capture: held by the function object itself
+  auto result = pc.finishSized(tags::MessageSize, [&bytes, partBytes](std::uint64_t heapBytes) {
     bytes = heapBytes + partBytes;
     return sizeValue(bytes);
   });
@@ -130,11 +162,12 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
   return {result, bytes};
 }
 
-MessageWriter::Written MessageWriter::writeRecipients(const std::vector<PropertyList>& recipients) {
+MessageWriter::Written MessageWriter::writeRecipients(Level& at, const std::vector<PropertyList>& recipients) {
   const RecipientColumns& known = recipientColumns();
   // properties the template has no column for get one of their own, the first
   // tag of an id winning
-  std::vector<std::uint32_t> extra;
+  std::vector<std::uint32_t>& extra = at.extra;
+  extra.clear();
   for (const auto& r : recipients) {
     for (const auto& v : r.all()) {
       if (v.type() == ptype::Object || std::binary_search(known.ids.begin(), known.ids.end(), v.id())) continue;
@@ -142,23 +175,27 @@ MessageWriter::Written MessageWriter::writeRecipients(const std::vector<Property
         extra.push_back(v.tag);
     }
   }
-  std::optional<ltp::TableContextBuilder> built;
+  ltp::TableContextBuilder& rows = at.recipients;
   if (extra.empty()) {
-    built.emplace(store_, *known.columns);
+    if (at.recipientsKnown) rows.clear();
+    else rows.reset(*known.columns);
+    at.recipientsKnown = true;
   } else {
     std::vector<std::uint32_t> tags = known.tags;
     tags.insert(tags.end(), extra.begin(), extra.end());
-    built.emplace(store_, ltp::layoutColumns(std::move(tags)));
+    rows.reset(ltp::TableColumns(ltp::layoutColumns(std::move(tags))));
+    at.recipientsKnown = false;
   }
-  ltp::TableContextBuilder& rows = *built;
-  for (std::size_t i = 0; i < recipients.size(); ++i)
-    rows.setRowViews(static_cast<std::uint32_t>(i), RowCells(recipients[i], rows.columns(), store_.nextUnique()).cells());
+  for (std::size_t i = 0; i < recipients.size(); ++i) {
+    at.cells.assign(recipients[i], rows.columns(), store_.nextUnique());
+    rows.setRowViews(static_cast<std::uint32_t>(i), at.cells.cells());
+  }
   return table(rows);
 }
 
 // An attachment with what it holds; its large values become subnodes of
 // their own bytes, so the bytes it takes are known without reading back.
-MessageWriter::Written MessageWriter::writeAttachment(StoreAttachment& a) {
+MessageWriter::Written MessageWriter::writeAttachment(Level& at, StoreAttachment& a) {
   Nid objectNid = 0;
   Written object;
   if (a.embedded) {
@@ -171,7 +208,8 @@ MessageWriter::Written MessageWriter::writeAttachment(StoreAttachment& a) {
     object.bytes = object.data.size;
     recordObjectSize(a, a.oleData->size());
   }
-  ltp::PropertyContextBuilder pc(store_);
+  ltp::PropertyContextBuilder& pc = at.attachmentPc;
+  pc.clear();
   std::uint64_t valueBytes = 0;
   for (const auto& v : a.properties.all()) {
     putValue(store_, pc, v);
@@ -185,6 +223,5 @@ MessageWriter::Written MessageWriter::writeAttachment(StoreAttachment& a) {
   auto data = pc.finish();
   return {data, data.size + valueBytes + object.bytes};
 }
-
 
 }  // namespace parvane::messaging

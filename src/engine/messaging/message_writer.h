@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "engine/messaging/message_content.h"
 #include "engine/ndb/node_store.h"
@@ -22,9 +24,14 @@ class TableContextBuilder;
 
 namespace parvane::messaging {
 
+// One writer serves a store's messages one after another: its builders and
+// lists keep their storage from message to message.
 class MessageWriter {
  public:
-  explicit MessageWriter(ndb::NodeStore& store) : store_(store) {}
+  explicit MessageWriter(ndb::NodeStore& store);
+  ~MessageWriter();
+  MessageWriter(const MessageWriter&) = delete;
+  MessageWriter& operator=(const MessageWriter&) = delete;
 
   // Written content and the bytes it takes in the file, its subnodes included.
   struct Written {
@@ -37,12 +44,16 @@ class MessageWriter {
   Written write(StoreMessage& message);
 
  private:
+  // The builders and lists of one depth of embedded messages.
+  struct Level;
   std::uint64_t subnodeBytes(ndb::Bid bidSub) const;
   Written table(ltp::TableContextBuilder& t);
-  Written writeRecipients(const std::vector<PropertyList>& recipients);
-  Written writeAttachment(StoreAttachment& a);
+  Written writeRecipients(Level& at, const std::vector<PropertyList>& recipients);
+  Written writeAttachment(Level& at, StoreAttachment& a);
 
   ndb::NodeStore& store_;
+  std::vector<std::unique_ptr<Level>> levels_;
+  std::size_t depth_ = 0;  // of the message being written
 };
 
 }  // namespace parvane::messaging

@@ -46,6 +46,12 @@ std::vector<ltp::Cell> rowCells(const PropertyList& props, const std::vector<ltp
 }
 
 RowCells::RowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns, std::uint32_t rowVersion) {
+  assign(props, columns, rowVersion);
+}
+
+void RowCells::assign(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns, std::uint32_t rowVersion) {
+  cells_.clear();
+  read_.clear();
   core::storeU32(version_, rowVersion);
   cells_.reserve(columns.size());
   // columns come sorted by tag, so by id; a list sorted by id (as a finished

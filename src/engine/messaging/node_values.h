@@ -31,9 +31,12 @@ std::vector<ltp::Cell> rowCells(const PropertyList& props, const std::vector<ltp
 // Views into this object, so it stays where it was made.
 class RowCells {
  public:
+  RowCells() = default;
   RowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns, std::uint32_t rowVersion);
   RowCells(const RowCells&) = delete;
   RowCells& operator=(const RowCells&) = delete;
+  // The cells of another row, in the storage of the last ones.
+  void assign(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns, std::uint32_t rowVersion);
   std::span<const ltp::CellRef> cells() const { return cells_; }
 
  private:

@@ -92,6 +92,7 @@ class Store::Impl {
       : path_(path), displayName_(displayName), options_(options),
         recordKey_(randomGuid()), names_(NamedPropertyMap::outlookDefault()) {
     ndb_ = ndb::NodeStore::create(path);
+    writer_ = std::make_unique<MessageWriter>(*ndb_);
     build();
     flush();
     ndb_->commit();
@@ -193,8 +194,9 @@ class Store::Impl {
     Folder& f = normalFolder(folderId);
     finish(message, flags, fileTimeNow());
     Nid nid = ndb_->allocateNid(NidType::NormalMessage);
-    ndb_->putNode(nid, f.nid, MessageWriter(*ndb_).write(message).data);
-    f.contents->setRowViews(nid, RowCells(message.properties, f.contents->columns(), ndb_->nextUnique()).cells());
+    ndb_->putNode(nid, f.nid, writer_->write(message).data);
+    rowCells_.assign(message.properties, f.contents->columns(), ndb_->nextUnique());
+    f.contents->setRowViews(nid, rowCells_.cells());
     f.count++;
     if (!(message.properties.int32(tags::MessageFlags).value_or(0) & kMsgFlagRead)) f.unread++;
     f.pcDirty = f.contentsDirty = true;
@@ -347,6 +349,8 @@ class Store::Impl {
   std::size_t namesWritten_ = 0;
   bool namesDirty_ = true;
   std::unique_ptr<ndb::NodeStore> ndb_;
+  std::unique_ptr<MessageWriter> writer_;  // after ndb_: gone before it
+  RowCells rowCells_;                      // a contents row's cells, kept for their storage
   std::map<Nid, Folder> folders_;
   struct EmptyTable {
     std::vector<ltp::ColumnDesc> columns;
