@@ -105,33 +105,6 @@ TCINFO decodeTcInfo(ByteView data) {
   return t;
 }
 
-std::optional<std::size_t> fixedSize(PropType t) {
-  switch (t) {
-    case PropType::Int16: return 2;
-    case PropType::Int32: case PropType::Float: case PropType::ErrorCode: return 4;
-    case PropType::Boolean: return 1;
-    case PropType::Double: case PropType::Currency: case PropType::AppTime:
-    case PropType::Int64: case PropType::Time: return 8;
-    case PropType::Guid: return 16;
-    default: return std::nullopt;
-  }
-}
-
-bool isKnownType(PropType t) {
-  switch (t) {
-    case PropType::Int16: case PropType::Int32: case PropType::Float: case PropType::Double:
-    case PropType::Currency: case PropType::AppTime: case PropType::ErrorCode: case PropType::Boolean:
-    case PropType::Object: case PropType::Int64: case PropType::String8: case PropType::String:
-    case PropType::Time: case PropType::Guid: case PropType::ServerId: case PropType::Restriction:
-    case PropType::RuleAction: case PropType::Binary: case PropType::MvInt16: case PropType::MvInt32:
-    case PropType::MvFloat: case PropType::MvDouble: case PropType::MvCurrency: case PropType::MvAppTime:
-    case PropType::MvInt64: case PropType::MvString8: case PropType::MvString: case PropType::MvTime:
-    case PropType::MvGuid: case PropType::MvBinary:
-      return true;
-  }
-  return false;
-}
-
 void validateValue(std::uint32_t tag, ByteView v) {
   PropType t = tagType(tag);
   // composed only for an error

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <utility>
 
 #include "engine/core/codepage.h"
 #include "engine/msg/message.h"
@@ -126,6 +127,7 @@ std::optional<PropertyValue> convertValue(const msg::Property& p, NamedPropertyM
     auto b = p.bytes();
     std::size_t n = b.size() & ~std::size_t{1};
     while (n >= 2 && b[n - 2] == 0 && b[n - 1] == 0) n -= 2;
+    if (id == tags::Subject) v.bytes.reserve(n + 4);  // room for the marker finish() puts before it
     v.bytes.assign(b.first(n));
     v.tag = makeTag(id, ptype::Unicode);
     return v;
@@ -166,7 +168,7 @@ void copyProperties(const msg::PropertyBag& bag, PropertyList& out, NamedPropert
     }
     if (p.tag() == msg::tag::AttachDataObject) continue;
     auto v = convertValue(p, map);
-    if (v && !out.find(v->id())) out.set(std::move(*v));
+    if (v) out.add(std::move(*v));
   }
 }
 
@@ -210,12 +212,23 @@ core::ByteView unicodeBytes(const PropertyValue* v) {
 void joinRecipients(StoreMessage& m) {
   ValueBytes lists[3];
   static constexpr std::uint8_t kSeparator[4] = {';', 0, ' ', 0};
-  for (const auto& r : m.recipients) {
-    auto type = r.int32(tags::RecipientType).value_or(1) & 0x0F;
-    if (type < 1 || type > 3) continue;
-    auto& list = lists[type - 1];
-    if (!list.empty()) list.append(kSeparator);
-    list.append(unicodeBytes(r.find(tags::DisplayName)));
+  // sized first, then filled: one allocation per list at most
+  std::size_t sizes[3] = {0, 0, 0};
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const auto& r : m.recipients) {
+      auto type = r.int32(tags::RecipientType).value_or(1) & 0x0F;
+      if (type < 1 || type > 3) continue;
+      auto name = unicodeBytes(r.find(tags::DisplayName));
+      if (pass == 0) {
+        sizes[type - 1] += sizeof kSeparator + name.size();
+        continue;
+      }
+      auto& list = lists[type - 1];
+      if (!list.empty()) list.append(kSeparator);
+      list.append(name);
+    }
+    if (pass == 0)
+      for (int i = 0; i < 3; ++i) lists[i].reserve(sizes[i]);
   }
   const std::uint16_t ids[3] = {tags::DisplayTo, tags::DisplayCc, tags::DisplayBcc};
   for (int i = 0; i < 3; ++i) {
@@ -227,19 +240,21 @@ void joinRecipients(StoreMessage& m) {
 // Outlook keeps the subject behind a two-character marker: U+0001, then one
 // more than the length of the subject's prefix ("RE: ").
 void markSubject(PropertyList& props) {
-  const auto* subject = props.find(tags::Subject);
+  auto* subject = props.find(tags::Subject);
   if (!subject || subject->type() != ptype::Unicode || subject->source) return;
-  core::ByteView text = unicodeBytes(subject);
+  const core::ByteView text = unicodeBytes(subject);
   if (!text.empty() && core::loadU16(text.data()) == 0x0001) return;
-  core::ByteView prefix = unicodeBytes(props.find(tags::SubjectPrefix));
-  bool prefixed = !prefix.empty() && text.size() >= prefix.size() &&
-                  std::equal(prefix.begin(), prefix.end(), text.begin());
-  std::size_t prefixLength = prefixed ? prefix.size() / 2 : 0;
-  ValueBytes marked(4 + text.size());
-  core::storeU16(marked.data(), 0x0001);
-  core::storeU16(marked.data() + 2, static_cast<std::uint16_t>(prefixLength + 1));
-  if (!text.empty()) std::memcpy(marked.data() + 4, text.data(), text.size());
-  props.set(PropertyValue{makeTag(tags::Subject, ptype::Unicode), std::move(marked), nullptr});
+  const core::ByteView prefix = unicodeBytes(std::as_const(props).find(tags::SubjectPrefix));
+  const bool prefixed = !prefix.empty() && text.size() >= prefix.size() &&
+                        std::equal(prefix.begin(), prefix.end(), text.begin());
+  const std::size_t prefixLength = prefixed ? prefix.size() / 2 : 0;
+  // in place, whole units only: the marker, then the text moved behind it
+  const std::size_t n = text.size();
+  ValueBytes& bytes = subject->bytes;
+  bytes.resize(n + 4);
+  std::memmove(bytes.data() + 4, bytes.data(), n);
+  core::storeU16(bytes.data(), 0x0001);
+  core::storeU16(bytes.data() + 2, static_cast<std::uint16_t>(prefixLength + 1));
 }
 
 void finishRecipient(PropertyList& r) {

@@ -25,47 +25,6 @@ ValueBytes::ValueBytes(core::Bytes bytes) : small_{} {
   }
 }
 
-ValueBytes::ValueBytes(ValueBytes&& o) noexcept : small_{} {
-  if (o.large_) {
-    new (&big_) core::Bytes(std::move(o.big_));
-    large_ = true;
-    o.reset();
-  } else {
-    std::memcpy(small_, o.small_, o.size_);
-    size_ = o.size_;
-  }
-}
-
-ValueBytes& ValueBytes::operator=(const ValueBytes& o) {
-  if (this != &o) assign(o);
-  return *this;
-}
-
-ValueBytes& ValueBytes::operator=(ValueBytes&& o) noexcept {
-  if (this == &o) return *this;
-  if (o.large_) {
-    if (large_) {
-      big_ = std::move(o.big_);
-    } else {
-      new (&big_) core::Bytes(std::move(o.big_));
-      large_ = true;
-    }
-    o.reset();
-  } else {
-    // a buffer of our own stays for the next value
-    assign(core::ByteView(o.small_, o.size_));
-  }
-  return *this;
-}
-
-void ValueBytes::reset() noexcept {
-  if (large_) {
-    big_.~vector();
-    large_ = false;
-  }
-  size_ = 0;
-}
-
 void ValueBytes::resize(std::size_t size) {
   if (large_) {
     big_.resize(size);
@@ -76,6 +35,18 @@ void ValueBytes::resize(std::size_t size) {
     core::Bytes grown(size);
     std::memcpy(grown.data(), small_, size_);
     new (&big_) core::Bytes(std::move(grown));
+    large_ = true;
+  }
+}
+
+void ValueBytes::reserve(std::size_t size) {
+  if (large_) {
+    big_.reserve(size);
+  } else if (size > kInline) {
+    core::Bytes room;
+    room.reserve(size);
+    room.assign(small_, small_ + size_);
+    new (&big_) core::Bytes(std::move(room));
     large_ = true;
   }
 }
@@ -141,6 +112,12 @@ void PropertyList::set(PropertyValue value) {
   values_.push_back(std::move(value));
 }
 
+bool PropertyList::add(PropertyValue&& value) {
+  if (find(value.id())) return false;
+  values_.push_back(std::move(value));
+  return true;
+}
+
 bool PropertyList::remove(std::uint16_t id) {
   auto it = std::find_if(values_.begin(), values_.end(), [&](const PropertyValue& v) { return v.id() == id; });
   if (it == values_.end()) return false;
@@ -150,6 +127,13 @@ bool PropertyList::remove(std::uint16_t id) {
 
 const PropertyValue* PropertyList::find(std::uint16_t id) const {
   for (const auto& v : values_) {
+    if (v.id() == id) return &v;
+  }
+  return nullptr;
+}
+
+PropertyValue* PropertyList::find(std::uint16_t id) {
+  for (auto& v : values_) {
     if (v.id() == id) return &v;
   }
   return nullptr;
@@ -169,9 +153,39 @@ std::u16string PropertyList::text(std::uint16_t id) const {
   return out;
 }
 
+// The ids are sorted as small keys, then each value moved once to its place:
+// moving a value costs far more than comparing two ids.
 void PropertyList::sort() {
-  std::sort(values_.begin(), values_.end(),
-            [](const PropertyValue& a, const PropertyValue& b) { return a.id() < b.id(); });
+  const std::size_t n = values_.size();
+  constexpr std::size_t kMaxKeys = 1024;
+  const auto byId = [](const PropertyValue& a, const PropertyValue& b) { return a.id() < b.id(); };
+  if (std::is_sorted(values_.begin(), values_.end(), byId)) return;
+  if (n > kMaxKeys) {
+    std::sort(values_.begin(), values_.end(), byId);
+    return;
+  }
+  // id << 16 | position; ids are distinct in a list
+  std::uint32_t keys[kMaxKeys];
+  for (std::size_t i = 0; i < n; ++i) keys[i] = (std::uint32_t{values_[i].id()} << 16) | static_cast<std::uint32_t>(i);
+  std::sort(keys, keys + n);
+  // keys[k] & 0xFFFF: the value that goes to place k; each cycle of the
+  // permutation is walked once, a place marked done by its own index
+  for (std::size_t i = 0; i < n; ++i) keys[i] &= 0xFFFF;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (keys[i] == i) continue;
+    PropertyValue held = std::move(values_[i]);
+    std::size_t at = i;
+    for (;;) {
+      std::size_t from = keys[at];
+      keys[at] = static_cast<std::uint32_t>(at);
+      if (from == i) {
+        values_[at] = std::move(held);
+        break;
+      }
+      values_[at] = std::move(values_[from]);
+      at = from;
+    }
+  }
 }
 
 std::uint64_t propertySizeSum(const PropertyList& list) {

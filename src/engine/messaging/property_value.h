@@ -66,6 +66,8 @@ class ValueBytes {
 
   // New bytes are zero.
   void resize(std::size_t size);
+  // Room for `size` bytes, so that growing to them takes no allocation.
+  void reserve(std::size_t size);
   // `bytes` are not this value's own.
   void assign(core::ByteView bytes);
   void append(core::ByteView bytes);
@@ -88,6 +90,48 @@ class ValueBytes {
   bool large_ = false;     // big_ holds the bytes
 };
 
+// Values move often (a list is sorted, a value replaced): inline.
+inline ValueBytes::ValueBytes(ValueBytes&& o) noexcept : small_{} {
+  if (o.large_) {
+    new (&big_) core::Bytes(std::move(o.big_));
+    large_ = true;
+    o.reset();
+  } else {
+    std::memcpy(small_, o.small_, o.size_);
+    size_ = o.size_;
+  }
+}
+
+inline ValueBytes& ValueBytes::operator=(const ValueBytes& o) {
+  if (this != &o) assign(o);
+  return *this;
+}
+
+inline ValueBytes& ValueBytes::operator=(ValueBytes&& o) noexcept {
+  if (this == &o) return *this;
+  if (o.large_) {
+    if (large_) {
+      big_ = std::move(o.big_);
+    } else {
+      new (&big_) core::Bytes(std::move(o.big_));
+      large_ = true;
+    }
+    o.reset();
+  } else {
+    // a buffer of our own stays for the next value
+    assign(core::ByteView(o.small_, o.size_));
+  }
+  return *this;
+}
+
+inline void ValueBytes::reset() noexcept {
+  if (large_) {
+    big_.~vector();
+    large_ = false;
+  }
+  size_ = 0;
+}
+
 struct PropertyValue {
   std::uint32_t tag = 0;
   ValueBytes bytes;
@@ -109,8 +153,11 @@ class PropertyList {
  public:
   // Adds or replaces the value of the tag's property id.
   void set(PropertyValue value);
+  // Adds the value unless its property id has one; false if it had.
+  bool add(PropertyValue&& value);
   bool remove(std::uint16_t id);
   const PropertyValue* find(std::uint16_t id) const;
+  PropertyValue* find(std::uint16_t id);
   std::optional<std::uint32_t> int32(std::uint16_t id) const;
   std::u16string text(std::uint16_t id) const;  // a Unicode value, or empty
   const std::vector<PropertyValue>& all() const { return values_; }

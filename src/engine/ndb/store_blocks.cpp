@@ -13,8 +13,7 @@ Bid NodeStore::Impl::writeBlock(ByteView data, bool internal) {
   std::size_t disk = blockDiskSize(data.size());
   std::uint64_t ib = allocate(disk, false);
   // encoded and sealed by the writer, while the next blocks are built
-  std::uint8_t* out = stage(ib, disk);
-  if (!data.empty()) std::memcpy(out, data.data(), data.size());
+  stage(ib, disk, data);
   batch.blocks.push_back(StagedBlock{static_cast<std::uint32_t>(ib - batch.ib), static_cast<std::uint16_t>(data.size()),
                                      !internal && header.bCryptMethod != CryptMethod::None, bid});
   bbt.put(BlockRec{bid, ib, static_cast<std::uint16_t>(data.size()), 1});

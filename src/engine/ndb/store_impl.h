@@ -102,6 +102,8 @@ class NodeStore::Impl {
   // The file, once everything staged is written: every direct use goes through here.
   File& io();
   std::uint8_t* stage(std::uint64_t ib, std::size_t n);
+  // stage() for `n` bytes that start with `head`: the rest is zero.
+  std::uint8_t* stage(std::uint64_t ib, std::size_t n, ByteView head);
   void writeHeader(const HEADER& h);
   void writeMapPages(std::size_t k);
   Bytes mapPages(std::size_t k);

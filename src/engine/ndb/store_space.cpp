@@ -16,14 +16,18 @@ File& NodeStore::Impl::io() {
   return *file;
 }
 
-std::uint8_t* NodeStore::Impl::stage(std::uint64_t ib, std::size_t n) {
+std::uint8_t* NodeStore::Impl::stage(std::uint64_t ib, std::size_t n) { return stage(ib, n, {}); }
+
+std::uint8_t* NodeStore::Impl::stage(std::uint64_t ib, std::size_t n, ByteView head) {
   Bytes& buf = batch.bytes;
   if (!buf.empty() && (ib != batch.ib + buf.size() || buf.size() + n > kWriteBufferLimit)) flush();
   if (buf.empty()) {
     batch.ib = ib;
     if (buf.capacity() < kWriteBufferLimit) buf.reserve(kWriteBufferLimit);
   }
-  buf.resize(buf.size() + n);
+  // the head copied in, not written twice
+  buf.insert(buf.end(), head.begin(), head.end());
+  buf.resize(buf.size() + n - head.size());
   return buf.data() + buf.size() - n;
 }
 
