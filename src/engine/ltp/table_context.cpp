@@ -202,9 +202,12 @@ void TableContextBuilder::setRowViews(std::uint32_t rowId, std::span<const CellR
     std::size_t next = 0;
     for (const CellRef& cell : cells) {
       if (cell.tag == kTagLtpRowId) continue;
-      const ColumnDesc* c = next < columns_.size() && columns_[next].tag == cell.tag ? &columns_[next] : column(cell.tag);
-      if (c) next = static_cast<std::size_t>(c - columns_.data()) + 1;
+      // forward from there while the tags are below the cell's, else a search
+      std::size_t k = next;
+      while (k < columns_.size() && columns_[k].tag < cell.tag) ++k;
+      const ColumnDesc* c = k < columns_.size() && columns_[k].tag == cell.tag ? &columns_[k] : column(cell.tag);
       if (!c) continue;
+      next = static_cast<std::size_t>(c - columns_.data()) + 1;
       validateValue(cell.tag, cell.value);
       if (isFixedCell(cell.tag)) {
         if (!cell.value.empty()) std::memcpy(rowData_.data() + start + c->ibData, cell.value.data(), cell.value.size());

@@ -50,10 +50,10 @@ RowCells::RowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>
 }
 
 void RowCells::assign(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns, std::uint32_t rowVersion) {
-  cells_.clear();
+  count_ = 0;
   read_.clear();
   core::storeU32(version_, rowVersion);
-  cells_.reserve(columns.size());
+  if (cells_.size() < columns.size()) cells_.resize(columns.size());
   // columns come sorted by tag, so by id; a list sorted by id (as a finished
   // message's is) is walked along with them instead of searched per column
   const auto& values = props.all();
@@ -65,7 +65,7 @@ void RowCells::assign(const PropertyList& props, const std::vector<ltp::ColumnDe
   for (const auto& c : columns) {
     if (c.tag == ltp::kTagLtpRowId) continue;
     if (c.tag == ltp::kTagLtpRowVer) {
-      cells_.push_back({c.tag, core::ByteView(version_, 4)});
+      cells_[count_++] = {c.tag, core::ByteView(version_, 4)};
       continue;
     }
     const PropertyValue* v = nullptr;
@@ -77,11 +77,11 @@ void RowCells::assign(const PropertyList& props, const std::vector<ltp::ColumnDe
     }
     if (!v || v->tag != c.tag) continue;
     if (!v->source) {
-      cells_.push_back({c.tag, v->bytes});
+      cells_[count_++] = {c.tag, v->bytes};
     } else if (v->source->size() <= kCellLimit) {
       // a moved buffer keeps its storage, so earlier views stay valid
       read_.push_back(bytesOf(*v));
-      cells_.push_back({c.tag, read_.back()});
+      cells_[count_++] = {c.tag, read_.back()};
     }
   }
 }

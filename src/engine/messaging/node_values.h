@@ -37,10 +37,11 @@ class RowCells {
   RowCells& operator=(const RowCells&) = delete;
   // The cells of another row, in the storage of the last ones.
   void assign(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns, std::uint32_t rowVersion);
-  std::span<const ltp::CellRef> cells() const { return cells_; }
+  std::span<const ltp::CellRef> cells() const { return {cells_.data(), count_}; }
 
  private:
-  std::vector<ltp::CellRef> cells_;
+  std::vector<ltp::CellRef> cells_;  // room for a cell per column; the first count_ in use
+  std::size_t count_ = 0;
   std::uint8_t version_[4] = {};
   std::vector<core::Bytes> read_;
 };

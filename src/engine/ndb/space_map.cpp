@@ -5,11 +5,17 @@
 namespace parvane::ndb {
 
 void SpaceMap::mark(Span& s, std::size_t u, std::size_t n, bool on) {
-  for (std::size_t i = u; i < u + n; ++i) {
+  const auto one = [&](std::size_t i) {
     auto bit = static_cast<std::uint8_t>(0x80u >> (i & 7));
     if (on) s.bits[i >> 3] = static_cast<std::uint8_t>(s.bits[i >> 3] | bit);
     else s.bits[i >> 3] = static_cast<std::uint8_t>(s.bits[i >> 3] & ~bit);
-  }
+  };
+  // bit by bit to a byte boundary, then whole bytes, then the rest
+  std::size_t i = u;
+  const std::size_t end = u + n;
+  for (; i < end && (i & 7); ++i) one(i);
+  for (; i + 8 <= end; i += 8) s.bits[i >> 3] = on ? 0xFF : 0x00;
+  for (; i < end; ++i) one(i);
   s.dirty = true;
 }
 
@@ -42,7 +48,15 @@ std::optional<std::size_t> SpaceMap::find(const Span& s, std::size_t n, bool pag
       continue;
     }
     std::size_t run = 1;
-    while (run < n && !test(s, u + run)) ++run;
+    while (run < n) {
+      const std::size_t b = u + run;
+      if ((b & 7) == 0 && run + 8 <= n && s.bits[b >> 3] == 0) {
+        run += 8;  // a whole free byte
+        continue;
+      }
+      if (test(s, b)) break;
+      ++run;
+    }
     if (run == n) return u;
     u += run;
   }

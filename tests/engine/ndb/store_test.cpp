@@ -9,6 +9,7 @@
 #include <random>
 
 #include "engine/ndb/errors.h"
+#include "engine/ndb/space_map.h"
 #include "engine/ndb/node_store.h"
 #include "engine/ndb/store_reader.h"
 #include "oracles.h"
@@ -560,6 +561,47 @@ TEST(DataReader, MalformedTreesRaiseErrorsInsteadOfLooping) {
   si.index = {{0x21, 0x52}};
   f.blocks[0x52] = encodeSubnodeBlock(si);
   EXPECT_THROW(readSubnodes(f, 0x52), NdbError);
+}
+
+// Space is marked and searched a byte of the map at a time where it can be:
+// every allocation must still be the first free run, against a map kept one
+// unit at a time, whatever the runs' alignment.
+TEST(SpaceMap, AllocationsAreTheFirstFreeRunAtAnyAlignment) {
+  SpaceMap map;
+  map.addSpan();
+  std::vector<bool> used(kUnitsPerAMap);
+  for (std::size_t u = 0; u < kUnitsPerAMap; ++u) used[u] = map.isAllocated(amapOffset(0) + u * kAllocUnit);
+  const auto firstFit = [&](std::size_t n) -> std::optional<std::size_t> {
+    for (std::size_t u = 0; u + n <= kUnitsPerAMap; ++u) {
+      std::size_t run = 0;
+      while (run < n && !used[u + run]) ++run;
+      if (run == n) return u;
+      u += run;
+    }
+    return std::nullopt;
+  };
+  std::mt19937 rng(7);
+  std::vector<std::pair<std::size_t, std::size_t>> live;  // unit, units
+  for (int step = 0; step < 3000; ++step) {
+    if (!live.empty() && rng() % 3 == 0) {
+      std::size_t k = rng() % live.size();
+      auto [u, n] = live[k];
+      map.free(amapOffset(0) + u * kAllocUnit, n * kAllocUnit);
+      for (std::size_t i = u; i < u + n; ++i) used[i] = false;
+      live.erase(live.begin() + static_cast<std::ptrdiff_t>(k));
+      continue;
+    }
+    std::size_t n = 1 + rng() % 40;
+    auto expected = firstFit(n);
+    auto got = map.allocate(n * kAllocUnit, false);
+    ASSERT_EQ(got.has_value(), expected.has_value()) << "step " << step;
+    if (!got) continue;
+    ASSERT_EQ((*got - amapOffset(0)) / kAllocUnit, *expected) << "step " << step << ", " << n << " units";
+    for (std::size_t i = *expected; i < *expected + n; ++i) used[i] = true;
+    live.push_back({*expected, n});
+  }
+  for (std::size_t u = 0; u < kUnitsPerAMap; ++u)
+    ASSERT_EQ(map.isAllocated(amapOffset(0) + u * kAllocUnit), used[u]) << "unit " << u;
 }
 
 }  // namespace
