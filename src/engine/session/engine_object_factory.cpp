@@ -10,13 +10,15 @@
 
 namespace parvane::session {
 
-EngineObjectFactory::EngineObjectFactory() { (void)Profile::instance(); }
+EngineObjectFactory::EngineObjectFactory() : utils_(std::make_shared<EngineMapiUtils>()) {
+  (void)Profile::instance();
+}
 
 EngineObjectFactory::~EngineObjectFactory() = default;
 
 std::shared_ptr<platform::AutomationObject> EngineObjectFactory::CreateObject(const std::string& progId) {
   if (progId == "Redemption.RDOSession") return std::make_shared<EngineSession>();
-  if (progId == "Redemption.MAPIUtils") return std::make_shared<EngineMapiUtils>();
+  if (progId == "Redemption.MAPIUtils") return utils_;
   if (progId == "Outlook.Application") return std::make_shared<EngineOutlookApplication>();
   raise(platform::AutomationError::kCannotCreateObject, "ActiveX component can't create object: \"" + progId + "\"");
 }

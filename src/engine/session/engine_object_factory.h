@@ -22,6 +22,10 @@ class EngineObjectFactory : public platform::ObjectFactory {
   std::shared_ptr<platform::AutomationObject> CreateObject(const std::string& progId) override;
   // Reads the files ahead of their imports on a thread of its own.
   void ExpectImports(std::vector<std::string> files) override;
+
+ private:
+  // The utilities hold no state, so one object serves every request for them.
+  std::shared_ptr<platform::MAPIUtils> utils_;
 };
 
 }  // namespace parvane::session

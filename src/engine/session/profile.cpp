@@ -38,6 +38,7 @@ AttachedStore Profile::attach(const std::string& path, const std::string& displa
   AttachedStore attached{hexOf(store->entryId(0)), store};
   std::lock_guard lock(mutex_);
   stores_.push_back(attached);
+  changed();
   return attached;
 }
 
@@ -71,6 +72,7 @@ void Profile::detach(const std::string& entryId) {
       raise(kMapiNotFound, "No store with the entry identifier \"" + entryId + "\" is attached to the profile");
     store = it->store;
     stores_.erase(it);
+    changed();
   }
   translated("Cannot close the store \"" + store->path() + "\"", [&] { store->close(); });
 }
@@ -80,6 +82,7 @@ void Profile::closeAll() noexcept {
   {
     std::lock_guard lock(mutex_);
     stores.swap(stores_);
+    changed();
   }
   for (auto& s : stores) {
     try {

@@ -4,6 +4,8 @@
 // then, so no store file is ever left half-written by an early exit.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,10 +38,16 @@ class Profile {
   // Closes every attached store (process exit).
   void closeAll() noexcept;
 
+  // Changes whenever a store is attached or detached: what was found by display
+  // name under one value is still what would be found under the same value.
+  std::uint64_t generation() const { return generation_.load(std::memory_order_acquire); }
+
  private:
   Profile() = default;
+  void changed() { generation_.fetch_add(1, std::memory_order_acq_rel); }
   mutable std::mutex mutex_;
   std::vector<AttachedStore> stores_;
+  std::atomic<std::uint64_t> generation_{0};
 };
 
 }  // namespace parvane::session

@@ -52,7 +52,10 @@ void requireAttached(const FolderRef& ref) {
 
 void EngineSession::Logon() { loggedOn_ = true; }
 
-void EngineSession::Logoff() { loggedOn_ = false; }
+void EngineSession::Logoff() {
+  loggedOn_ = false;
+  found_.clear();
+}
 
 void EngineSession::requireLogon(const char* member) const {
   if (!loggedOn_) raise(platform::AutomationError::kFailed, std::string(member) + ": the session is not logged on");
@@ -65,6 +68,23 @@ std::shared_ptr<platform::RDOStores> EngineSession::Stores() {
 
 std::shared_ptr<platform::RDOFolder> EngineSession::GetFolderFromPath(const std::string& path) {
   requireLogon("GetFolderFromPath");
+  const std::uint64_t generation = Profile::instance().generation();
+  if (generation != foundGeneration_) {
+    found_.clear();
+    foundGeneration_ = generation;
+  }
+  if (auto it = found_.find(path); it != found_.end()) {
+    if (it->second->ref().store->isOpen()) return it->second;
+    found_.erase(it);
+  }
+  auto folder = lookUp(path);
+  // The store's list may have changed while the folder was looked up.
+  if (folder->ref().store->isOpen() && Profile::instance().generation() == generation)
+    found_.insert_or_assign(path, folder);
+  return folder;
+}
+
+std::shared_ptr<EngineFolder> EngineSession::lookUp(const std::string& path) const {
   auto notFound = [&] { raise(kMapiNotFound, "GetFolderFromPath: no folder \"" + path + "\""); };
   std::size_t start = 0;
   while (start < path.size() && path[start] == '\\') ++start;
@@ -79,7 +99,7 @@ std::shared_ptr<platform::RDOFolder> EngineSession::GetFolderFromPath(const std:
     if (!child) notFound();
     folder = *child;
   }
-  return folderObject({store, folder});
+  return std::make_shared<EngineFolder>(FolderRef{store, folder});
 }
 
 // ---- stores ----
@@ -120,7 +140,8 @@ std::shared_ptr<platform::RDOFolders> EngineFolder::Folders() {
 
 std::shared_ptr<platform::RDOItems> EngineFolder::Items() {
   requireAttached(ref_);
-  return std::make_shared<EngineItems>(ref_);
+  if (!items_) items_ = std::make_shared<EngineItems>(ref_);
+  return items_;
 }
 
 std::int32_t EngineFolders::Count() {
@@ -253,9 +274,7 @@ void EngineMail::Save() {
                                                   "\" failed: " + *importFailure_);
   if (saved_) return;
   requireAttached(folder_);
-  std::string what = importedPath_.empty() ? std::string("Cannot save the message")
-                                           : "Cannot save the message imported from \"" + importedPath_ + "\"";
-  translated(what, [&] {
+  try {
     messaging::StoreMessage content = source_
         ? messaging::convertMessage(source_->message(), folder_.store->namedProperties())
         : messaging::emptyMessage();
@@ -265,7 +284,13 @@ void EngineMail::Save() {
       if (!messaging::isComputedByStore(v.id())) content.properties.set(v);
     }
     folder_.store->addMessage(folder_.folder, std::move(content), flags_);
-  });
+  } catch (const platform::AutomationError&) {
+    throw;
+  } catch (...) {
+    // The text only once something failed: a save that goes through needs none.
+    rethrowAsAutomation(importedPath_.empty() ? std::string("Cannot save the message")
+                                              : "Cannot save the message imported from \"" + importedPath_ + "\"");
+  }
   saved_ = true;
   RetireImport(std::move(source_));
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/messaging/store.h"
@@ -23,6 +24,8 @@ struct FolderRef {
   messaging::FolderId folder = 0;
 };
 
+class EngineFolder;
+
 class EngineSession final : public platform::RDOSession {
  public:
   void Logon() override;
@@ -32,7 +35,14 @@ class EngineSession final : public platform::RDOSession {
 
  private:
   void requireLogon(const char* member) const;
+  std::shared_ptr<EngineFolder> lookUp(const std::string& path) const;
   bool loggedOn_ = false;
+  // Folders found, by the exact path asked for. A found folder stays what that
+  // path names while the profile's stores stay the same and its store is open:
+  // folders are never renamed or removed, and no sibling can take a name that
+  // differs only in letter case. A path not found is looked up afresh each time.
+  std::unordered_map<std::string, std::shared_ptr<EngineFolder>> found_;
+  std::uint64_t foundGeneration_ = 0;
 };
 
 class EngineStores final : public platform::RDOStores {
@@ -55,15 +65,19 @@ class EngineStore final : public platform::RDOStore {
   std::shared_ptr<messaging::Store> store_;
 };
 
+class EngineItems;
+
 class EngineFolder final : public platform::RDOFolder {
  public:
   explicit EngineFolder(FolderRef ref) : ref_(std::move(ref)) {}
   std::string Name() override;
   std::shared_ptr<platform::RDOFolders> Folders() override;
   std::shared_ptr<platform::RDOItems> Items() override;
+  const FolderRef& ref() const { return ref_; }
 
  private:
   FolderRef ref_;
+  std::shared_ptr<EngineItems> items_;  // made on first use; it holds no state of its own
 };
 
 class EngineFolders final : public platform::RDOFolders {

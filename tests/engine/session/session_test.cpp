@@ -95,6 +95,26 @@ TEST_F(SessionTest, TheRunsSequenceBuildsFoldersAndMessages) {
   EXPECT_THROW(top->Count(), AutomationError);
 }
 
+TEST_F(SessionTest, AFolderPathIsFoundAgainAsTheProfileChanges) {
+  auto session = logon();
+  auto first = session->Stores()->AddPSTStore(path("first.pst"), 1, "Same");
+  first->IPMRootFolder()->Folders()->Add("In", 6);
+  // a path not found is looked up again once its folder exists
+  EXPECT_THROW(session->GetFolderFromPath("\\\\Same\\In\\Sub"), AutomationError);
+  session->GetFolderFromPath("\\\\Same\\in")->Folders()->Add("Sub", 6);
+  EXPECT_EQ(session->GetFolderFromPath("\\\\Same\\In\\Sub")->Name(), "Sub");
+  // a path found in a store taken out of the profile no longer leads there
+  first->Remove();
+  EXPECT_THROW(session->GetFolderFromPath("\\\\Same\\In"), AutomationError);
+  // but into the store of that name attached since
+  auto second = session->Stores()->AddPSTStore(path("second.pst"), 1, "Same");
+  second->IPMRootFolder()->Folders()->Add("In", 6);
+  auto mail = session->GetFolderFromPath("\\\\Same\\In")->Items()->Add(std::int32_t{0});
+  EXPECT_NO_THROW(mail->Save());
+  second->Remove();
+  EXPECT_NE(folderCounts(path("second.pst")).output.find("In 1\n"), std::string::npos);
+}
+
 TEST_F(SessionTest, AFailedImportLeavesNoMessageAndNamesTheFile) {
   auto session = logon();
   const std::string name = "Failures";
