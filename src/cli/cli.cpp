@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include <exception>
+#include <utility>
 
 #include "cli/cli_options.h"
 #include "cli/memory_controls.h"
@@ -65,8 +66,7 @@ int convert(const CliOptions& options, platform::ObjectFactory& factory,
             const platform::FileSystem& fileSystem, const CliEnvironment& environment,
             std::ostream& out, std::ostream& err) {
   const OutputTarget target = resolveOutput(options.output, fileSystem, environment.currentDirectory);
-  const SourceFiles sources =
-      CollectSourceFiles(options.sources, fileSystem, environment.currentDirectory);
+  SourceFiles sources = CollectSourceFiles(options.sources, fileSystem, environment.currentDirectory);
   bool someFailed = false;
   for (const auto& folder : sources.unreadableFolders) {
     err << kProgram << ": cannot read folder " << folder << '\n';
@@ -77,10 +77,11 @@ int convert(const CliOptions& options, platform::ObjectFactory& factory,
   // reported and left out instead.
   const auto& rules = conversion::kNativePathRules;
   std::vector<std::string> rows;
-  for (const auto& file : sources.files) {
+  rows.reserve(sources.files.size());
+  for (auto& file : sources.files) {
     try {
       rules.relativeFolder(file);
-      rows.push_back(file);
+      rows.push_back(std::move(file));
     } catch (const std::exception& e) {
       reportFailure(err, {0, file, e.what()});
       someFailed = true;

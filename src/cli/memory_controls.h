@@ -27,8 +27,10 @@ class MemoryGrid : public platform::Grid {
   void clear() override;
 
  private:
-  std::vector<std::vector<std::string>> cells_;
-  std::size_t cols_ = 1;
+  std::string& cell(std::size_t row, std::size_t col) { return cells_[row * cols_ + col]; }
+
+  std::vector<std::string> cells_;  // row by row, cols_ cells each
+  std::size_t rows_ = 0, cols_ = 1;
   std::size_t row_ = 0, col_ = 0;
 };
 

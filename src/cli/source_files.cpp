@@ -29,15 +29,36 @@ bool IsDriveRoot([[maybe_unused]] const std::string& path) {
 #endif
 }
 
+// The files found so far, so that a file named twice is taken once. One walk
+// never meets a path twice (a folder's names differ, and so do the folders'
+// paths), so the set is only built once a second source comes.
+class SeenFiles {
+ public:
+  explicit SeenFiles(const SourceFiles& found) : found_(found) {}
+  void nextSource() {
+    if (++sources_ == 2) seen_.insert(found_.files.begin(), found_.files.end());
+  }
+  bool firstTime(const std::string& file) {
+    return sources_ < 2 || seen_.insert(file).second;
+  }
+
+ private:
+  const SourceFiles& found_;
+  int sources_ = 0;
+  std::unordered_set<std::string> seen_;
+};
+
 void walkFolder(const platform::FileSystem& fileSystem, const std::string& folder,
-                SourceFiles& found, std::unordered_set<std::string>& seen) {
+                SourceFiles& found, SeenFiles& seen) {
   filelist::PathLogger walker(fileSystem, kSeparator);
   walker.PathLogInit();
   walker.fullFileNamesOnly(true);
   walker.skipUnreadableFolders(true);
   walker.LogPath(folder.back() == kSeparator ? folder : folder + kSeparator);
-  for (const std::string& file : *walker.fullFileNames()) {
-    if (filelist::IsMessageFile(file) && seen.insert(file).second) found.files.push_back(file);
+  const auto& files = *walker.fullFileNames();
+  found.files.reserve(found.files.size() + static_cast<std::size_t>(files.Count()));
+  for (const std::string& file : files) {
+    if (filelist::IsMessageFile(file) && seen.firstTime(file)) found.files.push_back(file);
   }
   for (const std::string& unreadable : *walker.unreadableFolders()) {
     found.unreadableFolders.push_back(unreadable);
@@ -83,13 +104,14 @@ SourceFiles CollectSourceFiles(const std::vector<std::string>& sources,
                                const platform::FileSystem& fileSystem,
                                const std::string& currentDirectory) {
   SourceFiles found;
-  std::unordered_set<std::string> seen;
+  SeenFiles seen(found);
   for (const auto& source : sources) {
     const std::string path = AbsolutePath(source, currentDirectory);
+    seen.nextSource();
     if (fileSystem.folderExists(path)) {
       walkFolder(fileSystem, path, found, seen);
     } else if (FileExists(fileSystem, path)) {
-      if (seen.insert(path).second) found.files.push_back(path);
+      if (seen.firstTime(path)) found.files.push_back(path);
     } else {
       throw UsageError("no such file or folder: " + source);
     }

@@ -1,6 +1,9 @@
 #include "conversion/conversion_run.h"
 
+#include <charconv>
+#include <cstdint>
 #include <exception>
+#include <unordered_map>
 #include <utility>
 
 #include "conversion/failure_report.h"
@@ -119,23 +122,47 @@ std::string cellText(platform::Grid& grid, std::int32_t row) {
   return grid.text();
 }
 
+// What step D learnt of each row, so that the import step need not work out
+// a row's relative folder again while the row's text is still the same.
+struct RowFolders {
+  std::vector<std::string> texts;         // each row's text as step D read it
+  std::vector<std::size_t> folderOf;      // each row's folder, a position in `folders`
+  std::vector<std::string> folders;       // the distinct relative folders
+};
+
 // D: one relative folder per row and a spare slot, sorted and de-duplicated,
-// then every ancestor added, sorted and de-duplicated again.
+// then every ancestor added, sorted and de-duplicated again. Rows mostly share
+// their folders, so only the distinct ones are sorted: the outcome is the same.
 // The rows' files, as the import step reads them, go to *files.
 void buildFolderList(WindowValues& values, const RunControls& controls,
-                     const RunOptions& options, std::vector<std::string>* files) {
+                     const RunOptions& options, std::vector<std::string>* files,
+                     RowFolders* known) {
   const std::int32_t rows = controls.grdFiles1.rows();
   if (rows < 1) throw AutomationError(AutomationError::kFailed, "The file list has no rows");
   auto& list = values.FolderList;
-  list.assign(static_cast<std::size_t>(rows) + 1, std::string());
+  list.clear();
   files->clear();
   files->reserve(static_cast<std::size_t>(rows));
+  known->texts.reserve(static_cast<std::size_t>(rows));
+  known->folderOf.reserve(static_cast<std::size_t>(rows));
+  std::unordered_map<std::string, std::size_t> positions;
   for (std::int32_t i = 0; i < rows; ++i) {
-    const std::string text = cellText(controls.grdFiles1, i);
-    list[static_cast<std::size_t>(i)] = options.pathRules.relativeFolder(text);
+    std::string text = cellText(controls.grdFiles1, i);
+    std::string folder = options.pathRules.relativeFolder(text);
+    std::size_t position = known->folderOf.empty() ? 0 : known->folderOf.back();
+    if (known->folders.empty() || known->folders[position] != folder) {
+      const auto found = positions.try_emplace(folder, known->folders.size());
+      if (found.second) known->folders.push_back(std::move(folder));
+      position = found.first->second;
+    }
     files->push_back(TrimBlanks(text));
+    known->texts.push_back(std::move(text));
+    known->folderOf.push_back(position);
   }
-  QuickSort(list, 0, rows - 1);
+  list.reserve(known->folders.size() + 1);
+  list = known->folders;
+  list.emplace_back();
+  QuickSort(list, 0, static_cast<std::int32_t>(list.size()) - 2);
   controls.desktop.yield();
   RemoveDuplicates(list);
 
@@ -209,18 +236,18 @@ void createFolders(WindowValues& values, const RunControls& controls,
   }
 }
 
-// F3 to F6 for one row. Returns whether the message was saved; the first
-// error's text goes to *firstError. A message whose import failed is neither
-// flagged nor saved, so no empty message is left in the store.
+// F3 to F6 for one row, into the store folder at `folderPath`. Returns whether
+// the message was saved; the first error's text goes to *firstError. A message
+// whose import failed is neither flagged nor saved, so no empty message is
+// left in the store.
 bool importRow(WindowValues& values, platform::ObjectFactory& factory,
-               const std::string& relativeFolder, const std::string& file,
+               const std::string& folderPath, const std::string& file,
                std::string* firstError) {
+  static const std::string kMapiUtils = "Redemption.MAPIUtils";
   std::shared_ptr<platform::RDOMail> message;
   const bool added = attempt(
       [&] {
-        auto folder = need(values.MailSession)
-                          .GetFolderFromPath("\\\\" + values.StoreDisplayName + "\\" +
-                                             relativeFolder);
+        auto folder = need(values.MailSession).GetFolderFromPath(folderPath);
         message = need(need(folder).Items()).Add(Variant{kMailItem});
         need(message);
       },
@@ -228,18 +255,49 @@ bool importRow(WindowValues& values, platform::ObjectFactory& factory,
   if (!added) return false;
   if (!attempt([&] { message->Import(file, kImportMsg); }, firstError)) return false;
   attempt([&] {
-    auto utils = platform::as<platform::MAPIUtils>(factory.CreateObject("Redemption.MAPIUtils"));
+    auto utils = platform::as<platform::MAPIUtils>(factory.CreateObject(kMapiUtils));
     auto mapiObject = message->MAPIOBJECT();
     utils->HrSetOneProp(need(mapiObject), kPrMessageFlags, Variant{kReadAndHasAttach}, true);
   });
   return attempt([&] { message->Save(); }, firstError);
 }
 
+void appendNumber(std::string& text, std::int32_t number) {
+  char digits[16];
+  const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  text.append(digits, end);
+}
+
+// The row's relative folder: step D's when the row's text is still what step D
+// read, otherwise worked out afresh into *computed.
+const std::string& folderOfRow(const RowFolders& known, std::int32_t row,
+                               const std::string& rowText, const RunOptions& options,
+                               std::string* computed) {
+  const auto at = static_cast<std::size_t>(row);
+  if (at < known.texts.size() && known.texts[at] == rowText) {
+    return known.folders[known.folderOf[at]];
+  }
+  *computed = options.pathRules.relativeFolder(rowText);
+  return *computed;
+}
+
+// The row's text without its surrounding blanks; the text itself when it has none.
+const std::string& trimmedRow(const std::string& rowText, std::string* trimmed) {
+  if (rowText.empty() || (rowText.front() != ' ' && rowText.back() != ' ')) return rowText;
+  *trimmed = TrimBlanks(rowText);
+  return *trimmed;
+}
+
 void importRows(WindowValues& values, const RunControls& controls,
                 platform::ObjectFactory& factory, const RunOptions& options, RunLock& lock,
-                RunOutcome& outcome) {
+                const RowFolders& known, RunOutcome& outcome) {
+  static const std::string kNoFolder;
   auto& grid = controls.grdFiles1;
   const std::int32_t rows = grid.rows();
+  // Reused from row to row: the folder path up to the relative folder, and the captions.
+  std::string folderPath = "\\\\" + values.StoreDisplayName + "\\";
+  const std::size_t storePart = folderPath.size();
+  std::string frameCaption, labelCaption, computedFolder, trimmedText;
   for (std::int32_t i = 0; i < rows; ++i) {
     if (stopNow(options, outcome)) return;
     attempt([&] {
@@ -248,14 +306,17 @@ void importRows(WindowValues& values, const RunControls& controls,
     });
     controls.desktop.yield();
 
-    std::string error, rowText, relativeFolder;
+    std::string error, rowText;
+    const std::string* relativeFolder = &kNoFolder;
     bool saved = false;
     if (attempt([&] {
           rowText = grid.text();
-          relativeFolder = options.pathRules.relativeFolder(rowText);
+          relativeFolder = &folderOfRow(known, i, rowText, options, &computedFolder);
         },
                 &error)) {
-      saved = importRow(values, factory, relativeFolder, TrimBlanks(rowText), &error);
+      folderPath.resize(storePart);
+      folderPath += *relativeFolder;
+      saved = importRow(values, factory, folderPath, trimmedRow(rowText, &trimmedText), &error);
     }
     if (saved) {
       ++outcome.rowsConverted;
@@ -267,9 +328,16 @@ void importRows(WindowValues& values, const RunControls& controls,
     lock.importStarted();
     attempt([&] {
       const std::int32_t total = grid.rows();
-      controls.FrameConversion.setCaption("Details : Converting - (" + std::to_string(i + 1) +
-                                          " of " + std::to_string(total) + ") file(s)");
-      controls.LblCurrentDBX.setCaption("Importing Messages... from (" + relativeFolder + ")");
+      frameCaption.assign("Details : Converting - (");
+      appendNumber(frameCaption, i + 1);
+      frameCaption += " of ";
+      appendNumber(frameCaption, total);
+      frameCaption += ") file(s)";
+      controls.FrameConversion.setCaption(frameCaption);
+      labelCaption.assign("Importing Messages... from (");
+      labelCaption += *relativeFolder;
+      labelCaption += ')';
+      controls.LblCurrentDBX.setCaption(labelCaption);
       const double percent = static_cast<double>(i + 1) / static_cast<double>(total) * 100.0;
       controls.ProgressBar1.setValue(static_cast<float>(percent));
     });
@@ -308,6 +376,7 @@ RunOutcome CmdExtractDBX_Click(WindowValues& values, const RunControls& controls
   std::shared_ptr<platform::RDOStore> newStore;
   std::string storeEntryId;
   std::vector<std::string> rowFiles;
+  RowFolders known;
   try {
     values.MailSession =
         platform::as<platform::RDOSession>(factory.CreateObject("Redemption.RDOSession"));
@@ -321,7 +390,7 @@ RunOutcome CmdExtractDBX_Click(WindowValues& values, const RunControls& controls
     newStore = need(need(values.MailSession).Stores())
                    .AddPSTStore(outcome.pstFilePath, kStoreDefaultFormat, values.StoreDisplayName);
     storeEntryId = need(newStore).EntryID();
-    buildFolderList(values, controls, options, &rowFiles);
+    buildFolderList(values, controls, options, &rowFiles, &known);
   } catch (...) {
     outcome.stage = RunOutcome::Stage::PreparationFailed;
     outcome.preparationError = describeCurrent();
@@ -337,7 +406,7 @@ RunOutcome CmdExtractDBX_Click(WindowValues& values, const RunControls& controls
   createFolders(values, controls, factory, options, storeEntryId, outcome);
   {
     AnnouncedImports announced(factory, std::move(rowFiles));
-    importRows(values, controls, factory, options, lock, outcome);
+    importRows(values, controls, factory, options, lock, known, outcome);
   }
 
   // G. Finish.

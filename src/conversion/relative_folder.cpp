@@ -47,18 +47,24 @@ std::string RelativeFolderWindows(const std::string& rowText) {
 }
 
 std::string RelativeFolderPosix(const std::string& rowText) {
-  const std::string trimmed = TrimBlanks(rowText);
-  if (trimmed.empty() || trimmed.front() != '/') {
+  const auto first = rowText.find_first_not_of(' ');
+  if (first == std::string::npos || rowText[first] != '/') {
     throw ConversionError("The path does not start at the root folder: " + rowText);
   }
-  // Below the root, with repeated separators read as one.
-  std::string below;
-  below.reserve(trimmed.size());
-  for (std::size_t k = 1; k < trimmed.size(); ++k) {
-    if (trimmed[k] == '/' && (below.empty() || below.back() == '/')) continue;
-    below.push_back(trimmed[k]);
+  const auto last = rowText.find_last_not_of(' ');
+  // Below the root, with repeated separators read as one; built in place, as
+  // this runs for every row.
+  std::string folder;
+  folder.reserve(last - first);
+  for (std::size_t k = first + 1; k <= last; ++k) {
+    const char c = rowText[k];
+    if (c == '/' && (folder.empty() || folder.back() == '/')) continue;
+    folder.push_back(c);
   }
-  std::string folder = folderWithoutClosingSeparator(below, '/', rowText);
+  // The folder part without its closing separator.
+  const auto separator = folder.rfind('/');
+  if (separator == std::string::npos || separator == 0) rootError(rowText);
+  folder.resize(separator);
   for (char& c : folder) {
     if (c == '/') c = '\\';
   }

@@ -12,13 +12,15 @@ bool IsMessageFile(const std::string& path) {
   std::size_t first = path.find_first_not_of(' ');
   if (first == std::string::npos) return false;
   std::size_t last = path.find_last_not_of(' ');
-  std::string trimmed = path.substr(first, last - first + 1);
-  if (trimmed.size() < 4) return false;
-  std::string tail = trimmed.substr(trimmed.size() - 4);
-  for (char& c : tail) {
+  if (last - first + 1 < 4) return false;
+  // Compared in place: this runs for every file a walk finds.
+  static constexpr char kExtension[] = ".msg";
+  for (std::size_t k = 0; k < 4; ++k) {
+    char c = path[last - 3 + k];
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kExtension[k]) return false;
   }
-  return tail == ".msg";
+  return true;
 }
 
 std::string FilesAddedMessage(std::int32_t count) {

@@ -69,6 +69,15 @@ char32_t Upper(char32_t cp) {
 int CompareFolded(const std::string& a, const std::string& b) {
   std::size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {
+    // Names are mostly ASCII: those bytes are compared without decoding.
+    const auto ba = static_cast<unsigned char>(a[i]), bb = static_cast<unsigned char>(b[j]);
+    if (ba < 0x80 && bb < 0x80) {
+      const int ua = (ba >= 'a' && ba <= 'z') ? ba - 0x20 : ba;
+      const int ub = (bb >= 'a' && bb <= 'z') ? bb - 0x20 : bb;
+      if (ua != ub) return ua < ub ? -1 : 1;
+      ++i, ++j;
+      continue;
+    }
     const char32_t ca = Upper(NextCodePoint(a, i));
     const char32_t cb = Upper(NextCodePoint(b, j));
     if (ca != cb) return ca < cb ? -1 : 1;

@@ -5,6 +5,7 @@
 
 #include <sstream>
 
+#include "cli/memory_controls.h"
 #include "support/fake_automation.h"
 #include "support/fake_ui.h"
 
@@ -115,6 +116,29 @@ TEST_F(CliTest, AFileNamedTwiceIsConvertedOnce) {
   EXPECT_EQ(run({"-o", "/out", "/mail/a.msg", "/mail"}), kExitConverted);
   EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{"/mail/a.msg"}));
   EXPECT_EQ(profile.callTexts({"RDOMail.Save"}).size(), 2u);
+  // the folder first, then a file and a folder it holds already
+  EXPECT_EQ(run({"-o", "/out/again.pst", "/mail", "/mail/Sub/B.MSG", "/mail/Sub"}), kExitConverted);
+  EXPECT_EQ(messagesIn("/out/again.pst", "mail\\Sub"), (List{"/mail/Sub/B.MSG"}));
+  EXPECT_EQ(profile.callTexts({"RDOMail.Save"}).size(), 4u);
+}
+
+TEST(MemoryGrid, CellsStayInTheirRowAndColumnAsTheGridIsResized) {
+  MemoryGrid grid({"a", "b"});
+  grid.setCols(3);
+  grid.setRow(1);
+  grid.setCol(2);
+  grid.setText("b3");
+  grid.setRows(3);
+  grid.setCols(2);
+  const auto at = [&](std::int32_t row, std::int32_t col) {
+    grid.setRow(row);
+    grid.setCol(col);
+    return grid.text();
+  };
+  EXPECT_EQ((List{at(0, 0), at(0, 1), at(1, 0), at(1, 1), at(2, 0)}), (List{"a", "", "b", "", ""}));
+  grid.setCols(3);
+  EXPECT_EQ(at(1, 2), "");  // dropped with its column
+  EXPECT_THROW(grid.setRow(3), platform::PlatformError);
 }
 
 TEST_F(CliTest, FailedFilesAreListedAndExitWithOne) {
