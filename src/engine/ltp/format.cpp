@@ -105,7 +105,7 @@ TCINFO decodeTcInfo(ByteView data) {
   return t;
 }
 
-void validateValue(std::uint32_t tag, ByteView v) {
+void checkValue(std::uint32_t tag, ByteView v) {
   PropType t = tagType(tag);
   // composed only for an error
   const auto what = [tag] { return "property " + hex(tag); };

@@ -160,7 +160,12 @@ inline constexpr std::uint8_t kRowIndexEntSize = 4;
 // Checks that `value` is a well-formed stored value of the tag's type (fixed
 // sizes exact, strings of whole UTF-16 units, multi-value layouts consistent).
 // Throws LtpError naming the tag.
-void validateValue(std::uint32_t tag, ByteView value);
+void checkValue(std::uint32_t tag, ByteView value);  // validateValue() past its common case
+inline void validateValue(std::uint32_t tag, ByteView value) {
+  // a fixed-size value of its size is well-formed: the check of every cell and value
+  if (auto f = fixedSize(tagType(tag)); f && value.size() == *f) return;
+  checkValue(tag, value);
+}
 
 // The cell width of a column of this type: its size for fixed types of 8 bytes
 // or less, 4 (an HNID) otherwise.

@@ -57,8 +57,7 @@ void RowCells::assign(const PropertyList& props, const std::vector<ltp::ColumnDe
   // columns come sorted by tag, so by id; a list sorted by id (as a finished
   // message's is) is walked along with them instead of searched per column
   const auto& values = props.all();
-  const bool sorted = std::is_sorted(values.begin(), values.end(),
-                                     [](const PropertyValue& a, const PropertyValue& b) { return a.id() < b.id(); }) &&
+  const bool sorted = props.sorted() &&
                       std::is_sorted(columns.begin(), columns.end(),
                                      [](const ltp::ColumnDesc& a, const ltp::ColumnDesc& b) { return a.tag < b.tag; });
   std::size_t next = 0;

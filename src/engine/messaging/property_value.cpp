@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace parvane::messaging {
 
@@ -103,17 +104,18 @@ PropertyValue PropertyValue::binary(std::uint16_t id, core::Bytes bytes) {
 }
 
 void PropertyList::set(PropertyValue value) {
-  for (auto& v : values_) {
-    if (v.id() == value.id()) {
-      v = std::move(value);
-      return;
-    }
+  if (auto* v = find(value.id())) {
+    *v = std::move(value);
+    return;
   }
+  sorted_ = sorted_ && (values_.empty() || values_.back().id() < value.id());
   values_.push_back(std::move(value));
 }
 
 bool PropertyList::add(PropertyValue&& value) {
-  if (find(value.id())) return false;
+  const bool above = values_.empty() || values_.back().id() < value.id();
+  if (!(sorted_ && above) && find(value.id())) return false;
+  sorted_ = sorted_ && above;
   values_.push_back(std::move(value));
   return true;
 }
@@ -126,6 +128,11 @@ bool PropertyList::remove(std::uint16_t id) {
 }
 
 const PropertyValue* PropertyList::find(std::uint16_t id) const {
+  if (sorted_) {
+    auto it = std::lower_bound(values_.begin(), values_.end(), id,
+                               [](const PropertyValue& v, std::uint16_t key) { return v.id() < key; });
+    return it != values_.end() && it->id() == id ? &*it : nullptr;
+  }
   for (const auto& v : values_) {
     if (v.id() == id) return &v;
   }
@@ -133,10 +140,7 @@ const PropertyValue* PropertyList::find(std::uint16_t id) const {
 }
 
 PropertyValue* PropertyList::find(std::uint16_t id) {
-  for (auto& v : values_) {
-    if (v.id() == id) return &v;
-  }
-  return nullptr;
+  return const_cast<PropertyValue*>(std::as_const(*this).find(id));
 }
 
 std::optional<std::uint32_t> PropertyList::int32(std::uint16_t id) const {
@@ -159,7 +163,8 @@ void PropertyList::sort() {
   const std::size_t n = values_.size();
   constexpr std::size_t kMaxKeys = 1024;
   const auto byId = [](const PropertyValue& a, const PropertyValue& b) { return a.id() < b.id(); };
-  if (std::is_sorted(values_.begin(), values_.end(), byId)) return;
+  if (sorted_) return;
+  sorted_ = true;
   if (n > kMaxKeys) {
     std::sort(values_.begin(), values_.end(), byId);
     return;

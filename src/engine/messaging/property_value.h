@@ -157,6 +157,7 @@ class PropertyList {
   bool add(PropertyValue&& value);
   bool remove(std::uint16_t id);
   const PropertyValue* find(std::uint16_t id) const;
+  // For changing a value's bytes in place; its tag stays as it is.
   PropertyValue* find(std::uint16_t id);
   std::optional<std::uint32_t> int32(std::uint16_t id) const;
   std::u16string text(std::uint16_t id) const;  // a Unicode value, or empty
@@ -165,9 +166,14 @@ class PropertyList {
   void reserve(std::size_t n) { values_.reserve(n); }
   // Sorted by property id, as a property context stores them.
   void sort();
+  // True when all() is in property id order.
+  bool sorted() const { return sorted_; }
 
  private:
   std::vector<PropertyValue> values_;
+  // values_ in id order: looked up by a search, and a value of a higher id
+  // than the last one appended without a look-up
+  bool sorted_ = true;
 };
 
 // The sum of the value sizes: fixed types by their size, variable ones by

@@ -29,6 +29,31 @@ StoreMessage imported(const MsgMessage& m, NamedPropertyMap& map, std::optional<
 
 std::u16string text(const PropertyList& p, std::uint16_t id) { return p.text(id); }
 
+// A list looks values up by a search while it is in id order, and one by
+// one once it is not: both must find every value and refuse a second one of an id.
+TEST(PropertyList, FindsAndRefusesDuplicatesInOrderOrNot) {
+  PropertyList list;
+  for (std::uint16_t id : {std::uint16_t{0x0010}, std::uint16_t{0x0020}, std::uint16_t{0x0030}}) EXPECT_TRUE(list.add(PropertyValue::int32(id, id)));
+  EXPECT_TRUE(list.sorted());
+  EXPECT_FALSE(list.add(PropertyValue::int32(0x0020, 7)));
+  EXPECT_EQ(list.int32(0x0020), 0x0020u);
+  list.set(PropertyValue::int32(0x0015, 1));  // out of order from here
+  EXPECT_FALSE(list.sorted());
+  EXPECT_FALSE(list.add(PropertyValue::int32(0x0030, 7)));
+  EXPECT_TRUE(list.add(PropertyValue::int32(0x0040, 4)));
+  EXPECT_FALSE(list.add(PropertyValue::int32(0x0015, 7)));
+  for (int id : {0x0010, 0x0015, 0x0020, 0x0030, 0x0040}) EXPECT_TRUE(list.find(static_cast<std::uint16_t>(id))) << id;
+  list.sort();
+  EXPECT_TRUE(list.sorted());
+  std::vector<std::uint16_t> ids;
+  for (const auto& v : list.all()) ids.push_back(v.id());
+  EXPECT_EQ(ids, (std::vector<std::uint16_t>{0x0010, 0x0015, 0x0020, 0x0030, 0x0040}));
+  EXPECT_EQ(list.int32(0x0015), 1u);
+  EXPECT_TRUE(list.remove(0x0020));
+  EXPECT_FALSE(list.find(0x0020));
+  EXPECT_EQ(list.int32(0x0030), 0x0030u);
+}
+
 // A value moves between its inline bytes and a vector as it grows; its bytes
 // must survive every change of place.
 TEST(ValueBytes, KeepsItsBytesAcrossInlineAndVectorStorage) {
