@@ -128,7 +128,8 @@ bool PropertyList::remove(std::uint16_t id) {
 }
 
 const PropertyValue* PropertyList::find(std::uint16_t id) const {
-  if (sorted_) {
+  // a short list is walked: cheaper than a search's unpredictable branches
+  if (sorted_ && values_.size() > 24) {
     auto it = std::lower_bound(values_.begin(), values_.end(), id,
                                [](const PropertyValue& v, std::uint16_t key) { return v.id() < key; });
     return it != values_.end() && it->id() == id ? &*it : nullptr;
@@ -165,6 +166,7 @@ void PropertyList::sort() {
   const auto byId = [](const PropertyValue& a, const PropertyValue& b) { return a.id() < b.id(); };
   if (sorted_) return;
   sorted_ = true;
+  if (std::is_sorted(values_.begin(), values_.end(), byId)) return;
   if (n > kMaxKeys) {
     std::sort(values_.begin(), values_.end(), byId);
     return;
