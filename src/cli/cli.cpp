@@ -96,7 +96,8 @@ int convert(const CliOptions& options, platform::ObjectFactory& factory,
     return kExitSignalBase + signal;
   }
 
-  MemoryGrid grid(rows);
+  const std::size_t rowCount = rows.size();
+  MemoryGrid grid(std::move(rows));
   MemoryLabel frame, current;
   ReportingProgressBar overall, second;
   MemoryButton extract, add, addFolder, clear;
@@ -133,8 +134,8 @@ int convert(const CliOptions& options, platform::ObjectFactory& factory,
   if (outcome.stopped) {
     const std::size_t attempted =
         static_cast<std::size_t>(outcome.rowsConverted) + outcome.failures.size();
-    err << kProgram << ": interrupted: " << outcome.rowsConverted << " of " << rows.size()
-        << " files converted, " << rows.size() - attempted
+    err << kProgram << ": interrupted: " << outcome.rowsConverted << " of " << rowCount
+        << " files converted, " << rowCount - attempted
         << " left out; the store is complete with those converted\n";
     return kExitSignalBase + signalNow(environment);
   }

@@ -52,22 +52,27 @@ std::string RelativeFolderPosix(const std::string& rowText) {
     throw ConversionError("The path does not start at the root folder: " + rowText);
   }
   const auto last = rowText.find_last_not_of(' ');
-  // Below the root, with repeated separators read as one; built in place, as
-  // this runs for every row.
-  std::string folder;
-  folder.reserve(last - first);
+  // Below the root, with repeated separators read as one and each written as
+  // the store's; built in place, as this runs for every row. A backslash that
+  // is part of a name stays as it is.
+  std::string folder(last - first, '\0');
+  std::size_t length = 0, lastSeparator = std::string::npos;
+  bool afterSeparator = true;
   for (std::size_t k = first + 1; k <= last; ++k) {
-    const char c = rowText[k];
-    if (c == '/' && (folder.empty() || folder.back() == '/')) continue;
-    folder.push_back(c);
+    char c = rowText[k];
+    if (c == '/') {
+      if (afterSeparator) continue;
+      afterSeparator = true;
+      lastSeparator = length;
+      c = '\\';
+    } else {
+      afterSeparator = false;
+    }
+    folder[length++] = c;
   }
-  // The folder part without its closing separator.
-  const auto separator = folder.rfind('/');
-  if (separator == std::string::npos || separator == 0) rootError(rowText);
-  folder.resize(separator);
-  for (char& c : folder) {
-    if (c == '/') c = '\\';
-  }
+  // The folder part, without its closing separator.
+  if (lastSeparator == std::string::npos || lastSeparator == 0) rootError(rowText);
+  folder.resize(lastSeparator);
   return folder;
 }
 

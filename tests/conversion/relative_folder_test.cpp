@@ -32,6 +32,7 @@ TEST(RelativeFolderPosix, ReadsSlashAsTheStoreSeparator) {
   EXPECT_EQ(RelativeFolderPosix("/home/ann/Mail/Work/a.msg"), "home\\ann\\Mail\\Work");
   EXPECT_EQ(RelativeFolderPosix(" /data/a.msg "), "data");
   EXPECT_EQ(RelativeFolderPosix("//home///ann/a.msg"), "home\\ann");
+  EXPECT_EQ(RelativeFolderPosix("/a\\/b//c.msg"), "a\\\\b");  // a name's own backslash is kept
 }
 
 TEST(RelativeFolderPosix, RowsOutsideAFolderRaise) {
