@@ -35,6 +35,8 @@ Nid PropertyContextBuilder::newValueNid() {
 
 std::vector<std::pair<std::uint16_t, PropertyContextBuilder::Entry>>::iterator PropertyContextBuilder::lowerBound(
     std::uint16_t id) {
+  // values mostly come in id order: each one goes at the end
+  if (props_.empty() || props_.back().first < id) return props_.end();
   return std::lower_bound(props_.begin(), props_.end(), id,
                           [](const std::pair<std::uint16_t, Entry>& p, std::uint16_t key) { return p.first < key; });
 }
