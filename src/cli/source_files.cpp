@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "filelist/add_folder.h"
@@ -55,10 +57,10 @@ void walkFolder(const platform::FileSystem& fileSystem, const std::string& folde
   walker.fullFileNamesOnly(true);
   walker.skipUnreadableFolders(true);
   walker.LogPath(folder.back() == kSeparator ? folder : folder + kSeparator);
-  const auto& files = *walker.fullFileNames();
-  found.files.reserve(found.files.size() + static_cast<std::size_t>(files.Count()));
-  for (const std::string& file : files) {
-    if (filelist::IsMessageFile(file) && seen.firstTime(file)) found.files.push_back(file);
+  std::vector<std::string> files = walker.fullFileNames()->TakeValues();
+  found.files.reserve(found.files.size() + files.size());
+  for (std::string& file : files) {
+    if (filelist::IsMessageFile(file) && seen.firstTime(file)) found.files.push_back(std::move(file));
   }
   for (const std::string& unreadable : *walker.unreadableFolders()) {
     found.unreadableFolders.push_back(unreadable);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/ui.h"
@@ -19,12 +20,18 @@ class KeyedCollection {
 
   // Appends `value` under `key`; raises PlatformError(457) when the key is taken.
   void Add(T value, const std::string& key) {
-    if (byKey_.count(key) != 0) {
+    if (!byKey_.try_emplace(key, values_.size()).second) {
       throw platform::PlatformError(kDuplicateKey,
                                     "This key is already associated with an element of this collection");
     }
-    byKey_.emplace(key, values_.size());
     values_.push_back(std::move(value));
+  }
+
+  // Hands the values over in the order of adding and leaves the collection
+  // empty, every key free again.
+  std::vector<T> TakeValues() {
+    byKey_.clear();
+    return std::exchange(values_, {});
   }
 
   std::int32_t Count() const { return static_cast<std::int32_t>(values_.size()); }

@@ -1,12 +1,17 @@
 #include "filelist/path_logger.h"
 
+#include <charconv>
 #include <vector>
 
 namespace parvane::filelist {
 
 namespace {
 
-std::string Key(std::int32_t n) { return "K" + std::to_string(n); }
+std::string Key(std::int32_t n) {
+  char text[16] = {'K'};
+  const auto end = std::to_chars(text + 1, text + sizeof text, n).ptr;
+  return std::string(text, end);
+}
 
 template <class C>
 std::shared_ptr<C>& Made(std::shared_ptr<C>& collection) {

@@ -43,6 +43,10 @@ TEST(KeyedCollection, PositionAndKeyAddressing) {
     EXPECT_EQ(e.code(), 457);
   }
   EXPECT_EQ(c.Count(), 2);
+  EXPECT_EQ(c.TakeValues(), (std::vector<std::string>{"x", "y"}));
+  EXPECT_EQ(c.Count(), 0);
+  c.Add("w", "K0");  // the keys are free again
+  EXPECT_EQ(c.Item("K0"), "w");
 }
 
 TEST(PathLogger, SampleTreeBreadthFirstWithKeys) {
