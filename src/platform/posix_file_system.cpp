@@ -67,7 +67,14 @@ char32_t Upper(char32_t cp) {
 }
 
 int CompareFolded(const std::string& a, const std::string& b) {
-  std::size_t i = 0, j = 0;
+  // Names in one folder often share a long beginning, and equal bytes fold
+  // alike: the comparison starts where they differ, moved back to just after
+  // an ASCII byte (or to the start), as no character runs across one.
+  const std::size_t common = std::min(a.size(), b.size());
+  std::size_t start = 0;
+  while (start < common && a[start] == b[start]) ++start;
+  while (start > 0 && static_cast<unsigned char>(a[start - 1]) >= 0x80) --start;
+  std::size_t i = start, j = start;
   while (i < a.size() && j < b.size()) {
     // Names are mostly ASCII: those bytes are compared without decoding.
     const auto ba = static_cast<unsigned char>(a[i]), bb = static_cast<unsigned char>(b[j]);

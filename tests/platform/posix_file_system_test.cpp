@@ -47,6 +47,10 @@ TEST(ListingOrderLess, NonAsciiLettersFoldToo) {
   // "é" (U+00E9) upper-cases to "É" (U+00C9): "éa" and "Éb" compare on the second letter.
   EXPECT_TRUE(ListingOrderLess("\xC3\xA9" "a", "\xC3\x89" "b"));
   EXPECT_FALSE(ListingOrderLess("\xC3\x89" "b", "\xC3\xA9" "a"));
+  // the same after a shared beginning, and with one more character on either side
+  EXPECT_TRUE(ListingOrderLess("m\xC3\xA9" "a", "m\xC3\x89" "b"));
+  EXPECT_TRUE(ListingOrderLess("m\xC3\x89", "m\xC3\xA9" "a"));
+  EXPECT_TRUE(ListingOrderLess("m\xC3\xA9", "m\xC3\x89" "a"));
 }
 
 TEST_F(TempTree, FolderExists) {
