@@ -46,6 +46,7 @@ void ImportReadAhead::work() {
     cursor_ = std::max(cursor_, next_);
     Read read;
     read.index = cursor_++;
+    reading_ = read.index;
     lock.unlock();
     try {
       read.file.emplace(open_(paths_[read.index]));
@@ -53,6 +54,7 @@ void ImportReadAhead::work() {
       read.error = std::current_exception();
     }
     lock.lock();
+    reading_ = kNone;
     if (read.index >= next_) {
       const bool awaited = read.index == next_;
       ready_.push_back(std::move(read));
@@ -79,23 +81,25 @@ std::optional<msg::MessageFile> ImportReadAhead::take(const std::string& path) {
     dropped.push_back(std::move(ready_.front()));
     ready_.pop_front();
   }
-  // From here the reader reads `index` next if it has not yet.
-  next_ = index;
   const auto readyNow = [&] { return !ready_.empty() && ready_.front().index == index; };
-  if (!readyNow()) {
-    if (sleeping_) readerWake_.notify_one();
-    readDone_.wait(lock, readyNow);
+  next_ = index;
+  if (!readyNow() && reading_ == index) readDone_.wait(lock, readyNow);
+  std::optional<Read> read;
+  if (readyNow()) {
+    read.emplace(std::move(ready_.front()));
+    ready_.pop_front();
   }
-  Read read = std::move(ready_.front());
-  ready_.pop_front();
+  // A file the reader has not come to is left to the caller, and the reader
+  // goes on after it: when reading is the slower side, both threads read.
   next_ = index + 1;
   // The reader is woken only when half its depth has been taken.
   const bool wake = sleeping_ && readerWanted();
   lock.unlock();
   if (wake) readerWake_.notify_one();
   dropped.clear();
-  if (read.error) std::rethrow_exception(read.error);
-  return std::move(read.file);
+  if (!read) return std::nullopt;
+  if (read->error) std::rethrow_exception(read->error);
+  return std::move(read->file);
 }
 
 void ImportReadAhead::retire(std::shared_ptr<const msg::MessageFile> file) {

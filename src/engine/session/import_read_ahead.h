@@ -41,13 +41,14 @@ class ImportReadAhead {
   ImportReadAhead& operator=(const ImportReadAhead&) = delete;
 
   // The file read for `path` when it is among the announced paths not yet
-  // taken, waiting for its reading if need be; the ones announced before it
+  // taken, waiting for it if it is being read; the ones announced before it
   // are passed over and their files dropped. Rethrows the error its reading
-  // raised. Nothing when `path` is not among them: the caller reads it.
+  // raised. Nothing when `path` is not among them, or the reader has not come
+  // to it yet (it then skips it): the caller reads it.
   std::optional<msg::MessageFile> take(const std::string& path);
 
   // A file taken and no longer used, released by the reader: memory goes back
-  // to the thread that took it, which is cheaper for the allocator than
+  // to the thread that allocated it, which is cheaper for the allocator than
   // releasing it on another.
   void retire(std::shared_ptr<const msg::MessageFile> file);
 
@@ -71,7 +72,9 @@ class ImportReadAhead {
   std::condition_variable readerWake_;  // the reader waits here for room
   std::condition_variable readDone_;    // take() waits here for a file in reading
   std::size_t next_ = 0;         // the first path not yet taken or passed over
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::size_t cursor_ = 0;       // the next path the reader reads
+  std::size_t reading_ = kNone;  // the path the reader reads now
   std::deque<Read> ready_;       // files read, in announced order
   std::vector<std::shared_ptr<const msg::MessageFile>> retired_;
   bool sleeping_ = false;        // the reader waits for the imports to take files

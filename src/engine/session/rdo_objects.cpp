@@ -226,6 +226,7 @@ void EngineMail::Import(const std::string& path, std::int32_t format) {
   }
   try {
     std::optional<msg::MessageFile> readAhead = TakeAnnouncedImport(path);
+    sourceReadAhead_ = readAhead.has_value();
     source_ = std::make_shared<msg::MessageFile>(readAhead ? std::move(*readAhead) : OpenMessageFile(path));
     importedPath_ = path;
     importFailure_.reset();
@@ -292,7 +293,11 @@ void EngineMail::Save() {
                                               : "Cannot save the message imported from \"" + importedPath_ + "\"");
   }
   saved_ = true;
-  RetireImport(std::move(source_));
+  if (sourceReadAhead_) {
+    RetireImport(std::move(source_));
+  } else {
+    source_.reset();
+  }
 }
 
 void EngineMapiUtils::HrSetOneProp(platform::MapiObject& object, std::int32_t propTag,

@@ -120,6 +120,7 @@ class EngineMail final : public platform::RDOMail, public std::enable_shared_fro
   FolderRef folder_;
   std::string messageClass_;
   std::shared_ptr<msg::MessageFile> source_;
+  bool sourceReadAhead_ = false;  // read on the read-ahead's thread
   std::string importedPath_;
   std::optional<std::string> importFailure_;
   std::optional<std::uint32_t> flags_;
