@@ -402,10 +402,11 @@ RunOutcome CmdExtractDBX_Click(WindowValues& values, const RunControls& controls
     return outcome;
   }
 
-  // E and F, under the continue-on-error rule.
-  createFolders(values, controls, factory, options, storeEntryId, outcome);
+  // E and F, under the continue-on-error rule. The files are announced first,
+  // so that reading them starts while the folders are made.
   {
     AnnouncedImports announced(factory, std::move(rowFiles));
+    createFolders(values, controls, factory, options, storeEntryId, outcome);
     importRows(values, controls, factory, options, lock, known, outcome);
   }
 

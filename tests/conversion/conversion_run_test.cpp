@@ -2,7 +2,6 @@
 // in order and with their arguments, and what it shows.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <stdexcept>
 
 #include "run_fixture.h"
@@ -120,7 +119,7 @@ TEST_F(RunTest, PosixFoldersBecomeStoreFoldersBelowTheRoot) {
   EXPECT_EQ(profile.callTexts({"RDOFolders.Add"}), (List{"RDOFolders.Add(home, int16 6)"}));
 }
 
-TEST_F(RunTest, RowsFilesAreAnnouncedBeforeTheFirstImportAndTheAnnouncementEndsAfterTheLast) {
+TEST_F(RunTest, RowsFilesAreAnnouncedBeforeTheFoldersAreMadeAndTheAnnouncementEndsAfterTheLastImport) {
   setList({"/m/b.msg", " /m/a.msg ", "/n/c.msg"});
   run();
   ASSERT_EQ(profile.announcements.size(), 2u);
@@ -128,11 +127,10 @@ TEST_F(RunTest, RowsFilesAreAnnouncedBeforeTheFirstImportAndTheAnnouncementEndsA
   EXPECT_EQ(profile.callTexts({"RDOMail.Import"}),
             (List{"RDOMail.Import(/m/b.msg, int32 3)", "RDOMail.Import(/m/a.msg, int32 3)",
                   "RDOMail.Import(/n/c.msg, int32 3)"}));
+  // After the store is made, before its folders.
   const auto all = profile.allCallTexts();
-  const auto firstRow = std::find_if(all.begin(), all.end(), [](const std::string& call) {
-    return call.rfind("RDOSession.GetFolderFromPath", 0) == 0;
-  });
-  EXPECT_EQ(profile.announcements[0].afterCalls, static_cast<std::size_t>(firstRow - all.begin()));
+  EXPECT_EQ(all.at(profile.announcements[0].afterCalls - 1), "RDOStore.EntryID");
+  EXPECT_EQ(all.at(profile.announcements[0].afterCalls), "RDOSession.Stores");
   EXPECT_TRUE(profile.announcements[1].files.empty());
   EXPECT_EQ(all.at(profile.announcements[1].afterCalls), "RDOStore.Remove");
 }
