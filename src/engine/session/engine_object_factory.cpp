@@ -24,7 +24,7 @@ std::shared_ptr<platform::AutomationObject> EngineObjectFactory::CreateObject(co
 }
 
 void EngineObjectFactory::ExpectImports(std::vector<std::string> files) {
-  AnnounceImports(std::move(files), &OpenMessageFile);
+  AnnounceImports(std::move(files), &OpenMessageFileSized);
 }
 
 }  // namespace parvane::session

@@ -7,8 +7,10 @@
 
 namespace parvane::session {
 
-ImportReadAhead::ImportReadAhead(std::vector<std::string> paths, Opener open, std::size_t depth)
-    : paths_(std::move(paths)), open_(std::move(open)), depth_(std::max<std::size_t>(depth, 1)) {
+ImportReadAhead::ImportReadAhead(std::vector<std::string> paths, Opener open, std::size_t depth,
+                                 std::uint64_t budget)
+    : paths_(std::move(paths)), open_(std::move(open)), depth_(std::max<std::size_t>(depth, 1)),
+      budget_(budget) {
   thread_ = std::thread([this] { work(); });
 }
 
@@ -23,6 +25,7 @@ ImportReadAhead::~ImportReadAhead() {
 
 bool ImportReadAhead::readerWanted() const {
   if (std::max(cursor_, next_) >= paths_.size()) return false;
+  if (!ready_.empty() && held_ >= budget_) return false;
   return sleeping_ ? ahead() <= depth_ / 2 : ahead() < depth_;
 }
 
@@ -49,7 +52,9 @@ void ImportReadAhead::work() {
     reading_ = read.index;
     lock.unlock();
     try {
-      read.file.emplace(open_(paths_[read.index]));
+      OpenedMessageFile opened = open_(paths_[read.index]);
+      read.bytes = opened.bytes;
+      read.file.emplace(std::move(opened.file));
     } catch (...) {
       read.error = std::current_exception();
     }
@@ -57,6 +62,7 @@ void ImportReadAhead::work() {
     reading_ = kNone;
     if (read.index >= next_) {
       const bool awaited = read.index == next_;
+      held_ += read.bytes;
       ready_.push_back(std::move(read));
       if (awaited) readDone_.notify_one();
     } else {
@@ -78,6 +84,7 @@ std::optional<msg::MessageFile> ImportReadAhead::take(const std::string& path) {
 
   std::deque<Read> dropped;
   while (!ready_.empty() && ready_.front().index < index) {
+    held_ -= ready_.front().bytes;
     dropped.push_back(std::move(ready_.front()));
     ready_.pop_front();
   }
@@ -86,6 +93,7 @@ std::optional<msg::MessageFile> ImportReadAhead::take(const std::string& path) {
   if (!readyNow() && reading_ == index) readDone_.wait(lock, readyNow);
   std::optional<Read> read;
   if (readyNow()) {
+    held_ -= ready_.front().bytes;
     read.emplace(std::move(ready_.front()));
     ready_.pop_front();
   }

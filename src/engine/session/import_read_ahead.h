@@ -1,8 +1,9 @@
 // Reads announced message files ahead of their imports, on a thread of its
 // own, so that reading the next file overlaps storing the one before.
 //
-// A file is read at most `depth` files ahead of the import that takes it, so
-// only a few files are open and held at a time. The reader sleeps once it is
+// A file is read at most `depth` files ahead of the import that takes it, and
+// the files held stay within a byte budget, so only a few files are open and
+// held at a time whatever their sizes. The reader sleeps once it is
 // that far ahead and wakes when the imports have taken half of it: one wake
 // per half a depth of files rather than one per file. Only a path announced and not
 // yet passed over is served; any other import reads its file when it comes,
@@ -13,6 +14,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <cstddef>
 #include <deque>
 #include <exception>
@@ -28,14 +30,24 @@
 
 namespace parvane::session {
 
+// A message file read, with the size of the file it was read from: what the
+// reader holds in memory for it is at most about that.
+struct OpenedMessageFile {
+  msg::MessageFile file;
+  std::uint64_t bytes = 0;
+};
+
 class ImportReadAhead {
  public:
-  using Opener = std::function<msg::MessageFile(const std::string& path)>;
+  using Opener = std::function<OpenedMessageFile(const std::string& path)>;
   static constexpr std::size_t kDefaultDepth = 32;
+  static constexpr std::uint64_t kDefaultBudget = 16ull << 20;
 
-  // Starts reading `paths` in order with `open`. Raises std::system_error when
-  // no thread can be started.
-  ImportReadAhead(std::vector<std::string> paths, Opener open, std::size_t depth = kDefaultDepth);
+  // Starts reading `paths` in order with `open`, holding at most `depth` files
+  // and, unless it holds none, at most `budget` bytes of them. Raises
+  // std::system_error when no thread can be started.
+  ImportReadAhead(std::vector<std::string> paths, Opener open, std::size_t depth = kDefaultDepth,
+                  std::uint64_t budget = kDefaultBudget);
   ~ImportReadAhead();  // waits for a read in progress, drops what was read
   ImportReadAhead(const ImportReadAhead&) = delete;
   ImportReadAhead& operator=(const ImportReadAhead&) = delete;
@@ -56,6 +68,7 @@ class ImportReadAhead {
   struct Read {
     std::size_t index = 0;
     std::optional<msg::MessageFile> file;
+    std::uint64_t bytes = 0;
     std::exception_ptr error;
   };
 
@@ -68,6 +81,8 @@ class ImportReadAhead {
   const std::vector<std::string> paths_;
   const Opener open_;
   const std::size_t depth_;
+  const std::uint64_t budget_;
+  std::uint64_t held_ = 0;  // bytes of the files in ready_
   std::mutex mutex_;
   std::condition_variable readerWake_;  // the reader waits here for room
   std::condition_variable readDone_;    // take() waits here for a file in reading

@@ -10,6 +10,7 @@
 
 #include "engine/messaging/store.h"
 #include "engine/msg/message.h"
+#include "engine/session/import_read_ahead.h"
 #include "platform/automation.h"
 
 namespace parvane::msg {
@@ -102,6 +103,8 @@ class EngineItems final : public platform::RDOItems {
 
 // Reads the .msg file at a UTF-8 path, as an import does. Raises msg::ReadError.
 msg::MessageFile OpenMessageFile(const std::string& path);
+// The same, with the size of the file.
+OpenedMessageFile OpenMessageFileSized(const std::string& path);
 
 // A new message: nothing reaches the store until Save().
 class EngineMail final : public platform::RDOMail, public std::enable_shared_from_this<EngineMail> {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -25,7 +26,7 @@ namespace {
 struct Opener {
   std::atomic<int> opened{0};
   std::atomic<std::size_t> taken{0};  // imports asked for so far (set before take())
-  std::size_t depth = ImportReadAhead::kDefaultDepth;
+  std::size_t depth = ImportReadAhead::kDefaultDepth;  // or the most files the budget allows
   std::vector<std::string> announced;
   std::atomic<bool> tooFarAhead{false};
   std::mutex mutex;
@@ -43,7 +44,8 @@ struct Opener {
       }
       if (path.rfind("bad", 0) == 0) throw std::runtime_error(path + ": not a message file");
       auto bytes = testsupport::writeMsg(testsupport::simpleMessage(path, "body of " + path));
-      return msg::MessageFile::read(std::make_shared<core::MemorySource>(std::move(bytes)), path);
+      return OpenedMessageFile{
+          msg::MessageFile::read(std::make_shared<core::MemorySource>(std::move(bytes)), path), 100};
     };
   }
 };
@@ -67,7 +69,7 @@ std::optional<msg::MessageFile> take(ImportReadAhead& readAhead, Opener& opener,
 // As an import does: the file read ahead, or else read here.
 msg::MessageFile takeOrRead(ImportReadAhead& readAhead, Opener& opener, const std::string& path) {
   auto file = take(readAhead, opener, path);
-  return file ? std::move(*file) : opener.function()(path);
+  return file ? std::move(*file) : opener.function()(path).file;
 }
 
 TEST(ImportReadAhead, ServesEveryFileOnceInOrderWithinItsDepth) {
@@ -82,6 +84,21 @@ TEST(ImportReadAhead, ServesEveryFileOnceInOrderWithinItsDepth) {
   EXPECT_FALSE(opener.tooFarAhead.load());
   EXPECT_GE(opener.threads.size(), 1u);
   EXPECT_FALSE(take(readAhead, opener, "m0").has_value());  // taken already
+}
+
+TEST(ImportReadAhead, HoldsNoMoreBytesThanItsBudget) {
+  Opener opener;
+  opener.depth = 3;  // 100-byte files: a 250-byte budget is full after three
+  opener.announced = paths(100);
+  ImportReadAhead readAhead(opener.announced, opener.function(), 32, 250);
+  // Left alone, the reader stops at the budget (however long it is given).
+  while (opener.opened.load() < 3) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(opener.opened.load(), 3);
+  for (const auto& path : opener.announced) {
+    EXPECT_EQ(subjectOf(takeOrRead(readAhead, opener, path)), path);
+  }
+  EXPECT_FALSE(opener.tooFarAhead.load());
 }
 
 TEST(ImportReadAhead, AnImportThatWaitsFindsItsFileReadAhead) {
