@@ -218,8 +218,38 @@ class MessageReader {
 
   // Builds the properties of one object. Object-typed values (0x000D) are left
   // to the caller, which knows what the storage holds.
+  // The value streams of `storage` ("__substg1.0_XXXXXXXX") by tag, found in
+  // one pass over its children rather than one name search per property. The
+  // index is the reader's own, reused by the next storage; valueStream() looks
+  // in it. A name matches a tag as child() would match the tag's name: ASCII
+  // letters in either case, and no other character upper-cases to ASCII.
+  void indexValueStreams(const cfb::Entry& storage) {
+    valueStreams_.clear();
+    for (const std::uint32_t id : storage.children) {
+      const cfb::Entry& c = file().entry(id);
+      std::uint32_t tag = 0;
+      if (numberedName(c.name, format::kSubstgPrefix, tag)) valueStreams_.push_back({tag, &c});
+    }
+    // Children come in name order, in which these names sort as their tags
+    // do; the compound file allows no two children of one name, so no tag
+    // is listed twice.
+    if (!std::is_sorted(valueStreams_.begin(), valueStreams_.end(), tagLess))
+      std::sort(valueStreams_.begin(), valueStreams_.end(), tagLess);
+  }
+  const cfb::Entry* valueStream(std::uint32_t tag) const {
+    const auto it = std::lower_bound(valueStreams_.begin(), valueStreams_.end(), ValueStream{tag, nullptr}, tagLess);
+    return it != valueStreams_.end() && it->tag == tag ? it->entry : nullptr;
+  }
+  struct ValueStream {
+    std::uint32_t tag;
+    const cfb::Entry* entry;
+  };
+  static bool tagLess(const ValueStream& a, const ValueStream& b) { return a.tag < b.tag; }
+  std::vector<ValueStream> valueStreams_;
+
   PropertyBag buildProperties(const cfb::Entry& storage, const std::vector<format::PropertyEntry>& entries,
                               std::uint32_t codePage, const std::string& where) {
+    indexValueStreams(storage);
     PropertyBag bag;
     bag.props_.reserve(entries.size());
     for (const auto& e : entries) {
@@ -252,11 +282,11 @@ class MessageReader {
         bag.props_.push_back(std::move(p));
         continue;
       }
-      format::SubstgNameBuffer nameBuffer;
-      const std::string_view streamName = format::substgName(t, nameBuffer);
-      const cfb::Entry* s = file().child(storage, streamName);
+      const cfb::Entry* s = valueStream(t);
       if (!s || !s->isStream()) {
-        warn(pwhere(), "declared but its stream " + std::string(streamName) + " is missing; skipped");
+        format::SubstgNameBuffer nameBuffer;
+        warn(pwhere(), "declared but its stream " + std::string(format::substgName(t, nameBuffer)) +
+                           " is missing; skipped");
         continue;
       }
       p.streamEntry_ = s->id;
@@ -379,7 +409,8 @@ class MessageReader {
     const auto& entries = readEntries(storage, format::HeaderKind::Object, where, nullptr);
     a.props_ = buildProperties(storage, entries, codePage, where);
 
-    const cfb::Entry* object = file().child(storage, format::substgName(tag::AttachDataObject));
+    // buildProperties() has just indexed this storage's value streams.
+    const cfb::Entry* object = valueStream(tag::AttachDataObject);
     if (!object || !object->isStorage()) return a;
     const bool hasProps = file().child(*object, format::kPropertiesStream) != nullptr;
     const std::uint32_t method = a.method();
