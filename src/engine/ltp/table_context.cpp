@@ -195,7 +195,7 @@ void TableContextBuilder::setRowViews(std::uint32_t rowId, std::span<const CellR
     rowData_.resize(start + rowSize(), 0);
     core::storeU32(rowData_.data() + start, rowId);
     setBit(rowData_, start + rgib_[TCI_1b], 0);
-    std::vector<const CellRef*>& vars = vars_;  // the last cell of a tag wins
+    std::vector<std::pair<const CellRef*, std::uint16_t>>& vars = vars_;  // the last cell of a tag wins
     vars.clear();
     // cells usually come in column order: the column after the last one found
     // is tried before a search
@@ -212,18 +212,19 @@ void TableContextBuilder::setRowViews(std::uint32_t rowId, std::span<const CellR
       if (isFixedCell(cell.tag)) {
         if (!cell.value.empty()) std::memcpy(rowData_.data() + start + c->ibData, cell.value.data(), cell.value.size());
       } else {
-        auto it = std::find_if(vars.begin(), vars.end(), [&](const CellRef* v) { return v->tag == cell.tag; });
-        if (it != vars.end()) *it = &cell;
-        else vars.push_back(&cell);
+        auto it = std::find_if(vars.begin(), vars.end(),
+                               [&](const std::pair<const CellRef*, std::uint16_t>& v) { return v.first->tag == cell.tag; });
+        if (it != vars.end()) it->first = &cell;
+        else vars.emplace_back(&cell, c->ibData);
       }
       setBit(rowData_, start + rgib_[TCI_1b], c->iBit);
     }
     std::size_t extra = 0;
-    for (const CellRef* v : vars) extra += 8 + v->value.size();
+    for (const auto& [v, ib] : vars) extra += 8 + v->value.size();
     std::size_t at = rowData_.size();
     rowData_.resize(at + extra);
-    for (const CellRef* v : vars) {
-      core::storeU32(rowData_.data() + at, v->tag);
+    for (const auto& [v, ib] : vars) {
+      core::storeU32(rowData_.data() + at, ib);
       core::storeU32(rowData_.data() + at + 4, static_cast<std::uint32_t>(v->value.size()));
       if (!v->value.empty()) std::memcpy(rowData_.data() + at + 8, v->value.data(), v->value.size());
       at += 8 + v->value.size();
@@ -293,12 +294,12 @@ ndb::NodeData TableContextBuilder::finish() {
     std::uint8_t* out = matrix.data() + r * rowSize();
     std::memcpy(out, data, rowSize());
     for (std::size_t p = rowSize(); p < size;) {
-      std::uint32_t tag = core::loadU32(data + p);
+      std::uint32_t ib = core::loadU32(data + p);
       std::uint32_t cb = core::loadU32(data + p + 4);
       ByteView value(data + p + 8, cb);
       p += 8 + cb;
       Hnid h = value.empty() ? 0 : value.size() > kMaxHeapAlloc ? subnodeFor(store_->writeData(value)) : heap.allocate(value);
-      core::storeU32(out + column(tag)->ibData, h);
+      core::storeU32(out + ib, h);
     }
   }
   if (rows_.empty()) {

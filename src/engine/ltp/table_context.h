@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "engine/ltp/format.h"
@@ -79,8 +80,9 @@ class TableContextBuilder {
 
  private:
   // A row is `size` bytes at `offset` of rowData_: rowSize bytes of cells as
-  // in the row matrix (variable cells 0), then each variable cell as tag (4),
-  // size (4), bytes. All rows share the one buffer; a replaced or removed
+  // in the row matrix (variable cells 0), then each variable cell as the
+  // offset of its column in the row (4), size (4), bytes: finish() places it
+  // without looking its column up again. All rows share the one buffer; a replaced or removed
   // row's bytes stay there until compact().
   struct Row {
     std::uint32_t id = 0;
@@ -103,7 +105,7 @@ class TableContextBuilder {
   // Row ids mostly come in ascending order, so they are appended.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> index_;
   // Kept from one row or table to the next for their storage.
-  std::vector<const CellRef*> vars_;
+  std::vector<std::pair<const CellRef*, std::uint16_t>> vars_;  // a variable cell and its column's offset
   HeapBuilder heap_{ClientSig::TC};
   ndb::SubnodeTreeBuilder subnodes_;
   TCINFO info_;

@@ -97,7 +97,8 @@ inline ValueBytes::ValueBytes(ValueBytes&& o) noexcept : small_{} {
     large_ = true;
     o.reset();
   } else {
-    std::memcpy(small_, o.small_, o.size_);
+    // the whole inline buffer, a fixed size: a few moves, no call
+    std::memcpy(small_, o.small_, kInline);
     size_ = o.size_;
   }
 }
@@ -117,6 +118,9 @@ inline ValueBytes& ValueBytes::operator=(ValueBytes&& o) noexcept {
       large_ = true;
     }
     o.reset();
+  } else if (!large_) {
+    std::memcpy(small_, o.small_, kInline);
+    size_ = o.size_;
   } else {
     // a buffer of our own stays for the next value
     assign(core::ByteView(o.small_, o.size_));
