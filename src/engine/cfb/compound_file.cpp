@@ -172,6 +172,12 @@ class StreamReader final : public core::ByteSource {
   static void forEachFileRun(const CompoundFile& file, const CompoundFile::Chain& chain, std::uint64_t offset,
                              std::uint64_t length, What&& what, Piece&& piece) {
     if (!chain.mini) return forEachRun(file, chain, offset, length, what, piece);
+    if (file.miniContiguous_) {
+      // Checked when the file was opened: every offset in the mini stream
+      // lies inside the file at this distance from it.
+      return forEachRun(file, chain, offset, length, what,
+                        [&](std::uint64_t at, std::size_t n) { piece(file.miniStart_ + at, n); });
+    }
     forEachRun(file, chain, offset, length, what, [&](std::uint64_t at, std::size_t n) {
       forEachRun(file, file.miniStream_, at, n, [] { return std::string("mini stream"); }, piece);
     });
@@ -596,6 +602,20 @@ class CompoundFile::Loader {
     }
     f_.miniStream_.sectorSize = ss_;
     f_.miniStream_.sectors = std::span<const std::uint32_t>(f_.chainSectors_.data(), miniStreamSectors_);
+    // A mini stream in consecutive sectors wholly inside the file (the usual
+    // case) is one stretch of it: mini offsets then map to file offsets by
+    // one addition, with nothing left to check per read.
+    const auto mini = f_.miniStream_.sectors;
+    bool consecutive = !mini.empty();
+    for (std::size_t i = 1; consecutive && i < mini.size(); ++i) consecutive = mini[i] == mini[0] + i;
+    if (consecutive) {
+      const std::uint64_t start = (static_cast<std::uint64_t>(mini[0]) + 1) * ss_;
+      const std::uint64_t size = f_.source_->size();
+      if (start <= size && f_.miniStreamSize_ <= size - start) {
+        f_.miniContiguous_ = true;
+        f_.miniStart_ = start;
+      }
+    }
   }
 
   struct DirInfo {
@@ -636,12 +656,9 @@ std::shared_ptr<const CompoundFile> CompoundFile::open(std::shared_ptr<const cor
   return f;
 }
 
-const Entry& CompoundFile::entry(std::uint32_t id) const {
-  if (id >= entries_.size()) {
-    throw Error(name_ + ": directory entry " + std::to_string(id) + " asked for, the directory has " +
-                std::to_string(entries_.size()));
-  }
-  return entries_[id];
+void CompoundFile::noEntry(std::uint32_t id) const {
+  throw Error(name_ + ": directory entry " + std::to_string(id) + " asked for, the directory has " +
+              std::to_string(entries_.size()));
 }
 
 template <class Char>
@@ -666,10 +683,6 @@ const Entry* CompoundFile::child(const Entry& storage, std::u16string_view name)
 
 const Entry* CompoundFile::child(const Entry& storage, std::string_view asciiName) const {
   return findChild(storage, asciiName);
-}
-
-std::u16string_view CompoundFile::keyOf(std::uint32_t id) const {
-  return {names_.get() + kNameSlot * std::size_t{id} + kNameSlot / 2, entries_[id].name.size()};
 }
 
 CompoundFile::Chain CompoundFile::chainFor(const Entry& stream) const {

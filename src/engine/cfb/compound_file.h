@@ -71,7 +71,16 @@ class CompoundFile : public std::enable_shared_from_this<CompoundFile> {
   std::uint32_t sectorSize() const { return sectorSize_; }
 
   const Entry& root() const { return entries_[0]; }
-  const Entry& entry(std::uint32_t id) const;
+  const Entry& entry(std::uint32_t id) const {
+    if (id >= entries_.size()) noEntry(id);
+    return entries_[id];
+  }
+  // The upper-cased name that child() compares: for callers that match many
+  // children against names of their own, as child() would.
+  std::u16string_view key(std::uint32_t id) const {
+    entry(id);
+    return keyOf(id);
+  }
   std::size_t entryCount() const { return entries_.size(); }
 
   // The child of `storage` called `name` (compound-file comparison), or nullptr.
@@ -153,8 +162,16 @@ class CompoundFile : public std::enable_shared_from_this<CompoundFile> {
   mutable bool miniCacheTried_ = false;
   mutable std::unique_ptr<std::uint8_t[]> miniCache_;
 
+  // The mini stream's place in the file when it is one run of sectors there,
+  // all inside the file.
+  bool miniContiguous_ = false;
+  std::uint64_t miniStart_ = 0;
+
+  [[noreturn]] void noEntry(std::uint32_t id) const;
   Chain chainFor(const Entry& stream) const;
-  std::u16string_view keyOf(std::uint32_t id) const;
+  std::u16string_view keyOf(std::uint32_t id) const {
+    return {names_.get() + kNameSlot * std::size_t{id} + kNameSlot / 2, entries_[id].name.size()};
+  }
   template <class Char>
   const Entry* findChild(const Entry& storage, std::basic_string_view<Char> name) const;
 };

@@ -1,6 +1,7 @@
 // Reads a message file's storages into the Message tree of message.h.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "engine/cfb/compound_file.h"
@@ -31,29 +32,30 @@ std::string joinWhere(const std::string& where, std::string_view label, std::u16
   return out;
 }
 
-// The number after '#' in a storage name such as __recip_version1.0_#0000000A.
-bool numberedName(std::u16string_view name, std::string_view prefix, std::uint32_t& number) {
-  if (name.size() != prefix.size() + 8) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    char16_t c = name[i];
-    char p = prefix[i];
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 0x20);
-    if (p >= 'A' && p <= 'Z') p = static_cast<char>(p + 0x20);
-    if (c != static_cast<char16_t>(p)) return false;
-  }
+// The number that ends a child's key (its upper-cased name, as child()
+// compares names) after `prefix`, such as __RECIP_VERSION1.0_#0000000A: eight
+// hex digits, upper-cased with the rest of the key.
+template <std::size_t N>
+bool numberedKey(std::u16string_view key, const char16_t (&prefix)[N], std::uint32_t& number) {
+  constexpr std::size_t length = N - 1;
+  if (key.size() != length + 8 || std::memcmp(key.data(), prefix, length * sizeof(char16_t)) != 0) return false;
   std::uint32_t v = 0;
-  for (std::size_t i = prefix.size(); i < name.size(); ++i) {
-    const char16_t c = name[i];
+  for (std::size_t i = length; i < key.size(); ++i) {
+    const char16_t c = key[i];
     std::uint32_t d;
     if (c >= u'0' && c <= u'9') d = c - u'0';
     else if (c >= u'A' && c <= u'F') d = c - u'A' + 10u;
-    else if (c >= u'a' && c <= u'f') d = c - u'a' + 10u;
     else return false;
     v = (v << 4) | d;
   }
   number = v;
   return true;
 }
+
+// The prefixes of numbered children as their keys spell them.
+constexpr char16_t kSubstgKey[] = u"__SUBSTG1.0_";
+constexpr char16_t kRecipientKey[] = u"__RECIP_VERSION1.0_#";
+constexpr char16_t kAttachmentKey[] = u"__ATTACH_VERSION1.0_#";
 
 }  // namespace
 
@@ -221,14 +223,13 @@ class MessageReader {
   // The value streams of `storage` ("__substg1.0_XXXXXXXX") by tag, found in
   // one pass over its children rather than one name search per property. The
   // index is the reader's own, reused by the next storage; valueStream() looks
-  // in it. A name matches a tag as child() would match the tag's name: ASCII
-  // letters in either case, and no other character upper-cases to ASCII.
+  // in it. Keys are matched, so a name matches a tag as child() would match
+  // the tag's name.
   void indexValueStreams(const cfb::Entry& storage) {
     valueStreams_.clear();
     for (const std::uint32_t id : storage.children) {
-      const cfb::Entry& c = file().entry(id);
       std::uint32_t tag = 0;
-      if (numberedName(c.name, format::kSubstgPrefix, tag)) valueStreams_.push_back({tag, &c});
+      if (numberedKey(file().key(id), kSubstgKey, tag)) valueStreams_.push_back({tag, &file().entry(id)});
     }
     // Children come in name order, in which these names sort as their tags
     // do; the compound file allows no two children of one name, so no tag
@@ -363,10 +364,11 @@ class MessageReader {
     parts.reserve(storage.children.size());
     for (auto id : storage.children) {
       const cfb::Entry& c = file().entry(id);
+      const std::u16string_view key = file().key(id);
       std::uint32_t n = 0;
-      if (numberedName(c.name, format::kRecipientPrefix, n)) {
+      if (numberedKey(key, kRecipientKey, n)) {
         if (c.isStorage()) parts.push_back({false, n, &c});
-      } else if (numberedName(c.name, format::kAttachmentPrefix, n)) {
+      } else if (numberedKey(key, kAttachmentKey, n)) {
         if (c.isStorage()) parts.push_back({true, n, &c});
       }
     }

@@ -416,3 +416,33 @@ TEST(MsgStreamNames, SpellTagsAndIndexesInEightUpperCaseHexDigits) {
   EXPECT_EQ(msg::format::substgItemName(0x8001101E, 10), "__substg1.0_8001101E-0000000A");
   EXPECT_EQ(msg::format::substgItemName(0xABCDEF01, 0xFFFFFFFF), "__substg1.0_ABCDEF01-FFFFFFFF");
 }
+
+TEST(MessageReader, ChildrenAreFoundWhateverTheCaseOfTheirNames) {
+  auto value = TestProp::bytes(0x0FFF0102, pattern(20));
+  value.omitStream = true;
+  auto decoyed = TestProp::bytes(0x00710102, pattern(4));
+  decoyed.omitStream = true;
+  cfb::Writer w;
+  const auto r = w.addStorage(w.root(), u"__Recip_Version1.0_#0000000a");
+  writeProps(w, r, 8, {TestProp::unicode(0x3001001F, u"R")});
+  const auto a = w.addStorage(w.root(), u"__ATTACH_VERSION1.0_#0000000B");
+  writeProps(w, a, 8, {TestProp::fixedValue(0x37050003, 5), TestProp::fixedValue(0x3701000D, 0xFFFFFFFF)});
+  const auto object = w.addStorage(a, u"__SUBSTG1.0_3701000d");
+  writeProps(w, object, 24, {TestProp::unicode(0x0037001F, u"inner")});
+  writeProps(w, w.root(), 32, {value, decoyed}, 1, 1);
+  w.addStream(w.root(), u"__SubStg1.0_0FFF010a", {});  // another tag: not the value's stream
+  w.addStream(w.root(), u"__SUBSTG1.0_0fff0102", pattern(20));
+  w.addStream(w.root(), u"__substg1.0_0071010G", pattern(4));  // not hex: names no tag
+  const auto f = readImage(w.finish());
+  const auto& m = f.message();
+  ASSERT_EQ(m.properties().size(), 1u);
+  EXPECT_EQ(m.properties().findId(0x0FFF)->load(), pattern(20));
+  ASSERT_EQ(m.recipients().size(), 1u);
+  EXPECT_EQ(m.recipients()[0].number(), 10u);
+  ASSERT_EQ(m.attachments().size(), 1u);
+  EXPECT_EQ(m.attachments()[0].number(), 11u);
+  ASSERT_NE(m.attachments()[0].embedded(), nullptr);
+  EXPECT_EQ(m.attachments()[0].embedded()->properties().text(0x37), u"inner");
+  ASSERT_EQ(f.warnings().size(), 1u);
+  EXPECT_NE(f.warnings()[0].find("__substg1.0_00710102 is missing"), std::string::npos) << f.warnings()[0];
+}
