@@ -210,7 +210,16 @@ void TableContextBuilder::setRowViews(std::uint32_t rowId, std::span<const CellR
       next = static_cast<std::size_t>(c - columns_.data()) + 1;
       validateValue(cell.tag, cell.value);
       if (isFixedCell(cell.tag)) {
-        if (!cell.value.empty()) std::memcpy(rowData_.data() + start + c->ibData, cell.value.data(), cell.value.size());
+        // a checked fixed value is 1, 2, 4 or 8 bytes: copied at its width, without a call
+        std::uint8_t* to = rowData_.data() + start + c->ibData;
+        switch (cell.value.size()) {
+          case 8: std::memcpy(to, cell.value.data(), 8); break;
+          case 4: std::memcpy(to, cell.value.data(), 4); break;
+          case 2: std::memcpy(to, cell.value.data(), 2); break;
+          case 1: to[0] = cell.value[0]; break;
+          default:
+            if (!cell.value.empty()) std::memcpy(to, cell.value.data(), cell.value.size());
+        }
       } else {
         auto it = std::find_if(vars.begin(), vars.end(),
                                [&](const std::pair<const CellRef*, std::uint16_t>& v) { return v.first->tag == cell.tag; });

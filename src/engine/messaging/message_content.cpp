@@ -258,22 +258,23 @@ void markSubject(PropertyList& props) {
 }
 
 void finishRecipient(PropertyList& r) {
-  if (!r.find(tags::RecipientType)) r.set(PropertyValue::int32(tags::RecipientType, 1));
+  // add() keeps a value the list has: one look-up per default
+  r.add(PropertyValue::int32(tags::RecipientType, 1));
   if (!r.find(tags::DisplayName)) {
     ValueBytes email(unicodeBytes(r.find(tags::EmailAddress)));
     r.set(PropertyValue{makeTag(tags::DisplayName, ptype::Unicode), std::move(email), nullptr});
   }
-  if (!r.find(tags::ObjectType)) r.set(PropertyValue::int32(tags::ObjectType, 6));
-  if (!r.find(tags::DisplayType)) r.set(PropertyValue::int32(tags::DisplayType, 0));
+  r.add(PropertyValue::int32(tags::ObjectType, 6));
+  r.add(PropertyValue::int32(tags::DisplayType, 0));
   r.sort();
 }
 
 void finishAttachment(StoreAttachment& a, std::uint64_t now) {
   auto& p = a.properties;
-  if (!p.find(tags::AttachMethod)) p.set(PropertyValue::int32(tags::AttachMethod, a.oleData ? 6u : 1u));
-  if (!p.find(tags::RenderingPosition)) p.set(PropertyValue::int32(tags::RenderingPosition, 0xFFFFFFFF));
-  if (!p.find(tags::CreationTime)) p.set(PropertyValue::time(tags::CreationTime, now));
-  if (!p.find(tags::LastModificationTime)) p.set(PropertyValue::time(tags::LastModificationTime, now));
+  p.add(PropertyValue::int32(tags::AttachMethod, a.oleData ? 6u : 1u));
+  p.add(PropertyValue::int32(tags::RenderingPosition, 0xFFFFFFFF));
+  p.add(PropertyValue::time(tags::CreationTime, now));
+  p.add(PropertyValue::time(tags::LastModificationTime, now));
   std::uint64_t objectSize = 0;
   if (a.embedded) objectSize = a.embedded->properties.int32(tags::MessageSize).value_or(0);
   else if (a.oleData) objectSize = a.oleData->size();
@@ -289,9 +290,10 @@ void recordObjectSize(StoreAttachment& a, std::uint64_t objectSize) {
     core::storeU32(object.bytes.data() + 4, static_cast<std::uint32_t>(std::min<std::uint64_t>(objectSize, 0xFFFFFFFF)));
     p.set(std::move(object));
   }
+  // counted at its own 4 bytes, then given the sum in place
   p.set(PropertyValue::int32(tags::AttachSize, 0));
   auto size = propertySizeSum(p);
-  p.set(PropertyValue::int32(tags::AttachSize, static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF))));
+  core::storeU32(p.find(tags::AttachSize)->bytes.data(), static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF)));
   p.sort();
 }
 
@@ -345,14 +347,16 @@ void finish(StoreMessage& m, std::optional<std::uint32_t> flags, std::uint64_t n
   p.set(PropertyValue::boolean(tags::HasAttachments, !m.attachments.empty()));
   joinRecipients(m);
   markSubject(p);
-  if (!p.find(tags::MessageClass)) p.set(PropertyValue::unicode(tags::MessageClass, u"IPM.Note"));
-  if (!p.find(tags::MessageStatus)) p.set(PropertyValue::int32(tags::MessageStatus, 0));
-  if (!p.find(tags::CreationTime)) p.set(PropertyValue::time(tags::CreationTime, now));
-  if (!p.find(tags::LastModificationTime)) p.set(PropertyValue::time(tags::LastModificationTime, now));
+  // add() keeps a value the list has: one look-up per default
+  p.add(PropertyValue::unicode(tags::MessageClass, u"IPM.Note"));
+  p.add(PropertyValue::int32(tags::MessageStatus, 0));
+  p.add(PropertyValue::time(tags::CreationTime, now));
+  p.add(PropertyValue::time(tags::LastModificationTime, now));
+  // a key is drawn only for a message without one
   if (!p.find(tags::SearchKey)) p.set(PropertyValue{makeTag(tags::SearchKey, ptype::Binary), randomKey(), nullptr});
   p.set(PropertyValue::int32(tags::MessageSize, 0));
   auto size = propertySizeSum(p);
-  p.set(PropertyValue::int32(tags::MessageSize, static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF))));
+  core::storeU32(p.find(tags::MessageSize)->bytes.data(), static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF)));
   p.sort();
 }
 

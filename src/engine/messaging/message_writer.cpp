@@ -136,7 +136,15 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
   // The heap's size depends neither on the size value (a fixed-width value in
   // the record) nor on the subnodes, so the context is measured when complete
   // and its size value set before it is written.
-  m.properties.set(PropertyValue::int32(tags::MessageSize, 0));
+  // the size value is written in place: the list does not change until the end
+  PropertyValue* sizeProperty = m.properties.find(tags::MessageSize);
+  if (sizeProperty && sizeProperty->tag == makeTag(tags::MessageSize, ptype::Int32) && sizeProperty->bytes.size() == 4 &&
+      !sizeProperty->source) {
+    core::storeU32(sizeProperty->bytes.data(), 0);
+  } else {
+    m.properties.set(PropertyValue::int32(tags::MessageSize, 0));
+    sizeProperty = m.properties.find(tags::MessageSize);
+  }
   ltp::PropertyContextBuilder& pc = at.pc;
   pc.clear();
   for (const auto& v : m.properties.all()) {
@@ -156,7 +164,7 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
     bytes = heapBytes + partBytes;
     return sizeValue(bytes);
   });
-  m.properties.set(PropertyValue::int32(tags::MessageSize, sizeValue(bytes)));
+  core::storeU32(sizeProperty->bytes.data(), sizeValue(bytes));
   for (const auto& part : large) store_.release(part.second);
   for (const auto& part : children) store_.release(part.second);
   return {result, bytes};
