@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <type_traits>
 
 #include "engine/cfb/format.h"
@@ -380,31 +381,44 @@ class CompoundFile::Loader {
     for (std::uint32_t s = h.sectDirStart; s != ENDOFCHAIN; s = f_.fat_[s]) {
       core::ByteReader in(sector(s, [] { return std::string("directory"); }, raw), "directory sector");
       for (std::size_t k = 0; k < perSector; ++k) {
-        const auto d = decodeDirEntry(in);
+        // The fields at their offsets in the entry (see
+        // StructuredStorageDirectoryEntry), loaded straight from the sector:
+        // the name is copied once, into its slot.
+        const std::uint8_t* d = in.view(kDirEntrySize).data();
+        const std::uint16_t cb = core::loadU16(d + 64);
+        const std::uint8_t mse = d[66];
         Entry& e = f_.entries_.emplace_back();
         e.id = static_cast<std::uint32_t>(f_.entries_.size() - 1);
         // Entries outside the tree are never looked at, so a bad type or name
         // there is no error; buildTree() checks the entries it reaches.
-        const bool known = d.mse == 1 || d.mse == 2 || d.mse == 5;
-        e.type = known ? static_cast<EntryType>(d.mse) : EntryType::Unused;
-        if (known && d.cb <= 64 && d.cb % 2 == 0) {
-          const std::size_t len = d.cb == 0 ? 0 : d.cb / 2u - 1;
+        const bool known = mse == 1 || mse == 2 || mse == 5;
+        e.type = known ? static_cast<EntryType>(mse) : EntryType::Unused;
+        if (known && cb <= 64 && cb % 2 == 0) {
+          const std::size_t len = cb == 0 ? 0 : cb / 2u - 1;
           char16_t* name = f_.names_.get() + kNameSlot * std::size_t{e.id};
           char16_t* key = name + kNameSlot / 2;
+          // ASCII names (nearly all) are upper-cased without a branch per
+          // unit; any other name goes through upper() unit by unit.
+          char16_t wide = 0;
           for (std::size_t i = 0; i < len; ++i) {
-            name[i] = static_cast<char16_t>(d.ab[i]);
-            key[i] = upper(name[i]);
+            const char16_t c = core::loadU16(d + 2 * i);
+            name[i] = c;
+            wide |= c;
+            key[i] = static_cast<char16_t>(c - (static_cast<char16_t>(c - u'a') < 26u ? 0x20 : 0));
+          }
+          if (wide >= 0x80) {
+            for (std::size_t i = 0; i < len; ++i) key[i] = upper(name[i]);
           }
           e.name = std::u16string_view(name, len);
         }
-        std::copy(std::begin(d.clsid), std::end(d.clsid), e.clsid.begin());
-        e.stateBits = d.dwUserFlags;
-        e.creationTime = d.time[0] | (static_cast<std::uint64_t>(d.time[1]) << 32);
-        e.modifiedTime = d.time[2] | (static_cast<std::uint64_t>(d.time[3]) << 32);
-        e.startSector = d.sectStart;
+        std::copy_n(d + 80, e.clsid.size(), e.clsid.begin());
+        e.stateBits = core::loadU32(d + 96);
+        e.creationTime = core::loadU64(d + 100);
+        e.modifiedTime = core::loadU64(d + 108);
+        e.startSector = core::loadU32(d + 116);
         // Version 3 files may carry garbage in the high half of the size.
-        e.size = f_.majorVersion_ == 3 ? d.ulSizeLow : (d.ulSizeLow | (static_cast<std::uint64_t>(d.ulSizeHigh) << 32));
-        dir_.push_back({d.sidLeftSib, d.sidRightSib, d.sidChild, d.cb, d.mse, false});
+        e.size = f_.majorVersion_ == 3 ? core::loadU32(d + 120) : core::loadU64(d + 120);
+        dir_.push_back({core::loadU32(d + 68), core::loadU32(d + 72), core::loadU32(d + 76), cb, mse, false});
       }
     }
     Entry& root = f_.entries_[0];
@@ -550,11 +564,13 @@ class CompoundFile::Loader {
   void checkOwnership(const StructuredStorageHeader& h) {
     const auto sectors = static_cast<std::size_t>(sectorCount_);
     const std::uint64_t miniSectors = (f_.miniStreamSize_ + f_.miniSectorSize_ - 1) / f_.miniSectorSize_;
-    std::vector<std::uint8_t> owners(sectors + static_cast<std::size_t>(f_.miniStreamSize_ / f_.miniSectorSize_ + 1), 0);
-    const std::span<std::uint8_t> owner(owners.data(), sectors);
-    const std::span<std::uint8_t> miniOwner(owners.data() + sectors, owners.size() - sectors);
+    // Who holds each sector: 0 nobody, 1 a structure, else the mark of the
+    // stream chain that holds it.
+    std::vector<std::uint32_t> owners(sectors + static_cast<std::size_t>(f_.miniStreamSize_ / f_.miniSectorSize_ + 1), 0);
+    const std::span<std::uint32_t> owner(owners.data(), sectors);
+    const std::span<std::uint32_t> miniOwner(owners.data() + sectors, owners.size() - sectors);
     // `what` names the claimant; it is only called for the error message.
-    auto claim = [&](std::span<std::uint8_t> map, std::uint32_t s, auto&& what, const char* unit) {
+    auto claim = [&](std::span<std::uint32_t> map, std::uint32_t s, auto&& what, const char* unit) {
       if (s >= map.size()) return;  // chains are range-checked where they are built
       if (map[s]) fail(what() + ": " + unit + " " + hex(s) + " is also used by another stream or structure");
       map[s] = 1;
@@ -584,19 +600,46 @@ class CompoundFile::Loader {
     f_.chainSectors_.reserve(miniStreamSectors_ +
                              static_cast<std::size_t>(std::min(total, regular + miniSectors)));
     f_.chainAt_.assign(f_.entries_.size(), kNoChain);
+    // Each chain marks the sectors it holds as it is walked: a sector already
+    // carrying its mark is a loop; one held before it is a clash, reported
+    // once the chain has walked without fault (its own faults come first).
+    // There are fewer chains than directory entries, so marks never wrap.
+    std::uint32_t mark = 1;
     for (const Entry& e : f_.entries_) {
       if (!e.isStream() || e.parent == NOSTREAM || e.size == 0) continue;
       const auto what = [&] { return "stream '" + printable(e.name) + "'"; };
       const std::size_t at = f_.chainSectors_.size();
       const bool mini = e.size < f_.miniStreamCutoff_;
+      const std::span<std::uint32_t> map = mini ? miniOwner : owner;
+      ++mark;
+      bool clash = false;
+      std::uint32_t clashAt = 0;
+      // The map covers every sector below chainOf()'s limit but in a file too
+      // large to number all its sectors; past it, loops are found by stamps
+      // and clashes not looked for.
+      std::optional<StampSeen> far;
+      const auto seen = [&](std::uint32_t s) {
+        if (s >= map.size()) {
+          if (!far) far.emplace(stampSeen(mini ? miniSectors : regular));
+          return (*far)(s);
+        }
+        if (map[s] == mark) return true;
+        if (map[s] != 0 && !clash) {
+          clash = true;
+          clashAt = s;
+        }
+        map[s] = mark;
+        return false;
+      };
       if (mini) {
-        chainOf(f_, f_.miniFat_, miniSectors, e.startSector, e.size, f_.miniSectorSize_, f_.chainSectors_,
-                stampSeen(miniSectors), [&] { return what() + " (mini stream)"; });
+        chainOf(f_, f_.miniFat_, miniSectors, e.startSector, e.size, f_.miniSectorSize_, f_.chainSectors_, seen,
+                [&] { return what() + " (mini stream)"; });
       } else {
-        chainOf(f_, f_.fat_, regular, e.startSector, e.size, ss_, f_.chainSectors_, stampSeen(regular), what);
+        chainOf(f_, f_.fat_, regular, e.startSector, e.size, ss_, f_.chainSectors_, seen, what);
       }
-      for (std::size_t i = at; i < f_.chainSectors_.size(); ++i) {
-        claim(mini ? miniOwner : owner, f_.chainSectors_[i], what, mini ? "mini sector" : "sector");
+      if (clash) {
+        fail(what() + ": " + (mini ? "mini sector" : "sector") + " " + hex(clashAt) +
+             " is also used by another stream or structure");
       }
       f_.chainAt_[e.id] = at;
     }

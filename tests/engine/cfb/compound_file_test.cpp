@@ -287,6 +287,16 @@ TEST(CompoundFile, SectorChainDamage) {
     EXPECT_NE(err.find("mini sector 0x0 is also used by another stream"), std::string::npos) << err;
   }
   {
+    // A stream that starts in the mini stream's sector and then loops on it:
+    // the fault within its own chain is the one reported.
+    auto image = sample();
+    const auto mini = core::loadU32(image.data() + dirEntryOffset(image, 0) + kStart);
+    core::storeU32(image.data() + 512 + 4 * mini, mini);  // the mini stream needs only this one sector
+    setLink(image, 3, kStart, mini);
+    const auto err = errorOf(image, false);
+    EXPECT_NE(err.find("stream 'big': sector chain loops back to sector"), std::string::npos) << err;
+  }
+  {
     // A stream claims the directory's sector.
     auto image = sample();
     setLink(image, 3, kStart, core::loadU32(image.data() + 0x30));
