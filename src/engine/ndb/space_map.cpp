@@ -1,22 +1,61 @@
 #include "engine/ndb/space_map.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "engine/ndb/errors.h"
 
 namespace parvane::ndb {
 
+namespace {
+
+// Up to 64 units of the map at a time: the 8 bytes from `at` as one word,
+// the first unit its highest bit (the map's own bit order); bytes past the
+// map read as 0 and are not written back.
+std::uint64_t loadUnits(const std::array<std::uint8_t, kPageDataSize>& bits, std::size_t at) {
+  std::uint8_t b[8] = {};
+  if (at + 8 <= bits.size()) std::memcpy(b, bits.data() + at, 8);
+  else std::memcpy(b, bits.data() + at, bits.size() - at);
+  std::uint64_t w;
+  std::memcpy(&w, b, 8);
+  return __builtin_bswap64(w);
+}
+
+void storeUnits(std::array<std::uint8_t, kPageDataSize>& bits, std::size_t at, std::uint64_t units) {
+  std::uint8_t b[8];
+  const std::uint64_t w = __builtin_bswap64(units);
+  std::memcpy(b, &w, 8);
+  if (at + 8 <= bits.size()) std::memcpy(bits.data() + at, b, 8);
+  else std::memcpy(bits.data() + at, b, bits.size() - at);
+}
+
+// The bits of `m` units from unit `lo` of a word (lo + m <= 64).
+std::uint64_t runMask(std::size_t lo, std::size_t m) {
+  const std::uint64_t ones = m == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << m) - 1;
+  return ones << (64 - lo - m);
+}
+
+}  // namespace
+
 void SpaceMap::mark(Span& s, std::size_t u, std::size_t n, bool on) {
-  const auto one = [&](std::size_t i) {
-    auto bit = static_cast<std::uint8_t>(0x80u >> (i & 7));
-    if (on) s.bits[i >> 3] = static_cast<std::uint8_t>(s.bits[i >> 3] | bit);
-    else s.bits[i >> 3] = static_cast<std::uint8_t>(s.bits[i >> 3] & ~bit);
-  };
-  // bit by bit to a byte boundary, then whole bytes, then the rest
-  std::size_t i = u;
-  const std::size_t end = u + n;
-  for (; i < end && (i & 7); ++i) one(i);
-  for (; i + 8 <= end; i += 8) s.bits[i >> 3] = on ? 0xFF : 0x00;
-  for (; i < end; ++i) one(i);
+  while (n) {
+    const std::size_t at = u >> 3, lo = u & 7, m = std::min<std::size_t>(n, 64 - lo);
+    const std::uint64_t mask = runMask(lo, m), w = loadUnits(s.bits, at);
+    storeUnits(s.bits, at, on ? w | mask : w & ~mask);
+    u += m;
+    n -= m;
+  }
   s.dirty = true;
+}
+
+bool SpaceMap::allFree(const Span& s, std::size_t u, std::size_t n) {
+  while (n) {
+    const std::size_t at = u >> 3, lo = u & 7, m = std::min<std::size_t>(n, 64 - lo);
+    if (loadUnits(s.bits, at) & runMask(lo, m)) return false;
+    u += m;
+    n -= m;
+  }
+  return true;
 }
 
 void SpaceMap::addSpan() {
@@ -33,6 +72,8 @@ void SpaceMap::addSpan() {
 
 std::optional<std::size_t> SpaceMap::find(const Span& s, std::size_t n, bool pageAligned) const {
   std::size_t u = s.hint;
+  // the common case: blocks are appended, so the units from the hint on are free
+  if (!pageAligned && u + n <= kUnitsPerAMap && allFree(s, u, n)) return u;
   if (pageAligned) {
     for (u = (u + 7) & ~std::size_t{7}; u + n <= kUnitsPerAMap; u += 8)
       if (s.bits[u >> 3] == 0) return u;

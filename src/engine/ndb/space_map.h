@@ -45,6 +45,8 @@ class SpaceMap {
   };
   static bool test(const Span& s, std::size_t u) { return (s.bits[u >> 3] >> (7 - (u & 7))) & 1; }
   static void mark(Span& s, std::size_t u, std::size_t n, bool on);
+  // True when units [u, u + n) are all free.
+  static bool allFree(const Span& s, std::size_t u, std::size_t n);
   std::optional<std::size_t> find(const Span& s, std::size_t n, bool pageAligned) const;
 
   std::vector<Span> spans_;

@@ -566,7 +566,7 @@ TEST(DataReader, MalformedTreesRaiseErrorsInsteadOfLooping) {
 // Space is marked and searched a byte of the map at a time where it can be:
 // every allocation must still be the first free run, against a map kept one
 // unit at a time, whatever the runs' alignment.
-TEST(SpaceMap, AllocationsAreTheFirstFreeRunAtAnyAlignment) {
+void checkFirstFreeRuns(std::size_t maxUnits) {
   SpaceMap map;
   map.addSpan();
   std::vector<bool> used(kUnitsPerAMap);
@@ -591,7 +591,7 @@ TEST(SpaceMap, AllocationsAreTheFirstFreeRunAtAnyAlignment) {
       live.erase(live.begin() + static_cast<std::ptrdiff_t>(k));
       continue;
     }
-    std::size_t n = 1 + rng() % 40;
+    std::size_t n = 1 + rng() % maxUnits;
     auto expected = firstFit(n);
     auto got = map.allocate(n * kAllocUnit, false);
     ASSERT_EQ(got.has_value(), expected.has_value()) << "step " << step;
@@ -603,6 +603,11 @@ TEST(SpaceMap, AllocationsAreTheFirstFreeRunAtAnyAlignment) {
   for (std::size_t u = 0; u < kUnitsPerAMap; ++u)
     ASSERT_EQ(map.isAllocated(amapOffset(0) + u * kAllocUnit), used[u]) << "unit " << u;
 }
+
+TEST(SpaceMap, AllocationsAreTheFirstFreeRunAtAnyAlignment) { checkFirstFreeRuns(40); }
+
+// Runs of a whole block (up to 128 units) cross several words of the map.
+TEST(SpaceMap, LongRunsAreTheFirstFreeRunAcrossWordsOfTheMap) { checkFirstFreeRuns(130); }
 
 }  // namespace
 }  // namespace parvane::ndb
