@@ -367,6 +367,27 @@ class CompoundFile::Loader {
     return length;
   }
 
+  // The key of an ASCII name (nearly every name) into `key`, four units at a
+  // time; false, with `key` to be rewritten, when a unit is not ASCII. `raw`
+  // is the name field of a directory entry: 64 bytes, of which len units are
+  // the name. Loads may take units past the name, never past the field; the
+  // lanes they land in only carry into higher lanes and are never stored.
+  static bool asciiKey(const std::uint8_t* raw, std::size_t len, char16_t* key) {
+    constexpr std::uint64_t kHigh = 0x8000800080008000;
+    for (std::size_t i = 0; i < len; i += 4) {
+      const std::uint64_t x = core::loadU64(raw + 2 * i);
+      const std::size_t lanes = std::min<std::size_t>(4, len - i);
+      const std::uint64_t used = lanes == 4 ? ~std::uint64_t{0} : (std::uint64_t{1} << (16 * lanes)) - 1;
+      if (x & used & 0xFF80FF80FF80FF80) return false;
+      // Below 0x80 a lane cannot carry: its top bit after adding 0x8000 - 'a'
+      // says "at least 'a'", after adding 0x8000 - '{' "past 'z'".
+      const std::uint64_t lower = (x + 0x7F9F7F9F7F9F7F9F) & ~(x + 0x7F857F857F857F85) & kHigh;
+      const std::uint64_t up = x - (lower >> 10);  // 0x20 off each lower-case letter
+      for (std::size_t j = 0; j < lanes; ++j) key[i + j] = static_cast<char16_t>(up >> (16 * j));
+    }
+    return true;
+  }
+
   void readDirectory(const StructuredStorageHeader& h) {
     const std::size_t sectors = checkChain(h.sectDirStart, "directory");
     if (sectors == 0) fail("directory: header's first directory sector is ENDOFCHAIN, no root entry");
@@ -397,16 +418,8 @@ class CompoundFile::Loader {
           const std::size_t len = cb == 0 ? 0 : cb / 2u - 1;
           char16_t* name = f_.names_.get() + kNameSlot * std::size_t{e.id};
           char16_t* key = name + kNameSlot / 2;
-          // ASCII names (nearly all) are upper-cased without a branch per
-          // unit; any other name goes through upper() unit by unit.
-          char16_t wide = 0;
-          for (std::size_t i = 0; i < len; ++i) {
-            const char16_t c = core::loadU16(d + 2 * i);
-            name[i] = c;
-            wide |= c;
-            key[i] = static_cast<char16_t>(c - (static_cast<char16_t>(c - u'a') < 26u ? 0x20 : 0));
-          }
-          if (wide >= 0x80) {
+          for (std::size_t i = 0; i < len; ++i) name[i] = core::loadU16(d + 2 * i);
+          if (!asciiKey(d, len, key)) {
             for (std::size_t i = 0; i < len; ++i) key[i] = upper(name[i]);
           }
           e.name = std::u16string_view(name, len);

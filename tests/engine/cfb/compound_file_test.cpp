@@ -211,6 +211,32 @@ TEST(CompoundFile, ChildLookupIgnoresCaseBeyondAscii) {
   EXPECT_EQ(f->child(f->root(), u"\u00C9T"), nullptr);
 }
 
+TEST(CompoundFile, AsciiNamesOfEveryLengthMatchInEitherCaseOnly) {
+  // Letters at their edges and the characters next to them, at every place
+  // of names of every length.
+  const std::u16string units = u"`az{@AZ[_.09";
+  cfb::Writer w;
+  std::vector<std::u16string> names;
+  for (std::size_t len = 1; len <= 31; ++len) {
+    std::u16string name;
+    for (std::size_t i = 0; i < len; ++i) name.push_back(units[(i + len) % units.size()]);
+    w.addStream(w.root(), name, pattern(len));
+    names.push_back(name);
+  }
+  const auto f = openImage(w.finish());
+  for (const auto& name : names) {
+    std::u16string upper = name, shifted = name;
+    for (auto& c : upper) c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c;
+    for (auto& c : shifted) c = c == u'`' ? u'@' : c == u'{' ? u'[' : c;
+    const auto* e = f->child(f->root(), upper);
+    ASSERT_NE(e, nullptr) << name.size();
+    EXPECT_EQ(e->size, name.size());
+    if (shifted != name) {
+      EXPECT_EQ(f->child(f->root(), shifted), nullptr) << name.size();
+    }
+  }
+}
+
 TEST(CompoundFile, NamesCompareByLengthThenUpperCase) {
   EXPECT_LT(cfb::compareNames(u"zz", u"aaa"), 0);
   EXPECT_EQ(cfb::compareNames(u"Abc", u"aBC"), 0);
