@@ -1,6 +1,7 @@
 #include "engine/ltp/heap.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/ltp/errors.h"
 #include "engine/ndb/errors.h"
@@ -81,25 +82,31 @@ std::size_t HeapBuilder::blockBytes(std::size_t i) const {
 void HeapBuilder::finishBlock(std::size_t i, Bytes& d) const {
   const Block& b = blocks_[i];
   // allocations, a pad byte to an even offset, then the HNPAGEMAP; sized once
-  const std::size_t end = b.data.size();
-  const std::size_t ibHnpm = end + (end & 1);
-  d.reserve(blockBytes(i));
+  const std::size_t total = blockBytes(i);
+  d.reserve(total);
   d.assign(b.data.begin(), b.data.end());
-  d.resize(blockBytes(i));
-  std::uint8_t* map = d.data() + ibHnpm;
+  d.resize(total);
+  sealBlock(i, d.data(), b.data.size(), total);
+}
+
+void HeapBuilder::sealBlock(std::size_t i, std::uint8_t* d, std::size_t end, std::size_t total) const {
+  const Block& b = blocks_[i];
+  const std::size_t ibHnpm = end + (end & 1);
+  std::uint8_t* map = d + ibHnpm;
   core::storeU16(map, static_cast<std::uint16_t>(b.starts.size()));  // cAlloc
   core::storeU16(map + 2, 0);                                        // cFree
   for (std::size_t k = 0; k < b.starts.size(); ++k) core::storeU16(map + 4 + 2 * k, b.starts[k]);
   core::storeU16(map + 4 + 2 * b.starts.size(), static_cast<std::uint16_t>(end));
-  core::storeU16(d.data(), static_cast<std::uint16_t>(ibHnpm));
+  core::storeU16(d, static_cast<std::uint16_t>(ibHnpm));
+  // block i's own size is `total`: its bytes may hold the map already
   auto level = [&](std::size_t j) -> std::uint8_t {
-    return j < blocks_.size() ? fillLevel(kMaxHeapBlockSize - blockBytes(j)) : 0;
+    return j < blocks_.size() ? fillLevel(kMaxHeapBlockSize - (j == i ? total : blockBytes(j))) : 0;
   };
   if (i == 0) {
     // HNHDR: signature, client, user root and the fill levels of blocks 0-7
     d[2] = kHnSignature;
     d[3] = static_cast<std::uint8_t>(clientSig_);
-    core::storeU32(d.data() + 4, userRoot_);
+    core::storeU32(d + 4, userRoot_);
     for (std::size_t j = 0; j < 8; ++j)
       d[8 + j / 2] = static_cast<std::uint8_t>(d[8 + j / 2] | (level(j) << (4 * (j & 1))));
   } else if (i >= 8 && (i - 8) % 128 == 0) {
@@ -115,12 +122,28 @@ std::vector<Bytes> HeapBuilder::build() const {
   return out;
 }
 
-ndb::NodeData HeapBuilder::write(ndb::NodeStore& store) const {
+ndb::NodeData HeapBuilder::write(ndb::NodeStore& store) {
   ndb::DataWriter w = store.newData();
-  // one buffer for every block of every heap, each appended as it is finished
+  // each block finished in its own storage (taken at the full block size)
+  // and passed on from there, then put back as it was: its header bytes
+  // restored, the page map cut off
+  std::uint8_t header[kHnBitmapHdrSize];
   for (std::size_t i = 0; i < blocks_.size(); ++i) {
-    finishBlock(i, finished_);
-    w.appendBlock(finished_);
+    Bytes& data = blocks_[i].data;
+    const std::size_t end = data.size(), total = blockBytes(i);
+    const std::size_t headerSize = heapBlockHeaderSize(i);
+    std::memcpy(header, data.data(), headerSize);
+    data.resize(total);
+    sealBlock(i, data.data(), end, total);
+    try {
+      w.appendBlock(data);
+    } catch (...) {
+      data.resize(end);
+      std::memcpy(data.data(), header, headerSize);
+      throw;
+    }
+    data.resize(end);
+    std::memcpy(data.data(), header, headerSize);
   }
   return w.finish();
 }

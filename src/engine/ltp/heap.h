@@ -31,8 +31,9 @@ class HeapBuilder {
   std::uint64_t size() const;
   // The finished heap blocks, each at most 8176 bytes, in order.
   std::vector<Bytes> build() const;
-  // Writes the heap as a data tree (one heap block per data block).
-  ndb::NodeData write(ndb::NodeStore& store) const;
+  // Writes the heap as a data tree (one heap block per data block). The
+  // heap is as it was afterwards.
+  ndb::NodeData write(ndb::NodeStore& store);
 
  private:
   struct Block {
@@ -47,10 +48,12 @@ class HeapBuilder {
   std::size_t blockBytes(std::size_t i) const;
   // Block i as written, into `out` (its former content replaced).
   void finishBlock(std::size_t i, Bytes& out) const;
+  // The page map and header fields of block i into `d`, which holds the
+  // block's `end` bytes of header and allocations and room for `total`.
+  void sealBlock(std::size_t i, std::uint8_t* d, std::size_t end, std::size_t total) const;
   ClientSig clientSig_;
   Hid userRoot_ = 0;
   std::vector<Block> blocks_;
-  mutable Bytes finished_;  // the block write() is passing on
 };
 
 class HeapReader {

@@ -237,7 +237,7 @@ ndb::NodeData PropertyContextBuilder::finishSized(std::uint16_t id,
 
 ndb::NodeData PropertyContextBuilder::finish() { return write(buildHeap()); }
 
-ndb::NodeData PropertyContextBuilder::write(const HeapBuilder& heap) {
+ndb::NodeData PropertyContextBuilder::write(HeapBuilder& heap) {
   ndb::NodeData data = heap.write(*store_);
   Nid maxValue = 0;
   for (const auto& s : subnodes_.entries())

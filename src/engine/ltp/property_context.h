@@ -79,7 +79,7 @@ class PropertyContextBuilder {
   Nid newValueNid();
   // Lays out heap_; `leaves`: see buildBth().
   HeapBuilder& buildHeap(std::vector<Hid>* leaves = nullptr);
-  ndb::NodeData write(const HeapBuilder& heap);
+  ndb::NodeData write(HeapBuilder& heap);
   void dropValue(std::uint16_t id);
   std::vector<std::pair<std::uint16_t, Entry>>::iterator lowerBound(std::uint16_t id);
   void put(std::uint16_t id, Entry e);

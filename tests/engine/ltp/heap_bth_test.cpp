@@ -2,6 +2,7 @@
 // against the format's limits.
 #include <gtest/gtest.h>
 
+#include "../ndb/oracles.h"
 #include "engine/ltp/bth.h"
 #include "engine/ltp/errors.h"
 #include "engine/ltp/heap.h"
@@ -42,6 +43,25 @@ TEST(Heap, AllocationsRoundTripAcrossManyBlocks) {
         EXPECT_EQ(core::loadU16(blocks[bi].data() + core::loadU16(blocks[bi].data()) + 4), 66u);
       }
     EXPECT_TRUE(found);
+  }
+}
+
+// write() seals each block in the builder's own storage: what it writes must
+// be what build() gives, and the heap must be as it was afterwards (headers
+// of blocks 0, 8 and 136 included).
+TEST(Heap, WrittenBlocksAreTheBuiltOnesAndTheHeapStaysAsItWas) {
+  parvane::testing::TempDir dir;
+  auto store = ndb::NodeStore::create(dir.file("heap.pst"));
+  HeapBuilder b(ClientSig::TC);
+  for (std::uint32_t i = 0; i < 4000; ++i) b.allocate(Bytes(i % 700, static_cast<std::uint8_t>(i)));
+  b.setUserRoot(0x20);
+  const auto built = b.build();
+  ASSERT_GT(built.size(), 136u);
+  for (int round = 0; round < 2; ++round) {
+    ndb::NodeData data = b.write(*store);
+    EXPECT_EQ(ndb::readDataBlocks(*store, data.bidData), built) << "round " << round;
+    EXPECT_EQ(b.build(), built) << "round " << round;
+    store->release(data);
   }
 }
 
