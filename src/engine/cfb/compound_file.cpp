@@ -1,6 +1,7 @@
 #include "engine/cfb/compound_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -376,14 +377,20 @@ class CompoundFile::Loader {
     constexpr std::uint64_t kHigh = 0x8000800080008000;
     for (std::size_t i = 0; i < len; i += 4) {
       const std::uint64_t x = core::loadU64(raw + 2 * i);
-      const std::size_t lanes = std::min<std::size_t>(4, len - i);
-      const std::uint64_t used = lanes == 4 ? ~std::uint64_t{0} : (std::uint64_t{1} << (16 * lanes)) - 1;
+      const std::size_t lanes = len - i;
+      const std::uint64_t used = lanes >= 4 ? ~std::uint64_t{0} : (std::uint64_t{1} << (16 * lanes)) - 1;
       if (x & used & 0xFF80FF80FF80FF80) return false;
       // Below 0x80 a lane cannot carry: its top bit after adding 0x8000 - 'a'
       // says "at least 'a'", after adding 0x8000 - '{' "past 'z'".
       const std::uint64_t lower = (x + 0x7F9F7F9F7F9F7F9F) & ~(x + 0x7F857F857F857F85) & kHigh;
       const std::uint64_t up = x - (lower >> 10);  // 0x20 off each lower-case letter
-      for (std::size_t j = 0; j < lanes; ++j) key[i + j] = static_cast<char16_t>(up >> (16 * j));
+      // All four lanes are stored: the key's room holds 32 units, and what
+      // lies past the name in it is never read.
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(key + i, &up, sizeof up);
+      } else {
+        for (std::size_t j = 0; j < 4; ++j) key[i + j] = static_cast<char16_t>(up >> (16 * j));
+      }
     }
     return true;
   }
@@ -418,7 +425,11 @@ class CompoundFile::Loader {
           const std::size_t len = cb == 0 ? 0 : cb / 2u - 1;
           char16_t* name = f_.names_.get() + kNameSlot * std::size_t{e.id};
           char16_t* key = name + kNameSlot / 2;
-          for (std::size_t i = 0; i < len; ++i) name[i] = core::loadU16(d + 2 * i);
+          if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(name, d, 2 * len);
+          } else {
+            for (std::size_t i = 0; i < len; ++i) name[i] = core::loadU16(d + 2 * i);
+          }
           if (!asciiKey(d, len, key)) {
             for (std::size_t i = 0; i < len; ++i) key[i] = upper(name[i]);
           }
