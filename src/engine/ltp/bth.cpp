@@ -42,9 +42,16 @@ Hid buildBthPacked(HeapBuilder& heap, std::uint8_t cbKey, std::uint8_t cbEnt, By
   if (records.size() % rec)
     throw LtpError::field("BTH records", "size", "a multiple of " + std::to_string(rec), std::to_string(records.size()));
   const std::size_t count = records.size() / rec;
+  // each key read once, at its width
+  const auto keyAt = [&](std::size_t i) -> std::uint64_t {
+    const std::uint8_t* p = records.data() + i * rec;
+    return cbKey == 2 ? core::loadU16(p) : cbKey == 4 ? core::loadU32(p) : core::loadU64(p);
+  };
+  std::uint64_t prev = count ? keyAt(0) : 0;
   for (std::size_t i = 1; i < count; ++i) {
-    std::uint64_t prev = getKey(records.data() + (i - 1) * rec, cbKey), key = getKey(records.data() + i * rec, cbKey);
+    const std::uint64_t key = keyAt(i);
     if (key <= prev) throw LtpError::field("BTH record", "key", "strictly ascending", hex(key) + " after " + hex(prev));
+    prev = key;
   }
   Hid hidHeader = headerSlot ? headerSlot : heap.allocate(kBthHeaderSize);
   if (heap.at(hidHeader).size() != kBthHeaderSize)
