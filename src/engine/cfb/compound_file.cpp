@@ -567,10 +567,17 @@ class CompoundFile::Loader {
       // Sorted by the comparison rule so that child() can search; a sound
       // tree is in this order already.
       const std::span<std::uint32_t> children(f_.childIds_.data() + first, f_.childIds_.size() - first);
+      // Strictly ascending (the usual case) also means no two share a name,
+      // so one pass settles both.
+      std::size_t i = 1;
+      while (i < children.size() && compareKeys(f_.keyOf(children[i - 1]), f_.keyOf(children[i])) < 0) ++i;
+      if (i == children.size()) {
+        entries[parent].children = children;
+        continue;
+      }
       const auto before = [&](std::uint32_t a, std::uint32_t b) { return compareKeys(f_.keyOf(a), f_.keyOf(b)) < 0; };
-      if (!std::is_sorted(children.begin(), children.end(), before))
-        std::stable_sort(children.begin(), children.end(), before);
-      for (std::size_t i = 1; i < children.size(); ++i) {
+      std::stable_sort(children.begin(), children.end(), before);
+      for (i = 1; i < children.size(); ++i) {
         if (compareKeys(f_.keyOf(children[i - 1]), f_.keyOf(children[i])) == 0) {
           fail("directory entries " + std::to_string(children[i - 1]) + " and " + std::to_string(children[i]) +
                ": storage '" + printable(entries[parent].name) + "' holds two entries named '" +
