@@ -288,13 +288,25 @@ class CompoundFile::Loader {
     return scratch;
   }
 
+  // Appends the entries of one FAT or mini FAT sector to `table`, whole.
+  static void appendTable(std::vector<std::uint32_t>& table, core::ByteView from) {
+    const std::size_t at = table.size();
+    const std::size_t count = from.size() / 4;
+    table.resize(at + count);
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(table.data() + at, from.data(), count * 4);
+    } else {
+      for (std::size_t k = 0; k < count; ++k) table[at + k] = core::loadU32(from.data() + 4 * k);
+    }
+  }
+
   void readFat(const StructuredStorageHeader& h) {
     core::Bytes raw;
     const std::size_t perSector = ss_ / 4;
     f_.fat_.reserve(static_cast<std::size_t>(h.csectFat) * perSector);
     const auto readFatSector = [&](std::size_t i, std::uint32_t s) {
       const auto v = sector(s, [&] { return "FAT sector " + std::to_string(i); }, raw);
-      for (std::size_t k = 0; k < perSector; ++k) f_.fat_.push_back(core::loadU32(v.data() + 4 * k));
+      appendTable(f_.fat_, v);
     };
     if (h.csectFat <= kHeaderDifatCount) {
       for (std::size_t i = 0; i < h.csectFat; ++i) readFatSector(i, h.sectFat[i]);
@@ -464,7 +476,7 @@ class CompoundFile::Loader {
     core::Bytes raw;
     for (std::uint32_t s = h.sectMiniFatStart; s != ENDOFCHAIN; s = f_.fat_[s]) {
       const auto v = sector(s, [] { return std::string("mini FAT"); }, raw);
-      for (std::size_t k = 0; k < ss_ / 4; ++k) f_.miniFat_.push_back(core::loadU32(v.data() + 4 * k));
+      appendTable(f_.miniFat_, v);
     }
   }
 
