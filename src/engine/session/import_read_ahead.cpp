@@ -1,6 +1,7 @@
 #include "engine/session/import_read_ahead.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -47,34 +48,49 @@ void ImportReadAhead::work() {
       continue;
     }
     cursor_ = std::max(cursor_, next_);
-    Read read;
-    read.index = cursor_++;
-    reading_ = read.index;
+    const std::size_t index = cursor_++;
+    reading_ = index;
     lock.unlock();
-    try {
-      OpenedMessageFile opened = open_(paths_[read.index]);
-      read.bytes = opened.bytes;
-      read.file.emplace(std::move(opened.file));
-    } catch (...) {
-      read.error = std::current_exception();
-    }
+    Read read = readOne(index, true);
     lock.lock();
     reading_ = kNone;
-    if (read.index >= next_) {
-      const bool awaited = read.index == next_;
-      held_ += read.bytes;
-      ready_.push_back(std::move(read));
-      if (awaited) readDone_.notify_one();
-    } else {
-      // Passed over while it was read: closed outside the lock.
-      lock.unlock();
-      read = Read{};
-      lock.lock();
-    }
+    keep(std::move(read), lock);
   }
 }
 
-std::optional<msg::MessageFile> ImportReadAhead::take(const std::string& path) {
+ImportReadAhead::Read ImportReadAhead::readOne(std::size_t index, bool byReader) const {
+  Read read;
+  read.index = index;
+  read.byReader = byReader;
+  try {
+    OpenedMessageFile opened = open_(paths_[index]);
+    read.bytes = opened.bytes;
+    read.file.emplace(std::move(opened.file));
+  } catch (...) {
+    read.error = std::current_exception();
+  }
+  return read;
+}
+
+void ImportReadAhead::keep(Read read, std::unique_lock<std::mutex>& lock) {
+  if (read.index < next_) {
+    // Passed over while it was read: closed outside the lock.
+    lock.unlock();
+    read = Read{};
+    lock.lock();
+    return;
+  }
+  const bool awaited = read.index == next_;
+  held_ += read.bytes;
+  // Files are kept in announced order; one read by an import's thread may
+  // come in before the reader's file just before it.
+  auto at = ready_.end();
+  while (at != ready_.begin() && std::prev(at)->index > read.index) --at;
+  ready_.insert(at, std::move(read));
+  if (awaited) readDone_.notify_one();
+}
+
+std::optional<msg::MessageFile> ImportReadAhead::take(const std::string& path, bool* byReader) {
   std::unique_lock<std::mutex> lock(mutex_);
   // Imports come in announced order, so the search ends at once unless rows
   // were left out before this one.
@@ -90,7 +106,20 @@ std::optional<msg::MessageFile> ImportReadAhead::take(const std::string& path) {
   }
   const auto readyNow = [&] { return !ready_.empty() && ready_.front().index == index; };
   next_ = index;
-  if (!readyNow() && reading_ == index) readDone_.wait(lock, readyNow);
+  if (!readyNow() && reading_ == index) {
+    // The reader is on this very file, so reading is the slower side: rather
+    // than wait idle, this thread reads the file after it, which the reader
+    // then skips.
+    const std::size_t after = index + 1;
+    if (after < paths_.size() && cursor_ == after) {
+      cursor_ = after + 1;
+      lock.unlock();
+      Read read = readOne(after, false);
+      lock.lock();
+      keep(std::move(read), lock);
+    }
+    readDone_.wait(lock, readyNow);
+  }
   std::optional<Read> read;
   if (readyNow()) {
     held_ -= ready_.front().bytes;
@@ -107,6 +136,7 @@ std::optional<msg::MessageFile> ImportReadAhead::take(const std::string& path) {
   dropped.clear();
   if (!read) return std::nullopt;
   if (read->error) std::rethrow_exception(read->error);
+  if (byReader) *byReader = read->byReader;
   return std::move(read->file);
 }
 
@@ -142,10 +172,10 @@ void AnnounceImports(std::vector<std::string> paths, ImportReadAhead::Opener ope
   }
 }
 
-std::optional<msg::MessageFile> TakeAnnouncedImport(const std::string& path) {
+std::optional<msg::MessageFile> TakeAnnouncedImport(const std::string& path, bool* byReader) {
   std::lock_guard<std::mutex> lock(announcedMutex);
   if (!announced()) return std::nullopt;
-  return announced()->take(path);
+  return announced()->take(path, byReader);
 }
 
 void RetireImport(std::shared_ptr<const msg::MessageFile> file) {

@@ -53,11 +53,13 @@ class ImportReadAhead {
   ImportReadAhead& operator=(const ImportReadAhead&) = delete;
 
   // The file read for `path` when it is among the announced paths not yet
-  // taken, waiting for it if it is being read; the ones announced before it
-  // are passed over and their files dropped. Rethrows the error its reading
-  // raised. Nothing when `path` is not among them, or the reader has not come
-  // to it yet (it then skips it): the caller reads it.
-  std::optional<msg::MessageFile> take(const std::string& path);
+  // taken, waiting for it if it is being read (and meanwhile reading the one
+  // after it on the calling thread); the ones announced before it are passed
+  // over and their files dropped. Rethrows the error its reading raised.
+  // Nothing when `path` is not among them, or the reader has not come to it
+  // yet (it then skips it): the caller reads it. *byReader tells whether the
+  // reader's thread read the file.
+  std::optional<msg::MessageFile> take(const std::string& path, bool* byReader = nullptr);
 
   // A file taken and no longer used, released by the reader: memory goes back
   // to the thread that allocated it, which is cheaper for the allocator than
@@ -70,9 +72,13 @@ class ImportReadAhead {
     std::optional<msg::MessageFile> file;
     std::uint64_t bytes = 0;
     std::exception_ptr error;
+    bool byReader = true;
   };
 
   void work();
+  Read readOne(std::size_t index, bool byReader) const;
+  // Adds a file read to those ready, in order; the lock is held.
+  void keep(Read read, std::unique_lock<std::mutex>& lock);
   // Whether the reader should read on: it is less than half a depth ahead of
   // the imports, or has not yet filled the depth it woke up to fill.
   bool readerWanted() const;
@@ -102,7 +108,7 @@ class ImportReadAhead {
 // ahead. Announcing is a hint: when no thread can be started, nothing is read
 // ahead.
 void AnnounceImports(std::vector<std::string> paths, ImportReadAhead::Opener open);
-std::optional<msg::MessageFile> TakeAnnouncedImport(const std::string& path);
+std::optional<msg::MessageFile> TakeAnnouncedImport(const std::string& path, bool* byReader = nullptr);
 void RetireImport(std::shared_ptr<const msg::MessageFile> file);
 
 }  // namespace parvane::session

@@ -235,8 +235,9 @@ void EngineMail::Import(const std::string& path, std::int32_t format) {
     raise(kMapiNotSupported, "Cannot import \"" + path + "\": " + *importFailure_);
   }
   try {
-    std::optional<msg::MessageFile> readAhead = TakeAnnouncedImport(path);
-    sourceReadAhead_ = readAhead.has_value();
+    bool byReader = false;
+    std::optional<msg::MessageFile> readAhead = TakeAnnouncedImport(path, &byReader);
+    sourceReadAhead_ = readAhead.has_value() && byReader;
     source_ = std::make_shared<msg::MessageFile>(readAhead ? std::move(*readAhead) : OpenMessageFile(path));
     importedPath_ = path;
     importFailure_.reset();

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -25,6 +27,7 @@ namespace {
 // Each "file" is a message whose subject is its path; "bad" paths fail.
 struct Opener {
   std::atomic<int> opened{0};
+  std::atomic<int> finished{0};
   std::atomic<std::size_t> taken{0};  // imports asked for so far (set before take())
   std::size_t depth = ImportReadAhead::kDefaultDepth;  // or the most files the budget allows
   std::vector<std::string> announced;
@@ -44,8 +47,10 @@ struct Opener {
       }
       if (path.rfind("bad", 0) == 0) throw std::runtime_error(path + ": not a message file");
       auto bytes = testsupport::writeMsg(testsupport::simpleMessage(path, "body of " + path));
-      return OpenedMessageFile{
+      OpenedMessageFile file{
           msg::MessageFile::read(std::make_shared<core::MemorySource>(std::move(bytes)), path), 100};
+      ++finished;
+      return file;
     };
   }
 };
@@ -101,12 +106,53 @@ TEST(ImportReadAhead, HoldsNoMoreBytesThanItsBudget) {
   EXPECT_FALSE(opener.tooFarAhead.load());
 }
 
+TEST(ImportReadAhead, AnImportWaitingForTheReaderReadsTheNextFileItself) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool release = false;
+  std::map<std::string, std::thread::id> readers;
+  const auto open = [&](const std::string& path) {
+    std::unique_lock<std::mutex> lock(mutex);
+    readers[path] = std::this_thread::get_id();
+    changed.notify_all();
+    if (path == "m0") changed.wait(lock, [&] { return release; });  // a slow first file
+    auto bytes = testsupport::writeMsg(testsupport::simpleMessage(path, "body"));
+    return OpenedMessageFile{
+        msg::MessageFile::read(std::make_shared<core::MemorySource>(std::move(bytes)), path), 100};
+  };
+  ImportReadAhead readAhead(paths(3), open, 8);
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return readers.count("m0") != 0; });  // the reader is on m0
+  }
+  bool firstByReader = false;
+  std::thread importer([&] {
+    auto file = readAhead.take("m0", &firstByReader);
+    EXPECT_TRUE(file.has_value());
+  });
+  const auto importerId = importer.get_id();
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return readers.count("m1") != 0; });
+    EXPECT_EQ(readers["m1"], importerId);  // read while waiting for m0
+    release = true;
+    changed.notify_all();
+  }
+  importer.join();
+  EXPECT_TRUE(firstByReader);
+  bool secondByReader = true;
+  auto second = readAhead.take("m1", &secondByReader);
+  ASSERT_TRUE(second.has_value());
+  EXPECT_EQ(subjectOf(*second), "m1");
+  EXPECT_FALSE(secondByReader);
+}
+
 TEST(ImportReadAhead, AnImportThatWaitsFindsItsFileReadAhead) {
   Opener opener;
   opener.announced = paths(20);
   ImportReadAhead readAhead(opener.announced, opener.function(), 8);
   // Given time, the reader fills its depth; every file then comes from it.
-  while (opener.opened.load() < 8) std::this_thread::yield();
+  while (opener.finished.load() < 8) std::this_thread::yield();
   for (int i = 0; i < 8; ++i) {
     auto file = take(readAhead, opener, "m" + std::to_string(i));
     ASSERT_TRUE(file.has_value()) << i;
@@ -133,7 +179,7 @@ TEST(ImportReadAhead, HandsAReadingErrorToItsOwnImportOnly) {
   Opener opener;
   opener.announced = {"m0", "bad1", "m2", "m2"};  // a file may be listed twice
   ImportReadAhead readAhead(opener.announced, opener.function());
-  while (opener.opened.load() < 4) std::this_thread::yield();  // all read ahead
+  while (opener.finished.load() < 3) std::this_thread::yield();  // all read ahead (bad1 never finishes)
   EXPECT_EQ(subjectOf(*take(readAhead, opener, "m0")), "m0");
   try {
     take(readAhead, opener, "bad1");
@@ -159,7 +205,7 @@ TEST(AnnouncedImports, AreServedUntilTheAnnouncementEnds) {
   Opener opener;
   opener.announced = paths(3);
   AnnounceImports(opener.announced, opener.function());
-  while (opener.opened.load() < 3) std::this_thread::yield();
+  while (opener.finished.load() < 3) std::this_thread::yield();
   auto file = TakeAnnouncedImport("m0");
   ASSERT_TRUE(file.has_value());
   EXPECT_EQ(subjectOf(*file), "m0");
