@@ -309,10 +309,14 @@ class MessageFile {
   // Local damage that was skipped, one line each, naming where it was found.
   const std::vector<std::string>& warnings() const { return warnings_; }
   const std::string& name() const { return name_; }
+  // The size of the file it was read from: what the message holds in memory
+  // is about that at most (values past the in-memory limit stay in the file).
+  std::uint64_t fileSize() const { return fileSize_; }
 
  private:
   friend class MessageReader;
   std::string name_;
+  std::uint64_t fileSize_ = 0;
   std::shared_ptr<const Message> message_;
   std::vector<NamedProperty> named_;
   std::vector<std::string> warnings_;

@@ -437,6 +437,7 @@ MessageFile MessageFile::read(std::shared_ptr<const core::ByteSource> source, st
                               const ReadOptions& options) {
   MessageFile out;
   out.name_ = name;
+  out.fileSize_ = source ? source->size() : 0;
   try {
     auto file = cfb::CompoundFile::open(std::move(source), std::move(name));
     MessageReader reader(out, std::move(file), options);

@@ -1,7 +1,6 @@
 #include "engine/session/rdo_objects.h"
 
 #include "engine/core/codepage.h"
-#include "engine/core/source.h"
 #include "engine/messaging/folder_names.h"
 #include "engine/msg/message.h"
 #include "engine/session/automation_errors.h"
@@ -211,19 +210,16 @@ std::string withoutPathPrefix(const std::string& reason, const std::string& path
 
 }  // namespace
 
-OpenedMessageFile OpenMessageFileSized(const std::string& path) {
+msg::MessageFile OpenMessageFile(const std::string& path) {
   // The path is UTF-8; on Windows a plain string would be read in the system code page.
-  std::shared_ptr<const core::ByteSource> source;
-  try {
-    source = std::make_shared<core::FileSource>(std::filesystem::path(std::u8string(path.begin(), path.end())));
-  } catch (const core::IoError& e) {
-    throw msg::ReadError(e.what());
-  }
-  const std::uint64_t bytes = source->size();
-  return {msg::MessageFile::read(std::move(source), path), bytes};
+  return msg::MessageFile::open(std::filesystem::path(std::u8string(path.begin(), path.end())));
 }
 
-msg::MessageFile OpenMessageFile(const std::string& path) { return std::move(OpenMessageFileSized(path).file); }
+OpenedMessageFile OpenMessageFileSized(const std::string& path) {
+  msg::MessageFile file = OpenMessageFile(path);
+  const std::uint64_t bytes = file.fileSize();
+  return {std::move(file), bytes};
+}
 
 EngineMail::EngineMail(FolderRef folder, std::string messageClass)
     : folder_(std::move(folder)), messageClass_(std::move(messageClass)) {}
