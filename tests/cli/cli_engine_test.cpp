@@ -117,13 +117,15 @@ TEST_F(CliEngineTest, ABrokenFileIsReportedAndLeavesNoMessage) {
       << "the path is named more than once: " << err.str();
   EXPECT_EQ(out.str(), (root / "out" / "mixed.pst").string() + "\n");
   EXPECT_EQ(shell(std::string(PARVANE_SHARED_DIR) + "/tools/pstcheck " +
-                  quoted(root / "out" / "mixed.pst") + " > /dev/null 2>&1"),
-            0);
+                  quoted(root / "out" / "mixed.pst") + " > " + quoted(root / "pstcheck.txt") + " 2>&1"),
+            0)
+      << ReadAll(root / "pstcheck.txt");
   // readpst sees exactly the three good messages (one file each, named by number).
   fs::create_directories(root / "read");
   ASSERT_EQ(shell("readpst -q -S -o " + quoted(root / "read") + " " +
-                  quoted(root / "out" / "mixed.pst") + " > /dev/null 2>&1"),
-            0);
+                  quoted(root / "out" / "mixed.pst") + " > " + quoted(root / "readpst.txt") + " 2>&1"),
+            0)
+      << ReadAll(root / "readpst.txt");
   int messages = 0;
   for (const auto& entry : fs::recursive_directory_iterator(root / "read")) {
     const std::string name = entry.path().filename().string();
