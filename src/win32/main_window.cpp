@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/replaceable_parts.h"
 #include "filelist/file_list.h"
 #include "platform/win32_text.h"
 #include "win32/controls.h"
@@ -85,21 +86,6 @@ HFONT MakeFont(app::layout::FontStyle style) {
                      DEFAULT_PITCH | FF_SWISS, L"Tahoma");
 }
 
-// Forwards to a replacement box when one is set, else to the native one.
-class ForwardingMessageBox : public platform::MessageBox {
- public:
-  ForwardingMessageBox(platform::MessageBox& native, platform::MessageBox*& replacement)
-      : native_(native), replacement_(replacement) {}
-  platform::MessageAnswer show(const std::string& text, platform::MessageButtons buttons,
-                               platform::MessageIcon icon, const std::string& title) override {
-    return (replacement_ ? *replacement_ : native_).show(text, buttons, icon, title);
-  }
-
- private:
-  platform::MessageBox& native_;
-  platform::MessageBox*& replacement_;
-};
-
 void RegisterWindowClass(HINSTANCE instance, HICON big, HICON small) {
   WNDCLASSEXW windowClass{};
   if (GetClassInfoExW(instance, MainWindow::kClassName, &windowClass)) return;
@@ -149,9 +135,11 @@ MainWindow::MainWindow(HINSTANCE instance, platform::ObjectFactory& factory,
   createControls();
 
   nativeMessages_ = std::make_unique<Win32MessageBox>(window_);
-  messages_ = std::make_unique<ForwardingMessageBox>(*nativeMessages_, replacement_);
-  openDialog_ = std::make_unique<Win32OpenFileDialog>(window_);
-  folderDialog_ = std::make_unique<Win32FolderDialog>();
+  nativeOpenDialog_ = std::make_unique<Win32OpenFileDialog>(window_);
+  nativeFolderDialog_ = std::make_unique<Win32FolderDialog>();
+  messages_ = std::make_unique<app::ReplaceableMessageBox>(*nativeMessages_);
+  openDialog_ = std::make_unique<app::ReplaceableOpenFileDialog>(*nativeOpenDialog_);
+  folderDialog_ = std::make_unique<app::ReplaceableFolderDialog>(*nativeFolderDialog_);
   desktop_ = std::make_unique<Win32Desktop>(window_);
   form_ = std::make_unique<app::FrmStep1>(
       app::FrmStep1Controls{
@@ -266,7 +254,13 @@ HBRUSH MainWindow::brush(app::layout::Colour colour) {
   return brushes_.back().second;
 }
 
-void MainWindow::setMessageBox(platform::MessageBox* messages) { replacement_ = messages; }
+void MainWindow::setMessageBox(platform::MessageBox* messages) { messages_->replace(messages); }
+void MainWindow::setOpenFileDialog(platform::OpenFileDialog* dialog) {
+  openDialog_->replace(dialog);
+}
+void MainWindow::setFolderDialog(platform::FolderDialog* dialog) {
+  folderDialog_->replace(dialog);
+}
 
 void MainWindow::showCentred() {
   RECT area{};

@@ -17,6 +17,12 @@
 #include "platform/automation.h"
 #include "platform/ui.h"
 
+namespace parvane::app {
+class ReplaceableFolderDialog;
+class ReplaceableMessageBox;
+class ReplaceableOpenFileDialog;
+}  // namespace parvane::app
+
 namespace parvane::win32 {
 
 class Win32Button;
@@ -72,8 +78,11 @@ class MainWindow {
   app::FrmStep1& form() { return *form_; }
   Win32Desktop& desktop() { return *desktop_; }
   Win32Grid& grid() { return *grid_; }
-  // Replaces the message box the operations use (tests); nullptr restores it.
+  // Replace the message box and the two dialogs the operations use (tests);
+  // nullptr restores the native one.
   void setMessageBox(platform::MessageBox* messages);
+  void setOpenFileDialog(platform::OpenFileDialog* dialog);
+  void setFolderDialog(platform::FolderDialog* dialog);
 
   // Shows the window centred on the work area, focus on cmdAdd.
   void showCentred();
@@ -105,11 +114,14 @@ class MainWindow {
   std::unique_ptr<Win32FrameCaption> frameCaption_;
   std::unique_ptr<Win32ProgressBar> progressBar1_, progressBar2_;
   std::unique_ptr<Win32Button> cmdAdd_, cmdAddFolder_, cmdClear1_, cmdExtractDBX_, cmdEnd_;
+  // The native box and dialogs, and what the controller holds: parts that
+  // forward to a replacement when one is set, else to the native ones.
   std::unique_ptr<Win32MessageBox> nativeMessages_;
-  std::unique_ptr<platform::MessageBox> messages_;  // forwards to the current box
-  platform::MessageBox* replacement_ = nullptr;
-  std::unique_ptr<Win32OpenFileDialog> openDialog_;
-  std::unique_ptr<Win32FolderDialog> folderDialog_;
+  std::unique_ptr<Win32OpenFileDialog> nativeOpenDialog_;
+  std::unique_ptr<Win32FolderDialog> nativeFolderDialog_;
+  std::unique_ptr<app::ReplaceableMessageBox> messages_;
+  std::unique_ptr<app::ReplaceableOpenFileDialog> openDialog_;
+  std::unique_ptr<app::ReplaceableFolderDialog> folderDialog_;
   std::unique_ptr<Win32Desktop> desktop_;
   std::unique_ptr<app::FrmStep1> form_;
   platform::ObjectFactory& factory_;
