@@ -188,6 +188,11 @@ StoreMessage convert(const msg::Message& source, NamedPropertyMap& map) {
       att.properties.set(PropertyValue::int32(tags::AttachMethod, 5));
     } else if (a.hasOleStorage()) {
       att.oleData = std::make_shared<core::MemorySource>(a.oleImage());
+    } else if (a.method() == msg::Attachment::EmbeddedMessage || a.method() == msg::Attachment::Ole) {
+      // A damaged file can name an object it no longer holds; a store
+      // attachment of those methods without its object is one that readers
+      // cannot open, so it is kept as an attachment by value with no data.
+      att.properties.set(PropertyValue::int32(tags::AttachMethod, msg::Attachment::ByValue));
     }
     m.attachments.push_back(std::move(att));
   }

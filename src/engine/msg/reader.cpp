@@ -413,9 +413,13 @@ class MessageReader {
 
     // buildProperties() has just indexed this storage's value streams.
     const cfb::Entry* object = valueStream(tag::AttachDataObject);
-    if (!object || !object->isStorage()) return a;
-    const bool hasProps = file().child(*object, format::kPropertiesStream) != nullptr;
     const std::uint32_t method = a.method();
+    if (!object || !object->isStorage()) {
+      if (method == Attachment::EmbeddedMessage || method == Attachment::Ole)
+        warn(where, "attach method " + std::to_string(method) + " names an object storage the file does not hold");
+      return a;
+    }
+    const bool hasProps = file().child(*object, format::kPropertiesStream) != nullptr;
     if (method == Attachment::EmbeddedMessage || (hasProps && method != Attachment::Ole)) {
       if (depth + 1 > options_.maxDepth) {
         fail(where, "embedded messages nest deeper than " + std::to_string(options_.maxDepth) + " levels");

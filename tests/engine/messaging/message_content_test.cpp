@@ -100,6 +100,29 @@ TEST(MessageContent, FlagsFollowTheRealAttachmentsWhateverTheCallerPasses) {
   EXPECT_EQ(kept.properties.int32(tags::MessageFlags), 0x08u);
 }
 
+// A damaged file's attachment can say it holds an embedded message or an OLE
+// object that is not there; stored with that method it would be one no reader
+// can open.
+TEST(MessageContent, AnObjectMethodWithoutItsObjectBecomesAnAttachmentByValue) {
+  NamedPropertyMap map;
+  auto src = testsupport::simpleMessage("Lost objects", "body");
+  for (std::int32_t method : {5, 6}) {
+    src.attachments.push_back(MsgAttachment{
+        {MsgProperty::i32(0x3705, method), MsgProperty::unicode(0x3001, "gone " + std::to_string(method))}, nullptr});
+  }
+  auto file = readBack(src);
+  EXPECT_EQ(file.warnings().size(), 2u);
+  auto content = convertMessage(file.message(), map);
+  finish(content, 1, 133000000000000000ULL);
+  ASSERT_EQ(content.attachments.size(), 2u);
+  for (const auto& a : content.attachments) {
+    EXPECT_EQ(a.properties.int32(tags::AttachMethod), 1u);
+    EXPECT_EQ(a.embedded, nullptr);
+    EXPECT_EQ(a.oleData, nullptr);
+    EXPECT_EQ(a.properties.find(tags::AttachData), nullptr);
+  }
+}
+
 TEST(MessageContent, ComputedPropertiesAreNeverCopied) {
   NamedPropertyMap map;
   auto src = testsupport::simpleMessage("Computed", "body", {"a@example.com"});
