@@ -1,7 +1,7 @@
 // A random-access byte source: the one way the format layers reach a file.
 // Readers ask for exact ranges and never need the whole file in memory; the
-// file-backed source reads with pread (POSIX) or a seekable stream elsewhere,
-// the in-memory one serves tests and the fuzzer.
+// file-backed source reads with pread (POSIX) or ReadFile at an offset
+// (Windows), the in-memory one serves tests and the fuzzer.
 #pragma once
 
 #include <cstdint>
