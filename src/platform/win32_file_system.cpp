@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "engine/core/windows_path.h"
 #include "platform/win32_text.h"
 
 namespace parvane::platform {
@@ -44,8 +45,8 @@ struct FindCloser {
 };
 
 std::vector<std::string> List(const std::string& path, Kind wanted) {
-  std::wstring pattern = Utf8ToWide(path);
-  if (pattern.empty()) Raise(ERROR_PATH_NOT_FOUND, path);
+  if (path.empty()) Raise(ERROR_PATH_NOT_FOUND, path);
+  std::wstring pattern = core::WindowsFilePath(Utf8ToWide(path));
   if (pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
   pattern += L'*';
 
@@ -87,7 +88,7 @@ bool Win32ListingOrderLess(const std::string& a, const std::string& b) {
 
 bool Win32FileSystem::folderExists(const std::string& path) const {
   if (path.empty()) return false;
-  const std::wstring wide = Utf8ToWide(path);
+  const std::wstring wide = core::WindowsFilePath(Utf8ToWide(path));
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }

@@ -1,5 +1,6 @@
 // FileSystem::native() on Windows: wide-character paths (the engine's paths are
-// UTF-8) and positioned reads and writes through OVERLAPPED offsets.
+// UTF-8), in their extended-length form when long, and positioned reads and
+// writes through OVERLAPPED offsets.
 #ifdef _WIN32
 #include <windows.h>
 
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <limits>
 
+#include "engine/core/windows_path.h"
 #include "engine/ndb/errors.h"
 #include "engine/ndb/file.h"
 
@@ -39,6 +41,8 @@ int ErrnoOf(DWORD error) {
   throw IoError(operation, path, ErrnoOf(GetLastError()));
 }
 
+// The path as Windows' file calls take it at any length; empty when it cannot
+// be converted.
 std::wstring Wide(const std::string& utf8) {
   if (utf8.empty()) return {};
   if (utf8.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return {};
@@ -47,7 +51,7 @@ std::wstring Wide(const std::string& utf8) {
   if (length <= 0) return {};
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
-  return wide;
+  return core::WindowsFilePath(wide);
 }
 
 OVERLAPPED At(std::uint64_t offset) {
