@@ -8,6 +8,8 @@
 #include <string>
 
 #include "engine/msg/message.h"
+#include "engine/session/profile.h"
+#include "platform/automation.h"
 #include "platform/win32_text.h"
 
 namespace parvane {
@@ -55,6 +57,20 @@ TEST_F(UnicodeFolder, MissingFileIsNamedInUtf8) {
     FAIL() << "opened a missing file";
   } catch (const std::exception& error) {
     EXPECT_NE(std::string(error.what()).find(missing), std::string::npos) << error.what();
+  }
+}
+
+TEST_F(UnicodeFolder, AnExistingStoreNamedOutsideTheCodePageIsRefusedAsExisting) {
+  const std::string taken = folder_ + "\\\xCE\xA9 archive.pst";
+  HANDLE file = CreateFileW(Utf8ToWide(taken).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+  CloseHandle(file);
+  try {
+    session::Profile::instance().attach(taken, "Taken");
+    FAIL() << "attached a store over an existing file";
+  } catch (const platform::AutomationError& error) {
+    EXPECT_NE(std::string(error.what()).find("already exists"), std::string::npos) << error.what();
   }
 }
 

@@ -29,8 +29,10 @@ Profile& Profile::instance() {
 Profile::~Profile() { closeAll(); }
 
 AttachedStore Profile::attach(const std::string& path, const std::string& displayName) {
+  // The path is UTF-8; a plain string would be read in the Windows code page there.
+  // Past MAX_PATH the check may miss on Windows: the exclusive creation refuses then.
   std::error_code ec;
-  if (std::filesystem::exists(path, ec))
+  if (std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())), ec))
     raise(platform::AutomationError::kFailed, "Cannot create the store \"" + path + "\": the file already exists");
   auto store = translated("Cannot create the store \"" + path + "\"", [&] {
     return std::shared_ptr<messaging::Store>(messaging::Store::create(path, messaging::utf8ToUtf16(displayName)));
