@@ -275,7 +275,12 @@ class MessageReader {
         }
         p.name_ = it->second;
       }
-      if (type == ptype::Object) continue;
+      if (type == ptype::Object) {
+        // An attachment's object is the caller's to read; nothing else
+        // reaches the store, so the loss is said.
+        if (e.propertyTag != tag::AttachDataObject) warn(pwhere(), "object property " + hex8(e.propertyTag) + " is not kept");
+        continue;
+      }
       if (p.isFixed()) {
         p.raw_ = e.value;
         p.size_ = ptype::fixedSize(type);

@@ -57,6 +57,18 @@ core::Bytes pattern(std::size_t n) {
 
 }  // namespace
 
+// Only an attachment's object (0x3701000D) is read; any other object-typed
+// property is left out, and said to be.
+TEST(MessageReader, AnObjectPropertyOfAMessageIsLeftOutWithAWarning) {
+  const auto f = readImage(simpleMessage({TestProp::fixedValue(0x00020003, 7),
+                                          TestProp::fixedValue(0x3702000D, 0xFFFFFFFF)}));
+  const auto& p = f.message().properties();
+  EXPECT_EQ(p.size(), 1u);
+  EXPECT_EQ(p.findId(0x3702), nullptr);
+  ASSERT_EQ(f.warnings().size(), 1u);
+  EXPECT_NE(f.warnings()[0].find("0x3702000D"), std::string::npos) << f.warnings()[0];
+}
+
 TEST(MessageReader, FixedValuesOfEveryType) {
   const auto f = readImage(simpleMessage({
       TestProp::fixedValue(0x00010002, 0xFFFE),                  // Int16 -2
