@@ -1,11 +1,13 @@
 #include "engine/messaging/message_content.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cstring>
 #include <random>
 #include <utility>
 
 #include "engine/core/codepage.h"
+#include "engine/messaging/node_values.h"
 #include "engine/msg/message.h"
 
 namespace parvane::messaging {
@@ -157,7 +159,58 @@ std::optional<PropertyValue> convertValue(const msg::Property& p, NamedPropertyM
   return v;
 }
 
-void copyProperties(const msg::PropertyBag& bag, PropertyList& out, NamedPropertyMap& map, bool messageLevel) {
+// The tags under which one of the store's tables shows its objects' values.
+// A damaged file can give such an id another type; copied, the value would
+// stand in the object under a tag the table does not know, and its row would
+// lack it: readers taking the row and the object for the same item find them
+// at odds. Such a value is not copied.
+class ShownTags {
+ public:
+  explicit ShownTags(std::vector<std::uint32_t> tags) : tags_(std::move(tags)) {
+    std::sort(tags_.begin(), tags_.end());
+    for (auto t : tags_) ids_.set(tagId(t));
+  }
+  bool mistyped(std::uint32_t tag) const {
+    return ids_.test(tagId(tag)) && !std::binary_search(tags_.begin(), tags_.end(), tag);
+  }
+
+ private:
+  std::vector<std::uint32_t> tags_;
+  std::bitset<0x10000> ids_;
+};
+
+// The templates of a folder's contents table and of a message's recipient
+// and attachment tables.
+const ShownTags& contentsTags() {
+  static const ShownTags shown(templateTags(0x60E));
+  return shown;
+}
+const ShownTags& recipientTags() {
+  static const ShownTags shown(templateTags(0x692));
+  return shown;
+}
+const ShownTags& attachmentTags() {
+  static const ShownTags shown = [] {
+    auto tags = templateTags(0x671);
+    tags.push_back(makeTag(tags::AttachLongFilename, ptype::Unicode));
+    return ShownTags(std::move(tags));
+  }();
+  return shown;
+}
+
+// Every recipient row carries a type and a name; a recipient without them
+// (a damaged or sparse file's) is addressed to "To" and named by its address.
+void completeRecipient(PropertyList& r) {
+  if (!r.find(tags::RecipientType)) r.add(PropertyValue::int32(tags::RecipientType, 1));
+  if (!r.find(tags::DisplayName)) {
+    std::u16string name = r.text(tags::EmailAddress);
+    if (name.empty()) name = r.text(0x39FE);  // PidTagSmtpAddress
+    r.add(PropertyValue::unicode(tags::DisplayName, name));
+  }
+}
+
+void copyProperties(const msg::PropertyBag& bag, PropertyList& out, NamedPropertyMap& map, bool messageLevel,
+                    const ShownTags& shown) {
   // room for the values copied here and the few the store adds afterwards
   out.reserve(out.size() + bag.all().size() + 8);
   for (const auto& p : bag.all()) {
@@ -168,21 +221,22 @@ void copyProperties(const msg::PropertyBag& bag, PropertyList& out, NamedPropert
     }
     if (p.tag() == msg::tag::AttachDataObject) continue;
     auto v = convertValue(p, map);
-    if (v) out.add(std::move(*v));
+    if (v && !shown.mistyped(v->tag)) out.add(std::move(*v));
   }
 }
 
 StoreMessage convert(const msg::Message& source, NamedPropertyMap& map) {
   StoreMessage m;
-  copyProperties(source.properties(), m.properties, map, true);
+  copyProperties(source.properties(), m.properties, map, true, contentsTags());
   m.recipients.reserve(source.recipients().size());
   m.attachments.reserve(source.attachments().size());
   for (const auto& r : source.recipients()) {
-    copyProperties(r.properties(), m.recipients.emplace_back(), map, false);
+    copyProperties(r.properties(), m.recipients.emplace_back(), map, false, recipientTags());
+    completeRecipient(m.recipients.back());
   }
   for (const auto& a : source.attachments()) {
     StoreAttachment att;
-    copyProperties(a.properties(), att.properties, map, false);
+    copyProperties(a.properties(), att.properties, map, false, attachmentTags());
     if (const auto* e = a.embedded()) {
       att.embedded = std::make_unique<StoreMessage>(convert(*e, map));
       att.properties.set(PropertyValue::int32(tags::AttachMethod, 5));

@@ -123,6 +123,36 @@ TEST(MessageContent, AnObjectMethodWithoutItsObjectBecomesAnAttachmentByValue) {
   }
 }
 
+// A damaged file can give a property its tables show another type, or leave a
+// recipient without the type and name every recipient row carries.
+TEST(MessageContent, MistypedShownValuesAreLeftOutAndRecipientsCompleted) {
+  NamedPropertyMap map;
+  MsgMessage src;
+  src.properties = {MsgProperty::i32(0x0037, 5),                  // the subject as a number
+                    MsgProperty::unicode(0x1000, "body"),
+                    MsgProperty::i32(0x6601, 9)};                 // no table shows it: kept
+  src.recipients.push_back({{MsgProperty::unicode(0x3003, "ann@example.com")}});
+  src.recipients.push_back({{MsgProperty::i32(0x3001, 1), MsgProperty::i32(0x0C15, 2)}});
+  src.attachments.push_back(MsgAttachment{{MsgProperty::boolean(0x3705, true),
+                                           MsgProperty::binary(0x3701, core::Bytes(3, 'x'))},
+                                          nullptr});
+  auto m = imported(src, map);
+  const auto* subject = m.properties.find(0x0037);
+  EXPECT_TRUE(subject == nullptr || subject->type() == ptype::Unicode);
+  EXPECT_EQ(m.properties.int32(0x6601), 9u);
+
+  ASSERT_EQ(m.recipients.size(), 2u);
+  EXPECT_EQ(m.recipients[0].int32(tags::RecipientType), 1u);
+  EXPECT_EQ(m.recipients[0].text(tags::DisplayName), u"ann@example.com");
+  EXPECT_EQ(m.recipients[1].int32(tags::RecipientType), 2u);
+  ASSERT_NE(m.recipients[1].find(tags::DisplayName), nullptr);
+  EXPECT_EQ(m.recipients[1].find(tags::DisplayName)->type(), ptype::Unicode);
+  EXPECT_EQ(m.properties.text(tags::DisplayTo), u"ann@example.com");
+
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(m.attachments[0].properties.int32(tags::AttachMethod), 1u);  // by value, as if none were given
+}
+
 TEST(MessageContent, ComputedPropertiesAreNeverCopied) {
   NamedPropertyMap map;
   auto src = testsupport::simpleMessage("Computed", "body", {"a@example.com"});
