@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry.h"
 #include "support/fake_automation.h"
 #include "support/fake_ui.h"
+#include "support/native_path.h"
 
 namespace parvane::app {
 namespace {
@@ -20,16 +22,17 @@ using platform::MessageAnswer;
 using platform::MessageButtons;
 using platform::MessageIcon;
 using List = std::vector<std::string>;
+using testing::NativePath;
 
 struct ControllerTest : ::testing::Test {
   ControllerTest() {
     options.clock = [] { return conversion::LocalTime{2026, 12, 6, 9, 5, 7}; };
-    options.pathRules = conversion::kPosixPathRules;
-    files.addFolder("/m");
-    files.addFile("/m", "a.msg");
-    files.addFile("/m", "notes.txt");
-    files.addSubFolder("/m", "Work");
-    files.addFile("/m/Work", "b.MSG");
+    options.pathRules = conversion::kNativePathRules;
+    files.addFolder(NativePath("/m"));
+    files.addFile(NativePath("/m"), "a.msg");
+    files.addFile(NativePath("/m"), "notes.txt");
+    files.addSubFolder(NativePath("/m"), "Work");
+    files.addFile(NativePath("/m/Work"), "b.MSG");
   }
 
   FrmStep1& form() {
@@ -41,7 +44,7 @@ struct ControllerTest : ::testing::Test {
   }
   // Lists the files of /m through the folder add.
   void listFolder() {
-    folders.results.push_back("/m");
+    folders.results.push_back(NativePath("/m"));
     form().CmdAddFolder_Click();
     messages.shown.clear();
   }
@@ -54,7 +57,7 @@ struct ControllerTest : ::testing::Test {
   testing::FakeOpenFileDialog openDialog;
   testing::FakeFolderDialog folders;
   testing::FakeDesktop desktop;
-  testing::MemoryFileSystem files{'/'};
+  testing::MemoryFileSystem files{platform::kPathSeparator};
   testing::FakeProfile profile;
   conversion::RunOptions options;
   FrmStep1Controls controls{grid,   count,   frame,      current,    bar1,    bar2,
@@ -73,9 +76,9 @@ TEST_F(ControllerTest, LoadStepResetsTheListAndWidensTheColumn) {
 }
 
 TEST_F(ControllerTest, AddClickListsTheChosenFiles) {
-  openDialog.result = std::string("/m") + '\0' + "a.msg" + '\0' + "b.msg" + '\0';
+  openDialog.result = NativePath("/m") + '\0' + "a.msg" + '\0' + "b.msg" + '\0';
   form().cmdAdd_Click();
-  EXPECT_EQ(grid.column0(), (List{"/m/a.msg", "/m/b.msg"}));
+  EXPECT_EQ(grid.column0(), (List{NativePath("/m/a.msg"), NativePath("/m/b.msg")}));
   EXPECT_EQ(count.caption(), "2 files");
   EXPECT_TRUE(convert.enabled());
   EXPECT_EQ(openDialog.filter, "Email Messages (*.msg)|*.msg");
@@ -83,9 +86,9 @@ TEST_F(ControllerTest, AddClickListsTheChosenFiles) {
 }
 
 TEST_F(ControllerTest, AddFolderClickListsEveryMessageFileOfTheTree) {
-  folders.results.push_back("/m");
+  folders.results.push_back(NativePath("/m"));
   form().CmdAddFolder_Click();
-  EXPECT_EQ(grid.column0(), (List{"/m/a.msg", "/m/Work/b.MSG"}));
+  EXPECT_EQ(grid.column0(), (List{NativePath("/m/a.msg"), NativePath("/m/Work/b.MSG")}));
   EXPECT_EQ(folders.titles, List{"Choose Source Folder..."});
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].text, "2 Files Added to List.");
@@ -95,13 +98,13 @@ TEST_F(ControllerTest, AddFolderClickListsEveryMessageFileOfTheTree) {
 
 TEST_F(ControllerTest, ConvertClickRunsOverTheListedFiles) {
   listFolder();
-  folders.results.push_back("/out");
+  folders.results.push_back(NativePath("/out"));
   form().CmdExtractDBX_Click();
   const auto& run = form().lastRun();
   ASSERT_EQ(run.stage, conversion::RunOutcome::Stage::Completed);
-  EXPECT_EQ(run.pstFilePath, "/out/OstrelMSGMessages6.12.26 9.5.07.pst");
+  EXPECT_EQ(run.pstFilePath, NativePath("/out/OstrelMSGMessages6.12.26 9.5.07.pst"));
   EXPECT_EQ(run.rowsConverted, 2);
-  EXPECT_EQ(form().values().SavePath, "/out/");
+  EXPECT_EQ(form().values().SavePath, NativePath("/out/"));
   EXPECT_EQ(form().values().StoreDisplayName, "Ostrel Software : Created - 6.12.26 9.5.07");
   auto* store = profile.storeAt(run.pstFilePath);
   ASSERT_NE(store, nullptr);
@@ -117,7 +120,7 @@ TEST_F(ControllerTest, ConvertClickRunsOverTheListedFiles) {
 
 TEST_F(ControllerTest, TheClearResetsTheListTheRunFilled) {
   listFolder();
-  folders.results.push_back("/out");
+  folders.results.push_back(NativePath("/out"));
   form().CmdExtractDBX_Click();
   EXPECT_EQ(form().values().FolderList, (List{"m", "m\\Work"}));
   messages.answers.push_back(MessageAnswer::Yes);
@@ -140,8 +143,8 @@ TEST_F(ControllerTest, CancelledDestinationLeavesEverythingAsItWas) {
 
 TEST_F(ControllerTest, SecondStartDuringARunIsRefusedAndTheRunGoesOn) {
   listFolder();
-  folders.results.push_back("/out");
-  folders.results.push_back("/elsewhere");
+  folders.results.push_back(NativePath("/out"));
+  folders.results.push_back(NativePath("/elsewhere"));
   int nested = 0;
   desktop.onYield = [&] {
     if (nested++ == 0) form().CmdExtractDBX_Click();  // a click that arrives in a yield
@@ -150,13 +153,14 @@ TEST_F(ControllerTest, SecondStartDuringARunIsRefusedAndTheRunGoesOn) {
   EXPECT_EQ(form().lastRun().stage, conversion::RunOutcome::Stage::Completed);
   EXPECT_EQ(form().lastRun().rowsConverted, 2);
   EXPECT_EQ(profile.stores.size(), 1u);
-  EXPECT_EQ(List(folders.results.begin(), folders.results.end()), List{"/elsewhere"});  // the refused start asked nothing
+  // the refused start asked nothing
+  EXPECT_EQ(List(folders.results.begin(), folders.results.end()), List{NativePath("/elsewhere")});
 }
 
 TEST_F(ControllerTest, WithoutAMailStoreTheRunShowsTheOutlookError) {
   listFolder();
   profile.failOn("CreateObject", "Redemption.RDOSession");
-  folders.results.push_back("/out");
+  folders.results.push_back(NativePath("/out"));
   form().CmdExtractDBX_Click();
   EXPECT_EQ(form().lastRun().stage, conversion::RunOutcome::Stage::PreparationFailed);
   ASSERT_EQ(messages.shown.size(), 1u);
@@ -168,7 +172,7 @@ TEST_F(ControllerTest, WithoutAMailStoreTheRunShowsTheOutlookError) {
 
 TEST_F(ControllerTest, FailureEscapingAnOperationIsShownWithItsCode) {
   listFolder();
-  folders.results.push_back("/out");
+  folders.results.push_back(NativePath("/out"));
   desktop.onYield = [] { throw platform::PlatformError(-2147221005, "Invalid class string"); };
   EXPECT_NO_THROW(form().CmdExtractDBX_Click());
   ASSERT_EQ(messages.shown.size(), 1u);
@@ -181,13 +185,13 @@ TEST_F(ControllerTest, FailureEscapingAnOperationIsShownWithItsCode) {
   EXPECT_FALSE(form().values().runActive);
 
   desktop.onYield = [] { throw platform::AutomationError(424, "Object required"); };
-  folders.results.push_back("/out");
+  folders.results.push_back(NativePath("/out"));
   form().CmdExtractDBX_Click();
   ASSERT_EQ(messages.shown.size(), 2u);
   EXPECT_EQ(messages.shown[1].text, "424:Object required");
 
   desktop.onYield = [] { throw std::logic_error("broken"); };
-  folders.results.push_back("/out");
+  folders.results.push_back(NativePath("/out"));
   form().CmdExtractDBX_Click();
   ASSERT_EQ(messages.shown.size(), 3u);
   EXPECT_EQ(messages.shown[2].text, "51:broken");

@@ -6,32 +6,38 @@
 #include <sstream>
 
 #include "cli/memory_controls.h"
+#include "platform/registry.h"
 #include "support/fake_automation.h"
 #include "support/fake_ui.h"
+#include "support/native_path.h"
 
 namespace parvane::cli {
 namespace {
 
 using List = std::vector<std::string>;
+using testing::NativePath;
 
 class CliTest : public ::testing::Test {
  protected:
   CliTest() {
-    files.addFolder("/");
-    files.addSubFolder("/", "out");
-    files.addSubFolder("/", "mail");
-    files.addFile("/mail", "a.msg");
-    files.addFile("/mail", "notes.txt");
-    files.addSubFolder("/mail", "Sub");
-    files.addFile("/mail/Sub", "B.MSG");
-    environment.currentDirectory = "/";
+    files.addFolder(NativePath("/"));
+    files.addSubFolder(NativePath("/"), "out");
+    files.addSubFolder(NativePath("/"), "mail");
+    files.addFile(NativePath("/mail"), "a.msg");
+    files.addFile(NativePath("/mail"), "notes.txt");
+    files.addSubFolder(NativePath("/mail"), "Sub");
+    files.addFile(NativePath("/mail/Sub"), "B.MSG");
+    environment.currentDirectory = NativePath("/");
     environment.clock = [] { return conversion::LocalTime{2026, 12, 6, 9, 5, 7}; };
   }
 
+  // The paths among `args` are written POSIX-style and given in the platform's form.
   int run(const List& args) {
     out.str({});
     err.str({});
-    return RunCli(args, profile, files, environment, out, err);
+    List given;
+    for (const auto& arg : args) given.push_back(NativePath(arg));
+    return RunCli(given, profile, files, environment, out, err);
   }
   std::string lastLine() const {
     std::string text = out.str();
@@ -40,20 +46,20 @@ class CliTest : public ::testing::Test {
   }
   List messagesIn(const std::string& pst, const std::string& folder) const {
     List found;
-    auto* store = profile.storeAt(pst);
+    auto* store = profile.storeAt(NativePath(pst));
     const auto* node = store ? store->root->find(folder) : nullptr;
     if (!node) return {"<no folder>"};
     for (const auto& m : node->messages) found.push_back(m->importedFrom);
     return found;
   }
 
-  testing::MemoryFileSystem files{'/'};
+  testing::MemoryFileSystem files{platform::kPathSeparator};
   testing::FakeProfile profile;
   CliEnvironment environment;
   std::ostringstream out, err;
 };
 
-const char* const kNamedPst = "/out/OstrelMSGMessages6.12.26 9.5.07.pst";
+const std::string kNamedPst = NativePath("/out/OstrelMSGMessages6.12.26 9.5.07.pst");
 
 TEST_F(CliTest, HelpAndVersionGoToStandardOutput) {
   EXPECT_EQ(run({"--help"}), kExitConverted);
@@ -71,7 +77,8 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndWriteNothing) {
       {{"-z", "-o", "/out", "/mail"}, "unknown option -z"},
       {{"-o", "/mail/notes.txt", "/mail"}, "existing folder or a new .pst file"},
       {{"-o", "/nowhere/x.pst", "/mail"}, "folder does not exist"},
-      {{"-o", "/out", "/mail/missing.msg"}, "no such file or folder: /mail/missing.msg"},
+      {{"-o", "/out", "/mail/missing.msg"},
+       "no such file or folder: " + NativePath("/mail/missing.msg")},
   };
   for (const auto& [args, message] : cases) {
     EXPECT_EQ(run(args), kExitUsage) << message;
@@ -83,7 +90,7 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndWriteNothing) {
 }
 
 TEST_F(CliTest, ExistingPstIsNotOverwritten) {
-  files.addFile("/out", "old.PST");
+  files.addFile(NativePath("/out"), "old.PST");
   EXPECT_EQ(run({"-o", "/out/old.PST", "/mail"}), kExitUsage);
   EXPECT_NE(err.str().find("exists already"), std::string::npos);
   EXPECT_TRUE(profile.calls.empty());
@@ -96,29 +103,30 @@ TEST_F(CliTest, FolderOutputIsNamedAsTheWindowNamesIt) {
             (List{std::string("RDOStores.AddPSTStore(") + kNamedPst +
                   ", int32 1, Ostrel Software : Created - 6.12.26 9.5.07)"}));
   EXPECT_EQ(profile.storeAt(kNamedPst)->root->folderPaths(), (List{"mail", "mail\\Sub"}));
-  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{"/mail/a.msg"}));
-  EXPECT_EQ(messagesIn(kNamedPst, "mail\\Sub"), (List{"/mail/Sub/B.MSG"}));
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{NativePath("/mail/a.msg")}));
+  EXPECT_EQ(messagesIn(kNamedPst, "mail\\Sub"), (List{NativePath("/mail/Sub/B.MSG")}));
   EXPECT_FALSE(profile.storeAt(kNamedPst)->attached);
   EXPECT_TRUE(err.str().empty());  // not a terminal: no progress
 }
 
 TEST_F(CliTest, ExplicitPstPathAndRelativeSources) {
-  environment.currentDirectory = "/mail/Sub";
+  environment.currentDirectory = NativePath("/mail/Sub");
   EXPECT_EQ(run({"-o", "../../out/new.pst", "B.MSG", "../a.msg"}), kExitConverted) << err.str();
-  EXPECT_EQ(lastLine(), "/out/new.pst");
+  EXPECT_EQ(lastLine(), NativePath("/out/new.pst"));
   EXPECT_EQ(profile.callTexts({"RDOStores.AddPSTStore"}),
-            (List{"RDOStores.AddPSTStore(/out/new.pst, int32 1, "
-                  "Ostrel Software : Created - 6.12.26 9.5.07)"}));
-  EXPECT_EQ(messagesIn("/out/new.pst", "mail\\Sub"), (List{"/mail/Sub/B.MSG"}));
+            (List{"RDOStores.AddPSTStore(" + NativePath("/out/new.pst") +
+                  ", int32 1, Ostrel Software : Created - 6.12.26 9.5.07)"}));
+  EXPECT_EQ(messagesIn("/out/new.pst", "mail\\Sub"), (List{NativePath("/mail/Sub/B.MSG")}));
 }
 
 TEST_F(CliTest, AFileNamedTwiceIsConvertedOnce) {
   EXPECT_EQ(run({"-o", "/out", "/mail/a.msg", "/mail"}), kExitConverted);
-  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{"/mail/a.msg"}));
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{NativePath("/mail/a.msg")}));
   EXPECT_EQ(profile.callTexts({"RDOMail.Save"}).size(), 2u);
   // the folder first, then a file and a folder it holds already
-  EXPECT_EQ(run({"-o", "/out/again.pst", "/mail", "/mail/Sub/B.MSG", "/mail/Sub"}), kExitConverted);
-  EXPECT_EQ(messagesIn("/out/again.pst", "mail\\Sub"), (List{"/mail/Sub/B.MSG"}));
+  EXPECT_EQ(run({"-o", "/out/again.pst", "/mail", "/mail/Sub/B.MSG", "/mail/Sub"}),
+            kExitConverted);
+  EXPECT_EQ(messagesIn("/out/again.pst", "mail\\Sub"), (List{NativePath("/mail/Sub/B.MSG")}));
   EXPECT_EQ(profile.callTexts({"RDOMail.Save"}).size(), 4u);
 }
 
@@ -142,35 +150,36 @@ TEST(MemoryGrid, CellsStayInTheirRowAndColumnAsTheGridIsResized) {
 }
 
 TEST_F(CliTest, FailedFilesAreListedAndExitWithOne) {
-  files.addFile("/mail", "bad.msg");
+  files.addFile(NativePath("/mail"), "bad.msg");
   profile.failOn("RDOMail.Import", "bad.msg");
   EXPECT_EQ(run({"-o", "/out", "/mail"}), kExitSomeFailed);
-  EXPECT_NE(err.str().find("parvane-cli: cannot convert /mail/bad.msg"), std::string::npos);
+  EXPECT_NE(err.str().find("parvane-cli: cannot convert " + NativePath("/mail/bad.msg")),
+            std::string::npos);
   EXPECT_EQ(lastLine(), kNamedPst);
-  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{"/mail/a.msg"}));
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{NativePath("/mail/a.msg")}));
 }
 
 TEST_F(CliTest, FileInTheRootIsLeftOutAndReported) {
-  files.addFile("/", "top.msg");
+  files.addFile(NativePath("/"), "top.msg");
   EXPECT_EQ(run({"-o", "/out", "/top.msg", "/mail/a.msg"}), kExitSomeFailed);
-  EXPECT_NE(err.str().find("cannot convert /top.msg"), std::string::npos);
-  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{"/mail/a.msg"}));
+  EXPECT_NE(err.str().find("cannot convert " + NativePath("/top.msg")), std::string::npos);
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{NativePath("/mail/a.msg")}));
 
   EXPECT_EQ(run({"-o", "/out/x.pst", "/top.msg"}), kExitUsage);
   EXPECT_NE(err.str().find("no message files to convert"), std::string::npos);
 }
 
 TEST_F(CliTest, FolderWithoutMessagesWritesNoStore) {
-  files.addSubFolder("/", "empty");
+  files.addSubFolder(NativePath("/"), "empty");
   EXPECT_EQ(run({"-o", "/out", "/empty"}), kExitUsage);
   EXPECT_TRUE(profile.calls.empty());
 }
 
 TEST_F(CliTest, UnreadableFolderIsReportedAndTheRestConverted) {
-  files.makeUnreadable("/mail/Sub");
+  files.makeUnreadable(NativePath("/mail/Sub"));
   EXPECT_EQ(run({"-o", "/out", "/mail"}), kExitSomeFailed);
-  EXPECT_NE(err.str().find("cannot read folder /mail/Sub/"), std::string::npos);
-  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{"/mail/a.msg"}));
+  EXPECT_NE(err.str().find("cannot read folder " + NativePath("/mail/Sub/")), std::string::npos);
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{NativePath("/mail/a.msg")}));
 }
 
 TEST_F(CliTest, StoreThatCannotBeWrittenExitsWithTwo) {
@@ -188,14 +197,14 @@ TEST_F(CliTest, ProgressOnlyOnATerminalAndNotWhenQuiet) {
   EXPECT_NE(err.str().find("\r[####################] 100%  2 of 2\n"), std::string::npos);
   EXPECT_EQ(lastLine(), kNamedPst);
 
-  files.addSubFolder("/", "out2");
+  files.addSubFolder(NativePath("/"), "out2");
   EXPECT_EQ(run({"--quiet", "-o", "/out2", "/mail"}), kExitConverted);
   EXPECT_TRUE(err.str().empty());
 }
 
 TEST_F(CliTest, ASignalBetweenFilesFinishesTheStoreWithThoseConverted) {
-  files.addFile("/mail", "c.msg");
-  files.addFile("/mail/Sub", "d.msg");
+  files.addFile(NativePath("/mail"), "c.msg");
+  files.addFile(NativePath("/mail/Sub"), "d.msg");
   environment.pendingSignal = [this] {
     return profile.callTexts({"RDOMail.Save"}).size() >= 2 ? 2 : 0;  // SIGINT
   };
@@ -204,7 +213,8 @@ TEST_F(CliTest, ASignalBetweenFilesFinishesTheStoreWithThoseConverted) {
   EXPECT_NE(err.str().find("parvane-cli: interrupted: 2 of 4 files converted, 2 left out"),
             std::string::npos)
       << err.str();
-  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{"/mail/a.msg", "/mail/c.msg"}));
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), 
+            (List{NativePath("/mail/a.msg"), NativePath("/mail/c.msg")}));
   EXPECT_EQ(messagesIn(kNamedPst, "mail\\Sub"), List{});
   EXPECT_FALSE(profile.storeAt(kNamedPst)->attached);  // taken out of the profile: closed
   EXPECT_EQ(profile.callTexts({"RDOSession.Logoff"}).size(), 1u);
