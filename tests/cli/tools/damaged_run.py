@@ -65,6 +65,16 @@ def property_stream_header(path):
     return 24 if path[-2].startswith("__substg1.0_3701") else 8
 
 
+def flip_bytes(rng, ole, streams, most):
+    """Up to `most` bytes of one of `streams` set at random, its size kept."""
+    stream = rng.choice(streams)
+    data = bytearray(ole.openstream(stream).read())
+    if data:
+        for _ in range(rng.randint(1, most)):
+            data[rng.randrange(len(data))] = rng.randrange(256)
+        ole.write_stream(stream, bytes(data))
+
+
 def damage_fields(rng, path):
     ole = olefile.OleFileIO(path, write_mode=True)
     try:
@@ -97,19 +107,9 @@ def damage_fields(rng, path):
                     struct.pack_into("<I", data, rng.choice([8, 12, 16, 20]), rng.choice(EXTREMES))
                 ole.write_stream(stream, bytes(data))
             elif pick < 0.85 and values:
-                stream = rng.choice(values)
-                data = bytearray(ole.openstream(stream).read())
-                if data:
-                    for _ in range(rng.randint(1, 8)):
-                        data[rng.randrange(len(data))] = rng.randrange(256)
-                    ole.write_stream(stream, bytes(data))
+                flip_bytes(rng, ole, values, 8)
             elif names:
-                stream = rng.choice(names)
-                data = bytearray(ole.openstream(stream).read())
-                if data:
-                    for _ in range(rng.randint(1, 4)):
-                        data[rng.randrange(len(data))] = rng.randrange(256)
-                    ole.write_stream(stream, bytes(data))
+                flip_bytes(rng, ole, names, 4)
     finally:
         ole.close()
 
