@@ -28,33 +28,53 @@ bool sameFolderName(std::u16string_view a, std::u16string_view b) {
 }
 
 std::u16string utf8ToUtf16(std::string_view s) {
+  // Only well-formed sequences are decoded: an overlong form, a surrogate or a
+  // code point past U+10FFFF (bytes a file name may hold) would otherwise give
+  // a NUL or a lone surrogate inside a stored name. Each maximal broken part
+  // becomes one U+FFFD.
   std::u16string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size();) {
-    auto c = static_cast<unsigned char>(s[i]);
-    std::uint32_t cp = 0xFFFD;
-    std::size_t n = 1;
-    if (c < 0x80) cp = c;
-    else if ((c >> 5) == 6) { cp = c & 0x1Fu; n = 2; }
-    else if ((c >> 4) == 14) { cp = c & 0x0Fu; n = 3; }
-    else if ((c >> 3) == 30) { cp = c & 0x07u; n = 4; }
-    if (n > 1) {
-      if (i + n > s.size()) { cp = 0xFFFD; n = s.size() - i; }
-      else {
-        for (std::size_t k = 1; k < n; ++k) {
-          auto cc = static_cast<unsigned char>(s[i + k]);
-          if ((cc >> 6) != 2) { cp = 0xFFFD; n = k; break; }
-          cp = (cp << 6) | (cc & 0x3Fu);
-        }
-      }
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      out.push_back(c);
+      ++i;
+      continue;
     }
-    i += n;
-    if (cp >= 0x10000 && cp <= 0x10FFFF) {
+    std::size_t n = 0;
+    std::uint32_t cp = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      n = 2, cp = c & 0x1Fu;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 3, cp = c & 0x0Fu;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 4, cp = c & 0x07u;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    std::size_t k = 1;
+    for (; k < n && i + k < s.size(); ++k) {
+      const auto cc = static_cast<unsigned char>(s[i + k]);
+      if (cc < low || cc > high) break;
+      low = 0x80, high = 0xBF;
+      cp = (cp << 6) | (cc & 0x3Fu);
+    }
+    i += k;
+    if (k < n) {
+      out.push_back(0xFFFD);
+    } else if (cp >= 0x10000) {
       cp -= 0x10000;
       out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
       out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
     } else {
-      out.push_back(static_cast<char16_t>(cp > 0x10FFFF ? 0xFFFD : cp));
+      out.push_back(static_cast<char16_t>(cp));
     }
   }
   return out;
