@@ -182,19 +182,15 @@ class ShownTags {
 // The templates of a folder's contents table and of a message's recipient
 // and attachment tables.
 const ShownTags& contentsTags() {
-  static const ShownTags shown(templateTags(0x60E));
+  static const ShownTags shown(templateTags(kContentsTemplateNid));
   return shown;
 }
 const ShownTags& recipientTags() {
-  static const ShownTags shown(templateTags(0x692));
+  static const ShownTags shown(templateTags(kRecipientTemplateNid));
   return shown;
 }
 const ShownTags& attachmentTags() {
-  static const ShownTags shown = [] {
-    auto tags = templateTags(0x671);
-    tags.push_back(makeTag(tags::AttachLongFilename, ptype::Unicode));
-    return ShownTags(std::move(tags));
-  }();
+  static const ShownTags shown(attachmentTableTags());
   return shown;
 }
 

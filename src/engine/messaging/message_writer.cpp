@@ -13,8 +13,6 @@ namespace {
 using ndb::Nid;
 using ndb::NidType;
 
-constexpr Nid kRecipientTemplateNid = 0x692;
-constexpr Nid kAttachmentTemplateNid = 0x671;
 constexpr Nid kRecipientTableNid = 0x692;
 constexpr Nid kAttachmentTableNid = 0x671;
 constexpr std::uint32_t kFirstAttachmentIndex = 0x401;
@@ -41,11 +39,7 @@ const RecipientColumns& recipientColumns() {
 }
 
 const ltp::TableColumns& attachmentColumns() {
-  static const ltp::TableColumns cached = [] {
-    auto tags = templateTags(kAttachmentTemplateNid);
-    tags.push_back(makeTag(tags::AttachLongFilename, ptype::Unicode));
-    return ltp::TableColumns(ltp::layoutColumns(tags));
-  }();
+  static const ltp::TableColumns cached(ltp::layoutColumns(attachmentTableTags()));
   return cached;
 }
 

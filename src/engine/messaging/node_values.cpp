@@ -36,6 +36,12 @@ std::vector<std::uint32_t> templateTags(ndb::Nid nid) {
   return tags;
 }
 
+std::vector<std::uint32_t> attachmentTableTags() {
+  auto tags = templateTags(kAttachmentTemplateNid);
+  tags.push_back(makeTag(0x3707, ptype::Unicode));  // PidTagAttachLongFilename
+  return tags;
+}
+
 std::vector<ltp::Cell> rowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns,
                                 std::uint32_t rowVersion) {
   RowCells views(props, columns, rowVersion);

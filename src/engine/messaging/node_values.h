@@ -15,10 +15,21 @@
 
 namespace parvane::messaging {
 
+// The template tables of a new store: a folder's three tables, and a
+// message's recipient and attachment tables.
+inline constexpr ndb::Nid kHierarchyTemplateNid = 0x60D;
+inline constexpr ndb::Nid kContentsTemplateNid = 0x60E;
+inline constexpr ndb::Nid kAssocTemplateNid = 0x60F;
+inline constexpr ndb::Nid kRecipientTemplateNid = 0x692;
+inline constexpr ndb::Nid kAttachmentTemplateNid = 0x671;
+
 // A template node of the new store; raises StoreError if there is none.
 const store_template::TemplateNode& templateNode(ndb::Nid nid);
 std::vector<ltp::ColumnDesc> templateColumns(ndb::Nid nid);
 std::vector<std::uint32_t> templateTags(ndb::Nid nid);
+// The columns of a message's attachment table: the template's and the long
+// file name, which Outlook's rows carry though its template lacks it.
+std::vector<std::uint32_t> attachmentTableTags();
 
 // The cells of a table row, as copies: see RowCells.
 std::vector<ltp::Cell> rowCells(const PropertyList& props, const std::vector<ltp::ColumnDesc>& columns,

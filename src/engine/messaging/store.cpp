@@ -30,9 +30,6 @@ constexpr Nid kIpmNid = 0x8022;
 constexpr Nid kSearchRootNid = 0x8042;
 constexpr Nid kDeletedNid = 0x8062;
 constexpr Nid kCommonViewsNid = 0x8082;
-constexpr Nid kHierarchyTemplateNid = 0x60D;
-constexpr Nid kContentsTemplateNid = 0x60E;
-constexpr Nid kAssocTemplateNid = 0x60F;
 
 // Search update descriptor types queued for the search folders.
 constexpr std::uint16_t kSudMessageAdded = 0x0001;
