@@ -17,6 +17,7 @@
 #include "engine/ndb/store_reader.h"
 #include "platform/win32_file_system.h"
 #include "platform/win32_text.h"
+#include "remove_tree.h"
 
 namespace parvane {
 namespace {
@@ -26,26 +27,6 @@ using platform::WideToUtf8;
 
 // Made and removed through the prefixed form, independently of the code under test.
 std::wstring Prefixed(const std::string& path) { return L"\\\\?\\" + Utf8ToWide(path); }
-
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW entry{};
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring full = folder + L"\\" + name;
-      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        RemoveTree(full);
-      } else {
-        SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(full.c_str());
-      }
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
 
 class LongPaths : public ::testing::Test {
  protected:
@@ -63,7 +44,7 @@ class LongPaths : public ::testing::Test {
       ASSERT_TRUE(CreateDirectoryW(Prefixed(deep_).c_str(), nullptr)) << deep_.size() << ": " << GetLastError();
     }
   }
-  void TearDown() override { RemoveTree(Prefixed(root_)); }
+  void TearDown() override { testing::RemoveTree(Prefixed(root_)); }
 
   std::string root_, deep_;
   std::vector<std::string> parents_;

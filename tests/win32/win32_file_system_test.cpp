@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/win32_text.h"
+#include "remove_tree.h"
 
 namespace parvane::platform {
 namespace {
@@ -24,7 +25,7 @@ class TempFolder {
             std::to_string(GetTickCount64());
     EXPECT_TRUE(CreateDirectoryW(Utf8ToWide(path_).c_str(), nullptr));
   }
-  ~TempFolder() { Remove(Utf8ToWide(path_)); }
+  ~TempFolder() { testing::RemoveTree(Utf8ToWide(path_)); }
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
 
@@ -39,27 +40,6 @@ class TempFolder {
   }
 
  private:
-  static void Remove(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry{};
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring full = folder + L"\\" + name;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-          RemoveDirectoryW(full.c_str());
-          DeleteFileW(full.c_str());
-        } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-          Remove(full);
-        } else {
-          DeleteFileW(full.c_str());
-        }
-      } while (FindNextFileW(find, &entry));
-      FindClose(find);
-    }
-    RemoveDirectoryW(folder.c_str());
-  }
   std::string path_;
 };
 
