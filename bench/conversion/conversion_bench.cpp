@@ -185,7 +185,7 @@ int Window(int argc, char** argv, const fs::path& dir, const fs::path& out) {
   window.setFolderDialog(&chooser);
   window.setMessageBox(&boxes);
   const filelist::FileListControls list{window.grid(), window.countLabel()};
-  for (const auto& file : files) filelist::AddFileToList(list, file);
+  for (const auto& file : files) filelist::AppendToList(list, file);
   window.convertButton().setEnabled(true);
   window.show();
 

@@ -57,14 +57,14 @@ void FrmStep1::guarded(const std::function<void()>& operation) {
 
 void FrmStep1::cmdAdd_Click() {
   guarded([this] {
-    filelist::AddFilesClick(controls_.cdlgFile, {controls_.grdFiles1, controls_.lblCount1},
+    filelist::AddFilesFromDialog(controls_.cdlgFile, {controls_.grdFiles1, controls_.lblCount1},
                             controls_.CmdExtractDBX, controls_.messageBox);
   });
 }
 
 void FrmStep1::CmdAddFolder_Click() {
   guarded([this] {
-    filelist::AddFolderClick({controls_.folderDialog, controls_.desktop, controls_.fileSystem,
+    filelist::AddFolderTree({controls_.folderDialog, controls_.desktop, controls_.fileSystem,
                               {controls_.grdFiles1, controls_.lblCount1}, controls_.CmdExtractDBX,
                               controls_.messageBox});
   });
@@ -72,7 +72,7 @@ void FrmStep1::CmdAddFolder_Click() {
 
 void FrmStep1::cmdClear1_Click() {
   guarded([this] {
-    filelist::ClearClick({controls_.grdFiles1, controls_.lblCount1}, controls_.messageBox,
+    filelist::AskAndClearList({controls_.grdFiles1, controls_.lblCount1}, controls_.messageBox,
                          values_.FolderList);
   });
 }

@@ -7,7 +7,7 @@
 
 #include "cli/cli_options.h"
 #include "filelist/add_folder.h"
-#include "filelist/path_logger.h"
+#include "filelist/folder_walker.h"
 #include "platform/registry.h"
 
 namespace parvane::cli {
@@ -52,12 +52,12 @@ class SeenFiles {
 
 void walkFolder(const platform::FileSystem& fileSystem, const std::string& folder,
                 SourceFiles& found, SeenFiles& seen) {
-  filelist::PathLogger walker(fileSystem, kSeparator);
-  walker.PathLogInit();
-  walker.fullFileNamesOnly(true);
+  filelist::FolderWalker walker(fileSystem, kSeparator);
+  walker.prepare();
+  walker.fullPathsOnly(true);
   walker.skipUnreadableFolders(true);
-  walker.LogPath(folder.back() == kSeparator ? folder : folder + kSeparator);
-  std::vector<std::string> files = walker.fullFileNames()->TakeValues();
+  walker.walk(folder.back() == kSeparator ? folder : folder + kSeparator);
+  std::vector<std::string> files = walker.filePaths()->TakeValues();
   found.files.reserve(found.files.size() + files.size());
   for (std::string& file : files) {
     if (filelist::IsMessageFile(file) && seen.firstTime(file)) found.files.push_back(std::move(file));
@@ -65,7 +65,7 @@ void walkFolder(const platform::FileSystem& fileSystem, const std::string& folde
   for (const std::string& unreadable : *walker.unreadableFolders()) {
     found.unreadableFolders.push_back(unreadable);
   }
-  walker.Terminate();
+  walker.release();
 }
 
 }  // namespace

@@ -55,8 +55,8 @@ void Warn(platform::MessageBox& messages, const std::string& text) {
 
 }  // namespace
 
-void AddFilesClick(platform::OpenFileDialog& dialog, const FileListControls& list,
-                   platform::Button& convert, platform::MessageBox& messages, char separator) {
+void AddFilesFromDialog(platform::OpenFileDialog& dialog, const FileListControls& list,
+                        platform::Button& convert, platform::MessageBox& messages, char separator) {
   try {
     dialog.setFileName("");
     dialog.setFilter(kMessageFilter);
@@ -67,7 +67,7 @@ void AddFilesClick(platform::OpenFileDialog& dialog, const FileListControls& lis
     if (result.empty()) return;
     convert.setEnabled(true);
     for (const std::string& path : PathsFromDialogResult(result, separator)) {
-      AddFileToList(list, path);
+      AppendToList(list, path);
     }
   } catch (const platform::PlatformError& e) {
     if (e.code() == platform::OpenFileDialog::kBufferTooSmall) {

@@ -50,8 +50,8 @@ std::string TooManyFilesMessage(std::int32_t namesThatFit);
 // too long for the buffer appends nothing and shows TooManyFilesMessage (N from
 // SelectionTooLongError, 0 when the dialog did not say); any other failure
 // shows "code:description". Paths appended before a failure stay.
-void AddFilesClick(platform::OpenFileDialog& dialog, const FileListControls& list,
-                   platform::Button& convert, platform::MessageBox& messages,
-                   char separator = platform::kPathSeparator);
+void AddFilesFromDialog(platform::OpenFileDialog& dialog, const FileListControls& list,
+                        platform::Button& convert, platform::MessageBox& messages,
+                        char separator = platform::kPathSeparator);
 
 }  // namespace parvane::filelist

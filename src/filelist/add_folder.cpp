@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "filelist/add_files.h"
-#include "filelist/path_logger.h"
+#include "filelist/folder_walker.h"
 #include "platform/registry.h"
 
 namespace parvane::filelist {
@@ -58,7 +58,7 @@ class BusyPointer {
 
 }  // namespace
 
-std::int32_t AddFolderClick(const AddFolderContext& c) {
+std::int32_t AddFolderTree(const AddFolderContext& c) {
   std::string folder = platform::ChooseFolder(c.folderDialog, c.desktop.mainWindowHandle(),
                                               kSourceFolderTitle, c.separator);
   if (folder.empty()) return 0;
@@ -71,21 +71,21 @@ std::int32_t AddFolderClick(const AddFolderContext& c) {
 
     std::shared_ptr<StringCollection> files;
     {
-      PathLogger walker(c.fileSystem, c.separator);
-      walker.PathLogInit();
-      walker.fullFileNamesOnly(true);
+      FolderWalker walker(c.fileSystem, c.separator);
+      walker.prepare();
+      walker.fullPathsOnly(true);
       walker.skipUnreadableFolders(true);
-      walker.LogPath(folder);
-      files = walker.fullFileNames();
+      walker.walk(folder);
+      files = walker.filePaths();
       unreadable = walker.unreadableFolders()->Values();
-      walker.Terminate();
+      walker.release();
     }
 
     for (const std::string& entry : *files) {
       c.desktop.yield();
       if (!IsMessageFile(entry)) continue;
       c.desktop.yield();
-      AddFileToList(c.list, entry);
+      AppendToList(c.list, entry);
       ++count;
     }
     busy.restore();

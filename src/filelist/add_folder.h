@@ -41,6 +41,6 @@ struct AddFolderContext {
 // Folders that cannot be read are skipped and named in one more box. Any
 // other failure restores the pointer, keeps what was appended and is reported
 // as "code:description". Returns the number of files added.
-std::int32_t AddFolderClick(const AddFolderContext& context);
+std::int32_t AddFolderTree(const AddFolderContext& context);
 
 }  // namespace parvane::filelist

@@ -11,7 +11,7 @@ bool IsListEmpty(platform::Grid& grid) {
   return grid.text().empty();
 }
 
-void AddFileToList(const FileListControls& list, const std::string& path) {
+void AppendToList(const FileListControls& list, const std::string& path) {
   platform::Grid& grid = list.grid;
   bool rowZeroFree = false;
   if (IsListEmpty(grid)) {
@@ -28,21 +28,21 @@ void AddFileToList(const FileListControls& list, const std::string& path) {
   list.counter.setCaption(CountCaption(grid.rows()));
 }
 
-void ClearFileList(const FileListControls& list, std::vector<std::string>& folderList) {
+void EmptyList(const FileListControls& list, std::vector<std::string>& folderList) {
   folderList.assign(1, std::string());
   list.grid.setRows(1);
   list.grid.clear();
   list.counter.setCaption(CountCaption(0));
 }
 
-void ClearClick(const FileListControls& list, platform::MessageBox& messages,
-                std::vector<std::string>& folderList) {
+void AskAndClearList(const FileListControls& list, platform::MessageBox& messages,
+                     std::vector<std::string>& folderList) {
   list.grid.setRow(0);
   list.grid.setCol(0);
   if (list.grid.text().empty()) return;
   auto answer = messages.show(kClearQuestion, platform::MessageButtons::YesNo,
                               platform::MessageIcon::Question, kAppTitle);
-  if (answer == platform::MessageAnswer::Yes) ClearFileList(list, folderList);
+  if (answer == platform::MessageAnswer::Yes) EmptyList(list, folderList);
 }
 
 std::vector<std::string> ListedPaths(platform::Grid& grid) {

@@ -220,8 +220,8 @@ TEST_F(WindowTest, WideColumnScrollsSideways) {
 TEST_F(WindowTest, GridColours) {
   window->showCentred();
   filelist::FileListControls list{window->grid(), window->countLabel()};
-  filelist::AddFileToList(list, "/m/a.msg");
-  filelist::AddFileToList(list, "/m/b.msg");  // the current cell: row 1
+  filelist::AppendToList(list, "/m/a.msg");
+  filelist::AppendToList(list, "/m/b.msg");  // the current cell: row 1
   QApplication::processEvents();
   QTableWidget* grid = table();
   const QImage image = grid->viewport()->grab().toImage();
@@ -292,7 +292,7 @@ TEST_F(WindowTest, DialogFailureIsShownNotThrown) {
 
 // The window alone has no mail store: the run shows its preparation error.
 TEST_F(WindowTest, WithoutAMailStoreTheRunShowsTheOutlookError) {
-  filelist::AddFileToList({window->grid(), window->countLabel()}, "/m/a.msg");
+  filelist::AppendToList({window->grid(), window->countLabel()}, "/m/a.msg");
   window->convertButton().setEnabled(true);
   FakeFolderDialog chooser;
   chooser.results.push_back("/nowhere");
@@ -309,8 +309,8 @@ TEST_F(WindowTest, WithoutAMailStoreTheRunShowsTheOutlookError) {
 TEST_F(WindowTest, ReplacedMailStoreServesTheRun) {
   parvane::testing::FakeProfile profile;
   window->setObjectFactory(&profile);
-  filelist::AddFileToList({window->grid(), window->countLabel()}, "/m/a.msg");
-  filelist::AddFileToList({window->grid(), window->countLabel()}, "/m/Work/b.msg");
+  filelist::AppendToList({window->grid(), window->countLabel()}, "/m/a.msg");
+  filelist::AppendToList({window->grid(), window->countLabel()}, "/m/Work/b.msg");
   window->convertButton().setEnabled(true);
   FakeFolderDialog chooser;
   chooser.results.push_back("/out");
@@ -332,7 +332,7 @@ TEST_F(WindowTest, ReplacedMailStoreServesTheRun) {
 }
 
 TEST_F(WindowTest, ExitAnsweredNoChangesNothing) {
-  filelist::AddFileToList({window->grid(), window->countLabel()}, "/m/a.msg");
+  filelist::AppendToList({window->grid(), window->countLabel()}, "/m/a.msg");
   messages.answers.push_back(MessageAnswer::No);
   button("cmdEnd")->click();
   ASSERT_EQ(messages.shown.size(), 1u);
@@ -357,7 +357,7 @@ TEST_F(WindowTest, ExitAnsweredYesEnds) {
 
 TEST_F(WindowTest, ClosingEndsWithoutAQuestion) {
   window->show();
-  filelist::AddFileToList({window->grid(), window->countLabel()}, "/m/a.msg");
+  filelist::AppendToList({window->grid(), window->countLabel()}, "/m/a.msg");
   EXPECT_TRUE(window->close());
   EXPECT_EQ(exits, 1);
   EXPECT_TRUE(messages.shown.empty());
@@ -368,7 +368,7 @@ TEST_F(WindowTest, ClearFlow) {
   EXPECT_TRUE(messages.shown.empty());
 
   window->convertButton().setEnabled(true);
-  filelist::AddFileToList({window->grid(), window->countLabel()}, "/m/a.msg");
+  filelist::AppendToList({window->grid(), window->countLabel()}, "/m/a.msg");
   window->folderList() = {"Mail", "Mail/Work"};
   messages.answers = {MessageAnswer::No, MessageAnswer::Yes};
   button("cmdClear1")->click();

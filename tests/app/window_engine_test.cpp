@@ -259,7 +259,7 @@ void CloseMidRun(const fs::path& source, const fs::path& out, int files) {
   window.setFolderDialog(&chooser);
   const filelist::FileListControls list{window.grid(), window.countLabel()};
   for (int i = 0; i < files; ++i) {
-    filelist::AddFileToList(list, (source / ("m" + std::to_string(i) + ".msg")).string());
+    filelist::AppendToList(list, (source / ("m" + std::to_string(i) + ".msg")).string());
   }
   window.convertButton().setEnabled(true);
   window.show();

@@ -74,7 +74,7 @@ struct AddFilesTest : ::testing::Test {
   ScriptedMessageBox messages;
   FakeOpenFileDialog dialog;
 
-  void Click() { AddFilesClick(dialog, list, convert, messages, '\\'); }
+  void Click() { AddFilesFromDialog(dialog, list, convert, messages, '\\'); }
 };
 
 TEST_F(AddFilesTest, ConfiguresTheDialogEachTime) {
@@ -131,7 +131,7 @@ TEST_F(AddFilesTest, SelectionTooLongAddsNothingAndSaysHowMany) {
   struct TooLongDialog : FakeOpenFileDialog {
     void showOpen() override { throw SelectionTooLongError(12); }
   } tooLong;
-  AddFilesClick(tooLong, list, convert, messages, '\\');
+  AddFilesFromDialog(tooLong, list, convert, messages, '\\');
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].text, "Please select only 12 files at a time");
   EXPECT_EQ(messages.shown[0].buttons, MessageButtons::Ok);
@@ -169,7 +169,7 @@ TEST_F(AddFilesTest, FailingAppendKeepsEarlierRowsAndTheEnabledButton) {
   } failing;
   FileListControls failingList{failing, counter};
   dialog.result = Nul({"C:\\M", "a.msg", "bad.msg", "c.msg"}, true);
-  AddFilesClick(dialog, failingList, convert, messages, '\\');
+  AddFilesFromDialog(dialog, failingList, convert, messages, '\\');
   EXPECT_TRUE(convert.enabled());
   EXPECT_EQ(failing.cell(0, 0), "C:\\M\\a.msg");
   ASSERT_EQ(messages.shown.size(), 1u);

@@ -51,7 +51,7 @@ struct AddFolderTest : ::testing::Test {
   MemoryFileSystem fs{'\\'};
 
   std::int32_t Click() {
-    return AddFolderClick({dialog, desktop, fs, {grid, counter}, convert, messages, '\\'});
+    return AddFolderTree({dialog, desktop, fs, {grid, counter}, convert, messages, '\\'});
   }
 };
 
@@ -109,7 +109,7 @@ TEST_F(AddFolderTest, WalkOrderIsBreadthFirstNotSorted) {
 }
 
 TEST_F(AddFolderTest, NoMessageFileDisablesConversionEvenWithAListedFile) {
-  AddFileToList({grid, counter}, "C:\\old.msg");
+  AppendToList({grid, counter}, "C:\\old.msg");
   convert.setEnabled(true);
   fs.addFolder("C:\\Empty");
   fs.addFile("C:\\Empty", "note.txt");
@@ -122,7 +122,7 @@ TEST_F(AddFolderTest, NoMessageFileDisablesConversionEvenWithAListedFile) {
 }
 
 TEST_F(AddFolderTest, CountIsThisClicksOnly) {
-  AddFileToList({grid, counter}, "C:\\old.msg");
+  AppendToList({grid, counter}, "C:\\old.msg");
   fs.addFolder("C:\\M");
   fs.addFile("C:\\M", "n.msg");
   dialog.results.push_back("C:\\M");
@@ -141,7 +141,7 @@ TEST_F(AddFolderTest, AClearDuringAYieldKeepsTheListConsistent) {
   int yields = 0;
   desktop.onYield = [&] {
     if (++yields == 4) {  // before the second file's append
-      ClearFileList({grid, counter}, folderList);
+      EmptyList({grid, counter}, folderList);
     }
   };
   EXPECT_EQ(Click(), 3);
@@ -179,7 +179,7 @@ TEST_F(AddFolderTest, FailureRestoresThePointerAndKeepsWhatWasAdded) {
   fs.addFile("C:\\M", "a.msg");
   fs.addFile("C:\\M", "bad.msg");
   dialog.results.push_back("C:\\M");
-  EXPECT_EQ(AddFolderClick({dialog, desktop, fs, {failing, counter}, convert, messages, '\\'}), 1);
+  EXPECT_EQ(AddFolderTree({dialog, desktop, fs, {failing, counter}, convert, messages, '\\'}), 1);
   EXPECT_FALSE(desktop.busy);
   EXPECT_EQ(desktop.pointerChanges, (std::vector<bool>{true, false}));
   EXPECT_EQ(failing.cell(0, 0), "C:\\M\\a.msg");

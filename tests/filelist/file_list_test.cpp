@@ -27,7 +27,7 @@ using FileListTest = ListFixture;
 
 TEST_F(FileListTest, FirstAppendGoesIntoRowZero) {
   grid.setColWidth(0, kStartColumnWidth);
-  AddFileToList(list, "C:\\Mail\\a.msg");
+  AppendToList(list, "C:\\Mail\\a.msg");
   EXPECT_EQ(grid.rows(), 1);
   EXPECT_EQ(grid.cell(0, 0), "C:\\Mail\\a.msg");
   EXPECT_EQ(counter.caption(), "1 files");
@@ -37,9 +37,9 @@ TEST_F(FileListTest, FirstAppendGoesIntoRowZero) {
 }
 
 TEST_F(FileListTest, SecondAppendAddsARowAndStaysOnIt) {
-  AddFileToList(list, "a");
+  AppendToList(list, "a");
   grid.setColWidth(0, 1234);  // only a path going into an empty list narrows the column
-  AddFileToList(list, "b");
+  AppendToList(list, "b");
   EXPECT_EQ(grid.column0(), (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(counter.caption(), "2 files");
   EXPECT_EQ(grid.currentRow(), 1);
@@ -48,24 +48,24 @@ TEST_F(FileListTest, SecondAppendAddsARowAndStaysOnIt) {
 }
 
 TEST_F(FileListTest, DuplicatesAndBlanksAreKept) {
-  AddFileToList(list, " a.msg ");
-  AddFileToList(list, " a.msg ");
+  AppendToList(list, " a.msg ");
+  AppendToList(list, " a.msg ");
   EXPECT_EQ(grid.column0(), (std::vector<std::string>{" a.msg ", " a.msg "}));
   EXPECT_EQ(counter.caption(), "2 files");
 }
 
 TEST_F(FileListTest, AppendWhenCurrentCellIsElsewhere) {
-  AddFileToList(list, "a");
-  AddFileToList(list, "b");
+  AppendToList(list, "a");
+  AppendToList(list, "b");
   grid.setRow(0);
-  AddFileToList(list, "c");
+  AppendToList(list, "c");
   EXPECT_EQ(grid.column0(), (std::vector<std::string>{"a", "b", "c"}));
 }
 
 TEST_F(FileListTest, ClearResetsGridCounterAndFolderList) {
-  AddFileToList(list, "a");
-  AddFileToList(list, "b");
-  ClearFileList(list, folderList);
+  AppendToList(list, "a");
+  AppendToList(list, "b");
+  EmptyList(list, folderList);
   EXPECT_EQ(grid.rows(), 1);
   EXPECT_EQ(grid.cell(0, 0), "");
   EXPECT_EQ(counter.caption(), "0 files");
@@ -74,28 +74,28 @@ TEST_F(FileListTest, ClearResetsGridCounterAndFolderList) {
 }
 
 TEST_F(FileListTest, AfterClearTheNextAppendGoesIntoRowZeroAgain) {
-  AddFileToList(list, "a");
-  AddFileToList(list, "b");
-  ClearFileList(list, folderList);
+  AppendToList(list, "a");
+  AppendToList(list, "b");
+  EmptyList(list, folderList);
   grid.setColWidth(0, kStartColumnWidth);
-  AddFileToList(list, "c");
+  AppendToList(list, "c");
   EXPECT_EQ(grid.rows(), 1);
   EXPECT_EQ(grid.cell(0, 0), "c");
   EXPECT_EQ(counter.caption(), "1 files");
   EXPECT_EQ(grid.colWidth(0), kListColumnWidth);
 }
 
-TEST_F(FileListTest, ClearClickOnEmptyListAsksNothing) {
-  ClearClick(list, messages, folderList);
+TEST_F(FileListTest, ClearOnEmptyListAsksNothing) {
+  AskAndClearList(list, messages, folderList);
   EXPECT_TRUE(messages.shown.empty());
   EXPECT_EQ(folderList, (std::vector<std::string>{"x", "y"}));
 }
 
-TEST_F(FileListTest, ClearClickAnsweredNoChangesNothing) {
-  AddFileToList(list, "a");
-  AddFileToList(list, "b");
+TEST_F(FileListTest, ClearAnsweredNoChangesNothing) {
+  AppendToList(list, "a");
+  AppendToList(list, "b");
   messages.answers.push_back(MessageAnswer::No);
-  ClearClick(list, messages, folderList);
+  AskAndClearList(list, messages, folderList);
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].text,
             "Do you want to clear all the files in the list\r\n Proceed?");
@@ -107,10 +107,10 @@ TEST_F(FileListTest, ClearClickAnsweredNoChangesNothing) {
   EXPECT_EQ(folderList, (std::vector<std::string>{"x", "y"}));
 }
 
-TEST_F(FileListTest, ClearClickAnsweredYesClears) {
-  AddFileToList(list, "a");
+TEST_F(FileListTest, ClearAnsweredYesClears) {
+  AppendToList(list, "a");
   messages.answers.push_back(MessageAnswer::Yes);
-  ClearClick(list, messages, folderList);
+  AskAndClearList(list, messages, folderList);
   EXPECT_EQ(grid.rows(), 1);
   EXPECT_EQ(grid.cell(0, 0), "");
   EXPECT_EQ(counter.caption(), "0 files");
@@ -119,8 +119,8 @@ TEST_F(FileListTest, ClearClickAnsweredYesClears) {
 
 TEST_F(FileListTest, ListedPathsReadsEveryRow) {
   EXPECT_TRUE(ListedPaths(grid).empty());
-  AddFileToList(list, "a");
-  AddFileToList(list, "b");
+  AppendToList(list, "a");
+  AppendToList(list, "b");
   EXPECT_EQ(ListedPaths(grid), (std::vector<std::string>{"a", "b"}));
 }
 

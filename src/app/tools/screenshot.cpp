@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   }
   parvane::app::MainWindow window;
   for (int i = 2; i < argc; ++i) {
-    parvane::filelist::AddFileToList({window.grid(), window.countLabel()}, argv[i]);
+    parvane::filelist::AppendToList({window.grid(), window.countLabel()}, argv[i]);
   }
   if (argc > 2) window.convertButton().setEnabled(true);
   window.showCentred();

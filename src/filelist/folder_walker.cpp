@@ -1,4 +1,4 @@
-#include "filelist/path_logger.h"
+#include "filelist/folder_walker.h"
 
 #include <charconv>
 #include <vector>
@@ -21,41 +21,41 @@ std::shared_ptr<C>& Made(std::shared_ptr<C>& collection) {
 
 }  // namespace
 
-PathLogger::PathLogger(const platform::FileSystem& fileSystem, char separator)
+FolderWalker::FolderWalker(const platform::FileSystem& fileSystem, char separator)
     : fileSystemSource_(fileSystem), separator_(separator) {}
 
-void PathLogger::PathLogInit() {
+void FolderWalker::prepare() {
   fileSystem_ = &fileSystemSource_;
-  fullFileNamesOnly_ = true;
+  fullPathsOnly_ = true;
   skipUnreadable_ = false;
   fileNames_.reset();
-  pathNames_.reset();
-  pathPointers_.reset();
-  fullFileNames_.reset();
+  visitedFolders_.reset();
+  folderPositions_.reset();
+  filePaths_.reset();
   unreadable_.reset();
 }
 
-void PathLogger::Terminate() {
+void FolderWalker::release() {
   fileSystem_ = nullptr;
   fileNames_.reset();
-  pathNames_.reset();
-  pathPointers_.reset();
-  fullFileNames_.reset();
+  visitedFolders_.reset();
+  folderPositions_.reset();
+  filePaths_.reset();
   unreadable_.reset();
 }
 
-std::shared_ptr<StringCollection> PathLogger::fileNames() { return Made(fileNames_); }
-std::shared_ptr<StringCollection> PathLogger::pathNames() { return Made(pathNames_); }
-std::shared_ptr<IntCollection> PathLogger::pathPointers() { return Made(pathPointers_); }
-std::shared_ptr<StringCollection> PathLogger::fullFileNames() { return Made(fullFileNames_); }
-std::shared_ptr<StringCollection> PathLogger::unreadableFolders() { return Made(unreadable_); }
+std::shared_ptr<StringCollection> FolderWalker::fileNames() { return Made(fileNames_); }
+std::shared_ptr<StringCollection> FolderWalker::visitedFolders() { return Made(visitedFolders_); }
+std::shared_ptr<IntCollection> FolderWalker::folderPositions() { return Made(folderPositions_); }
+std::shared_ptr<StringCollection> FolderWalker::filePaths() { return Made(filePaths_); }
+std::shared_ptr<StringCollection> FolderWalker::unreadableFolders() { return Made(unreadable_); }
 
-std::string PathLogger::AddBackslash(const std::string& path) const {
+std::string FolderWalker::WithClosingSeparator(const std::string& path) const {
   if (!path.empty() && path.back() == separator_) return path;
   return path + separator_;
 }
 
-void PathLogger::LogPath(const std::string& path) {
+void FolderWalker::walk(const std::string& path) {
   if (fileSystem_ == nullptr) {
     throw platform::PlatformError(91, "Object variable or With block variable not set");
   }
@@ -63,11 +63,11 @@ void PathLogger::LogPath(const std::string& path) {
 
   counter_ = 1;
   std::int32_t queueLength = 1;
-  Made(pathNames_)->Add(AddBackslash(path), Key(0));
+  Made(visitedFolders_)->Add(WithClosingSeparator(path), Key(0));
 
   for (std::int32_t position = 1; position <= queueLength; ++position) {
     // Copied: the queue grows while this folder is read.
-    const std::string folder = pathNames_->Item(position);
+    const std::string folder = visitedFolders_->Item(position);
     try {
       readFolder(folder, position, queueLength);
     } catch (const platform::PlatformError&) {
@@ -78,22 +78,22 @@ void PathLogger::LogPath(const std::string& path) {
   }
 }
 
-void PathLogger::readFolder(const std::string& folder, std::int32_t position,
-                            std::int32_t& queueLength) {
+void FolderWalker::readFolder(const std::string& folder, std::int32_t position,
+                              std::int32_t& queueLength) {
   const std::vector<std::string> subFolders = fileSystem_->subFolderNames(folder);
   for (const std::string& name : subFolders) {
     ++queueLength;
-    pathNames_->Add(folder + name + separator_, Key(queueLength));
+    visitedFolders_->Add(folder + name + separator_, Key(queueLength));
   }
   const std::vector<std::string> files = fileSystem_->fileNames(folder);
   for (const std::string& name : files) {
     const std::string key = Key(counter_);
-    if (fullFileNamesOnly_) {
-      Made(fullFileNames_)->Add(folder + name, key);
+    if (fullPathsOnly_) {
+      Made(filePaths_)->Add(folder + name, key);
     } else {
       Made(fileNames_)->Add(name, key);
-      Made(fullFileNames_)->Add(folder + name, key);
-      Made(pathPointers_)->Add(position, key);
+      Made(filePaths_)->Add(folder + name, key);
+      Made(folderPositions_)->Add(position, key);
     }
     ++counter_;
   }
