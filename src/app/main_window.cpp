@@ -272,19 +272,20 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   fileSystem_ = std::make_unique<ReplaceableFileSystem>(*posixFileSystem_);
   factory_ = std::make_unique<ReplaceableObjectFactory>(*noMailStore_);
 
-  controller_ = std::make_unique<FrmStep1>(
-      FrmStep1Controls{*grid_, *countLabel_, *frameCaption_, *currentLabel_, *bar1_, *bar2_,
-                       *add_, *addFolder_, *clear_, *convert_, *end_, *messages_, *openDialog_,
-                       *folderDialog_, *desktop_, *fileSystem_},
+  controller_ = std::make_unique<MainWindowController>(
+      MainWindowControls{*grid_, *countLabel_, *frameCaption_, *currentLabel_, *bar1_, *bar2_,
+                         *add_, *addFolder_, *clear_, *convert_, *end_, *messages_, *openDialog_,
+                         *folderDialog_, *desktop_, *fileSystem_},
       *factory_);
-  controller_->Form_Load();
+  controller_->load();
 
-  connect(cmdAdd_, &QPushButton::clicked, this, [this] { click(&FrmStep1::cmdAdd_Click); });
+  connect(cmdAdd_, &QPushButton::clicked, this, [this] { click(&MainWindowController::addFiles); });
   connect(cmdAddFolder_, &QPushButton::clicked, this,
-          [this] { click(&FrmStep1::CmdAddFolder_Click); });
-  connect(cmdClear1_, &QPushButton::clicked, this, [this] { click(&FrmStep1::cmdClear1_Click); });
+          [this] { click(&MainWindowController::addFolder); });
+  connect(cmdClear1_, &QPushButton::clicked, this,
+          [this] { click(&MainWindowController::clearList); });
   connect(cmdExtractDBX_, &QPushButton::clicked, this,
-          [this] { click(&FrmStep1::CmdExtractDBX_Click); });
+          [this] { click(&MainWindowController::convert); });
   connect(cmdEnd_, &QPushButton::clicked, this, [this] { cmdEndClick(); });
 }
 
@@ -380,7 +381,7 @@ class Running {
 
 }  // namespace
 
-void MainWindow::click(void (FrmStep1::*handler)()) {
+void MainWindow::click(void (MainWindowController::*handler)()) {
   if (ended_) return;
   // The window and its controller stay alive while the handler yields: ending
   // inside it leaves the process without returning here.
@@ -390,7 +391,7 @@ void MainWindow::click(void (FrmStep1::*handler)()) {
 
 void MainWindow::cmdEndClick() {
   if (ended_) return;
-  if (controller_->cmdEnd_Click()) endProgram();
+  if (controller_->askToExit()) endProgram();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,5 @@
-// The main window frmStep1 in Qt: every control of the window's layout, the Qt
-// adapters over them, the buttons bound to the window's controller (FrmStep1,
+// The main window in Qt: every control of the window's layout, the Qt adapters
+// over them, the buttons bound to the window's controller (MainWindowController,
 // which holds the values and the click handlers), start-up and closing.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/frm_step1.h"
+#include "app/main_window_controller.h"
 #include "app/window_layout.h"
 #include "platform/automation.h"
 #include "platform/ui.h"
@@ -63,7 +63,7 @@ class MainWindow : public QWidget {
   const platform::FileSystem& fileSystem();
   platform::ObjectFactory& objectFactory();  // the replacement, else none at all
   // The window's values and click handlers.
-  FrmStep1& controller() { return *controller_; }
+  MainWindowController& controller() { return *controller_; }
   // The conversion run's working list; one empty entry at start and after a clear.
   std::vector<std::string>& folderList() { return controller_->values().FolderList; }
 
@@ -91,7 +91,7 @@ class MainWindow : public QWidget {
   void buildControls();
   void endProgram();
   // Runs a click handler of the controller, unless the program has ended.
-  void click(void (FrmStep1::*handler)());
+  void click(void (MainWindowController::*handler)());
   void cmdEndClick();
 
   QPushButton* cmdAdd_ = nullptr;
@@ -125,7 +125,7 @@ class MainWindow : public QWidget {
   std::unique_ptr<ReplaceableFolderDialog> folderDialog_;
   std::unique_ptr<ReplaceableFileSystem> fileSystem_;
   std::unique_ptr<ReplaceableObjectFactory> factory_;
-  std::unique_ptr<FrmStep1> controller_;
+  std::unique_ptr<MainWindowController> controller_;
 
   std::function<void()> exitHandler_;
   std::function<void()> endHook_;

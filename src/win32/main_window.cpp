@@ -141,27 +141,27 @@ MainWindow::MainWindow(HINSTANCE instance, platform::ObjectFactory& factory,
   openDialog_ = std::make_unique<app::ReplaceableOpenFileDialog>(*nativeOpenDialog_);
   folderDialog_ = std::make_unique<app::ReplaceableFolderDialog>(*nativeFolderDialog_);
   desktop_ = std::make_unique<Win32Desktop>(window_);
-  form_ = std::make_unique<app::FrmStep1>(
-      app::FrmStep1Controls{
-          .grdFiles1 = *grid_,
-          .lblCount1 = *lblCount1_,
-          .FrameConversion = *frameCaption_,
-          .LblCurrentDBX = *lblCurrentDBX_,
-          .ProgressBar1 = *progressBar1_,
-          .ProgressBar2 = *progressBar2_,
-          .cmdAdd = *cmdAdd_,
-          .CmdAddFolder = *cmdAddFolder_,
-          .cmdClear1 = *cmdClear1_,
-          .CmdExtractDBX = *cmdExtractDBX_,
-          .cmdEnd = *cmdEnd_,
+  controller_ = std::make_unique<app::MainWindowController>(
+      app::MainWindowControls{
+          .fileList = *grid_,
+          .fileCountLabel = *lblCount1_,
+          .progressFrame = *frameCaption_,
+          .currentFolderLabel = *lblCurrentDBX_,
+          .overallProgressBar = *progressBar1_,
+          .fileProgressBar = *progressBar2_,
+          .addFilesButton = *cmdAdd_,
+          .addFolderButton = *cmdAddFolder_,
+          .clearListButton = *cmdClear1_,
+          .convertButton = *cmdExtractDBX_,
+          .exitButton = *cmdEnd_,
           .messageBox = *messages_,
-          .cdlgFile = *openDialog_,
+          .openFileDialog = *openDialog_,
           .folderDialog = *folderDialog_,
           .desktop = *desktop_,
           .fileSystem = fileSystem_,
       },
       factory_);
-  form_->Form_Load();
+  controller_->load();
 }
 
 MainWindow::~MainWindow() {
@@ -302,19 +302,19 @@ void MainWindow::onCommand(int id) {
   if (ended_) return;
   switch (id) {
     case kIdCmdAdd:
-      form_->cmdAdd_Click();
+      controller_->addFiles();
       break;
     case kIdCmdAddFolder:
-      form_->CmdAddFolder_Click();
+      controller_->addFolder();
       break;
     case kIdCmdClear1:
-      form_->cmdClear1_Click();
+      controller_->clearList();
       break;
     case kIdCmdExtractDBX:
-      form_->CmdExtractDBX_Click();
+      controller_->convert();
       break;
     case kIdCmdEnd:
-      if (form_->cmdEnd_Click()) endProgram();
+      if (controller_->askToExit()) endProgram();
       break;
     default:
       break;

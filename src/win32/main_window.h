@@ -2,7 +2,7 @@
 // window's layout (app/window_layout.h) at its place (twips / 15 = pixels at
 // 96 dots per inch), the white bands, the adapters of the window-side
 // interfaces, and the bindings of the buttons to the window's controller
-// FrmStep1.
+// MainWindowController.
 #pragma once
 
 #include "win32/windows_api.h"
@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/frm_step1.h"
+#include "app/main_window_controller.h"
 #include "app/window_layout.h"
 #include "platform/automation.h"
 #include "platform/ui.h"
@@ -75,7 +75,7 @@ class MainWindow {
 
   HWND handle() const { return window_; }
   HWND control(ControlId id) const { return GetDlgItem(window_, id); }
-  app::FrmStep1& form() { return *form_; }
+  app::MainWindowController& controller() { return *controller_; }
   Win32Desktop& desktop() { return *desktop_; }
   Win32Grid& grid() { return *grid_; }
   // Replace the message box and the two dialogs the operations use (tests);
@@ -123,7 +123,7 @@ class MainWindow {
   std::unique_ptr<app::ReplaceableOpenFileDialog> openDialog_;
   std::unique_ptr<app::ReplaceableFolderDialog> folderDialog_;
   std::unique_ptr<Win32Desktop> desktop_;
-  std::unique_ptr<app::FrmStep1> form_;
+  std::unique_ptr<app::MainWindowController> controller_;
   platform::ObjectFactory& factory_;
   const platform::FileSystem& fileSystem_;
 };

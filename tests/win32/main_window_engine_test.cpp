@@ -199,7 +199,7 @@ TEST_F(WindowEngine, ListsAndConvertsIntoAStoreThatMirrorsTheFolders) {
 
   convert();
   EXPECT_TRUE(messages.shown.empty()) << messages.shown[0].text;
-  const auto& run = window->form().lastRun();
+  const auto& run = window->controller().lastRun();
   ASSERT_EQ(run.stage, conversion::RunOutcome::Stage::Completed);
   EXPECT_EQ(run.rowsConverted, 7);
   const std::string pst = OnlyStoreIn(scratch + "\\out");
@@ -229,7 +229,7 @@ TEST_F(WindowEngine, ABrokenFileShowsOneFailureBoxAndLeavesNoMessage) {
   EXPECT_EQ(messages.shown[0].icon, platform::MessageIcon::Exclamation);
   EXPECT_NE(messages.shown[0].text.find(scratch + "\\tree\\Mail\\broken.msg"), std::string::npos)
       << messages.shown[0].text;
-  const auto& run = window->form().lastRun();
+  const auto& run = window->controller().lastRun();
   EXPECT_EQ(run.rowsConverted, 5);
   ASSERT_EQ(run.failures.size(), 1u);
   EXPECT_TRUE(enabled(kIdCmdAdd));

@@ -104,7 +104,7 @@ TEST_F(Window, StartsWithTheCaptionsAndStatesOfTheLoadStep) {
   EXPECT_EQ(SendMessageW(window_->control(kIdProgressBar2), PBM_GETPOS, 0, 0), 0);
   EXPECT_EQ(window_->grid().rows(), 1);
   EXPECT_EQ(window_->grid().colWidth(0), 50000);
-  EXPECT_EQ(window_->form().values().FolderList, std::vector<std::string>{""});
+  EXPECT_EQ(window_->controller().values().FolderList, std::vector<std::string>{""});
 }
 
 TEST_F(Window, TabOrderRunsThroughTheButtonsAndTheGrid) {

@@ -1,9 +1,9 @@
-// The main window frmStep1 without its toolkit: the window-level values, the
-// load step and the click handlers of the five buttons, each delegating to the
-// file-list and conversion operations. A front end (Qt, native Windows) builds
-// the controls and their adapters, calls Form_Load once they exist, and binds
-// every click to the handler of the same name. It keeps closing to itself:
-// cmdEnd_Click only says whether the user wants to end.
+// The main window without its toolkit: the window-level values, the load step
+// and the handlers of the five buttons, each delegating to the file-list and
+// conversion operations. A front end (Qt, native Windows) builds the controls
+// and their adapters, calls load() once they exist, and binds every button to
+// the handler of its name. It keeps closing to itself: askToExit() only says
+// whether the user wants to end.
 #pragma once
 
 #include <functional>
@@ -21,45 +21,45 @@ bool ConfirmExit(platform::MessageBox& messages);
 
 // The window-side interfaces over the window's controls. They must outlive the
 // controller.
-struct FrmStep1Controls {
-  platform::Grid& grdFiles1;
-  platform::Label& lblCount1;
-  platform::Label& FrameConversion;  // the frame's caption
-  platform::Label& LblCurrentDBX;
-  platform::ProgressBar& ProgressBar1;
-  platform::ProgressBar& ProgressBar2;
-  platform::Button& cmdAdd;
-  platform::Button& CmdAddFolder;
-  platform::Button& cmdClear1;
-  platform::Button& CmdExtractDBX;
-  platform::Button& cmdEnd;
+struct MainWindowControls {
+  platform::Grid& fileList;
+  platform::Label& fileCountLabel;
+  platform::Label& progressFrame;  // the frame's caption
+  platform::Label& currentFolderLabel;
+  platform::ProgressBar& overallProgressBar;
+  platform::ProgressBar& fileProgressBar;
+  platform::Button& addFilesButton;
+  platform::Button& addFolderButton;
+  platform::Button& clearListButton;
+  platform::Button& convertButton;
+  platform::Button& exitButton;
   platform::MessageBox& messageBox;
-  platform::OpenFileDialog& cdlgFile;
+  platform::OpenFileDialog& openFileDialog;
   platform::FolderDialog& folderDialog;  // both folder choosers
   platform::Desktop& desktop;
   const platform::FileSystem& fileSystem;
 };
 
-class FrmStep1 {
+class MainWindowController {
  public:
   // `factory` makes the mail-store objects of every conversion run; `options`
   // are the run's (time source, path rules, the failure box).
-  FrmStep1(const FrmStep1Controls& controls, platform::ObjectFactory& factory,
-           conversion::RunOptions options = {});
-  FrmStep1(const FrmStep1&) = delete;
-  FrmStep1& operator=(const FrmStep1&) = delete;
+  MainWindowController(const MainWindowControls& controls, platform::ObjectFactory& factory,
+                       conversion::RunOptions options = {});
+  MainWindowController(const MainWindowController&) = delete;
+  MainWindowController& operator=(const MainWindowController&) = delete;
 
   // Load step: FolderList holds one empty entry; column 0 is widened.
-  void Form_Load();
+  void load();
 
   // The click handlers. None of them raises: a failure that escapes an
   // operation is shown as "code:description" with the application title.
-  void cmdAdd_Click();
-  void CmdAddFolder_Click();
-  void cmdClear1_Click();
-  void CmdExtractDBX_Click();
+  void addFiles();
+  void addFolder();
+  void clearList();
+  void convert();
   // Asks for confirmation; true when the program is to end.
-  bool cmdEnd_Click();
+  bool askToExit();
 
   conversion::WindowValues& values() { return values_; }
   // What the last conversion run did (Cancelled before any run).
@@ -69,7 +69,7 @@ class FrmStep1 {
   void guarded(const std::function<void()>& operation);
   conversion::RunControls runControls() const;
 
-  FrmStep1Controls controls_;
+  MainWindowControls controls_;
   platform::ObjectFactory& factory_;
   conversion::RunOptions options_;
   conversion::WindowValues values_;

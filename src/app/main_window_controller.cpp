@@ -1,4 +1,4 @@
-#include "app/frm_step1.h"
+#include "app/main_window_controller.h"
 
 #include <exception>
 #include <string>
@@ -28,16 +28,17 @@ std::string DescribeFailure(const std::exception& error) {
 
 }  // namespace
 
-FrmStep1::FrmStep1(const FrmStep1Controls& controls, platform::ObjectFactory& factory,
-                   conversion::RunOptions options)
+MainWindowController::MainWindowController(const MainWindowControls& controls,
+                                           platform::ObjectFactory& factory,
+                                           conversion::RunOptions options)
     : controls_(controls), factory_(factory), options_(std::move(options)) {}
 
-void FrmStep1::Form_Load() {
+void MainWindowController::load() {
   values_.FolderList.assign(1, std::string());
-  guarded([this] { controls_.grdFiles1.setColWidth(0, filelist::kStartColumnWidth); });
+  guarded([this] { controls_.fileList.setColWidth(0, filelist::kStartColumnWidth); });
 }
 
-void FrmStep1::guarded(const std::function<void()>& operation) {
+void MainWindowController::guarded(const std::function<void()>& operation) {
   std::string failure;
   try {
     operation();
@@ -55,36 +56,40 @@ void FrmStep1::guarded(const std::function<void()>& operation) {
   }
 }
 
-void FrmStep1::cmdAdd_Click() {
+void MainWindowController::addFiles() {
   guarded([this] {
-    filelist::AddFilesFromDialog(controls_.cdlgFile, {controls_.grdFiles1, controls_.lblCount1},
-                            controls_.CmdExtractDBX, controls_.messageBox);
+    filelist::AddFilesFromDialog(controls_.openFileDialog,
+                                 {controls_.fileList, controls_.fileCountLabel},
+                                 controls_.convertButton, controls_.messageBox);
   });
 }
 
-void FrmStep1::CmdAddFolder_Click() {
+void MainWindowController::addFolder() {
   guarded([this] {
-    filelist::AddFolderTree({controls_.folderDialog, controls_.desktop, controls_.fileSystem,
-                              {controls_.grdFiles1, controls_.lblCount1}, controls_.CmdExtractDBX,
-                              controls_.messageBox});
+    filelist::AddFolderTree({controls_.folderDialog,
+                             controls_.desktop,
+                             controls_.fileSystem,
+                             {controls_.fileList, controls_.fileCountLabel},
+                             controls_.convertButton,
+                             controls_.messageBox});
   });
 }
 
-void FrmStep1::cmdClear1_Click() {
+void MainWindowController::clearList() {
   guarded([this] {
-    filelist::AskAndClearList({controls_.grdFiles1, controls_.lblCount1}, controls_.messageBox,
-                         values_.FolderList);
+    filelist::AskAndClearList({controls_.fileList, controls_.fileCountLabel}, controls_.messageBox,
+                              values_.FolderList);
   });
 }
 
-conversion::RunControls FrmStep1::runControls() const {
-  return {controls_.grdFiles1,    controls_.FrameConversion, controls_.LblCurrentDBX,
-          controls_.ProgressBar1, controls_.ProgressBar2,    controls_.CmdExtractDBX,
-          controls_.cmdAdd,       controls_.CmdAddFolder,    controls_.cmdClear1,
-          controls_.messageBox,   controls_.folderDialog,    controls_.desktop};
+conversion::RunControls MainWindowController::runControls() const {
+  return {controls_.fileList,           controls_.progressFrame,   controls_.currentFolderLabel,
+          controls_.overallProgressBar, controls_.fileProgressBar, controls_.convertButton,
+          controls_.addFilesButton,     controls_.addFolderButton, controls_.clearListButton,
+          controls_.messageBox,         controls_.folderDialog,    controls_.desktop};
 }
 
-void FrmStep1::CmdExtractDBX_Click() {
+void MainWindowController::convert() {
   guarded([this] {
     conversion::RunOutcome outcome =
         conversion::CmdExtractDBX_Click(values_, runControls(), factory_, options_);
@@ -93,7 +98,7 @@ void FrmStep1::CmdExtractDBX_Click() {
   });
 }
 
-bool FrmStep1::cmdEnd_Click() {
+bool MainWindowController::askToExit() {
   try {
     return ConfirmExit(controls_.messageBox);
   } catch (...) {

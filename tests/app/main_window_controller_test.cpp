@@ -2,7 +2,7 @@
 // the load step, each click handler reaching its operation, the one FolderList
 // that the run fills and the clear resets, clicks that arrive while a run
 // yields, failures that escape an operation, and the exit question.
-#include "app/frm_step1.h"
+#include "app/main_window_controller.h"
 
 #include <gtest/gtest.h>
 
@@ -35,17 +35,17 @@ struct ControllerTest : ::testing::Test {
     files.addFile(NativePath("/m/Work"), "b.MSG");
   }
 
-  FrmStep1& form() {
+  MainWindowController& window() {
     if (!controller) {
-      controller = std::make_unique<FrmStep1>(controls, profile, options);
-      controller->Form_Load();
+      controller = std::make_unique<MainWindowController>(controls, profile, options);
+      controller->load();
     }
     return *controller;
   }
   // Lists the files of /m through the folder add.
   void listFolder() {
     folders.results.push_back(NativePath("/m"));
-    form().CmdAddFolder_Click();
+    window().addFolder();
     messages.shown.clear();
   }
 
@@ -60,24 +60,24 @@ struct ControllerTest : ::testing::Test {
   testing::MemoryFileSystem files{platform::kPathSeparator};
   testing::FakeProfile profile;
   conversion::RunOptions options;
-  FrmStep1Controls controls{grid,   count,   frame,      current,    bar1,    bar2,
-                            add,    addFolder, clear,    convert,    end,     messages,
-                            openDialog, folders, desktop, files};
-  std::unique_ptr<FrmStep1> controller;
+  MainWindowControls controls{grid,       count,     frame,   current, bar1, bar2,
+                              add,        addFolder, clear,   convert, end,  messages,
+                              openDialog, folders,   desktop, files};
+  std::unique_ptr<MainWindowController> controller;
 };
 
 TEST_F(ControllerTest, LoadStepResetsTheListAndWidensTheColumn) {
-  form().values().FolderList = {"x", "y"};
-  form().Form_Load();
-  EXPECT_EQ(form().values().FolderList, List{""});
+  window().values().FolderList = {"x", "y"};
+  window().load();
+  EXPECT_EQ(window().values().FolderList, List{""});
   EXPECT_EQ(grid.colWidth(0), 50000);
-  EXPECT_EQ(form().lastRun().stage, conversion::RunOutcome::Stage::Cancelled);
-  EXPECT_EQ(form().values().MailSession, nullptr);
+  EXPECT_EQ(window().lastRun().stage, conversion::RunOutcome::Stage::Cancelled);
+  EXPECT_EQ(window().values().MailSession, nullptr);
 }
 
 TEST_F(ControllerTest, AddClickListsTheChosenFiles) {
   openDialog.result = NativePath("/m") + '\0' + "a.msg" + '\0' + "b.msg" + '\0';
-  form().cmdAdd_Click();
+  window().addFiles();
   EXPECT_EQ(grid.column0(), (List{NativePath("/m/a.msg"), NativePath("/m/b.msg")}));
   EXPECT_EQ(count.caption(), "2 files");
   EXPECT_TRUE(convert.enabled());
@@ -87,7 +87,7 @@ TEST_F(ControllerTest, AddClickListsTheChosenFiles) {
 
 TEST_F(ControllerTest, AddFolderClickListsEveryMessageFileOfTheTree) {
   folders.results.push_back(NativePath("/m"));
-  form().CmdAddFolder_Click();
+  window().addFolder();
   EXPECT_EQ(grid.column0(), (List{NativePath("/m/a.msg"), NativePath("/m/Work/b.MSG")}));
   EXPECT_EQ(folders.titles, List{"Choose Source Folder..."});
   ASSERT_EQ(messages.shown.size(), 1u);
@@ -99,13 +99,13 @@ TEST_F(ControllerTest, AddFolderClickListsEveryMessageFileOfTheTree) {
 TEST_F(ControllerTest, ConvertClickRunsOverTheListedFiles) {
   listFolder();
   folders.results.push_back(NativePath("/out"));
-  form().CmdExtractDBX_Click();
-  const auto& run = form().lastRun();
+  window().convert();
+  const auto& run = window().lastRun();
   ASSERT_EQ(run.stage, conversion::RunOutcome::Stage::Completed);
   EXPECT_EQ(run.pstFilePath, NativePath("/out/OstrelMSGMessages6.12.26 9.5.07.pst"));
   EXPECT_EQ(run.rowsConverted, 2);
-  EXPECT_EQ(form().values().SavePath, NativePath("/out/"));
-  EXPECT_EQ(form().values().StoreDisplayName, "Ostrel Software : Created - 6.12.26 9.5.07");
+  EXPECT_EQ(window().values().SavePath, NativePath("/out/"));
+  EXPECT_EQ(window().values().StoreDisplayName, "Ostrel Software : Created - 6.12.26 9.5.07");
   auto* store = profile.storeAt(run.pstFilePath);
   ASSERT_NE(store, nullptr);
   EXPECT_FALSE(store->attached);
@@ -121,21 +121,21 @@ TEST_F(ControllerTest, ConvertClickRunsOverTheListedFiles) {
 TEST_F(ControllerTest, TheClearResetsTheListTheRunFilled) {
   listFolder();
   folders.results.push_back(NativePath("/out"));
-  form().CmdExtractDBX_Click();
-  EXPECT_EQ(form().values().FolderList, (List{"m", "m\\Work"}));
+  window().convert();
+  EXPECT_EQ(window().values().FolderList, (List{"m", "m\\Work"}));
   messages.answers.push_back(MessageAnswer::Yes);
-  form().cmdClear1_Click();
+  window().clearList();
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].text, "Do you want to clear all the files in the list\r\n Proceed?");
-  EXPECT_EQ(form().values().FolderList, List{""});
+  EXPECT_EQ(window().values().FolderList, List{""});
   EXPECT_EQ(grid.column0(), List{""});
   EXPECT_EQ(count.caption(), "0 files");
 }
 
 TEST_F(ControllerTest, CancelledDestinationLeavesEverythingAsItWas) {
   listFolder();
-  form().CmdExtractDBX_Click();  // the chooser answers nothing
-  EXPECT_EQ(form().lastRun().stage, conversion::RunOutcome::Stage::Cancelled);
+  window().convert();  // the chooser answers nothing
+  EXPECT_EQ(window().lastRun().stage, conversion::RunOutcome::Stage::Cancelled);
   EXPECT_TRUE(profile.calls.empty());
   EXPECT_TRUE(convert.enabled());
   EXPECT_EQ(frame.caption(), "Details");
@@ -147,11 +147,11 @@ TEST_F(ControllerTest, SecondStartDuringARunIsRefusedAndTheRunGoesOn) {
   folders.results.push_back(NativePath("/elsewhere"));
   int nested = 0;
   desktop.onYield = [&] {
-    if (nested++ == 0) form().CmdExtractDBX_Click();  // a click that arrives in a yield
+    if (nested++ == 0) window().convert();  // a click that arrives in a yield
   };
-  form().CmdExtractDBX_Click();
-  EXPECT_EQ(form().lastRun().stage, conversion::RunOutcome::Stage::Completed);
-  EXPECT_EQ(form().lastRun().rowsConverted, 2);
+  window().convert();
+  EXPECT_EQ(window().lastRun().stage, conversion::RunOutcome::Stage::Completed);
+  EXPECT_EQ(window().lastRun().rowsConverted, 2);
   EXPECT_EQ(profile.stores.size(), 1u);
   // the refused start asked nothing
   EXPECT_EQ(List(folders.results.begin(), folders.results.end()), List{NativePath("/elsewhere")});
@@ -161,8 +161,8 @@ TEST_F(ControllerTest, WithoutAMailStoreTheRunShowsTheOutlookError) {
   listFolder();
   profile.failOn("CreateObject", "Redemption.RDOSession");
   folders.results.push_back(NativePath("/out"));
-  form().CmdExtractDBX_Click();
-  EXPECT_EQ(form().lastRun().stage, conversion::RunOutcome::Stage::PreparationFailed);
+  window().convert();
+  EXPECT_EQ(window().lastRun().stage, conversion::RunOutcome::Stage::PreparationFailed);
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].title, "Outlook Error");
   EXPECT_EQ(messages.shown[0].icon, MessageIcon::Information);
@@ -174,7 +174,7 @@ TEST_F(ControllerTest, FailureEscapingAnOperationIsShownWithItsCode) {
   listFolder();
   folders.results.push_back(NativePath("/out"));
   desktop.onYield = [] { throw platform::PlatformError(-2147221005, "Invalid class string"); };
-  EXPECT_NO_THROW(form().CmdExtractDBX_Click());
+  EXPECT_NO_THROW(window().convert());
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].text, "-2147221005:Invalid class string");
   EXPECT_EQ(messages.shown[0].buttons, MessageButtons::Ok);
@@ -182,25 +182,25 @@ TEST_F(ControllerTest, FailureEscapingAnOperationIsShownWithItsCode) {
   EXPECT_EQ(messages.shown[0].title, "Parvane");
   // The run let go of the buttons on its way out, and a new run may start.
   EXPECT_TRUE(add.enabled() && addFolder.enabled() && clear.enabled() && convert.enabled());
-  EXPECT_FALSE(form().values().runActive);
+  EXPECT_FALSE(window().values().runActive);
 
   desktop.onYield = [] { throw platform::AutomationError(424, "Object required"); };
   folders.results.push_back(NativePath("/out"));
-  form().CmdExtractDBX_Click();
+  window().convert();
   ASSERT_EQ(messages.shown.size(), 2u);
   EXPECT_EQ(messages.shown[1].text, "424:Object required");
 
   desktop.onYield = [] { throw std::logic_error("broken"); };
   folders.results.push_back(NativePath("/out"));
-  form().CmdExtractDBX_Click();
+  window().convert();
   ASSERT_EQ(messages.shown.size(), 3u);
   EXPECT_EQ(messages.shown[2].text, "51:broken");
 }
 
 TEST_F(ControllerTest, ExitAsksAndAnswersWhetherToEnd) {
   messages.answers = {MessageAnswer::No, MessageAnswer::Yes};
-  EXPECT_FALSE(form().cmdEnd_Click());
-  EXPECT_TRUE(form().cmdEnd_Click());
+  EXPECT_FALSE(window().askToExit());
+  EXPECT_TRUE(window().askToExit());
   ASSERT_EQ(messages.shown.size(), 2u);
   EXPECT_EQ(messages.shown[0].text, "Are you sure you want to exit now?");
   EXPECT_EQ(messages.shown[0].buttons, MessageButtons::YesNo);
