@@ -210,7 +210,7 @@ int Window(int argc, char** argv, const fs::path& dir, const fs::path& out) {
     sinceTick.start();
     ticker.start(10);
     run.start();
-    window.findChild<QPushButton*>("CmdExtractDBX")->click();
+    window.findChild<QPushButton*>("convertButton")->click();
     runSeconds = static_cast<double>(run.nsecsElapsed()) / 1e9;
     ticker.stop();
     QApplication::quit();

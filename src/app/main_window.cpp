@@ -247,18 +247,18 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   // The toolkit's own theming stands for the common-controls initialisation.
   buildControls();
 
-  grid_ = std::make_unique<QtGrid>(grdFiles1_);
-  countLabel_ = std::make_unique<QtLabel>(lblCount1_);
-  currentLabel_ = std::make_unique<QtLabel>(lblCurrentDBX_);
-  progressLabel_ = std::make_unique<QtLabel>(lblProgessCurrent_);
-  frameCaption_ = std::make_unique<QtFrameCaption>(frameConversion_);
-  bar1_ = std::make_unique<QtProgressBar>(progressBar1_);
-  bar2_ = std::make_unique<QtProgressBar>(progressBar2_);
-  add_ = std::make_unique<QtButton>(cmdAdd_);
-  addFolder_ = std::make_unique<QtButton>(cmdAddFolder_);
-  clear_ = std::make_unique<QtButton>(cmdClear1_);
-  convert_ = std::make_unique<QtButton>(cmdExtractDBX_);
-  end_ = std::make_unique<QtButton>(cmdEnd_);
+  grid_ = std::make_unique<QtGrid>(fileList_);
+  countLabel_ = std::make_unique<QtLabel>(fileCountLabel_);
+  currentFolder_ = std::make_unique<QtLabel>(currentFolderLabel_);
+  messageCount_ = std::make_unique<QtLabel>(messageCountLabel_);
+  frameCaption_ = std::make_unique<QtFrameCaption>(progressFrame_);
+  overallProgress_ = std::make_unique<QtProgressBar>(overallProgressBar_);
+  fileProgress_ = std::make_unique<QtProgressBar>(fileProgressBar_);
+  add_ = std::make_unique<QtButton>(addFilesButton_);
+  addFolder_ = std::make_unique<QtButton>(addFolderButton_);
+  clear_ = std::make_unique<QtButton>(clearListButton_);
+  convert_ = std::make_unique<QtButton>(convertButton_);
+  exit_ = std::make_unique<QtButton>(exitButton_);
   desktop_ = std::make_unique<QtDesktop>(this);
   qtMessages_ = std::make_unique<QtMessageBox>(this);
   qtOpenDialog_ = std::make_unique<QtOpenFileDialog>(this);
@@ -273,20 +273,21 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   factory_ = std::make_unique<ReplaceableObjectFactory>(*noMailStore_);
 
   controller_ = std::make_unique<MainWindowController>(
-      MainWindowControls{*grid_, *countLabel_, *frameCaption_, *currentLabel_, *bar1_, *bar2_,
-                         *add_, *addFolder_, *clear_, *convert_, *end_, *messages_, *openDialog_,
-                         *folderDialog_, *desktop_, *fileSystem_},
+      MainWindowControls{*grid_, *countLabel_, *frameCaption_, *currentFolder_, *overallProgress_,
+                         *fileProgress_, *add_, *addFolder_, *clear_, *convert_, *exit_, *messages_,
+                         *openDialog_, *folderDialog_, *desktop_, *fileSystem_},
       *factory_);
   controller_->load();
 
-  connect(cmdAdd_, &QPushButton::clicked, this, [this] { click(&MainWindowController::addFiles); });
-  connect(cmdAddFolder_, &QPushButton::clicked, this,
+  connect(addFilesButton_, &QPushButton::clicked, this,
+          [this] { click(&MainWindowController::addFiles); });
+  connect(addFolderButton_, &QPushButton::clicked, this,
           [this] { click(&MainWindowController::addFolder); });
-  connect(cmdClear1_, &QPushButton::clicked, this,
+  connect(clearListButton_, &QPushButton::clicked, this,
           [this] { click(&MainWindowController::clearList); });
-  connect(cmdExtractDBX_, &QPushButton::clicked, this,
+  connect(convertButton_, &QPushButton::clicked, this,
           [this] { click(&MainWindowController::convert); });
-  connect(cmdEnd_, &QPushButton::clicked, this, [this] { cmdEndClick(); });
+  connect(exitButton_, &QPushButton::clicked, this, [this] { exitClicked(); });
 }
 
 MainWindow::~MainWindow() = default;
@@ -317,18 +318,18 @@ void MainWindow::buildControls() {
     QWidget::setTabOrder(tabStops[i - 1].first, tabStops[i].first);
   }
 
-  cmdAdd_ = Named<QPushButton>(this, "cmdAdd");
-  cmdAddFolder_ = Named<QPushButton>(this, "CmdAddFolder");
-  cmdClear1_ = Named<QPushButton>(this, "cmdClear1");
-  cmdExtractDBX_ = Named<QPushButton>(this, "CmdExtractDBX");
-  cmdEnd_ = Named<QPushButton>(this, "cmdEnd");
-  lblCount1_ = Named<QLabel>(this, "lblCount1");
-  lblCurrentDBX_ = Named<QLabel>(this, "LblCurrentDBX");
-  lblProgessCurrent_ = Named<QLabel>(this, "LblProgessCurrent");
-  frameConversion_ = Named<QGroupBox>(this, "FrameConversion");
-  progressBar1_ = Named<QProgressBar>(this, "ProgressBar1");
-  progressBar2_ = Named<QProgressBar>(this, "ProgressBar2");
-  grdFiles1_ = Named<QTableWidget>(this, "grdFiles1");
+  addFilesButton_ = Named<QPushButton>(this, "addFilesButton");
+  addFolderButton_ = Named<QPushButton>(this, "addFolderButton");
+  clearListButton_ = Named<QPushButton>(this, "clearListButton");
+  convertButton_ = Named<QPushButton>(this, "convertButton");
+  exitButton_ = Named<QPushButton>(this, "exitButton");
+  fileCountLabel_ = Named<QLabel>(this, "fileCountLabel");
+  currentFolderLabel_ = Named<QLabel>(this, "currentFolderLabel");
+  messageCountLabel_ = Named<QLabel>(this, "messageCountLabel");
+  progressFrame_ = Named<QGroupBox>(this, "progressFrame");
+  overallProgressBar_ = Named<QProgressBar>(this, "overallProgressBar");
+  fileProgressBar_ = Named<QProgressBar>(this, "fileProgressBar");
+  fileList_ = Named<QTableWidget>(this, "fileList");
   firstTabStop_ = Named<QWidget>(this, layout::FirstTabStop().name);
 
   firstTabStop_->setFocus();
@@ -337,10 +338,10 @@ void MainWindow::buildControls() {
 platform::Grid& MainWindow::grid() { return *grid_; }
 platform::Label& MainWindow::countLabel() { return *countLabel_; }
 platform::Label& MainWindow::frameCaption() { return *frameCaption_; }
-platform::Label& MainWindow::currentLabel() { return *currentLabel_; }
-platform::Label& MainWindow::progressLabel() { return *progressLabel_; }
-platform::ProgressBar& MainWindow::progressBar1() { return *bar1_; }
-platform::ProgressBar& MainWindow::progressBar2() { return *bar2_; }
+platform::Label& MainWindow::currentFolderLabel() { return *currentFolder_; }
+platform::Label& MainWindow::messageCountLabel() { return *messageCount_; }
+platform::ProgressBar& MainWindow::overallProgressBar() { return *overallProgress_; }
+platform::ProgressBar& MainWindow::fileProgressBar() { return *fileProgress_; }
 platform::Button& MainWindow::convertButton() { return *convert_; }
 platform::Desktop& MainWindow::desktop() { return *desktop_; }
 platform::MessageBox& MainWindow::messageBox() { return messages_->current(); }
@@ -389,7 +390,7 @@ void MainWindow::click(void (MainWindowController::*handler)()) {
   (controller_.get()->*handler)();
 }
 
-void MainWindow::cmdEndClick() {
+void MainWindow::exitClicked() {
   if (ended_) return;
   if (controller_->askToExit()) endProgram();
 }

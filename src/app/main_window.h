@@ -48,16 +48,16 @@ class MainWindow : public QWidget {
   ~MainWindow() override;
 
   // The window-side interfaces over the controls, for the operations.
-  platform::Grid& grid();                 // grdFiles1
-  platform::Label& countLabel();          // lblCount1
-  platform::Label& frameCaption();        // FrameConversion's caption
-  platform::Label& currentLabel();        // LblCurrentDBX
-  platform::Label& progressLabel();       // LblProgessCurrent
-  platform::ProgressBar& progressBar1();  // overall progress
-  platform::ProgressBar& progressBar2();  // current file progress
-  platform::Button& convertButton();      // CmdExtractDBX
+  platform::Grid& grid();                       // the file list
+  platform::Label& countLabel();                // "N files"
+  platform::Label& frameCaption();              // the progress frame's caption
+  platform::Label& currentFolderLabel();        // the folder being filled
+  platform::Label& messageCountLabel();         // "Message 0 (of 0)"
+  platform::ProgressBar& overallProgressBar();  // overall progress
+  platform::ProgressBar& fileProgressBar();     // current file progress
+  platform::Button& convertButton();            // "Convert Messages"
   platform::Desktop& desktop();
-  platform::MessageBox& messageBox();       // the replacement, else the Qt one
+  platform::MessageBox& messageBox();  // the replacement, else the Qt one
   platform::OpenFileDialog& openFileDialog();
   platform::FolderDialog& folderDialog();
   const platform::FileSystem& fileSystem();
@@ -81,7 +81,7 @@ class MainWindow : public QWidget {
   // before the process goes; it must not raise.
   void setEndHook(std::function<void()> hook);
 
-  // Shows the window centred on its screen, focus on cmdAdd.
+  // Shows the window centred on its screen, focus on "Add MSG File(s)...".
   void showCentred();
 
  protected:
@@ -92,27 +92,27 @@ class MainWindow : public QWidget {
   void endProgram();
   // Runs a click handler of the controller, unless the program has ended.
   void click(void (MainWindowController::*handler)());
-  void cmdEndClick();
+  void exitClicked();
 
-  QPushButton* cmdAdd_ = nullptr;
-  QPushButton* cmdAddFolder_ = nullptr;
-  QPushButton* cmdClear1_ = nullptr;
-  QPushButton* cmdExtractDBX_ = nullptr;
-  QPushButton* cmdEnd_ = nullptr;
-  QLabel* lblCount1_ = nullptr;
-  QLabel* lblCurrentDBX_ = nullptr;
-  QLabel* lblProgessCurrent_ = nullptr;
-  QGroupBox* frameConversion_ = nullptr;
-  QProgressBar* progressBar1_ = nullptr;
-  QProgressBar* progressBar2_ = nullptr;
-  QTableWidget* grdFiles1_ = nullptr;
+  QPushButton* addFilesButton_ = nullptr;
+  QPushButton* addFolderButton_ = nullptr;
+  QPushButton* clearListButton_ = nullptr;
+  QPushButton* convertButton_ = nullptr;
+  QPushButton* exitButton_ = nullptr;
+  QLabel* fileCountLabel_ = nullptr;
+  QLabel* currentFolderLabel_ = nullptr;
+  QLabel* messageCountLabel_ = nullptr;
+  QGroupBox* progressFrame_ = nullptr;
+  QProgressBar* overallProgressBar_ = nullptr;
+  QProgressBar* fileProgressBar_ = nullptr;
+  QTableWidget* fileList_ = nullptr;
   QWidget* firstTabStop_ = nullptr;  // where the focus starts
 
   std::unique_ptr<QtGrid> grid_;
-  std::unique_ptr<QtLabel> countLabel_, currentLabel_, progressLabel_;
+  std::unique_ptr<QtLabel> countLabel_, currentFolder_, messageCount_;
   std::unique_ptr<QtFrameCaption> frameCaption_;
-  std::unique_ptr<QtProgressBar> bar1_, bar2_;
-  std::unique_ptr<QtButton> add_, addFolder_, clear_, convert_, end_;
+  std::unique_ptr<QtProgressBar> overallProgress_, fileProgress_;
+  std::unique_ptr<QtButton> add_, addFolder_, clear_, convert_, exit_;
   std::unique_ptr<QtDesktop> desktop_;
   std::unique_ptr<QtMessageBox> qtMessages_;
   std::unique_ptr<QtOpenFileDialog> qtOpenDialog_;

@@ -1,4 +1,4 @@
-// The design of the main window frmStep1, once for every front end: each
+// The design of the main window, once for every front end: each
 // control's name, kind, caption, container, place in twips, tab stop, font and
 // colours, and the window's client area. A front end builds its controls from
 // kControls in the table's order, which is also their stacking (a later control
@@ -68,7 +68,7 @@ struct Control {
   bool enabled = true;  // at start, before the load step
 };
 
-inline constexpr std::string_view kWindowName = "frmStep1";
+inline constexpr std::string_view kWindowName = "mainWindow";
 inline constexpr int kClientWidth = 8145;  // twips
 inline constexpr int kClientHeight = 6750;
 
@@ -80,42 +80,44 @@ inline constexpr int kGridRowHeight = 240;
 
 // Containers precede their controls; the tab stops run in table order.
 inline constexpr Control kControls[] = {
-    {.name = "Shape2", .kind = Kind::Shape, .caption = "", .container = "",
+    {.name = "topBand", .kind = Kind::Shape, .caption = "", .container = "",
      .place = {-120, 0, 8415, 855}, .background = kWhite, .border = Colour{128, 128, 128}},
-    {.name = "Shape1", .kind = Kind::Shape, .caption = "", .container = "",
+    {.name = "bottomBand", .kind = Kind::Shape, .caption = "", .container = "",
      .place = {0, 6120, 8415, 855}, .background = kWhite, .border = Colour{192, 192, 192}},
-    {.name = "lblTitle", .kind = Kind::Label, .caption = filelist::kAppTitle, .container = "",
+    {.name = "titleLabel", .kind = Kind::Label, .caption = filelist::kAppTitle, .container = "",
      .place = {240, 120, 6255, 375}, .font = FontStyle::Title, .text = kBlack,
      .background = kWhite, .wraps = true},
-    {.name = "cmdAdd", .kind = Kind::Button, .caption = "Add MSG File(s)...", .container = "",
-     .place = {240, 960, 1815, 375}, .tabIndex = 0},
-    {.name = "cmdClear1", .kind = Kind::Button, .caption = "Clear File(s)...", .container = "",
-     .place = {6240, 960, 1695, 375}, .tabIndex = 1},
-    {.name = "CmdAddFolder", .kind = Kind::Button, .caption = "Add Folder having MSG File(s)...",
-     .container = "", .place = {2400, 960, 2775, 375}, .tabIndex = 2},
-    {.name = "lblCount1", .kind = Kind::Label, .caption = "0 files", .container = "",
+    {.name = "addFilesButton", .kind = Kind::Button, .caption = "Add MSG File(s)...",
+     .container = "", .place = {240, 960, 1815, 375}, .tabIndex = 0},
+    {.name = "clearListButton", .kind = Kind::Button, .caption = "Clear File(s)...",
+     .container = "", .place = {6240, 960, 1695, 375}, .tabIndex = 1},
+    {.name = "addFolderButton", .kind = Kind::Button,
+     .caption = "Add Folder having MSG File(s)...", .container = "",
+     .place = {2400, 960, 2775, 375}, .tabIndex = 2},
+    {.name = "fileCountLabel", .kind = Kind::Label, .caption = "0 files", .container = "",
      .place = {270, 1560, 4335, 255}},
-    {.name = "grdFiles1", .kind = Kind::Grid, .caption = "", .container = "",
+    {.name = "fileList", .kind = Kind::Grid, .caption = "", .container = "",
      .place = {240, 1800, 7695, 1575}, .tabIndex = 3, .background = kWhite},
-    {.name = "FrameConversion", .kind = Kind::Frame, .caption = "Details", .container = "",
+    {.name = "progressFrame", .kind = Kind::Frame, .caption = "Details", .container = "",
      .place = {240, 3480, 7695, 1815}},
-    {.name = "LblCurrentDBX", .kind = Kind::Label, .caption = "Converting Messages...",
-     .container = "FrameConversion", .place = {120, 240, 7455, 255}},
-    {.name = "LblProgessCurrent", .kind = Kind::Label, .caption = "Message 0 (of 0)",
-     .container = "FrameConversion", .place = {1800, 600, 5775, 255}, .text = kBlack},
-    {.name = "Label2", .kind = Kind::Label, .caption = "Current File Progress : ",
-     .container = "FrameConversion", .place = {120, 960, 1695, 255}},
-    {.name = "ProgressBar2", .kind = Kind::ProgressBar, .caption = "",
-     .container = "FrameConversion", .place = {1800, 960, 5775, 255}},
-    {.name = "Label1", .kind = Kind::Label, .caption = "Overall Progress        : ",
-     .container = "FrameConversion", .place = {120, 1320, 1695, 255}},
-    {.name = "ProgressBar1", .kind = Kind::ProgressBar, .caption = "",
-     .container = "FrameConversion", .place = {1800, 1320, 5775, 255}},
-    {.name = "CmdExtractDBX", .kind = Kind::Button, .caption = "Convert &Messages",
+    {.name = "currentFolderLabel", .kind = Kind::Label, .caption = "Converting Messages...",
+     .container = "progressFrame", .place = {120, 240, 7455, 255}},
+    {.name = "messageCountLabel", .kind = Kind::Label, .caption = "Message 0 (of 0)",
+     .container = "progressFrame", .place = {1800, 600, 5775, 255}, .text = kBlack},
+    {.name = "fileProgressCaption", .kind = Kind::Label, .caption = "Current File Progress : ",
+     .container = "progressFrame", .place = {120, 960, 1695, 255}},
+    {.name = "fileProgressBar", .kind = Kind::ProgressBar, .caption = "",
+     .container = "progressFrame", .place = {1800, 960, 5775, 255}},
+    {.name = "overallProgressCaption", .kind = Kind::Label,
+     .caption = "Overall Progress        : ", .container = "progressFrame",
+     .place = {120, 1320, 1695, 255}},
+    {.name = "overallProgressBar", .kind = Kind::ProgressBar, .caption = "",
+     .container = "progressFrame", .place = {1800, 1320, 5775, 255}},
+    {.name = "convertButton", .kind = Kind::Button, .caption = "Convert &Messages",
      .container = "", .place = {2880, 5520, 2415, 435}, .tabIndex = 4, .enabled = false},
-    {.name = "Picture3", .kind = Kind::Picture, .caption = "", .container = "",
+    {.name = "bottomStrip", .kind = Kind::Picture, .caption = "", .container = "",
      .place = {240, 6240, 7695, 495}, .background = kWhite},
-    {.name = "cmdEnd", .kind = Kind::Button, .caption = "E&xit", .container = "Picture3",
+    {.name = "exitButton", .kind = Kind::Button, .caption = "E&xit", .container = "bottomStrip",
      .place = {6360, 0, 1335, 375}, .tabIndex = 5},
 };
 

@@ -92,7 +92,7 @@ Win32Grid::Win32Grid(HWND parent, int id, RECT bounds, HFONT font) {
                           nullptr);
   SendMessageW(view_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   ListView_SetExtendedListViewStyle(view_, LVS_EX_DOUBLEBUFFER);
-  ListView_SetBkColor(view_, ToColorRef(*app::layout::Find("grdFiles1")->background));
+  ListView_SetBkColor(view_, ToColorRef(*app::layout::Find("fileList")->background));
   colsChanged();
   rowsChanged();
 }

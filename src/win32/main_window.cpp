@@ -33,21 +33,21 @@ struct NamedId {
   ControlId id;
 };
 constexpr NamedId kIds[] = {
-    {"cmdAdd", kIdCmdAdd},
-    {"CmdAddFolder", kIdCmdAddFolder},
-    {"cmdClear1", kIdCmdClear1},
-    {"CmdExtractDBX", kIdCmdExtractDBX},
-    {"cmdEnd", kIdCmdEnd},
-    {"grdFiles1", kIdGrdFiles1},
-    {"lblTitle", kIdLblTitle},
-    {"lblCount1", kIdLblCount1},
-    {"FrameConversion", kIdFrameConversion},
-    {"LblCurrentDBX", kIdLblCurrentDBX},
-    {"LblProgessCurrent", kIdLblProgessCurrent},
-    {"Label2", kIdLabel2},
-    {"ProgressBar2", kIdProgressBar2},
-    {"Label1", kIdLabel1},
-    {"ProgressBar1", kIdProgressBar1},
+    {"addFilesButton", kIdCmdAdd},
+    {"addFolderButton", kIdCmdAddFolder},
+    {"clearListButton", kIdCmdClear1},
+    {"convertButton", kIdCmdExtractDBX},
+    {"exitButton", kIdCmdEnd},
+    {"fileList", kIdGrdFiles1},
+    {"titleLabel", kIdLblTitle},
+    {"fileCountLabel", kIdLblCount1},
+    {"progressFrame", kIdFrameConversion},
+    {"currentFolderLabel", kIdLblCurrentDBX},
+    {"messageCountLabel", kIdLblProgessCurrent},
+    {"fileProgressCaption", kIdLabel2},
+    {"fileProgressBar", kIdProgressBar2},
+    {"overallProgressCaption", kIdLabel1},
+    {"overallProgressBar", kIdProgressBar1},
 };
 
 constexpr int IdOf(std::string_view name) {

@@ -57,7 +57,7 @@ struct WindowTest : ::testing::Test {
     return widget;
   }
   QPushButton* button(const char* name) const { return find<QPushButton>(name); }
-  QTableWidget* table() const { return find<QTableWidget>("grdFiles1"); }
+  QTableWidget* table() const { return find<QTableWidget>("fileList"); }
   QLabel* label(const char* name) const { return find<QLabel>(name); }
 
   std::unique_ptr<MainWindow> window;
@@ -72,15 +72,24 @@ struct Placement {
 
 TEST_F(WindowTest, EveryControlAtItsPlace) {
   const Placement table[] = {
-      {"Shape2", -120, 0, 8415, 855},           {"lblTitle", 240, 120, 6255, 375},
-      {"cmdAdd", 240, 960, 1815, 375},          {"CmdAddFolder", 2400, 960, 2775, 375},
-      {"cmdClear1", 6240, 960, 1695, 375},      {"lblCount1", 270, 1560, 4335, 255},
-      {"grdFiles1", 240, 1800, 7695, 1575},     {"FrameConversion", 240, 3480, 7695, 1815},
-      {"LblCurrentDBX", 120, 240, 7455, 255},   {"LblProgessCurrent", 1800, 600, 5775, 255},
-      {"Label2", 120, 960, 1695, 255},          {"ProgressBar2", 1800, 960, 5775, 255},
-      {"Label1", 120, 1320, 1695, 255},         {"ProgressBar1", 1800, 1320, 5775, 255},
-      {"CmdExtractDBX", 2880, 5520, 2415, 435}, {"Shape1", 0, 6120, 8415, 855},
-      {"Picture3", 240, 6240, 7695, 495},       {"cmdEnd", 6360, 0, 1335, 375},
+      {"topBand", -120, 0, 8415, 855},
+      {"titleLabel", 240, 120, 6255, 375},
+      {"addFilesButton", 240, 960, 1815, 375},
+      {"addFolderButton", 2400, 960, 2775, 375},
+      {"clearListButton", 6240, 960, 1695, 375},
+      {"fileCountLabel", 270, 1560, 4335, 255},
+      {"fileList", 240, 1800, 7695, 1575},
+      {"progressFrame", 240, 3480, 7695, 1815},
+      {"currentFolderLabel", 120, 240, 7455, 255},
+      {"messageCountLabel", 1800, 600, 5775, 255},
+      {"fileProgressCaption", 120, 960, 1695, 255},
+      {"fileProgressBar", 1800, 960, 5775, 255},
+      {"overallProgressCaption", 120, 1320, 1695, 255},
+      {"overallProgressBar", 1800, 1320, 5775, 255},
+      {"convertButton", 2880, 5520, 2415, 435},
+      {"bottomBand", 0, 6120, 8415, 855},
+      {"bottomStrip", 240, 6240, 7695, 495},
+      {"exitButton", 6360, 0, 1335, 375},
   };
   for (const Placement& p : table) {
     QWidget* w = find<QWidget>(p.name);
@@ -89,15 +98,16 @@ TEST_F(WindowTest, EveryControlAtItsPlace) {
         << p.name;
   }
   // Nesting: the frame's controls and the bottom strip's button.
-  for (const char* inFrame : {"LblCurrentDBX", "LblProgessCurrent", "Label2", "ProgressBar2",
-                              "Label1", "ProgressBar1"}) {
-    EXPECT_EQ(find<QWidget>(inFrame)->parentWidget()->objectName(), QStringLiteral("FrameConversion"));
+  for (const char* inFrame : {"currentFolderLabel", "messageCountLabel", "fileProgressCaption",
+                              "fileProgressBar", "overallProgressCaption", "overallProgressBar"}) {
+    EXPECT_EQ(find<QWidget>(inFrame)->parentWidget()->objectName(),
+              QStringLiteral("progressFrame"));
   }
-  EXPECT_EQ(button("cmdEnd")->parentWidget()->objectName(), QStringLiteral("Picture3"));
+  EXPECT_EQ(button("exitButton")->parentWidget()->objectName(), QStringLiteral("bottomStrip"));
 }
 
 TEST_F(WindowTest, FixedClientAreaTitleAndIcon) {
-  EXPECT_EQ(window->objectName(), QStringLiteral("frmStep1"));
+  EXPECT_EQ(window->objectName(), QStringLiteral("mainWindow"));
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Parvane"));
   EXPECT_EQ(window->size(), QSize(543, 450));
   EXPECT_EQ(window->minimumSize(), QSize(543, 450));
@@ -115,24 +125,25 @@ TEST_F(WindowTest, FixedClientAreaTitleAndIcon) {
 }
 
 TEST_F(WindowTest, CaptionsAndFonts) {
-  EXPECT_EQ(label("lblTitle")->text(), QStringLiteral("Parvane"));
-  EXPECT_EQ(button("cmdAdd")->text(), QStringLiteral("Add MSG File(s)..."));
-  EXPECT_EQ(button("CmdAddFolder")->text(), QStringLiteral("Add Folder having MSG File(s)..."));
-  EXPECT_EQ(button("cmdClear1")->text(), QStringLiteral("Clear File(s)..."));
-  EXPECT_EQ(label("lblCount1")->text(), QStringLiteral("0 files"));
-  EXPECT_EQ(find<QGroupBox>("FrameConversion")->title(), QStringLiteral("Details"));
-  EXPECT_EQ(label("LblCurrentDBX")->text(), QStringLiteral("Converting Messages..."));
-  EXPECT_EQ(label("LblProgessCurrent")->text(), QStringLiteral("Message 0 (of 0)"));
-  EXPECT_EQ(label("Label2")->text(), QStringLiteral("Current File Progress : "));
-  EXPECT_EQ(label("Label1")->text(), QStringLiteral("Overall Progress        : "));
-  EXPECT_EQ(button("CmdExtractDBX")->text(), QStringLiteral("Convert &Messages"));
-  EXPECT_EQ(button("cmdEnd")->text(), QStringLiteral("E&xit"));
+  EXPECT_EQ(label("titleLabel")->text(), QStringLiteral("Parvane"));
+  EXPECT_EQ(button("addFilesButton")->text(), QStringLiteral("Add MSG File(s)..."));
+  EXPECT_EQ(button("addFolderButton")->text(), QStringLiteral("Add Folder having MSG File(s)..."));
+  EXPECT_EQ(button("clearListButton")->text(), QStringLiteral("Clear File(s)..."));
+  EXPECT_EQ(label("fileCountLabel")->text(), QStringLiteral("0 files"));
+  EXPECT_EQ(find<QGroupBox>("progressFrame")->title(), QStringLiteral("Details"));
+  EXPECT_EQ(label("currentFolderLabel")->text(), QStringLiteral("Converting Messages..."));
+  EXPECT_EQ(label("messageCountLabel")->text(), QStringLiteral("Message 0 (of 0)"));
+  EXPECT_EQ(label("fileProgressCaption")->text(), QStringLiteral("Current File Progress : "));
+  EXPECT_EQ(label("overallProgressCaption")->text(), QStringLiteral("Overall Progress        : "));
+  EXPECT_EQ(button("convertButton")->text(), QStringLiteral("Convert &Messages"));
+  EXPECT_EQ(button("exitButton")->text(), QStringLiteral("E&xit"));
 
-  const QFont title = label("lblTitle")->font();
+  const QFont title = label("titleLabel")->font();
   EXPECT_TRUE(title.bold());
   EXPECT_DOUBLE_EQ(title.pointSizeF(), 14.25);
   EXPECT_EQ(title.families().value(0), QStringLiteral("Tahoma"));
-  for (const char* name : {"cmdAdd", "lblCount1", "LblCurrentDBX", "cmdEnd", "grdFiles1"}) {
+  for (const char* name :
+       {"addFilesButton", "fileCountLabel", "currentFolderLabel", "exitButton", "fileList"}) {
     const QFont f = find<QWidget>(name)->font();
     EXPECT_DOUBLE_EQ(f.pointSizeF(), 8.25) << name;
     EXPECT_FALSE(f.bold()) << name;
@@ -141,12 +152,13 @@ TEST_F(WindowTest, CaptionsAndFonts) {
 }
 
 TEST_F(WindowTest, EveryCaptionFitsItsControl) {
-  for (const char* name : {"lblTitle", "lblCount1", "LblCurrentDBX", "LblProgessCurrent", "Label2",
-                           "Label1"}) {
+  for (const char* name : {"titleLabel", "fileCountLabel", "currentFolderLabel",
+                           "messageCountLabel", "fileProgressCaption", "overallProgressCaption"}) {
     QLabel* l = label(name);
     EXPECT_LE(QFontMetrics(l->font()).horizontalAdvance(l->text()), l->width()) << name;
   }
-  for (const char* name : {"cmdAdd", "CmdAddFolder", "cmdClear1", "CmdExtractDBX", "cmdEnd"}) {
+  for (const char* name :
+       {"addFilesButton", "addFolderButton", "clearListButton", "convertButton", "exitButton"}) {
     QPushButton* b = button(name);
     const QString shown = QString(b->text()).remove(QLatin1Char('&'));
     EXPECT_LE(QFontMetrics(b->font()).horizontalAdvance(shown) + 8, b->width()) << name;
@@ -154,8 +166,8 @@ TEST_F(WindowTest, EveryCaptionFitsItsControl) {
 }
 
 TEST_F(WindowTest, StartState) {
-  EXPECT_FALSE(button("CmdExtractDBX")->isEnabled());
-  EXPECT_TRUE(button("cmdAdd")->isEnabled());
+  EXPECT_FALSE(button("convertButton")->isEnabled());
+  EXPECT_TRUE(button("addFilesButton")->isEnabled());
   QTableWidget* grid = table();
   EXPECT_EQ(grid->rowCount(), 1);
   EXPECT_EQ(grid->columnCount(), 1);
@@ -163,7 +175,7 @@ TEST_F(WindowTest, StartState) {
   EXPECT_TRUE(grid->verticalHeader()->isHidden());
   EXPECT_EQ(grid->item(0, 0), nullptr);
   EXPECT_EQ(grid->columnWidth(0), 3333);  // 50000 twips
-  for (const char* name : {"ProgressBar1", "ProgressBar2"}) {
+  for (const char* name : {"overallProgressBar", "fileProgressBar"}) {
     auto* bar = find<QProgressBar>(name);
     EXPECT_EQ(bar->minimum(), 0);
     EXPECT_EQ(bar->maximum(), 100);
@@ -175,18 +187,18 @@ TEST_F(WindowTest, StartState) {
 TEST_F(WindowTest, FocusStartsOnAddAndMovesInTabOrder) {
   window->showCentred();
   window->activateWindow();
-  EXPECT_EQ(window->focusWidget(), button("cmdAdd"));
+  EXPECT_EQ(window->focusWidget(), button("addFilesButton"));
 
   std::vector<QString> order;
-  QWidget* w = button("cmdAdd");
+  QWidget* w = button("addFilesButton");
   for (int guard = 0; guard < 100 && order.size() < 6; ++guard) {
     if (w->focusPolicy() & Qt::TabFocus) order.push_back(w->objectName());
     w = w->nextInFocusChain();
   }
-  EXPECT_EQ(order, (std::vector<QString>{"cmdAdd", "cmdClear1", "CmdAddFolder", "grdFiles1",
-                                         "CmdExtractDBX", "cmdEnd"}));
-  for (const char* name : {"lblTitle", "lblCount1", "FrameConversion", "ProgressBar1",
-                           "Picture3", "Shape1", "Shape2"}) {
+  EXPECT_EQ(order, (std::vector<QString>{"addFilesButton", "clearListButton", "addFolderButton",
+                                         "fileList", "convertButton", "exitButton"}));
+  for (const char* name : {"titleLabel", "fileCountLabel", "progressFrame", "overallProgressBar",
+                           "bottomStrip", "bottomBand", "topBand"}) {
     EXPECT_FALSE(find<QWidget>(name)->focusPolicy() & Qt::TabFocus) << name;
   }
 }
@@ -255,26 +267,26 @@ TEST_F(WindowTest, BandsShowTheirColours) {
 
 TEST_F(WindowTest, AccessorsReachTheControls) {
   window->frameCaption().setCaption("Converting a.msg");
-  EXPECT_EQ(find<QGroupBox>("FrameConversion")->title(), QStringLiteral("Converting a.msg"));
-  window->currentLabel().setCaption("3 of 9");
-  EXPECT_EQ(label("LblCurrentDBX")->text(), QStringLiteral("3 of 9"));
-  EXPECT_EQ(window->progressLabel().caption(), "Message 0 (of 0)");
-  window->progressBar1().setValue(50);
-  EXPECT_EQ(find<QProgressBar>("ProgressBar1")->value(), 50);
-  window->progressBar2().setValue(7);
-  EXPECT_EQ(find<QProgressBar>("ProgressBar2")->value(), 7);
+  EXPECT_EQ(find<QGroupBox>("progressFrame")->title(), QStringLiteral("Converting a.msg"));
+  window->currentFolderLabel().setCaption("3 of 9");
+  EXPECT_EQ(label("currentFolderLabel")->text(), QStringLiteral("3 of 9"));
+  EXPECT_EQ(window->messageCountLabel().caption(), "Message 0 (of 0)");
+  window->overallProgressBar().setValue(50);
+  EXPECT_EQ(find<QProgressBar>("overallProgressBar")->value(), 50);
+  window->fileProgressBar().setValue(7);
+  EXPECT_EQ(find<QProgressBar>("fileProgressBar")->value(), 7);
   window->convertButton().setEnabled(true);
-  EXPECT_TRUE(button("CmdExtractDBX")->isEnabled());
+  EXPECT_TRUE(button("convertButton")->isEnabled());
   EXPECT_EQ(&window->messageBox(), &messages);
 }
 
 TEST_F(WindowTest, ConvertClickStartsTheRun) {
   FakeFolderDialog chooser;  // cancels
   window->setFolderDialog(&chooser);
-  button("CmdExtractDBX")->click();  // disabled: no click
+  button("convertButton")->click();  // disabled: no click
   EXPECT_TRUE(chooser.titles.empty());
   window->convertButton().setEnabled(true);
-  button("CmdExtractDBX")->click();
+  button("convertButton")->click();
   EXPECT_EQ(chooser.titles, std::vector<std::string>{"Choose Folder to Save..."});
   EXPECT_EQ(window->controller().lastRun().stage, conversion::RunOutcome::Stage::Cancelled);
   EXPECT_TRUE(messages.shown.empty());
@@ -285,7 +297,7 @@ TEST_F(WindowTest, DialogFailureIsShownNotThrown) {
   dialog.failCode = -2147221005;
   dialog.failDescription = "Invalid class string";
   window->setOpenFileDialog(&dialog);
-  button("cmdAdd")->click();
+  button("addFilesButton")->click();
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].text, "-2147221005:Invalid class string");
 }
@@ -297,12 +309,12 @@ TEST_F(WindowTest, WithoutAMailStoreTheRunShowsTheOutlookError) {
   FakeFolderDialog chooser;
   chooser.results.push_back("/nowhere");
   window->setFolderDialog(&chooser);
-  button("CmdExtractDBX")->click();
+  button("convertButton")->click();
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].title, "Outlook Error");
   EXPECT_EQ(window->controller().lastRun().preparationError,
             "ActiveX component can't create object: \"Redemption.RDOSession\"");
-  EXPECT_TRUE(button("CmdExtractDBX")->isEnabled());
+  EXPECT_TRUE(button("convertButton")->isEnabled());
 }
 
 // The buttons reach the controller through the window's replaceable parts.
@@ -315,26 +327,26 @@ TEST_F(WindowTest, ReplacedMailStoreServesTheRun) {
   FakeFolderDialog chooser;
   chooser.results.push_back("/out");
   window->setFolderDialog(&chooser);
-  button("CmdExtractDBX")->click();
+  button("convertButton")->click();
   const auto& run = window->controller().lastRun();
   ASSERT_EQ(run.stage, conversion::RunOutcome::Stage::Completed);
   EXPECT_EQ(run.rowsConverted, 2);
   ASSERT_EQ(profile.stores.size(), 1u);
   EXPECT_EQ(profile.stores[0]->root->folderPaths(), (std::vector<std::string>{"m", "m\\Work"}));
-  EXPECT_EQ(find<QGroupBox>("FrameConversion")->title(),
+  EXPECT_EQ(find<QGroupBox>("progressFrame")->title(),
             QStringLiteral("Details : Converting - (2 of 2) file(s)"));
-  EXPECT_EQ(find<QProgressBar>("ProgressBar1")->value(), 100);
-  EXPECT_FALSE(button("CmdExtractDBX")->isEnabled());
-  EXPECT_TRUE(button("cmdAdd")->isEnabled() && button("CmdAddFolder")->isEnabled() &&
-              button("cmdClear1")->isEnabled());
-  EXPECT_EQ(label("LblProgessCurrent")->text(), QStringLiteral("Message 0 (of 0)"));
+  EXPECT_EQ(find<QProgressBar>("overallProgressBar")->value(), 100);
+  EXPECT_FALSE(button("convertButton")->isEnabled());
+  EXPECT_TRUE(button("addFilesButton")->isEnabled() && button("addFolderButton")->isEnabled() &&
+              button("clearListButton")->isEnabled());
+  EXPECT_EQ(label("messageCountLabel")->text(), QStringLiteral("Message 0 (of 0)"));
   window->setObjectFactory(nullptr);
 }
 
 TEST_F(WindowTest, ExitAnsweredNoChangesNothing) {
   filelist::AppendToList({window->grid(), window->countLabel()}, "/m/a.msg");
   messages.answers.push_back(MessageAnswer::No);
-  button("cmdEnd")->click();
+  button("exitButton")->click();
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].text, "Are you sure you want to exit now?");
   EXPECT_EQ(messages.shown[0].buttons, MessageButtons::YesNo);
@@ -346,11 +358,11 @@ TEST_F(WindowTest, ExitAnsweredNoChangesNothing) {
 
 TEST_F(WindowTest, ExitAnsweredYesEnds) {
   messages.answers.push_back(MessageAnswer::Yes);
-  button("cmdEnd")->click();
+  button("exitButton")->click();
   EXPECT_EQ(exits, 1);
   // Nothing runs after the end.
-  button("cmdClear1")->click();
-  button("cmdEnd")->click();
+  button("clearListButton")->click();
+  button("exitButton")->click();
   EXPECT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(exits, 1);
 }
@@ -364,23 +376,23 @@ TEST_F(WindowTest, ClosingEndsWithoutAQuestion) {
 }
 
 TEST_F(WindowTest, ClearFlow) {
-  button("cmdClear1")->click();  // empty list: no question
+  button("clearListButton")->click();  // empty list: no question
   EXPECT_TRUE(messages.shown.empty());
 
   window->convertButton().setEnabled(true);
   filelist::AppendToList({window->grid(), window->countLabel()}, "/m/a.msg");
   window->folderList() = {"Mail", "Mail/Work"};
   messages.answers = {MessageAnswer::No, MessageAnswer::Yes};
-  button("cmdClear1")->click();
+  button("clearListButton")->click();
   EXPECT_EQ(table()->item(0, 0)->text(), QStringLiteral("/m/a.msg"));
-  button("cmdClear1")->click();
+  button("clearListButton")->click();
   ASSERT_EQ(messages.shown.size(), 2u);
   EXPECT_EQ(messages.shown[1].text, "Do you want to clear all the files in the list\r\n Proceed?");
   EXPECT_EQ(table()->rowCount(), 1);
   EXPECT_EQ(window->grid().text(), "");
-  EXPECT_EQ(label("lblCount1")->text(), QStringLiteral("0 files"));
+  EXPECT_EQ(label("fileCountLabel")->text(), QStringLiteral("0 files"));
   EXPECT_EQ(window->folderList(), std::vector<std::string>{""});
-  EXPECT_TRUE(button("CmdExtractDBX")->isEnabled());  // clearing leaves it as it was
+  EXPECT_TRUE(button("convertButton")->isEnabled());  // clearing leaves it as it was
 }
 
 TEST_F(WindowTest, AddFilesThroughTheQtDialogAdapter) {
@@ -389,11 +401,11 @@ TEST_F(WindowTest, AddFilesThroughTheQtDialogAdapter) {
                        QStringLiteral("/m/c.msg")};
   });
   window->setOpenFileDialog(&dialog);
-  button("cmdAdd")->click();
+  button("addFilesButton")->click();
   EXPECT_EQ(table()->rowCount(), 3);
   EXPECT_EQ(table()->item(2, 0)->text(), QStringLiteral("/m/c.msg"));
-  EXPECT_EQ(label("lblCount1")->text(), QStringLiteral("3 files"));
-  EXPECT_TRUE(button("CmdExtractDBX")->isEnabled());
+  EXPECT_EQ(label("fileCountLabel")->text(), QStringLiteral("3 files"));
+  EXPECT_TRUE(button("convertButton")->isEnabled());
   EXPECT_TRUE(messages.shown.empty());
   EXPECT_EQ(table()->columnWidth(0), 667);  // 10000 twips once a path is listed
 }
@@ -403,11 +415,11 @@ TEST_F(WindowTest, AddFilesTooManyShowsHowManyFit) {
   for (int i = 0; i < 60; ++i) many << QStringLiteral("/m/%1.msg").arg(i, 18, 10, QLatin1Char('0'));
   QtOpenFileDialog dialog(window.get(), [&](QWidget*, const QStringList&, bool) { return many; });
   window->setOpenFileDialog(&dialog);
-  button("cmdAdd")->click();
+  button("addFilesButton")->click();
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].text, "Please select only 43 files at a time");
   EXPECT_EQ(messages.shown[0].icon, MessageIcon::Exclamation);
-  EXPECT_FALSE(button("CmdExtractDBX")->isEnabled());
+  EXPECT_FALSE(button("convertButton")->isEnabled());
   EXPECT_EQ(table()->item(0, 0), nullptr);
 }
 
@@ -428,7 +440,7 @@ TEST_F(WindowTest, AddFolderFromTheRealFileSystem) {
   FakeFolderDialog chooser;
   chooser.results.push_back(root.string());
   window->setFolderDialog(&chooser);
-  button("CmdAddFolder")->click();
+  button("addFolderButton")->click();
 
   const std::string r = root.string();
   const std::vector<std::string> expected{r + "/A.msg", r + "/b.MSG", r + "/alpha/x.msg",
@@ -441,7 +453,7 @@ TEST_F(WindowTest, AddFolderFromTheRealFileSystem) {
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].text, "5 Files Added to List.");
   EXPECT_EQ(messages.shown[0].icon, MessageIcon::None);
-  EXPECT_TRUE(button("CmdExtractDBX")->isEnabled());
+  EXPECT_TRUE(button("convertButton")->isEnabled());
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
   ASSERT_EQ(chooser.titles.size(), 1u);
   EXPECT_EQ(chooser.titles[0], "Choose Source Folder...");
@@ -460,7 +472,7 @@ TEST_F(WindowTest, ExitDuringAFolderAddEndsAtOnce) {
   window->setFileSystem(&files);
   // The exit arrives while the add yields: the end handler runs inside it.
   QTimer::singleShot(0, window.get(), [this] { window->close(); });
-  button("CmdAddFolder")->click();
+  button("addFolderButton")->click();
   EXPECT_EQ(exits, 1);
 }
 
@@ -485,7 +497,7 @@ TEST(WindowEnd, ExitConfirmedQuitsTheEventLoop) {
   messages.answers.push_back(MessageAnswer::Yes);
   window.setMessageBox(&messages);
   window.showCentred();
-  QTimer::singleShot(0, &window, [&] { window.findChild<QPushButton*>("cmdEnd")->click(); });
+  QTimer::singleShot(0, &window, [&] { window.findChild<QPushButton*>("exitButton")->click(); });
   QTimer::singleShot(5000, [] { QCoreApplication::exit(7); });
   EXPECT_EQ(QCoreApplication::exec(), 0);
   EXPECT_FALSE(window.isVisible());
@@ -507,7 +519,7 @@ TEST(WindowEndDeathTest, ClosingDuringAFolderAddExitsAtOnce) {
         window.setFolderDialog(&chooser);
         window.setFileSystem(&files);
         QTimer::singleShot(0, &window, [&] { window.close(); });
-        window.findChild<QPushButton*>("CmdAddFolder")->click();
+        window.findChild<QPushButton*>("addFolderButton")->click();
         std::fprintf(stderr, "resumed\n");
         std::_Exit(3);
       },

@@ -179,11 +179,11 @@ class WindowEngineTest : public ::testing::Test {
   // Lists the source tree through the folder add, then converts into `out`.
   void listAndConvert() {
     chooser.results.push_back(source.string());
-    button("CmdAddFolder")->click();
+    button("addFolderButton")->click();
     ASSERT_EQ(messages.shown.size(), 1u);
     messages.shown.clear();
     chooser.results.push_back(out.string());
-    button("CmdExtractDBX")->click();
+    button("convertButton")->click();
   }
 
   fs::path scratch, source, out;
@@ -203,7 +203,7 @@ TEST_F(WindowEngineTest, ConvertsTheListedTreeIntoAStoreThatReadersRead) {
   ASSERT_FALSE(pst.empty());
   EXPECT_EQ(pst.string(), run.pstFilePath);
   EXPECT_EQ(pst.filename().string().rfind("OstrelMSGMessages", 0), 0u);
-  EXPECT_EQ(window->findChild<QGroupBox*>("FrameConversion")->title(),
+  EXPECT_EQ(window->findChild<QGroupBox*>("progressFrame")->title(),
             QStringLiteral("Details : Converting - (5 of 5) file(s)"));
 
   EXPECT_TRUE(CheckerPasses(pst, scratch));
@@ -271,7 +271,7 @@ void CloseMidRun(const fs::path& source, const fs::path& out, int files) {
     if (open != std::string::npos && std::atoi(caption.c_str() + open + 1) >= 3) window.close();
   });
   watch.start(1);
-  window.findChild<QPushButton*>("CmdExtractDBX")->click();
+  window.findChild<QPushButton*>("convertButton")->click();
 }
 
 // Closing the window inside a yield of a run ends the process at once; the
