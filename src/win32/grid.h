@@ -1,4 +1,4 @@
-// The file-list grid grdFiles1 on Windows: a table of text cells (GridCells)
+// The file-list grid on Windows: a table of text cells (GridCells)
 // shown by a virtual report-style list view without headers, in which each row
 // asks the table for its texts when it is drawn, so a list of many thousand
 // paths costs one string per cell. Cells are pale yellow, the selected row

@@ -33,21 +33,21 @@ struct NamedId {
   ControlId id;
 };
 constexpr NamedId kIds[] = {
-    {"addFilesButton", kIdCmdAdd},
-    {"addFolderButton", kIdCmdAddFolder},
-    {"clearListButton", kIdCmdClear1},
-    {"convertButton", kIdCmdExtractDBX},
-    {"exitButton", kIdCmdEnd},
-    {"fileList", kIdGrdFiles1},
-    {"titleLabel", kIdLblTitle},
-    {"fileCountLabel", kIdLblCount1},
-    {"progressFrame", kIdFrameConversion},
-    {"currentFolderLabel", kIdLblCurrentDBX},
-    {"messageCountLabel", kIdLblProgessCurrent},
-    {"fileProgressCaption", kIdLabel2},
-    {"fileProgressBar", kIdProgressBar2},
-    {"overallProgressCaption", kIdLabel1},
-    {"overallProgressBar", kIdProgressBar1},
+    {"addFilesButton", kIdAddFiles},
+    {"addFolderButton", kIdAddFolder},
+    {"clearListButton", kIdClearList},
+    {"convertButton", kIdConvert},
+    {"exitButton", kIdExit},
+    {"fileList", kIdFileList},
+    {"titleLabel", kIdTitle},
+    {"fileCountLabel", kIdFileCount},
+    {"progressFrame", kIdProgressFrame},
+    {"currentFolderLabel", kIdCurrentFolder},
+    {"messageCountLabel", kIdMessageCount},
+    {"fileProgressCaption", kIdFileProgressCaption},
+    {"fileProgressBar", kIdFileProgress},
+    {"overallProgressCaption", kIdOverallProgressCaption},
+    {"overallProgressBar", kIdOverallProgress},
 };
 
 constexpr int IdOf(std::string_view name) {
@@ -144,16 +144,16 @@ MainWindow::MainWindow(HINSTANCE instance, platform::ObjectFactory& factory,
   controller_ = std::make_unique<app::MainWindowController>(
       app::MainWindowControls{
           .fileList = *grid_,
-          .fileCountLabel = *lblCount1_,
+          .fileCountLabel = *fileCountLabel_,
           .progressFrame = *frameCaption_,
-          .currentFolderLabel = *lblCurrentDBX_,
-          .overallProgressBar = *progressBar1_,
-          .fileProgressBar = *progressBar2_,
-          .addFilesButton = *cmdAdd_,
-          .addFolderButton = *cmdAddFolder_,
-          .clearListButton = *cmdClear1_,
-          .convertButton = *cmdExtractDBX_,
-          .exitButton = *cmdEnd_,
+          .currentFolderLabel = *currentFolderLabel_,
+          .overallProgressBar = *overallProgressBar_,
+          .fileProgressBar = *fileProgressBar_,
+          .addFilesButton = *addFilesButton_,
+          .addFolderButton = *addFolderButton_,
+          .clearListButton = *clearListButton_,
+          .convertButton = *convertButton_,
+          .exitButton = *exitButton_,
           .messageBox = *messages_,
           .openFileDialog = *openDialog_,
           .folderDialog = *folderDialog_,
@@ -233,16 +233,16 @@ void MainWindow::createControls() {
   const auto button = [this](ControlId id) { return std::make_unique<Win32Button>(control(id)); };
   const auto label = [this](ControlId id) { return std::make_unique<Win32Label>(control(id)); };
   const auto bar = [this](ControlId id) { return std::make_unique<Win32ProgressBar>(control(id)); };
-  cmdAdd_ = button(kIdCmdAdd);
-  cmdAddFolder_ = button(kIdCmdAddFolder);
-  cmdClear1_ = button(kIdCmdClear1);
-  cmdExtractDBX_ = button(kIdCmdExtractDBX);
-  cmdEnd_ = button(kIdCmdEnd);
-  lblCount1_ = label(kIdLblCount1);
-  lblCurrentDBX_ = label(kIdLblCurrentDBX);
-  frameCaption_ = std::make_unique<Win32FrameCaption>(control(kIdFrameConversion));
-  progressBar1_ = bar(kIdProgressBar1);
-  progressBar2_ = bar(kIdProgressBar2);
+  addFilesButton_ = button(kIdAddFiles);
+  addFolderButton_ = button(kIdAddFolder);
+  clearListButton_ = button(kIdClearList);
+  convertButton_ = button(kIdConvert);
+  exitButton_ = button(kIdExit);
+  fileCountLabel_ = label(kIdFileCount);
+  currentFolderLabel_ = label(kIdCurrentFolder);
+  frameCaption_ = std::make_unique<Win32FrameCaption>(control(kIdProgressFrame));
+  overallProgressBar_ = bar(kIdOverallProgress);
+  fileProgressBar_ = bar(kIdFileProgress);
 }
 
 HBRUSH MainWindow::brush(app::layout::Colour colour) {
@@ -301,19 +301,19 @@ void MainWindow::paintBands(HDC dc) {
 void MainWindow::onCommand(int id) {
   if (ended_) return;
   switch (id) {
-    case kIdCmdAdd:
+    case kIdAddFiles:
       controller_->addFiles();
       break;
-    case kIdCmdAddFolder:
+    case kIdAddFolder:
       controller_->addFolder();
       break;
-    case kIdCmdClear1:
+    case kIdClearList:
       controller_->clearList();
       break;
-    case kIdCmdExtractDBX:
+    case kIdConvert:
       controller_->convert();
       break;
-    case kIdCmdEnd:
+    case kIdExit:
       if (controller_->askToExit()) endProgram();
       break;
     default:
@@ -370,7 +370,7 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
     case WM_CTLCOLORBTN: {
-      // A button standing on a coloured container (cmdEnd on the white strip).
+      // A button standing on a coloured container ("Exit" on the white strip).
       const auto* control = LayoutOf(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)));
       if (const auto background = control ? app::layout::Background(*control) : std::nullopt) {
         return reinterpret_cast<LRESULT>(brush(*background));

@@ -1,4 +1,4 @@
-// The main window frmStep1 as a native Win32 window: every control of the
+// The main window as a native Win32 window: every control of the
 // window's layout (app/window_layout.h) at its place (twips / 15 = pixels at
 // 96 dots per inch), the white bands, the adapters of the window-side
 // interfaces, and the bindings of the buttons to the window's controller
@@ -37,21 +37,21 @@ class Win32ProgressBar;
 
 // Control identifiers (WM_COMMAND).
 enum ControlId : int {
-  kIdCmdAdd = 101,
-  kIdCmdAddFolder,
-  kIdCmdClear1,
-  kIdCmdExtractDBX,
-  kIdCmdEnd,
-  kIdGrdFiles1,
-  kIdLblTitle,
-  kIdLblCount1,
-  kIdFrameConversion,
-  kIdLblCurrentDBX,
-  kIdLblProgessCurrent,
-  kIdLabel2,
-  kIdProgressBar2,
-  kIdLabel1,
-  kIdProgressBar1,
+  kIdAddFiles = 101,
+  kIdAddFolder,
+  kIdClearList,
+  kIdConvert,
+  kIdExit,
+  kIdFileList,
+  kIdTitle,
+  kIdFileCount,
+  kIdProgressFrame,
+  kIdCurrentFolder,
+  kIdMessageCount,
+  kIdFileProgressCaption,
+  kIdFileProgress,
+  kIdOverallProgressCaption,
+  kIdOverallProgress,
 };
 
 inline constexpr int TwipsToPixels(int twips) { return twips / 15; }
@@ -60,7 +60,7 @@ class MainWindow {
  public:
   static constexpr int kClientWidth = TwipsToPixels(app::layout::kClientWidth);
   static constexpr int kClientHeight = TwipsToPixels(app::layout::kClientHeight);
-  static constexpr const wchar_t* kClassName = L"ParvaneFrmStep1";
+  static constexpr const wchar_t* kClassName = L"ParvaneMainWindow";
 
   // Creates the window (hidden) with every control, and runs the load step.
   // `factory` makes the mail-store objects; `fileSystem` lists folders; both
@@ -84,7 +84,7 @@ class MainWindow {
   void setOpenFileDialog(platform::OpenFileDialog* dialog);
   void setFolderDialog(platform::FolderDialog* dialog);
 
-  // Shows the window centred on the work area, focus on cmdAdd.
+  // Shows the window centred on the work area, focus on "Add MSG File(s)...".
   void showCentred();
   // The main loop: returns when the window is gone.
   int run();
@@ -110,10 +110,11 @@ class MainWindow {
   bool ended_ = false;
 
   std::unique_ptr<Win32Grid> grid_;
-  std::unique_ptr<Win32Label> lblCount1_, lblCurrentDBX_;
+  std::unique_ptr<Win32Label> fileCountLabel_, currentFolderLabel_;
   std::unique_ptr<Win32FrameCaption> frameCaption_;
-  std::unique_ptr<Win32ProgressBar> progressBar1_, progressBar2_;
-  std::unique_ptr<Win32Button> cmdAdd_, cmdAddFolder_, cmdClear1_, cmdExtractDBX_, cmdEnd_;
+  std::unique_ptr<Win32ProgressBar> overallProgressBar_, fileProgressBar_;
+  std::unique_ptr<Win32Button> addFilesButton_, addFolderButton_, clearListButton_, convertButton_,
+      exitButton_;
   // The native box and dialogs, and what the controller holds: parts that
   // forward to a replacement when one is set, else to the native ones.
   std::unique_ptr<Win32MessageBox> nativeMessages_;

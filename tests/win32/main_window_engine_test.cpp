@@ -148,7 +148,7 @@ class WindowEngine : public ::testing::Test {
   // Lists the tree through the folder add: one box, the count added.
   void listTree(std::int32_t messageFiles) {
     chooser.results.push_back(scratch + "\\tree");
-    click(kIdCmdAddFolder);
+    click(kIdAddFolder);
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].text, filelist::FilesAddedMessage(messageFiles));
     messages.shown.clear();
@@ -157,7 +157,7 @@ class WindowEngine : public ::testing::Test {
   // message loop, has ended.
   void convert() {
     chooser.results.push_back(scratch + "\\out");
-    click(kIdCmdExtractDBX);
+    click(kIdConvert);
     // The native chooser would be modal over the window.
     EXPECT_EQ(chooser.owners.back(), reinterpret_cast<std::intptr_t>(window->handle()));
   }
@@ -185,17 +185,17 @@ class WindowEngine : public ::testing::Test {
 TEST_F(WindowEngine, ListsAndConvertsIntoAStoreThatMirrorsTheFolders) {
   // Two files chosen together: the folder, then each name.
   opener.result = scratch + "\\picked" + '\0' + "Gr\xC3\xBC\xC3\x9F" "e.msg" + '\0' + "sent.msg";
-  click(kIdCmdAdd);
+  click(kIdAddFiles);
   EXPECT_TRUE(messages.shown.empty());
-  EXPECT_EQ(text(kIdLblCount1), "2 files");
-  EXPECT_TRUE(enabled(kIdCmdExtractDBX));
+  EXPECT_EQ(text(kIdFileCount), "2 files");
+  EXPECT_TRUE(enabled(kIdConvert));
 
   listTree(5);
   const std::string tree = scratch + "\\tree\\";
   EXPECT_EQ(rows(), (List{scratch + "\\picked\\Gr\xC3\xBC\xC3\x9F" "e.msg", scratch + "\\picked\\sent.msg",
                           tree + "Mail\\Subject.msg", tree + "Notes\\sent.msg", tree + "Notes\\test1.msg",
                           tree + "Mail\\Work\\a.msg", tree + "Mail\\Work\\b.MSG"}));
-  EXPECT_EQ(text(kIdLblCount1), "7 files");
+  EXPECT_EQ(text(kIdFileCount), "7 files");
 
   convert();
   EXPECT_TRUE(messages.shown.empty()) << messages.shown[0].text;
@@ -206,13 +206,13 @@ TEST_F(WindowEngine, ListsAndConvertsIntoAStoreThatMirrorsTheFolders) {
   ASSERT_FALSE(pst.empty());
   EXPECT_EQ(pst, run.pstFilePath);
   EXPECT_EQ(pst.rfind(scratch + "\\out\\OstrelMSGMessages", 0), 0u) << pst;
-  EXPECT_EQ(text(kIdFrameConversion), "Details : Converting - (7 of 7) file(s)");
+  EXPECT_EQ(text(kIdProgressFrame), "Details : Converting - (7 of 7) file(s)");
   // The list buttons are back; a second run of the same list is not offered.
-  EXPECT_TRUE(enabled(kIdCmdAdd));
-  EXPECT_TRUE(enabled(kIdCmdAddFolder));
-  EXPECT_TRUE(enabled(kIdCmdClear1));
-  EXPECT_TRUE(enabled(kIdCmdEnd));
-  EXPECT_FALSE(enabled(kIdCmdExtractDBX));
+  EXPECT_TRUE(enabled(kIdAddFiles));
+  EXPECT_TRUE(enabled(kIdAddFolder));
+  EXPECT_TRUE(enabled(kIdClearList));
+  EXPECT_TRUE(enabled(kIdExit));
+  EXPECT_FALSE(enabled(kIdConvert));
   EXPECT_FALSE(window->desktop().busy());
 
   // The folders on the way to the files, named as on disk, each holding its own files.
@@ -232,7 +232,7 @@ TEST_F(WindowEngine, ABrokenFileShowsOneFailureBoxAndLeavesNoMessage) {
   const auto& run = window->controller().lastRun();
   EXPECT_EQ(run.rowsConverted, 5);
   ASSERT_EQ(run.failures.size(), 1u);
-  EXPECT_TRUE(enabled(kIdCmdAdd));
+  EXPECT_TRUE(enabled(kIdAddFiles));
 
   const std::string pst = OnlyStoreIn(scratch + "\\out");
   ASSERT_FALSE(pst.empty());

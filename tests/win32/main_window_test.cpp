@@ -69,39 +69,39 @@ TEST_F(Window, HasTheFixedLayoutInPixels) {
   EXPECT_EQ(style & WS_THICKFRAME, 0) << "fixed border";
   EXPECT_EQ(style & WS_MAXIMIZEBOX, 0);
 
-  EXPECT_TRUE(At(place(kIdLblTitle), 240, 120, 6255, 375));
-  EXPECT_TRUE(At(place(kIdCmdAdd), 240, 960, 1815, 375));
-  EXPECT_TRUE(At(place(kIdCmdAddFolder), 2400, 960, 2775, 375));
-  EXPECT_TRUE(At(place(kIdCmdClear1), 6240, 960, 1695, 375));
-  EXPECT_TRUE(At(place(kIdLblCount1), 270, 1560, 4335, 255));
-  EXPECT_TRUE(At(place(kIdGrdFiles1), 240, 1800, 7695, 1575));
-  EXPECT_TRUE(At(place(kIdFrameConversion), 240, 3480, 7695, 1815));
+  EXPECT_TRUE(At(place(kIdTitle), 240, 120, 6255, 375));
+  EXPECT_TRUE(At(place(kIdAddFiles), 240, 960, 1815, 375));
+  EXPECT_TRUE(At(place(kIdAddFolder), 2400, 960, 2775, 375));
+  EXPECT_TRUE(At(place(kIdClearList), 6240, 960, 1695, 375));
+  EXPECT_TRUE(At(place(kIdFileCount), 270, 1560, 4335, 255));
+  EXPECT_TRUE(At(place(kIdFileList), 240, 1800, 7695, 1575));
+  EXPECT_TRUE(At(place(kIdProgressFrame), 240, 3480, 7695, 1815));
   // Inside the frame (at 240, 3480).
-  EXPECT_TRUE(At(place(kIdLblCurrentDBX), 240 + 120, 3480 + 240, 7455, 255));
-  EXPECT_TRUE(At(place(kIdLblProgessCurrent), 240 + 1800, 3480 + 600, 5775, 255));
-  EXPECT_TRUE(At(place(kIdProgressBar2), 240 + 1800, 3480 + 960, 5775, 255));
-  EXPECT_TRUE(At(place(kIdProgressBar1), 240 + 1800, 3480 + 1320, 5775, 255));
-  EXPECT_TRUE(At(place(kIdCmdExtractDBX), 2880, 5520, 2415, 435));
+  EXPECT_TRUE(At(place(kIdCurrentFolder), 240 + 120, 3480 + 240, 7455, 255));
+  EXPECT_TRUE(At(place(kIdMessageCount), 240 + 1800, 3480 + 600, 5775, 255));
+  EXPECT_TRUE(At(place(kIdFileProgress), 240 + 1800, 3480 + 960, 5775, 255));
+  EXPECT_TRUE(At(place(kIdOverallProgress), 240 + 1800, 3480 + 1320, 5775, 255));
+  EXPECT_TRUE(At(place(kIdConvert), 2880, 5520, 2415, 435));
   // On the bottom strip (at 240, 6240).
-  EXPECT_TRUE(At(place(kIdCmdEnd), 240 + 6360, 6240, 1335, 375));
+  EXPECT_TRUE(At(place(kIdExit), 240 + 6360, 6240, 1335, 375));
 }
 
 TEST_F(Window, StartsWithTheCaptionsAndStatesOfTheLoadStep) {
-  EXPECT_EQ(text(kIdLblTitle), L"Parvane");
-  EXPECT_EQ(text(kIdCmdAdd), L"Add MSG File(s)...");
-  EXPECT_EQ(text(kIdCmdAddFolder), L"Add Folder having MSG File(s)...");
-  EXPECT_EQ(text(kIdCmdClear1), L"Clear File(s)...");
-  EXPECT_EQ(text(kIdLblCount1), L"0 files");
-  EXPECT_EQ(text(kIdFrameConversion), L"Details");
-  EXPECT_EQ(text(kIdLblCurrentDBX), L"Converting Messages...");
-  EXPECT_EQ(text(kIdLblProgessCurrent), L"Message 0 (of 0)");
-  EXPECT_EQ(text(kIdLabel2), L"Current File Progress : ");
-  EXPECT_EQ(text(kIdLabel1), L"Overall Progress        : ");
-  EXPECT_EQ(text(kIdCmdExtractDBX), L"Convert &Messages");
-  EXPECT_EQ(text(kIdCmdEnd), L"E&xit");
-  EXPECT_FALSE(IsWindowEnabled(window_->control(kIdCmdExtractDBX)));
-  EXPECT_EQ(SendMessageW(window_->control(kIdProgressBar1), PBM_GETPOS, 0, 0), 0);
-  EXPECT_EQ(SendMessageW(window_->control(kIdProgressBar2), PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(text(kIdTitle), L"Parvane");
+  EXPECT_EQ(text(kIdAddFiles), L"Add MSG File(s)...");
+  EXPECT_EQ(text(kIdAddFolder), L"Add Folder having MSG File(s)...");
+  EXPECT_EQ(text(kIdClearList), L"Clear File(s)...");
+  EXPECT_EQ(text(kIdFileCount), L"0 files");
+  EXPECT_EQ(text(kIdProgressFrame), L"Details");
+  EXPECT_EQ(text(kIdCurrentFolder), L"Converting Messages...");
+  EXPECT_EQ(text(kIdMessageCount), L"Message 0 (of 0)");
+  EXPECT_EQ(text(kIdFileProgressCaption), L"Current File Progress : ");
+  EXPECT_EQ(text(kIdOverallProgressCaption), L"Overall Progress        : ");
+  EXPECT_EQ(text(kIdConvert), L"Convert &Messages");
+  EXPECT_EQ(text(kIdExit), L"E&xit");
+  EXPECT_FALSE(IsWindowEnabled(window_->control(kIdConvert)));
+  EXPECT_EQ(SendMessageW(window_->control(kIdOverallProgress), PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(SendMessageW(window_->control(kIdFileProgress), PBM_GETPOS, 0, 0), 0);
   EXPECT_EQ(window_->grid().rows(), 1);
   EXPECT_EQ(window_->grid().colWidth(0), 50000);
   EXPECT_EQ(window_->controller().values().FolderList, std::vector<std::string>{""});
@@ -109,20 +109,20 @@ TEST_F(Window, StartsWithTheCaptionsAndStatesOfTheLoadStep) {
 
 TEST_F(Window, TabOrderRunsThroughTheButtonsAndTheGrid) {
   HWND handle = window_->handle();
-  EnableWindow(window_->control(kIdCmdExtractDBX), TRUE);
+  EnableWindow(window_->control(kIdConvert), TRUE);
   std::vector<int> order;
-  HWND at = window_->control(kIdCmdAdd);
+  HWND at = window_->control(kIdAddFiles);
   for (int i = 0; i < 6; ++i) {
     order.push_back(GetDlgCtrlID(at));
     at = GetNextDlgTabItem(handle, at, FALSE);
   }
-  EXPECT_EQ(order, (std::vector<int>{kIdCmdAdd, kIdCmdClear1, kIdCmdAddFolder, kIdGrdFiles1,
-                                     kIdCmdExtractDBX, kIdCmdEnd}));
-  EXPECT_EQ(at, window_->control(kIdCmdAdd));  // and round again
+  EXPECT_EQ(order, (std::vector<int>{kIdAddFiles, kIdClearList, kIdAddFolder, kIdFileList,
+                                     kIdConvert, kIdExit}));
+  EXPECT_EQ(at, window_->control(kIdAddFiles));  // and round again
 }
 
 // The bands are painted beneath the controls; the title and the caption on
-// the frame take their own text colours, cmdEnd the strip's white.
+// the frame take their own text colours, "Exit" the strip's white.
 TEST_F(Window, PaintsTheBandsAndColoursTheControls) {
   HWND handle = window_->handle();
   HDC screen = GetDC(nullptr);
@@ -148,16 +148,16 @@ TEST_F(Window, PaintsTheBandsAndColoursTheControls) {
     GetObjectW(reinterpret_cast<HBRUSH>(brush), sizeof logical, &logical);
     return logical.lbColor;
   };
-  EXPECT_EQ(colour(WM_CTLCOLORSTATIC, kIdLblTitle), white);
+  EXPECT_EQ(colour(WM_CTLCOLORSTATIC, kIdTitle), white);
   EXPECT_EQ(GetTextColor(dc), black);
   EXPECT_EQ(GetBkColor(dc), white);
-  EXPECT_EQ(colour(WM_CTLCOLORSTATIC, kIdLblProgessCurrent), face);
+  EXPECT_EQ(colour(WM_CTLCOLORSTATIC, kIdMessageCount), face);
   EXPECT_EQ(GetTextColor(dc), black);
   EXPECT_EQ(GetBkColor(dc), face);
-  EXPECT_EQ(colour(WM_CTLCOLORSTATIC, kIdLabel1), face);
+  EXPECT_EQ(colour(WM_CTLCOLORSTATIC, kIdOverallProgressCaption), face);
   EXPECT_EQ(GetTextColor(dc), GetSysColor(COLOR_BTNTEXT));
-  EXPECT_EQ(colour(WM_CTLCOLORBTN, kIdCmdEnd), white);
-  EXPECT_NE(colour(WM_CTLCOLORBTN, kIdCmdAdd), white);
+  EXPECT_EQ(colour(WM_CTLCOLORBTN, kIdExit), white);
+  EXPECT_NE(colour(WM_CTLCOLORBTN, kIdAddFiles), white);
 
   SelectObject(dc, old);
   DeleteObject(bitmap);
@@ -166,7 +166,7 @@ TEST_F(Window, PaintsTheBandsAndColoursTheControls) {
 
 TEST_F(Window, ExitAnsweredNoChangesNothing) {
   messages_.answers = {MessageAnswer::No};
-  click(kIdCmdEnd);
+  click(kIdExit);
   ASSERT_EQ(messages_.shown.size(), 1u);
   EXPECT_EQ(messages_.shown[0].text, "Are you sure you want to exit now?");
   EXPECT_EQ(messages_.shown[0].title, "Parvane");
@@ -178,9 +178,9 @@ TEST_F(Window, ExitAnsweredNoChangesNothing) {
 
 TEST_F(Window, ExitAnsweredYesEndsOnce) {
   messages_.answers = {MessageAnswer::Yes};
-  click(kIdCmdEnd);
+  click(kIdExit);
   EXPECT_EQ(ends_, 1);
-  click(kIdCmdEnd);  // nothing runs after the end
+  click(kIdExit);  // nothing runs after the end
   SendMessageW(window_->handle(), WM_CLOSE, 0, 0);
   EXPECT_EQ(ends_, 1);
   EXPECT_EQ(messages_.shown.size(), 1u);
@@ -195,7 +195,7 @@ TEST_F(Window, ClosingEndsWithoutAQuestion) {
 TEST_F(Window, AccessKeyXPressesExit) {
   messages_.answers = {MessageAnswer::No};
   MSG key{};
-  key.hwnd = window_->control(kIdCmdAdd);
+  key.hwnd = window_->control(kIdAddFiles);
   key.message = WM_SYSCHAR;
   key.wParam = 'x';
   key.lParam = 1 << 29;  // Alt held
@@ -205,7 +205,7 @@ TEST_F(Window, AccessKeyXPressesExit) {
 }
 
 TEST_F(Window, ClearEmptiesAListedGridAfterTheQuestion) {
-  click(kIdCmdClear1);  // an empty list: no question
+  click(kIdClearList);  // an empty list: no question
   EXPECT_TRUE(messages_.shown.empty());
 
   Win32Grid& grid = window_->grid();
@@ -214,16 +214,16 @@ TEST_F(Window, ClearEmptiesAListedGridAfterTheQuestion) {
   grid.setText("C:\\Mail\\a.msg");
   grid.setRow(1);
   grid.setText("C:\\Mail\\b.msg");
-  SetWindowTextW(window_->control(kIdLblCount1), L"2 files");
+  SetWindowTextW(window_->control(kIdFileCount), L"2 files");
   messages_.answers = {MessageAnswer::Yes};
-  click(kIdCmdClear1);
+  click(kIdClearList);
   ASSERT_EQ(messages_.shown.size(), 1u);
   EXPECT_EQ(messages_.shown[0].title, "Parvane");
   EXPECT_EQ(messages_.shown[0].buttons, platform::MessageButtons::YesNo);
   EXPECT_EQ(grid.rows(), 1);
   EXPECT_EQ(grid.cell(0, 0), "");
-  EXPECT_EQ(text(kIdLblCount1), L"0 files");
-  EXPECT_EQ(ListView_GetItemCount(window_->control(kIdGrdFiles1)), 1);
+  EXPECT_EQ(text(kIdFileCount), L"0 files");
+  EXPECT_EQ(ListView_GetItemCount(window_->control(kIdFileList)), 1);
 }
 
 }  // namespace
