@@ -5,8 +5,9 @@ tool's reader for the store. Usage: compare_with_sources.py STORE MANIFEST
 MANIFEST: one line per imported file, "folder path<TAB>file", in import order
 (folder path relative to the store's top folder, components joined by "\\").
 Prints one line per difference and exits 1 if there is any."""
-import codecs, collections, importlib.machinery, importlib.util, struct, sys
+import codecs, collections, struct, sys
 import olefile, pypff
+from shared_checker import load_checker
 
 CODECS = {50220: "iso2022_jp", 50221: "iso2022_jp", 50222: "iso2022_jp", 65001: "utf-8", 20127: "ascii",
           28591: "latin-1", 1200: "utf-16-le"}
@@ -49,13 +50,6 @@ def source(path):
             data = p + "__substg1.0_37010102"
             atts.append(o.openstream(data).read() if o.exists(data) else None)
     return {"subject": text("", 0x0037, True), "body": text("", 0x1000, True), "recips": recips, "atts": atts}
-
-def load_checker():
-    loader = importlib.machinery.SourceFileLoader("pstcheck", "/work/shared/tools/pstcheck")
-    spec = importlib.util.spec_from_loader("pstcheck", loader)
-    mod = importlib.util.module_from_spec(spec)
-    loader.exec_module(mod)
-    return mod
 
 def messages_by_nid(path):
     """message NID -> body, subject and sorted (display name, email) of its

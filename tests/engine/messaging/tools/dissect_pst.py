@@ -2,18 +2,8 @@
 """Dumps every node of a Unicode .pst: NBT entry, property contexts (tag, type,
 value), table contexts (column descriptors and rows), raw internal nodes.
 Reuses the readers of the pstcheck tool. Usage: dissect_pst.py FILE [--json]"""
-import importlib.machinery, importlib.util, json, os, struct, sys
-
-def load_checker():
-    here = os.path.dirname(os.path.abspath(__file__))
-    path = os.path.join(here, "../../../../../shared/tools/pstcheck")
-    if not os.path.exists(path):
-        path = "/work/shared/tools/pstcheck"
-    loader = importlib.machinery.SourceFileLoader("pstcheck", path)
-    spec = importlib.util.spec_from_loader("pstcheck", loader)
-    mod = importlib.util.module_from_spec(spec)
-    loader.exec_module(mod)
-    return mod
+import json, struct, sys
+from shared_checker import load_checker
 
 pc_mod = load_checker()
 

@@ -2,15 +2,8 @@
 """Writes src/engine/messaging/store_template.cpp: every node of a new,
 empty store as Outlook creates it (outlook-empty.pst), as plain C++ data.
 Usage: gen_store_template.py EMPTY.pst > store_template.cpp"""
-import importlib.machinery, importlib.util, os, struct, sys
-
-def load_checker():
-    path = "/work/shared/tools/pstcheck"
-    loader = importlib.machinery.SourceFileLoader("pstcheck", path)
-    spec = importlib.util.spec_from_loader("pstcheck", loader)
-    mod = importlib.util.module_from_spec(spec)
-    loader.exec_module(mod)
-    return mod
+import struct, sys
+from shared_checker import load_checker
 
 pm = load_checker()
 

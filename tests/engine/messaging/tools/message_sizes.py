@@ -3,12 +3,10 @@
 PidTagMessageSize, the data bytes of its node and subnodes, and the sum of
 its property sizes, read with the pstcheck tool's reader.
 Usage: message_sizes.py STORE"""
-import importlib.machinery, importlib.util, sys
+import sys
+from shared_checker import load_checker
 
-loader = importlib.machinery.SourceFileLoader("pstcheck", "/work/shared/tools/pstcheck")
-spec = importlib.util.spec_from_loader("pstcheck", loader)
-pm = importlib.util.module_from_spec(spec)
-loader.exec_module(pm)
+pm = load_checker()
 
 chk = pm.Checker(sys.argv[1], pm.Report())
 chk.open(); chk.check_header(); chk.walk_btrees(); chk.check_blocks()
