@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/core/text.h"
+
 namespace parvane::conversion {
 
 namespace {
@@ -15,8 +17,6 @@ struct Unit {
 
 constexpr std::uint32_t kInvalidByteBase = 0x200000;
 
-bool isContinuation(unsigned char c) { return (c & 0xC0u) == 0x80u; }
-
 // Keys in UTF-16 order: characters below U+D800 keep their value; characters
 // beyond U+FFFF come next (their lead surrogate is D800..DBFF); U+E000..U+FFFF
 // come after them. Invalid bytes sort after everything.
@@ -26,29 +26,13 @@ std::uint32_t keyOf(std::uint32_t cp) {
   return cp + 0x110000u;  // U+E000..U+FFFF (surrogates never decode)
 }
 
+// A broken part sorts byte by byte: its first byte after every character,
+// and each byte after it is broken on its own (a continuation byte never
+// starts a character), so distinct byte strings never compare equal.
 Unit decode(std::string_view s, std::size_t at) {
-  const auto b0 = static_cast<unsigned char>(s[at]);
-  const Unit invalid{kInvalidByteBase + b0, 1};
-  if (b0 < 0x80u) return {b0, 1};
-  std::size_t length = 0;
-  std::uint32_t cp = 0, minimum = 0;
-  if (b0 >= 0xC2u && b0 <= 0xDFu) {
-    length = 2, cp = b0 & 0x1Fu, minimum = 0x80u;
-  } else if (b0 >= 0xE0u && b0 <= 0xEFu) {
-    length = 3, cp = b0 & 0x0Fu, minimum = 0x800u;
-  } else if (b0 >= 0xF0u && b0 <= 0xF4u) {
-    length = 4, cp = b0 & 0x07u, minimum = 0x10000u;
-  } else {
-    return invalid;
-  }
-  if (s.size() - at < length) return invalid;
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto c = static_cast<unsigned char>(s[at + k]);
-    if (!isContinuation(c)) return invalid;
-    cp = (cp << 6) | (c & 0x3Fu);
-  }
-  if (cp < minimum || cp > 0x10FFFFu || (cp >= 0xD800u && cp <= 0xDFFFu)) return invalid;
-  return {keyOf(cp), length};
+  const core::Utf8Char c = core::readUtf8Char(s, at);
+  if (!c.wellFormed) return {kInvalidByteBase + static_cast<unsigned char>(s[at]), 1};
+  return {keyOf(c.codePoint), c.length};
 }
 
 }  // namespace

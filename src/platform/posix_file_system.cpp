@@ -14,47 +14,13 @@
 #include <locale.h>
 #include <sys/stat.h>
 
+#include "engine/core/text.h"
+
 namespace parvane::platform {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Decodes one UTF-8 sequence at `i`; a byte that does not start a valid sequence
-// stands for itself (as U+DC80..U+DCFF, so it never equals a real character).
-char32_t NextCodePoint(const std::string& s, std::size_t& i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char b0 = byte(i);
-  std::size_t length = 0;
-  char32_t cp = 0;
-  if (b0 < 0x80) {
-    ++i;
-    return b0;
-  } else if ((b0 & 0xE0) == 0xC0) {
-    length = 2;
-    cp = b0 & 0x1Fu;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    length = 3;
-    cp = b0 & 0x0Fu;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    length = 4;
-    cp = b0 & 0x07u;
-  }
-  if (length == 0 || i + length > s.size()) {
-    ++i;
-    return 0xDC00u + b0;
-  }
-  for (std::size_t k = 1; k < length; ++k) {
-    const unsigned char b = byte(i + k);
-    if ((b & 0xC0) != 0x80) {
-      ++i;
-      return 0xDC00u + b0;
-    }
-    cp = (cp << 6) | (b & 0x3Fu);
-  }
-  i += length;
-  return cp;
-}
 
 // Upper-cases with the C.UTF-8 locale's tables when the system has them,
 // otherwise ASCII only. Independent of the process's own locale.
@@ -62,7 +28,6 @@ char32_t Upper(char32_t cp) {
   if (cp < 0x80) return (cp >= 'a' && cp <= 'z') ? cp - 0x20 : cp;
   static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
   if (utf8 == static_cast<locale_t>(nullptr)) return cp;
-  if (cp >= 0xDC80 && cp <= 0xDCFF) return cp;
   return static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), utf8));
 }
 
@@ -85,9 +50,12 @@ int CompareFolded(const std::string& a, const std::string& b) {
       ++i, ++j;
       continue;
     }
-    const char32_t ca = Upper(NextCodePoint(a, i));
-    const char32_t cb = Upper(NextCodePoint(b, j));
+    // A broken part of a name compares as U+FFFD; the byte-wise tie-break
+    // of ListingOrderLess still tells such names apart.
+    const core::Utf8Char ua = core::readUtf8Char(a, i), ub = core::readUtf8Char(b, j);
+    const char32_t ca = Upper(ua.codePoint), cb = Upper(ub.codePoint);
     if (ca != cb) return ca < cb ? -1 : 1;
+    i += ua.length, j += ub.length;
   }
   if (i < a.size()) return 1;
   if (j < b.size()) return -1;

@@ -1,5 +1,5 @@
 // Conversions between the UTF-8 texts of the plain logic and the UTF-16 texts of
-// the Windows API (Windows only). Invalid sequences become U+FFFD.
+// the Windows API (Windows only), by the rule of engine/core/text.h.
 #pragma once
 
 #ifdef _WIN32

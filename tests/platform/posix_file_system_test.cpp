@@ -53,6 +53,15 @@ TEST(ListingOrderLess, NonAsciiLettersFoldToo) {
   EXPECT_TRUE(ListingOrderLess("m\xC3\xA9", "m\xC3\x89" "a"));
 }
 
+TEST(ListingOrderLess, BrokenBytesInANameCompareAsReplacementCharacters) {
+  // An overlong "A" is no letter: it sorts as U+FFFD, after every letter,
+  // and two names broken alike are still told apart by their bytes.
+  EXPECT_TRUE(ListingOrderLess("b", "\xC1\x81"));
+  EXPECT_TRUE(ListingOrderLess("\xE4\xB8\xAD", "\xED\xA0\x80"));  // 中 before an encoded surrogate
+  EXPECT_TRUE(ListingOrderLess("x\xFE", "x\xFF"));
+  EXPECT_FALSE(ListingOrderLess("x\xFF", "x\xFE"));
+}
+
 TEST_F(TempTree, FolderExists) {
   touch(root / "f.msg");
   EXPECT_TRUE(files.folderExists(at()));

@@ -6,12 +6,14 @@
 //                              property or table context when it holds one;
 //                              NID/SUBNID[/SUBNID...] shows a subnode (e.g. an
 //                              attachment of a message)
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include "engine/core/text.h"
 #include "engine/ltp/errors.h"
 #include "engine/ltp/heap.h"
 #include "engine/ltp/property_context.h"
@@ -31,12 +33,7 @@ int usage() {
 const char* pageName(ndb::PageType t) { return t == ndb::PageType::NBT ? "NBT" : "BBT"; }
 
 std::string hexBytes(const core::Bytes& b, std::size_t max = 32) {
-  std::string s;
-  char buf[4];
-  for (std::size_t i = 0; i < b.size() && i < max; ++i) {
-    std::snprintf(buf, sizeof buf, "%02X", b[i]);
-    s += buf;
-  }
+  std::string s = core::hexBytes(core::ByteView(b).first(std::min(b.size(), max)));
   if (b.size() > max) s += "...";
   return s;
 }
@@ -54,7 +51,7 @@ std::string showValue(ltp::PropType t, const core::Bytes& v) {
   if (f && *f <= 8 && v.size() == *f) {
     unsigned long long x = 0;
     for (std::size_t i = 0; i < v.size(); ++i) x |= static_cast<unsigned long long>(v[i]) << (8 * i);
-    return std::to_string(x) + " (" + ndb::hex(x) + ")";
+    return std::to_string(x) + " (" + core::hex(x) + ")";
   }
   return hexBytes(v) + " (" + std::to_string(v.size()) + " bytes)";
 }
@@ -62,15 +59,15 @@ std::string showValue(ltp::PropType t, const core::Bytes& v) {
 void dumpHeader(const ndb::StoreReader& r) {
   const ndb::HEADER& h = r.header();
   std::printf("wVer %u  wVerClient %u  bCryptMethod %u\n", h.wVer, h.wVerClient, static_cast<unsigned>(h.bCryptMethod));
-  std::printf("bidNextP %s  bidNextB %s  dwUnique %u\n", ndb::hex(h.bidNextP).c_str(), ndb::hex(h.bidNextB).c_str(), h.dwUnique);
+  std::printf("bidNextP %s  bidNextB %s  dwUnique %u\n", core::hex(h.bidNextP).c_str(), core::hex(h.bidNextB).c_str(), h.dwUnique);
   std::printf("ibFileEof %llu (file %llu)  ibAMapLast %s\n", static_cast<unsigned long long>(h.root.ibFileEof),
-              static_cast<unsigned long long>(r.fileSize()), ndb::hex(h.root.ibAMapLast).c_str());
+              static_cast<unsigned long long>(r.fileSize()), core::hex(h.root.ibAMapLast).c_str());
   std::printf("cbAMapFree %llu  cbPMapFree %llu  fAMapValid %u\n", static_cast<unsigned long long>(h.root.cbAMapFree),
               static_cast<unsigned long long>(h.root.cbPMapFree), static_cast<unsigned>(h.root.fAMapValid));
-  std::printf("BREFNBT %s @ %s  BREFBBT %s @ %s\n", ndb::hex(h.root.BREFNBT.bid).c_str(), ndb::hex(h.root.BREFNBT.ib).c_str(),
-              ndb::hex(h.root.BREFBBT.bid).c_str(), ndb::hex(h.root.BREFBBT.ib).c_str());
+  std::printf("BREFNBT %s @ %s  BREFBBT %s @ %s\n", core::hex(h.root.BREFNBT.bid).c_str(), core::hex(h.root.BREFNBT.ib).c_str(),
+              core::hex(h.root.BREFBBT.bid).c_str(), core::hex(h.root.BREFBBT.ib).c_str());
   std::printf("rgnid:");
-  for (std::size_t i = 0; i < 32; ++i) std::printf(" %zx:%s", i, ndb::hex(h.rgnid[i]).c_str());
+  for (std::size_t i = 0; i < 32; ++i) std::printf(" %zx:%s", i, core::hex(h.rgnid[i]).c_str());
   std::printf("\n");
 }
 
@@ -78,19 +75,19 @@ void dumpBtrees(const ndb::StoreReader& r) {
   std::size_t nodes = 0, blocks = 0;
   std::printf("# pages\n");
   r.forEachPage([](ndb::PageType t, int level, const ndb::BREF& ref, std::size_t n) {
-    std::printf("%s level %d bid %s ib %s entries %zu\n", pageName(t), level, ndb::hex(ref.bid).c_str(),
-                ndb::hex(ref.ib).c_str(), n);
+    std::printf("%s level %d bid %s ib %s entries %zu\n", pageName(t), level, core::hex(ref.bid).c_str(),
+                core::hex(ref.ib).c_str(), n);
   });
   std::printf("# nodes: nid parent bidData bidSub\n");
   r.forEachNode([&](const ndb::NodeInfo& n) {
     ++nodes;
-    std::printf("%s %s %s %s\n", ndb::hex(n.nid).c_str(), ndb::hex(n.parent).c_str(), ndb::hex(n.bidData).c_str(),
-                ndb::hex(n.bidSub).c_str());
+    std::printf("%s %s %s %s\n", core::hex(n.nid).c_str(), core::hex(n.parent).c_str(), core::hex(n.bidData).c_str(),
+                core::hex(n.bidSub).c_str());
   });
   std::printf("# blocks: bid ib cb cRef\n");
   r.forEachBlock([&](const ndb::BlockInfo& b) {
     ++blocks;
-    std::printf("%s %s %u %u\n", ndb::hex(b.bid).c_str(), ndb::hex(b.ib).c_str(), b.cb, b.cRef);
+    std::printf("%s %s %u %u\n", core::hex(b.bid).c_str(), core::hex(b.ib).c_str(), b.cb, b.cRef);
   });
   std::printf("# %zu nodes, %zu blocks\n", nodes, blocks);
 }
@@ -98,7 +95,7 @@ void dumpBtrees(const ndb::StoreReader& r) {
 int dumpNode(const ndb::StoreReader& r, const std::vector<ndb::Nid>& path) {
   auto n = r.findNode(path[0]);
   if (!n) {
-    std::fprintf(stderr, "pstdump: no node %s\n", ndb::hex(path[0]).c_str());
+    std::fprintf(stderr, "pstdump: no node %s\n", core::hex(path[0]).c_str());
     return 1;
   }
   for (std::size_t i = 1; i < path.size(); ++i) {
@@ -109,42 +106,42 @@ int dumpNode(const ndb::StoreReader& r, const std::vector<ndb::Nid>& path) {
         found = true;
       }
     if (!found) {
-      std::fprintf(stderr, "pstdump: node %s has no subnode %s\n", ndb::hex(n->nid).c_str(), ndb::hex(path[i]).c_str());
+      std::fprintf(stderr, "pstdump: node %s has no subnode %s\n", core::hex(n->nid).c_str(), core::hex(path[i]).c_str());
       return 1;
     }
   }
-  std::printf("nid %s parent %s bidData %s bidSub %s\n", ndb::hex(n->nid).c_str(), ndb::hex(n->parent).c_str(),
-              ndb::hex(n->bidData).c_str(), ndb::hex(n->bidSub).c_str());
+  std::printf("nid %s parent %s bidData %s bidSub %s\n", core::hex(n->nid).c_str(), core::hex(n->parent).c_str(),
+              core::hex(n->bidData).c_str(), core::hex(n->bidSub).c_str());
   auto blocks = ndb::readDataBlocks(r, n->bidData);
   std::uint64_t size = 0;
   for (const auto& b : blocks) size += b.size();
   std::printf("data: %llu bytes in %zu blocks\n", static_cast<unsigned long long>(size), blocks.size());
   for (const auto& s : ndb::readSubnodes(r, n->bidSub))
-    std::printf("subnode %s bidData %s (%llu bytes) bidSub %s\n", ndb::hex(s.nid).c_str(), ndb::hex(s.bidData).c_str(),
-                static_cast<unsigned long long>(ndb::dataSize(r, s.bidData)), ndb::hex(s.bidSub).c_str());
+    std::printf("subnode %s bidData %s (%llu bytes) bidSub %s\n", core::hex(s.nid).c_str(), core::hex(s.bidData).c_str(),
+                static_cast<unsigned long long>(ndb::dataSize(r, s.bidData)), core::hex(s.bidSub).c_str());
   if (blocks.empty() || blocks[0].size() < 4 || blocks[0][2] != ltp::kHnSignature) return 0;
   auto sig = static_cast<ltp::ClientSig>(blocks[0][3]);
   if (sig == ltp::ClientSig::PC) {
     ltp::PropertyContextReader pc(r, n->bidData, n->bidSub);
     std::printf("property context, %zu properties\n", pc.properties().size());
     for (const auto& p : pc.properties())
-      std::printf("  %s %s%s\n", ndb::hex(p.tag()).c_str(), showValue(p.type, pc.value(p)).c_str(),
-                  p.subnode ? (" [subnode " + ndb::hex(p.subnode) + "]").c_str() : "");
+      std::printf("  %s %s%s\n", core::hex(p.tag()).c_str(), showValue(p.type, pc.value(p)).c_str(),
+                  p.subnode ? (" [subnode " + core::hex(p.subnode) + "]").c_str() : "");
   } else if (sig == ltp::ClientSig::TC) {
     ltp::TableContextReader tc(r, n->bidData, n->bidSub);
     std::printf("table context, %zu columns, %zu rows, row size %u%s\n", tc.columns().size(), tc.rows().size(),
                 tc.rowSize(), tc.matrixInSubnode() ? ", row matrix in a subnode" : "");
     for (const auto& c : tc.columns())
-      std::printf("  column %s ib %u cb %u bit %u\n", ndb::hex(c.tag).c_str(), c.ibData, c.cbData, c.iBit);
+      std::printf("  column %s ib %u cb %u bit %u\n", core::hex(c.tag).c_str(), c.ibData, c.cbData, c.iBit);
     for (const auto& row : tc.rows()) {
-      std::printf("  row %s\n", ndb::hex(row.id).c_str());
+      std::printf("  row %s\n", core::hex(row.id).c_str());
       for (std::size_t i = 0; i < row.cells.size(); ++i)
         if (row.cells[i])
-          std::printf("    %s %s\n", ndb::hex(tc.columns()[i].tag).c_str(),
+          std::printf("    %s %s\n", core::hex(tc.columns()[i].tag).c_str(),
                       showValue(ltp::tagType(tc.columns()[i].tag), *row.cells[i]).c_str());
     }
   } else {
-    std::printf("heap with client signature %s\n", ndb::hex(blocks[0][3]).c_str());
+    std::printf("heap with client signature %s\n", core::hex(blocks[0][3]).c_str());
   }
   return 0;
 }

@@ -2,22 +2,18 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <type_traits>
 
 #include "engine/cfb/format.h"
+#include "engine/core/text.h"
 
 namespace parvane::cfb {
 
 namespace {
 
-std::string hex(std::uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
-}
+using core::hex;
 
 std::string printable(std::u16string_view name) {
   std::string out;
@@ -26,25 +22,6 @@ std::string printable(std::u16string_view name) {
     else out += "\\u" + hex(c).substr(2);
   }
   return out;
-}
-
-// ASCII upper-cased by table: names are ASCII nearly always.
-constexpr auto kAsciiUpper = [] {
-  std::array<char16_t, 0x80> table{};
-  for (char16_t c = 0; c < 0x80; ++c) table[c] = (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
-  return table;
-}();
-
-inline char16_t upper(char16_t c) {
-  // Simple upper-casing: ASCII, Latin-1, Greek and Cyrillic, which covers the
-  // names storage writers use in practice.
-  if (c < 0x80) return kAsciiUpper[c];
-  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<char16_t>(c - 0x20);
-  if (c == 0xFF) return 0x178;
-  if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return static_cast<char16_t>(c - 0x20);
-  if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 0x20);
-  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
-  return c;
 }
 
 // Orders keys (upper-cased names) as compareNames() orders their names:
@@ -69,7 +46,7 @@ int compareKeys(std::u16string_view a, std::u16string_view b) {
 
 std::u16string nameKey(std::u16string_view name) {
   std::u16string key(name);
-  for (auto& c : key) c = upper(c);
+  for (auto& c : key) c = core::upperCaseCompoundFileName(c);
   return key;
 }
 
@@ -81,8 +58,8 @@ int compareNames(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (a[i] == b[i]) continue;
-    const char16_t x = upper(a[i]);
-    const char16_t y = upper(b[i]);
+    const char16_t x = core::upperCaseCompoundFileName(a[i]);
+    const char16_t y = core::upperCaseCompoundFileName(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
   return 0;
@@ -225,13 +202,7 @@ class CompoundFile::Loader {
     core::ByteReader in(raw, "header");
     const StructuredStorageHeader h = decodeHeader(in);
     if (!std::equal(kSignature.begin(), kSignature.end(), h.abSig)) {
-      std::string found;
-      for (auto b : h.abSig) {
-        char buf[4];
-        std::snprintf(buf, sizeof buf, "%02X", b);
-        found += buf;
-      }
-      fail("not a compound file: header signature expected D0CF11E0A1B11AE1, found " + found);
+      fail("not a compound file: header signature expected D0CF11E0A1B11AE1, found " + core::hexBytes(h.abSig));
     }
     if (h.uByteOrder != kByteOrderMark) fail("header byte order: expected 0xFFFE, found " + hex(h.uByteOrder));
     if (h.uDllVersion == 3) {
@@ -443,7 +414,7 @@ class CompoundFile::Loader {
             for (std::size_t i = 0; i < len; ++i) name[i] = core::loadU16(d + 2 * i);
           }
           if (!asciiKey(d, len, key)) {
-            for (std::size_t i = 0; i < len; ++i) key[i] = upper(name[i]);
+            for (std::size_t i = 0; i < len; ++i) key[i] = core::upperCaseCompoundFileName(name[i]);
           }
           e.name = std::u16string_view(name, len);
         }
@@ -754,7 +725,7 @@ const Entry* CompoundFile::findChild(const Entry& storage, std::basic_string_vie
   char16_t buffer[kNameSlot / 2];
   for (std::size_t i = 0; i < name.size(); ++i) {
     const auto c = static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(name[i]));
-    buffer[i] = upper(c);
+    buffer[i] = core::upperCaseCompoundFileName(c);
   }
   const std::u16string_view key(buffer, name.size());
   auto it = std::lower_bound(storage.children.begin(), storage.children.end(), key,

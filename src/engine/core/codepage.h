@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/core/coding.h"
+#include "engine/core/text.h"
 
 namespace parvane::core {
 
@@ -26,12 +27,9 @@ class CodePageConverter {
 // The platform's converter (iconv on POSIX), shared and stateless to callers.
 const CodePageConverter& platformCodePages();
 
-// Built-in decoders used by every converter.
+// Built-in decoder used by every converter (UTF-8 is decoded by
+// utf8ToUtf16() of text.h).
 std::u16string decodeWindows1252(ByteView bytes);
-std::u16string decodeUtf8(ByteView bytes);
-
-// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
-std::string toUtf8(std::u16string_view text);
 // UTF-16LE bytes (odd trailing byte ignored) to UTF-16.
 std::u16string fromUtf16le(ByteView bytes);
 

@@ -77,7 +77,7 @@ class IconvConverter final : public CodePageConverter {
   }
 
   std::u16string decode(ByteView bytes, std::uint32_t cp) const override {
-    if (cp == codepage::Utf8) return decodeUtf8(bytes);
+    if (cp == codepage::Utf8) return utf8ToUtf16(bytes);
     if (cp == codepage::Utf16le) return fromUtf16le(bytes);
     if (cp == codepage::Windows1252) return decodeWindows1252(bytes);
     std::lock_guard<std::mutex> guard(lock_);

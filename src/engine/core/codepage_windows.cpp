@@ -150,7 +150,7 @@ class WindowsConverter final : public CodePageConverter {
   }
 
   std::u16string decode(ByteView bytes, std::uint32_t cp) const override {
-    if (cp == codepage::Utf8) return decodeUtf8(bytes);
+    if (cp == codepage::Utf8) return utf8ToUtf16(bytes);
     if (cp == codepage::Utf16le) return fromUtf16le(bytes);
     if (bytes.empty()) return {};
     if (IsIso2022Jp(cp) && !IsValidCodePage(cp)) {

@@ -1,11 +1,12 @@
 #include "engine/ltp/format.h"
 
+#include "engine/core/text.h"
 #include "engine/ltp/errors.h"
 #include "engine/ndb/errors.h"
 
 namespace parvane::ltp {
 
-using ndb::hex;
+using core::hex;
 
 LtpError LtpError::field(const std::string& structure, const std::string& field,
                          const std::string& expected, const std::string& found) {

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 
+#include "engine/core/text.h"
 #include "engine/ltp/bth.h"
 #include "engine/ltp/errors.h"
 #include "engine/ndb/errors.h"
 
 namespace parvane::ltp {
 
-using ndb::hex;
+using core::hex;
 
 PropertyContextBuilder::PropertyContextBuilder(ndb::NodeStore& store) : store_(&store), subnodes_(store) {}
 

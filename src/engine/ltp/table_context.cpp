@@ -4,13 +4,14 @@
 #include <bitset>
 #include <cstring>
 
+#include "engine/core/text.h"
 #include "engine/ltp/bth.h"
 #include "engine/ltp/errors.h"
 #include "engine/ndb/errors.h"
 
 namespace parvane::ltp {
 
-using ndb::hex;
+using core::hex;
 
 namespace {
 

@@ -21,7 +21,7 @@ const store_template::TemplateNode& templateNode(ndb::Nid nid) {
   for (const auto& n : store_template::nodes()) {
     if (n.nid == nid) return n;
   }
-  throw StoreError("store template", "node " + ndb::hex(nid), "present", "absent");
+  throw StoreError("store template", "node " + core::hex(nid), "present", "absent");
 }
 
 std::vector<ltp::ColumnDesc> templateColumns(ndb::Nid nid) {

@@ -5,7 +5,7 @@
 #include <map>
 #include <random>
 
-#include "engine/core/codepage.h"
+#include "engine/core/text.h"
 #include "engine/ltp/errors.h"
 #include "engine/ltp/property_context.h"
 #include "engine/ltp/table_context.h"
@@ -207,14 +207,14 @@ class Store::Impl {
   Folder& normalFolder(FolderId id) {
     auto it = folders_.find(id);
     if (it == folders_.end() || it->second.search)
-      throw StoreError(StoreError::Kind::NotFound, "folder 0x" + ndb::hex(id) + " does not exist in " + path_);
+      throw StoreError(StoreError::Kind::NotFound, "folder " + core::hex(id) + " does not exist in " + path_);
     return it->second;
   }
 
   const Folder& folder(FolderId id) const {
     auto it = folders_.find(id);
     if (it == folders_.end())
-      throw StoreError(StoreError::Kind::NotFound, "folder 0x" + ndb::hex(id) + " does not exist in " + path_);
+      throw StoreError(StoreError::Kind::NotFound, "folder " + core::hex(id) + " does not exist in " + path_);
     return it->second;
   }
 

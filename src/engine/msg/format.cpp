@@ -1,7 +1,10 @@
 #include "engine/msg/format.h"
 
 #include <algorithm>
+#include <span>
 #include <string>
+
+#include "engine/core/text.h"
 
 namespace parvane::msg::format {
 
@@ -40,34 +43,23 @@ EmbeddedPropertyHeader decodeMessageHeader(core::ByteReader& in) {
   return h;
 }
 
-namespace {
-
-// Eight upper-case hex digits, as stream names spell them.
-void appendHex8(std::string& out, std::uint32_t v) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  for (int shift = 28; shift >= 0; shift -= 4) out.push_back(kDigits[(v >> shift) & 0xF]);
-}
-
-}  // namespace
-
 std::string substgName(std::uint32_t tag) {
   SubstgNameBuffer buffer;
   return std::string(substgName(tag, buffer));
 }
 
 std::string_view substgName(std::uint32_t tag, SubstgNameBuffer& buffer) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   const std::string_view prefix = kSubstgPrefix;
   static_assert(std::tuple_size_v<SubstgNameBuffer> == 20);
   std::copy(prefix.begin(), prefix.end(), buffer.begin());
-  for (std::size_t i = 0; i < 8; ++i) buffer[12 + i] = kDigits[(tag >> (28 - 4 * i)) & 0xF];
+  core::writeHexDigits(std::span<char>(buffer.data() + 12, 8), tag);
   return std::string_view(buffer.data(), buffer.size());
 }
 
 std::string substgItemName(std::uint32_t tag, std::uint32_t index) {
   std::string name = substgName(tag);
   name.push_back('-');
-  appendHex8(name, index);
+  core::appendHexDigits(name, index, 8);
   return name;
 }
 

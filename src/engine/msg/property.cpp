@@ -1,9 +1,9 @@
-#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
 #include "engine/cfb/writer.h"
 #include "engine/core/codepage.h"
+#include "engine/core/text.h"
 #include "engine/msg/detail.h"
 #include "engine/msg/message.h"
 
@@ -44,19 +44,23 @@ bool isKnown(std::uint16_t t) {
 }  // namespace ptype
 
 std::string Guid::toString() const {
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                core::loadU32(bytes.data()), core::loadU16(bytes.data() + 4), core::loadU16(bytes.data() + 6),
-                bytes[8], bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-  return buf;
+  // {Data1-Data2-Data3-Data4[0..1]-Data4[2..7]}, the first three little-endian.
+  std::string out = "{";
+  core::appendHexDigits(out, core::loadU32(bytes.data()), 8);
+  out += '-';
+  core::appendHexDigits(out, core::loadU16(bytes.data() + 4), 4);
+  out += '-';
+  core::appendHexDigits(out, core::loadU16(bytes.data() + 6), 4);
+  out += '-';
+  out += core::hexBytes(std::span(bytes).subspan(8, 2));
+  out += '-';
+  out += core::hexBytes(std::span(bytes).subspan(10, 6));
+  out += '}';
+  return out;
 }
 
 std::string PropertyName::toString() const {
-  if (kind == Kind::Id) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%04X", id);
-    return guid.toString() + ":" + buf;
-  }
+  if (kind == Kind::Id) return guid.toString() + ":" + core::hex(id, 4);
   return guid.toString() + ":\"" + core::toUtf8(name) + "\"";
 }
 

@@ -1,11 +1,11 @@
 // Reads a message file's storages into the Message tree of message.h.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <map>
 
 #include "engine/cfb/compound_file.h"
 #include "engine/core/codepage.h"
+#include "engine/core/text.h"
 #include "engine/msg/detail.h"
 #include "engine/msg/format.h"
 #include "engine/msg/message.h"
@@ -13,12 +13,6 @@
 namespace parvane::msg {
 
 namespace {
-
-std::string hex8(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", v);
-  return buf;
-}
 
 // `where` with a recipient's or attachment's place added: the label, then the
 // end of its storage's name ("#0000000A"), built in one allocation.
@@ -159,7 +153,7 @@ class MessageReader {
                         std::to_string(e.propertyIndex));
       }
       if (names_.count(localId)) {
-        warn(where, "entry " + std::to_string(i) + " repeats property id " + hex8(localId) + "; the first is kept");
+        warn(where, "entry " + std::to_string(i) + " repeats property id " + core::hex(localId, 8) + "; the first is kept");
         continue;
       }
       names_.emplace(localId, std::make_shared<const PropertyName>(name));
@@ -258,9 +252,9 @@ class MessageReader {
       const auto type = static_cast<std::uint16_t>(t & 0xFFFF);
       const auto id = static_cast<std::uint16_t>(t >> 16);
       // composed only for a warning
-      const auto pwhere = [&] { return where + ": property " + hex8(t); };
+      const auto pwhere = [&] { return where + ": property " + core::hex(t, 8); };
       if (!ptype::isKnown(type)) {
-        fail(where, "property " + hex8(t) + " type: " + hex8(type).substr(6) + " is not a MAPI property type");
+        fail(where, "property " + core::hex(t, 8) + " type: " + core::hex(type, 8).substr(6) + " is not a MAPI property type");
       }
       Property p;
       p.tag_ = t;
@@ -270,7 +264,7 @@ class MessageReader {
       if (id >= 0x8000) {
         auto it = names_.find(id);
         if (it == names_.end()) {
-          warn(pwhere(), "named property " + hex8(id).substr(6) + " is not in the named-property map; skipped");
+          warn(pwhere(), "named property " + core::hex(id, 8).substr(6) + " is not in the named-property map; skipped");
           continue;
         }
         p.name_ = it->second;
@@ -278,7 +272,7 @@ class MessageReader {
       if (type == ptype::Object) {
         // An attachment's object is the caller's to read; nothing else
         // reaches the store, so the loss is said.
-        if (e.propertyTag != tag::AttachDataObject) warn(pwhere(), "object property " + hex8(e.propertyTag) + " is not kept");
+        if (e.propertyTag != tag::AttachDataObject) warn(pwhere(), "object property " + core::hex(e.propertyTag, 8) + " is not kept");
         continue;
       }
       if (p.isFixed()) {

@@ -4,16 +4,6 @@
 
 namespace parvane::ndb {
 
-std::string hex(std::uint64_t v) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string s;
-  do {
-    s.insert(s.begin(), digits[v & 0xF]);
-    v >>= 4;
-  } while (v);
-  return "0x" + s;
-}
-
 NdbError NdbError::field(const std::string& structure, const std::string& field,
                          const std::string& expected, const std::string& found) {
   return NdbError(structure + "." + field + ": expected " + expected + ", found " + found);

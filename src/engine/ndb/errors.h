@@ -6,7 +6,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/core/text.h"
+
 namespace parvane::ndb {
+
+// Numbers in messages are written in hex, as every layer writes them.
+using core::hex;
 
 // A structure on disk (or handed in by a caller) is not what the format allows.
 class NdbError : public std::runtime_error {
@@ -27,7 +32,5 @@ class IoError : public NdbError {
  private:
   int errno_;
 };
-
-std::string hex(std::uint64_t v);
 
 }  // namespace parvane::ndb

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <limits>
 
+#include "engine/core/text.h"
 #include "engine/core/windows_path.h"
 #include "engine/ndb/errors.h"
 #include "engine/ndb/file.h"
@@ -41,17 +41,12 @@ int ErrnoOf(DWORD error) {
   throw IoError(operation, path, ErrnoOf(GetLastError()));
 }
 
-// The path as Windows' file calls take it at any length; empty when it cannot
-// be converted.
+// The path as Windows' file calls take it at any length; empty for an empty
+// path.
 std::wstring Wide(const std::string& utf8) {
   if (utf8.empty()) return {};
-  if (utf8.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return {};
-  const int size = static_cast<int>(utf8.size());
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
-  return core::WindowsFilePath(wide);
+  const std::u16string wide = core::utf8ToUtf16(utf8);
+  return core::WindowsFilePath(std::wstring(wide.begin(), wide.end()));
 }
 
 OVERLAPPED At(std::uint64_t offset) {

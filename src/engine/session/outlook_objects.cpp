@@ -1,6 +1,7 @@
 #include "engine/session/outlook_objects.h"
 
 #include "engine/core/codepage.h"
+#include "engine/core/text.h"
 #include "engine/messaging/folder_names.h"
 #include "engine/session/automation_errors.h"
 #include "engine/session/profile.h"
@@ -17,7 +18,7 @@ std::shared_ptr<platform::OutlookFolders> EngineOutlookNamespace::Folders() {
 }
 
 std::shared_ptr<platform::OutlookFolder> EngineOutlookStoreFolders::Item(const std::string& name) {
-  auto store = Profile::instance().byDisplayName(messaging::utf8ToUtf16(name));
+  auto store = Profile::instance().byDisplayName(core::utf8ToUtf16(name));
   if (!store) raise(kMapiNotFound, "Folders.Item: no store named \"" + name + "\" is attached");
   return std::make_shared<EngineOutlookFolder>(FolderRef{store, store->ipmSubtree()}, true);
 }
@@ -39,7 +40,7 @@ std::shared_ptr<platform::OutlookFolders> EngineOutlookFolder::Folders() {
 
 std::shared_ptr<platform::OutlookFolder> EngineOutlookFolders::Item(const std::string& name) {
   requireAttached(parent_);
-  auto child = findSubfolder(*parent_.store, parent_.folder, messaging::utf8ToUtf16(name));
+  auto child = findSubfolder(*parent_.store, parent_.folder, core::utf8ToUtf16(name));
   if (!child) raise(kMapiNotFound, "Folders.Item: no folder named \"" + name + "\"");
   return std::make_shared<EngineOutlookFolder>(FolderRef{parent_.store, *child}, false);
 }
@@ -50,7 +51,7 @@ std::shared_ptr<platform::OutlookFolder> EngineOutlookFolders::Add(const std::st
   if (!std::holds_alternative<std::monostate>(type)) (void)toInt32(type);
   if (name.empty()) raise(kMapiInvalidParameter, "Folders.Add: a folder needs a name");
   auto id = translated("Cannot add the folder \"" + name + "\"", [&] {
-    return parent_.store->createFolder(parent_.folder, messaging::utf8ToUtf16(name));
+    return parent_.store->createFolder(parent_.folder, core::utf8ToUtf16(name));
   });
   return std::make_shared<EngineOutlookFolder>(FolderRef{parent_.store, id}, false);
 }

@@ -3,23 +3,11 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "engine/core/text.h"
 #include "engine/messaging/folder_names.h"
 #include "engine/session/automation_errors.h"
 
 namespace parvane::session {
-namespace {
-
-std::string hexOf(core::ByteView bytes) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string out;
-  for (auto b : bytes) {
-    out += digits[b >> 4];
-    out += digits[b & 15];
-  }
-  return out;
-}
-
-}  // namespace
 
 Profile& Profile::instance() {
   static Profile profile;
@@ -35,9 +23,9 @@ AttachedStore Profile::attach(const std::string& path, const std::string& displa
   if (std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())), ec))
     raise(platform::AutomationError::kFailed, "Cannot create the store \"" + path + "\": the file already exists");
   auto store = translated("Cannot create the store \"" + path + "\"", [&] {
-    return std::shared_ptr<messaging::Store>(messaging::Store::create(path, messaging::utf8ToUtf16(displayName)));
+    return std::shared_ptr<messaging::Store>(messaging::Store::create(path, core::utf8ToUtf16(displayName)));
   });
-  AttachedStore attached{hexOf(store->entryId(0)), store};
+  AttachedStore attached{core::hexBytes(store->entryId(0)), store};
   std::lock_guard lock(mutex_);
   stores_.push_back(attached);
   changed();

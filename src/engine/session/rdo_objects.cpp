@@ -1,6 +1,7 @@
 #include "engine/session/rdo_objects.h"
 
 #include "engine/core/codepage.h"
+#include "engine/core/text.h"
 #include "engine/messaging/folder_names.h"
 #include "engine/msg/message.h"
 #include "engine/session/automation_errors.h"
@@ -14,7 +15,7 @@ constexpr std::int32_t kMailItem = 0;
 constexpr std::int32_t kFormatMsg = 3;
 constexpr std::uint32_t kTagMessageFlags = 0x0E070003;
 
-std::u16string wide(const std::string& s) { return messaging::utf8ToUtf16(s); }
+std::u16string wide(const std::string& s) { return core::utf8ToUtf16(s); }
 
 std::shared_ptr<platform::RDOFolder> folderObject(FolderRef ref) { return std::make_shared<EngineFolder>(std::move(ref)); }
 

@@ -244,6 +244,12 @@ TEST(CompoundFile, NamesCompareByLengthThenUpperCase) {
   EXPECT_TRUE(cfb::sameName(u"\u00E9t\u00E9", u"\u00C9T\u00C9"));
   EXPECT_TRUE(cfb::sameName(u"\u0434\u0430", u"\u0414\u0410"));
   EXPECT_FALSE(cfb::sameName(u"a", u"b"));
+  // Latin Extended-A and the letters simple upper-casing sends to another
+  // letter's capital: "łódź" is "ŁÓDŹ", and "ſı" is "SI".
+  EXPECT_TRUE(cfb::sameName(u"\u0142\u00F3d\u017A", u"\u0141\u00D3D\u0179"));
+  EXPECT_TRUE(cfb::sameName(u"\u017F\u0131", u"SI"));
+  EXPECT_EQ(cfb::compareNames(u"x\u0101", u"X\u0100"), 0);
+  EXPECT_EQ(cfb::nameKey(u"\u0155a"), u"\u0154A");
 }
 
 TEST(CompoundFile, HeaderDamage) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../ndb/oracles.h"
+#include "engine/core/text.h"
 #include "engine/ltp/errors.h"
 #include "engine/ltp/property_context.h"
 #include "engine/ltp/table_context.h"
@@ -440,7 +441,7 @@ class MemoryBlocks final : public ndb::BlockSource {
  public:
   Bytes readBlock(ndb::Bid bid) const override {
     auto it = blocks.find(bid);
-    if (it == blocks.end()) throw ndb::NdbError("no block " + ndb::hex(bid));
+    if (it == blocks.end()) throw ndb::NdbError("no block " + core::hex(bid));
     return it->second;
   }
   std::map<ndb::Bid, Bytes> blocks;
@@ -643,7 +644,7 @@ TEST(ContextReaders, ReadEveryContextOfOutlookFiles) {
       }
       for (const auto& s : ndb::readSubnodes(*r, sub)) visit(s.bidData, s.bidSub);
     };
-    r->forEachNode([&](const ndb::NodeInfo& n) { EXPECT_NO_THROW(visit(n.bidData, n.bidSub)) << ndb::hex(n.nid); });
+    r->forEachNode([&](const ndb::NodeInfo& n) { EXPECT_NO_THROW(visit(n.bidData, n.bidSub)) << core::hex(n.nid); });
     EXPECT_GT(pcs, 8);
     EXPECT_GT(tcs, 15);
     EXPECT_GT(rows, 3);
@@ -695,10 +696,10 @@ TEST(ContextBuilders, RebuildOutlookContextsUnchanged) {
   for (Nid nid : pcs) {
     auto a = *src->findNode(nid), b = *back->findNode(nid);
     PropertyContextReader pa(*src, a.bidData, a.bidSub), pb(*back, b.bidData, b.bidSub);
-    ASSERT_EQ(pa.properties().size(), pb.properties().size()) << ndb::hex(nid);
+    ASSERT_EQ(pa.properties().size(), pb.properties().size()) << core::hex(nid);
     for (std::size_t i = 0; i < pa.properties().size(); ++i) {
       EXPECT_EQ(pa.properties()[i].tag(), pb.properties()[i].tag());
-      EXPECT_EQ(pa.value(pa.properties()[i]), pb.value(pb.properties()[i])) << ndb::hex(nid);
+      EXPECT_EQ(pa.value(pa.properties()[i]), pb.value(pb.properties()[i])) << core::hex(nid);
     }
   }
   for (Nid nid : tcs) {
@@ -706,10 +707,10 @@ TEST(ContextBuilders, RebuildOutlookContextsUnchanged) {
     TableContextReader ta(*src, a.bidData, a.bidSub), tb(*back, b.bidData, b.bidSub);
     EXPECT_EQ(ta.columns(), tb.columns());
     EXPECT_EQ(ta.rowSize(), tb.rowSize());
-    ASSERT_EQ(ta.rows().size(), tb.rows().size()) << ndb::hex(nid);
+    ASSERT_EQ(ta.rows().size(), tb.rows().size()) << core::hex(nid);
     for (std::size_t i = 0; i < ta.rows().size(); ++i) {
       EXPECT_EQ(ta.rows()[i].id, tb.rows()[i].id);
-      EXPECT_EQ(ta.rows()[i].cells, tb.rows()[i].cells) << ndb::hex(nid) << " row " << i;
+      EXPECT_EQ(ta.rows()[i].cells, tb.rows()[i].cells) << core::hex(nid) << " row " << i;
     }
   }
   auto check = parvane::testing::pstcheck(path);
