@@ -69,6 +69,9 @@ class ReplaceableFileSystem : public platform::FileSystem,
   std::vector<std::string> fileNames(const std::string& path) const override {
     return current().fileNames(path);
   }
+  platform::FolderListing listFolder(const std::string& path) const override {
+    return current().listFolder(path);
+  }
 };
 
 class ReplaceableObjectFactory : public platform::ObjectFactory,

@@ -7,6 +7,7 @@
 #include "cli/memory_controls.h"
 #include "cli/progress_line.h"
 #include "cli/source_files.h"
+#include "cli/terminal_text.h"
 #include "conversion/conversion_run.h"
 
 #ifndef PARVANE_VERSION
@@ -59,7 +60,8 @@ void reportFailure(std::ostream& err, const conversion::RowFailure& failure) {
   std::string reason = failure.reason;
   const std::string named = "Cannot import \"" + failure.file + "\": ";
   if (reason.rfind(named, 0) == 0) reason.erase(0, named.size());
-  err << kProgram << ": cannot convert " << failure.file << ": " << reason << '\n';
+  err << kProgram << ": cannot convert " << TerminalSafe(failure.file) << ": " << TerminalSafe(reason)
+      << '\n';
 }
 
 int convert(const CliOptions& options, platform::ObjectFactory& factory,
@@ -69,9 +71,10 @@ int convert(const CliOptions& options, platform::ObjectFactory& factory,
   SourceFiles sources = CollectSourceFiles(options.sources, fileSystem, environment.currentDirectory);
   bool someFailed = false;
   for (const auto& folder : sources.unreadableFolders) {
-    err << kProgram << ": cannot read folder " << folder << '\n';
+    err << kProgram << ": cannot read folder " << TerminalSafe(folder) << '\n';
     someFailed = true;
   }
+  ReportSkippedLinks(sources, err);
 
   // A file that cannot go into a store folder would stop the whole run; it is
   // reported and left out instead.
@@ -125,12 +128,12 @@ int convert(const CliOptions& options, platform::ObjectFactory& factory,
 
   if (outcome.stage != conversion::RunOutcome::Stage::Completed) {
     err << kProgram << ": the store could not be written";
-    if (!outcome.preparationError.empty()) err << ": " << outcome.preparationError;
+    if (!outcome.preparationError.empty()) err << ": " << TerminalSafe(outcome.preparationError);
     err << '\n';
     return kExitUsage;
   }
   for (const auto& failure : outcome.failures) reportFailure(err, failure);
-  out << outcome.pstFilePath << '\n';
+  out << TerminalSafe(outcome.pstFilePath) << '\n';
   if (outcome.stopped) {
     const std::size_t attempted =
         static_cast<std::size_t>(outcome.rowsConverted) + outcome.failures.size();
@@ -142,11 +145,9 @@ int convert(const CliOptions& options, platform::ObjectFactory& factory,
   return someFailed || !outcome.failures.empty() ? kExitSomeFailed : kExitConverted;
 }
 
-}  // namespace
-
-int RunCli(const std::vector<std::string>& args, platform::ObjectFactory& factory,
-           const platform::FileSystem& fileSystem, const CliEnvironment& environment,
-           std::ostream& out, std::ostream& err) {
+int runCommand(const std::vector<std::string>& args, platform::ObjectFactory& factory,
+               const platform::FileSystem& fileSystem, const CliEnvironment& environment,
+               std::ostream& out, std::ostream& err) {
   try {
     const CliOptions options = ParseCommandLine(args);
     if (options.help) {
@@ -159,13 +160,27 @@ int RunCli(const std::vector<std::string>& args, platform::ObjectFactory& factor
     }
     return convert(options, factory, fileSystem, environment, out, err);
   } catch (const UsageError& e) {
-    err << kProgram << ": " << e.what() << '\n'
+    err << kProgram << ": " << TerminalSafe(e.what()) << '\n'
         << "Try '" << kProgram << " --help' for more information.\n";
     return kExitUsage;
   } catch (const std::exception& e) {
-    err << kProgram << ": " << e.what() << '\n';
+    err << kProgram << ": " << TerminalSafe(e.what()) << '\n';
     return kExitUsage;
   }
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, platform::ObjectFactory& factory,
+           const platform::FileSystem& fileSystem, const CliEnvironment& environment,
+           std::ostream& out, std::ostream& err) {
+  const int status = runCommand(args, factory, fileSystem, environment, out, err);
+  // A caller that reads the store's path from standard output must not take
+  // a run whose output was lost (a full disk, a closed pipe) for a success.
+  out.flush();
+  if (out) return status;
+  err << kProgram << ": cannot write to standard output\n";
+  return status == kExitConverted ? kExitSomeFailed : status;
 }
 
 }  // namespace parvane::cli

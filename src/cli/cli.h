@@ -15,7 +15,8 @@
 namespace parvane::cli {
 
 inline constexpr int kExitConverted = 0;   // every file converted
-inline constexpr int kExitSomeFailed = 1;  // the store was written; some files were not
+// The store was written; some files were not, or standard output could not be written.
+inline constexpr int kExitSomeFailed = 1;
 inline constexpr int kExitUsage = 2;       // a usage error, or no store could be written
 // A stop signal cut the run short: 128 + the signal's number, as shells report it.
 inline constexpr int kExitSignalBase = 128;

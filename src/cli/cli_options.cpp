@@ -17,11 +17,11 @@ const char* const kUsageText =
     "      --version     show the version\n"
     "\n"
     "The path of the new .pst file is the last line written to standard output.\n"
-    "Interrupted (SIGINT, SIGTERM), it leaves the files not yet converted out and\n"
-    "finishes the store with those converted so far; a second signal ends it at once.\n"
+    "Interrupted (SIGINT, SIGTERM, SIGHUP), it leaves the files not yet converted out\n"
+    "and finishes the store with those converted so far; a second signal ends it at once.\n"
     "Exit status: 0 every file converted, 1 some files failed (listed on standard\n"
-    "error), 2 a usage error or no store could be written, 128 + the signal's number\n"
-    "when a signal cut the run short.\n";
+    "error) or standard output could not be written, 2 a usage error or no store\n"
+    "could be written, 128 + the signal's number when a signal cut the run short.\n";
 
 CliOptions ParseCommandLine(const std::vector<std::string>& args) {
   CliOptions options;

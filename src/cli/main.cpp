@@ -19,9 +19,9 @@ volatile std::sig_atomic_t pendingSignal = 0;
 
 void NoteSignal(int signal) { pendingSignal = signal; }
 
-// SIGINT and SIGTERM are noted for the run to stop between files and finish
-// the store; each handler is used once, so a second signal ends the program
-// at once.
+// SIGINT, SIGTERM and SIGHUP (the terminal went away) are noted for the run to
+// stop between files and finish the store; each handler is used once, so a
+// second signal ends the program at once.
 void CatchStopSignals() {
   struct sigaction action {};
   action.sa_handler = &NoteSignal;
@@ -29,6 +29,7 @@ void CatchStopSignals() {
   action.sa_flags = static_cast<int>(static_cast<unsigned>(SA_RESTART) | static_cast<unsigned>(SA_RESETHAND));
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 #include "cli/source_files.h"
 
+#include <exception>
 #include <filesystem>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/terminal_text.h"
 #include "filelist/add_folder.h"
 #include "filelist/folder_walker.h"
 #include "platform/registry.h"
@@ -38,7 +42,11 @@ class SeenFiles {
  public:
   explicit SeenFiles(const SourceFiles& found) : found_(found) {}
   void nextSource() {
-    if (++sources_ == 2) seen_.insert(found_.files.begin(), found_.files.end());
+    if (++sources_ == 2) {
+      seen_.insert(found_.files.begin(), found_.files.end());
+      seen_.insert(found_.folderLinks.begin(), found_.folderLinks.end());
+      seen_.insert(found_.danglingLinks.begin(), found_.danglingLinks.end());
+    }
   }
   bool firstTime(const std::string& file) {
     return sources_ < 2 || seen_.insert(file).second;
@@ -49,6 +57,71 @@ class SeenFiles {
   int sources_ = 0;
   std::unordered_set<std::string> seen_;
 };
+
+// The folders read while the sources are collected, each read once: a walk
+// and the files named in the same folder share one listing, and so do the
+// thousands of files a shell's "DIR/*.msg" names. Held until the sources are
+// collected; a folder that cannot be read raises the same error every time.
+class ListingCache final : public platform::FileSystem {
+ public:
+  explicit ListingCache(const platform::FileSystem& files) : files_(files) {}
+  bool folderExists(const std::string& path) const override { return files_.folderExists(path); }
+  std::vector<std::string> subFolderNames(const std::string& path) const override {
+    return listing(path).folders;
+  }
+  std::vector<std::string> fileNames(const std::string& path) const override {
+    return listing(path).files;
+  }
+  platform::FolderListing listFolder(const std::string& path) const override { return listing(path); }
+
+  // Whether `folder` lists a file `name`; false when it cannot be read.
+  bool lists(const std::string& folder, const std::string& name) const {
+    Entry& read = entry(folder);
+    if (read.error) return false;
+    if (read.files.empty() && !read.listing.files.empty()) {
+      read.files.reserve(read.listing.files.size());
+      for (const std::string& file : read.listing.files) read.files.insert(file);
+    }
+    return read.files.count(name) != 0;
+  }
+
+ private:
+  struct Entry {
+    platform::FolderListing listing;
+    std::exception_ptr error;
+    std::unordered_set<std::string_view> files;  // into listing.files, built when first asked
+  };
+  // "/a/b/" and "/a/b" are one folder.
+  static std::string key(std::string path) {
+    while (path.size() > 1 && path.back() == kSeparator && !IsDriveRoot(path)) path.pop_back();
+    return path;
+  }
+  Entry& entry(const std::string& path) const {
+    auto [at, added] = entries_.try_emplace(key(path));
+    if (added) {
+      try {
+        at->second.listing = files_.listFolder(path);
+      } catch (...) {
+        at->second.error = std::current_exception();
+      }
+    }
+    return at->second;
+  }
+  const platform::FolderListing& listing(const std::string& path) const {
+    const Entry& read = entry(path);
+    if (read.error) std::rethrow_exception(read.error);
+    return read.listing;
+  }
+
+  const platform::FileSystem& files_;
+  mutable std::unordered_map<std::string, Entry> entries_;  // nodes stay put as it grows
+};
+
+// Whether `path` names a file its folder lists.
+bool ListedFile(const ListingCache& listings, const std::string& path) {
+  const std::string folder = ParentFolder(path);
+  return !folder.empty() && listings.lists(folder, path.substr(path.rfind(kSeparator) + 1));
+}
 
 void walkFolder(const platform::FileSystem& fileSystem, const std::string& folder,
                 SourceFiles& found, SeenFiles& seen) {
@@ -64,6 +137,13 @@ void walkFolder(const platform::FileSystem& fileSystem, const std::string& folde
   }
   for (const std::string& unreadable : *walker.unreadableFolders()) {
     found.unreadableFolders.push_back(unreadable);
+  }
+  // A walk taken twice meets its links twice; they are named once.
+  for (const std::string& link : walker.folderLinks()) {
+    if (seen.firstTime(link)) found.folderLinks.push_back(link);
+  }
+  for (const std::string& link : walker.danglingLinks()) {
+    if (filelist::IsMessageFile(link) && seen.firstTime(link)) found.danglingLinks.push_back(link);
   }
   walker.release();
 }
@@ -107,18 +187,31 @@ SourceFiles CollectSourceFiles(const std::vector<std::string>& sources,
                                const std::string& currentDirectory) {
   SourceFiles found;
   SeenFiles seen(found);
+  const ListingCache listings(fileSystem);
   for (const auto& source : sources) {
     const std::string path = AbsolutePath(source, currentDirectory);
     seen.nextSource();
-    if (fileSystem.folderExists(path)) {
-      walkFolder(fileSystem, path, found, seen);
-    } else if (FileExists(fileSystem, path)) {
+    if (listings.folderExists(path)) {
+      walkFolder(listings, path, found, seen);
+    } else if (ListedFile(listings, path)) {
       if (seen.firstTime(path)) found.files.push_back(path);
     } else {
       throw UsageError("no such file or folder: " + source);
     }
   }
   return found;
+}
+
+void ReportSkippedLinks(const SourceFiles& sources, std::ostream& err) {
+  for (const std::string& link : sources.folderLinks) {
+    err << "parvane-cli: skipped link to a folder (links are not followed): " << TerminalSafe(link)
+        << '\n';
+  }
+  for (const std::string& link : sources.danglingLinks) {
+    err << "parvane-cli: skipped dangling link: " << TerminalSafe(link) << '\n';
+  }
+  const std::size_t skipped = sources.folderLinks.size() + sources.danglingLinks.size();
+  if (skipped > 0) err << "parvane-cli: " << skipped << (skipped == 1 ? " link" : " links") << " skipped\n";
 }
 
 }  // namespace parvane::cli

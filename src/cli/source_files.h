@@ -3,6 +3,7 @@
 // ".msg" in any case).
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,18 @@ std::string ParentFolder(const std::string& path);
 struct SourceFiles {
   std::vector<std::string> files;               // absolute, in order, each once
   std::vector<std::string> unreadableFolders;   // skipped during the walks
+  std::vector<std::string> folderLinks;         // links to folders the walks did not follow
+  std::vector<std::string> danglingLinks;       // message-file links the walks found broken
 };
 
-// Raises UsageError for a source that is neither a folder nor a file.
+// Raises UsageError for a source that is neither a folder nor a file. Every
+// folder is read at most once, however many sources lie in it.
 SourceFiles CollectSourceFiles(const std::vector<std::string>& sources,
                                const platform::FileSystem& fileSystem,
                                const std::string& currentDirectory);
+
+// Names each link the walks passed over on `err`, then their number; nothing
+// when there were none.
+void ReportSkippedLinks(const SourceFiles& sources, std::ostream& err);
 
 }  // namespace parvane::cli

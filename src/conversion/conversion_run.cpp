@@ -10,6 +10,7 @@
 #include "conversion/folder_list.h"
 #include "conversion/folder_lookup.h"
 #include "conversion/list_sort.h"
+#include "conversion/store_file_name.h"
 #include "platform/registry.h"
 
 namespace parvane::conversion {
@@ -387,8 +388,9 @@ RunOutcome CmdExtractDBX_Click(WindowValues& values, const RunControls& controls
                                     kFileExtension
                               : options.pstFilePath;
     values.StoreDisplayName = kDisplayNamePrefix + FormatTimeStamp(clock());
-    newStore = need(need(values.MailSession).Stores())
-                   .AddPSTStore(outcome.pstFilePath, kStoreDefaultFormat, values.StoreDisplayName);
+    newStore = AddStoreAtFreePath(need(need(values.MailSession).Stores()), outcome.pstFilePath,
+                                  options.pstFilePath.empty(), kStoreDefaultFormat,
+                                  values.StoreDisplayName);
     storeEntryId = need(newStore).EntryID();
     buildFolderList(values, controls, options, &rowFiles, &known);
   } catch (...) {

@@ -33,6 +33,8 @@ void FolderWalker::prepare() {
   folderPositions_.reset();
   filePaths_.reset();
   unreadable_.reset();
+  folderLinks_.clear();
+  danglingLinks_.clear();
 }
 
 void FolderWalker::release() {
@@ -42,6 +44,8 @@ void FolderWalker::release() {
   folderPositions_.reset();
   filePaths_.reset();
   unreadable_.reset();
+  folderLinks_.clear();
+  danglingLinks_.clear();
 }
 
 std::shared_ptr<StringCollection> FolderWalker::fileNames() { return Made(fileNames_); }
@@ -80,13 +84,14 @@ void FolderWalker::walk(const std::string& path) {
 
 void FolderWalker::readFolder(const std::string& folder, std::int32_t position,
                               std::int32_t& queueLength) {
-  const std::vector<std::string> subFolders = fileSystem_->subFolderNames(folder);
-  for (const std::string& name : subFolders) {
+  const platform::FolderListing listing = fileSystem_->listFolder(folder);
+  for (const std::string& name : listing.folders) {
     ++queueLength;
     visitedFolders_->Add(folder + name + separator_, Key(queueLength));
   }
-  const std::vector<std::string> files = fileSystem_->fileNames(folder);
-  for (const std::string& name : files) {
+  for (const std::string& name : listing.folderLinks) folderLinks_.push_back(folder + name);
+  for (const std::string& name : listing.danglingLinks) danglingLinks_.push_back(folder + name);
+  for (const std::string& name : listing.files) {
     const std::string key = Key(counter_);
     if (fullPathsOnly_) {
       Made(filePaths_)->Add(folder + name, key);

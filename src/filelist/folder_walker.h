@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "filelist/keyed_collection.h"
 #include "platform/registry.h"
@@ -69,6 +70,11 @@ class FolderWalker {
   std::shared_ptr<StringCollection> filePaths();
   // The folders skipped as unreadable, in the order met (closing separator on).
   std::shared_ptr<StringCollection> unreadableFolders();
+  // The links passed over, as full paths in the order met: links to folders
+  // (never followed) and links whose target cannot be reached. Emptied as the
+  // collections are.
+  const std::vector<std::string>& folderLinks() const { return folderLinks_; }
+  const std::vector<std::string>& danglingLinks() const { return danglingLinks_; }
 
  private:
   std::string WithClosingSeparator(const std::string& path) const;
@@ -82,6 +88,7 @@ class FolderWalker {
   bool skipUnreadable_ = false;
   std::shared_ptr<StringCollection> fileNames_, visitedFolders_, filePaths_, unreadable_;
   std::shared_ptr<IntCollection> folderPositions_;
+  std::vector<std::string> folderLinks_, danglingLinks_;
 };
 
 }  // namespace parvane::filelist

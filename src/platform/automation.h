@@ -22,6 +22,7 @@ class AutomationError : public std::runtime_error {
   static constexpr std::int32_t kCannotCreateObject = 429;
   static constexpr std::int32_t kTypeMismatch = 13;
   static constexpr std::int32_t kObjectRequired = 424;
+  static constexpr std::int32_t kFileExists = 58;  // a file to be created exists already
   static constexpr std::int32_t kFailed = -2147467259;  // E_FAIL as a signed number
 
   AutomationError(std::int32_t code, const std::string& description)
@@ -106,7 +107,8 @@ class RDOStore : public AutomationObject {
 
 class RDOStores : public AutomationObject {
  public:
-  // format 1: the default store format. An existing path is an error.
+  // format 1: the default store format. An existing path is an error
+  // (AutomationError::kFileExists).
   virtual std::shared_ptr<RDOStore> AddPSTStore(const std::string& path, std::int32_t format,
                                                 const std::string& displayName) = 0;
   virtual std::shared_ptr<RDOStore> GetStoreFromID(const std::string& entryId) = 0;

@@ -75,18 +75,18 @@ int CompareFolded(const std::string& a, const std::string& b) {
   throw PlatformError(code, description + ": " + path);
 }
 
-enum class Kind { Folder, File, Neither };
+enum class Kind { Folder, File, FolderLink, DanglingLink, Neither };
 
 // The kind of a link, or of an entry whose type the directory does not give:
-// a symbolic link to a folder is Neither; a link to a file is File; a dangling
-// link is Neither.
+// a link to a file is File; a link whose target cannot be reached (gone, a
+// loop, out of reach) is DanglingLink.
 Kind KindByStat(int folder, const char* name) {
   struct stat own {};
   if (::fstatat(folder, name, &own, AT_SYMLINK_NOFOLLOW) != 0) return Kind::Neither;
   if (!S_ISLNK(own.st_mode)) return S_ISDIR(own.st_mode) ? Kind::Folder : Kind::File;
   struct stat target {};
-  if (::fstatat(folder, name, &target, 0) != 0) return Kind::Neither;
-  return S_ISDIR(target.st_mode) ? Kind::Neither : Kind::File;
+  if (::fstatat(folder, name, &target, 0) != 0) return Kind::DanglingLink;
+  return S_ISDIR(target.st_mode) ? Kind::FolderLink : Kind::File;
 }
 
 // The directory entry's own type when the file system gives it; a stat only
@@ -124,11 +124,14 @@ PosixFileSystem::Listing PosixFileSystem::read(const std::string& path) {
     switch (KindOf(fd, *entry)) {
       case Kind::Folder: listing.folders.emplace_back(name); break;
       case Kind::File: listing.files.emplace_back(name); break;
+      case Kind::FolderLink: listing.folderLinks.emplace_back(name); break;
+      case Kind::DanglingLink: listing.danglingLinks.emplace_back(name); break;
       case Kind::Neither: break;
     }
   }
-  std::sort(listing.folders.begin(), listing.folders.end(), ListingOrderLess);
-  std::sort(listing.files.begin(), listing.files.end(), ListingOrderLess);
+  for (auto* names : {&listing.folders, &listing.files, &listing.folderLinks, &listing.danglingLinks}) {
+    std::sort(names->begin(), names->end(), ListingOrderLess);
+  }
   return listing;
 }
 
@@ -167,6 +170,10 @@ std::vector<std::string> PosixFileSystem::subFolderNames(const std::string& path
 
 std::vector<std::string> PosixFileSystem::fileNames(const std::string& path) const {
   return take(path, false);
+}
+
+FolderListing PosixFileSystem::listFolder(const std::string& path) const {
+  return read(path);  // one read, whatever came before
 }
 
 }  // namespace parvane::platform

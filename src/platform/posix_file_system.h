@@ -5,8 +5,8 @@
 // that the order is deterministic on case-sensitive systems too. A symbolic link
 // to a folder is neither a subfolder nor a file (the walk never follows it, so a
 // link loop cannot hang it); a link to a file is listed as a file; a dangling
-// link is not listed. A folder is read once for a call for its subfolders and
-// the call for its files right after it.
+// link is not listed. listFolder names the links left out. A folder is read
+// once for a call for its subfolders and the call for its files right after it.
 #pragma once
 
 #include <mutex>
@@ -28,11 +28,11 @@ class PosixFileSystem : public FileSystem {
   bool folderExists(const std::string& path) const override;
   std::vector<std::string> subFolderNames(const std::string& path) const override;
   std::vector<std::string> fileNames(const std::string& path) const override;
+  FolderListing listFolder(const std::string& path) const override;
 
  private:
-  struct Listing {
+  struct Listing : FolderListing {
     std::string path;
-    std::vector<std::string> folders, files;
     bool heldFolders = false;  // which half is held for the next call
   };
   static Listing read(const std::string& path);

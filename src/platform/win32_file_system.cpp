@@ -28,14 +28,14 @@ namespace {
   throw PlatformError(code, description + ": " + path);
 }
 
-enum class Kind { Folder, File, Neither };
+enum class Kind { Folder, File, FolderLink, Neither };
 
 Kind KindOf(const WIN32_FIND_DATAW& entry) {
   const std::wstring_view name(entry.cFileName);
   if (name == L"." || name == L"..") return Kind::Neither;
   const DWORD attributes = entry.dwFileAttributes;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? Kind::Neither : Kind::Folder;
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? Kind::FolderLink : Kind::Folder;
   }
   return Kind::File;
 }
@@ -44,7 +44,7 @@ struct FindCloser {
   void operator()(HANDLE handle) const { FindClose(handle); }
 };
 
-std::vector<std::string> List(const std::string& path, Kind wanted) {
+FolderListing List(const std::string& path) {
   if (path.empty()) Raise(ERROR_PATH_NOT_FOUND, path);
   std::wstring pattern = core::WindowsFilePath(Utf8ToWide(path));
   if (pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
@@ -53,23 +53,30 @@ std::vector<std::string> List(const std::string& path, Kind wanted) {
   WIN32_FIND_DATAW entry{};
   HANDLE first = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
                                   nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  std::vector<std::string> names;
+  FolderListing listing;
   if (first == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     // An empty drive root has no "." or ".." and so matches nothing at all.
     if (error == ERROR_FILE_NOT_FOUND && GetFileAttributesW(pattern.substr(0, pattern.size() - 1).c_str()) !=
                                              INVALID_FILE_ATTRIBUTES) {
-      return names;
+      return listing;
     }
     Raise(error, path);
   }
   std::unique_ptr<void, FindCloser> search(first);
   do {
-    if (KindOf(entry) == wanted) names.push_back(WideToUtf8(entry.cFileName));
+    switch (KindOf(entry)) {
+      case Kind::Folder: listing.folders.push_back(WideToUtf8(entry.cFileName)); break;
+      case Kind::File: listing.files.push_back(WideToUtf8(entry.cFileName)); break;
+      case Kind::FolderLink: listing.folderLinks.push_back(WideToUtf8(entry.cFileName)); break;
+      case Kind::Neither: break;
+    }
   } while (FindNextFileW(first, &entry));
   if (const DWORD error = GetLastError(); error != ERROR_NO_MORE_FILES) Raise(error, path);
-  std::sort(names.begin(), names.end(), Win32ListingOrderLess);
-  return names;
+  for (auto* names : {&listing.folders, &listing.files, &listing.folderLinks}) {
+    std::sort(names->begin(), names->end(), Win32ListingOrderLess);
+  }
+  return listing;
 }
 
 }  // namespace
@@ -94,12 +101,14 @@ bool Win32FileSystem::folderExists(const std::string& path) const {
 }
 
 std::vector<std::string> Win32FileSystem::subFolderNames(const std::string& path) const {
-  return List(path, Kind::Folder);
+  return List(path).folders;
 }
 
 std::vector<std::string> Win32FileSystem::fileNames(const std::string& path) const {
-  return List(path, Kind::File);
+  return List(path).files;
 }
+
+FolderListing Win32FileSystem::listFolder(const std::string& path) const { return List(path); }
 
 }  // namespace parvane::platform
 #endif  // _WIN32

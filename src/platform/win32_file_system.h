@@ -4,8 +4,8 @@
 // outside the system code page survive. Names come back in the order NTFS lists
 // them: case-insensitively by upper-cased UTF-16 code units, with an ordinal
 // tie-break. A reparse point (junction, symbolic link) to a folder is neither a
-// subfolder nor a file, so the walk never follows it and a loop cannot hang it;
-// any other non-folder entry is a file.
+// subfolder nor a file, so the walk never follows it and a loop cannot hang it
+// (listFolder names it among the links); any other non-folder entry is a file.
 #pragma once
 
 #ifdef _WIN32
@@ -27,6 +27,7 @@ class Win32FileSystem : public FileSystem {
   bool folderExists(const std::string& path) const override;
   std::vector<std::string> subFolderNames(const std::string& path) const override;
   std::vector<std::string> fileNames(const std::string& path) const override;
+  FolderListing listFolder(const std::string& path) const override;  // one pass
 };
 
 // The order of names in a Windows listing: true when `a` comes before `b`.

@@ -1,6 +1,9 @@
 // parvane-cli end to end: real message files, our engine, a real .pst file,
 // checked by the structural checker and read back by an independent reader.
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,6 +14,7 @@
 #include <thread>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -138,9 +142,122 @@ TEST_F(CliEngineTest, ABrokenFileIsReportedAndLeavesNoMessage) {
 }
 
 #ifdef PARVANE_CLI
-// The program itself, stopped by a signal in the middle of a run: it leaves the
-// remaining files out, finishes the store with those converted, prints its path
-// and exits with 128 + the signal's number.
+struct ProgramRun {
+  bool ended = false;  // false: still running at the limit, and killed
+  int status = -1;     // the exit status when it exited
+  std::string out, err;
+};
+
+// Runs the program on `args`, its output streams caught in `work`; killed
+// when it has not ended within `limit`.
+ProgramRun RunProgram(const std::vector<std::string>& args, const fs::path& work,
+                      std::chrono::seconds limit) {
+  const std::string stdoutPath = (work / "program-stdout.txt").string();
+  const std::string stderrPath = (work / "program-stderr.txt").string();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> all{PARVANE_CLI};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& arg : all) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  ProgramRun run;
+  pid_t child = 0;
+  const int spawned = posix_spawn(&child, PARVANE_CLI, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return run;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (::waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      return run;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  run.ended = WIFEXITED(status);
+  run.status = run.ended ? WEXITSTATUS(status) : -1;
+  run.out = ReadAll(stdoutPath);
+  run.err = ReadAll(stderrPath);
+  return run;
+}
+
+// Only regular files are read: a FIFO (which would hold an open for ever), a
+// socket and a device are refused by name, in a folder and as an argument;
+// links to folders and broken message-file links are named as skipped. The
+// rest is converted, and nothing waits.
+TEST_F(CliEngineTest, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
+  const fs::path mail = root / "src" / "Mail";
+  ASSERT_EQ(::mkfifo((mail / "fifo.msg").c_str(), 0600), 0);
+  fs::create_directories(root / "lone");
+  ASSERT_EQ(::mkfifo((root / "lone" / "given.msg").c_str(), 0600), 0);
+  const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listening, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = (mail / "socket.msg").string();
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  fs::create_symlink("/dev/null", mail / "null.msg");
+  fs::create_symlink(root / "nothing", mail / "gone.msg");
+  fs::create_symlink(root / "nothing", mail / "gone.txt");  // not a message file: not named
+  fs::create_directories(root / "elsewhere");
+  copy("HiraokaHyperTools-msgreader/test1.msg", root / "elsewhere" / "far.msg");
+  fs::create_directory_symlink(root / "elsewhere", mail / "linked");
+
+  const fs::path pst = root / "out" / "hostile.pst";
+  const ProgramRun run = RunProgram({"-q", "-o", pst.string(), (root / "src").string(),
+                                     (root / "lone" / "given.msg").string()},
+                                    root, std::chrono::seconds(60));
+  ::close(listening);
+  ASSERT_TRUE(run.ended) << "the run did not end";
+  EXPECT_EQ(run.status, kExitSomeFailed) << run.err;
+  EXPECT_EQ(run.out, pst.string() + "\n");
+  for (const std::string& line :
+       {"cannot convert " + (mail / "fifo.msg").string() + ": not a regular file (a FIFO)\n",
+        "cannot convert " + (root / "lone" / "given.msg").string() + ": not a regular file (a FIFO)\n",
+        "cannot convert " + socketPath + ": not a regular file (a socket)\n",
+        "cannot convert " + (mail / "null.msg").string() + ": not a regular file (a character device)\n",
+        "skipped link to a folder (links are not followed): " + (mail / "linked").string() + "\n",
+        "skipped dangling link: " + (mail / "gone.msg").string() + "\n",
+        std::string("parvane-cli: 2 links skipped\n")}) {
+    EXPECT_NE(run.err.find(line), std::string::npos) << line << "\nin:\n" << run.err;
+  }
+  EXPECT_EQ(run.err.find("gone.txt"), std::string::npos) << run.err;
+
+  EXPECT_EQ(shell(std::string(PARVANE_SHARED_DIR) + "/tools/pstcheck " + quoted(pst) + " > " +
+                  quoted(root / "pstcheck.txt") + " 2>&1"),
+            0)
+      << ReadAll(root / "pstcheck.txt");
+  fs::create_directories(root / "read");
+  ASSERT_EQ(shell("readpst -q -S -o " + quoted(root / "read") + " " + quoted(pst) + " > /dev/null 2>&1"), 0);
+  int messages = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(root / "read")) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file() && name.find_first_not_of("0123456789") == std::string::npos) ++messages;
+  }
+  EXPECT_EQ(messages, 3);  // the three regular files of the fixture
+}
+
+// Standard output on a full device: the path of the store is lost, and the
+// exit status says so.
+TEST_F(CliEngineTest, AFailedWriteToStandardOutputIsAFailure) {
+  EXPECT_EQ(shell(quoted(PARVANE_CLI) + " -q -o " + quoted(root / "out") + " " + quoted(root / "src") +
+                  " > /dev/full 2> " + quoted(root / "stderr.txt")),
+            kExitSomeFailed);
+  EXPECT_NE(ReadAll(root / "stderr.txt").find("parvane-cli: cannot write to standard output"),
+            std::string::npos)
+      << ReadAll(root / "stderr.txt");
+  EXPECT_EQ(shell(quoted(PARVANE_CLI) + " --version > /dev/full 2>/dev/null"), kExitSomeFailed);
+}
+
+// The program itself, stopped by a signal in the middle of a run (SIGHUP as
+// SIGTERM): it leaves the remaining files out, finishes the store with those
+// converted, prints its path and exits with 128 + the signal's number.
 TEST_F(CliEngineTest, ASignalMidRunLeavesAFinishedStoreOfTheConvertedFiles) {
   constexpr int kFiles = 3000;
   fs::create_directories(root / "many");
@@ -148,7 +265,7 @@ TEST_F(CliEngineTest, ASignalMidRunLeavesAFinishedStoreOfTheConvertedFiles) {
     fs::copy_file(kCorpus / "HiraokaHyperTools-msgreader/test1.msg",
                   root / "many" / ("m" + std::to_string(i) + ".msg"));
   }
-  for (const int signal : {SIGINT, SIGTERM}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal);
     const fs::path destination = root / ("out" + std::to_string(signal));
     fs::create_directories(destination);

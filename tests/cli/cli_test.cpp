@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <sstream>
+#include <streambuf>
 
 #include "cli/memory_controls.h"
 #include "platform/registry.h"
@@ -37,7 +40,7 @@ class CliTest : public ::testing::Test {
     err.str({});
     List given;
     for (const auto& arg : args) given.push_back(NativePath(arg));
-    return RunCli(given, profile, files, environment, out, err);
+    return RunCli(given, profile, *fileSystem, environment, out, err);
   }
   std::string lastLine() const {
     std::string text = out.str();
@@ -54,6 +57,7 @@ class CliTest : public ::testing::Test {
   }
 
   testing::MemoryFileSystem files{platform::kPathSeparator};
+  const platform::FileSystem* fileSystem = &files;  // what the run lists folders with
   testing::FakeProfile profile;
   CliEnvironment environment;
   std::ostringstream out, err;
@@ -226,6 +230,128 @@ TEST_F(CliTest, ASignalBeforeTheRunCreatesNoStore) {
   EXPECT_TRUE(profile.stores.empty());
   EXPECT_TRUE(out.str().empty());
   EXPECT_NE(err.str().find("interrupted before any store was created"), std::string::npos);
+}
+
+// Counts the reads of each folder (a listing of it, in whichever form).
+class CountingFileSystem : public platform::FileSystem {
+ public:
+  explicit CountingFileSystem(const platform::FileSystem& files) : files_(files) {}
+  bool folderExists(const std::string& path) const override { return files_.folderExists(path); }
+  std::vector<std::string> subFolderNames(const std::string& path) const override {
+    ++reads[key(path)];
+    return files_.subFolderNames(path);
+  }
+  std::vector<std::string> fileNames(const std::string& path) const override {
+    ++reads[key(path)];
+    return files_.fileNames(path);
+  }
+  platform::FolderListing listFolder(const std::string& path) const override {
+    ++reads[key(path)];
+    platform::FolderListing listing;
+    listing.folders = files_.subFolderNames(path);
+    listing.files = files_.fileNames(path);
+    return listing;
+  }
+  mutable std::map<std::string, int> reads;
+
+ private:
+  static std::string key(std::string path) {
+    if (path.size() > 1 && path.back() == platform::kPathSeparator) path.pop_back();
+    return path;
+  }
+  const platform::FileSystem& files_;
+};
+
+// A shell's "DIR/*.msg" names every file of a folder: each named file, and the
+// folder walked beside them, costs no further reading of the folder.
+TEST_F(CliTest, EachFolderIsReadOnceHoweverManyOfItsFilesAreNamed) {
+  List args{"-o", "/out", "/mail/a.msg"};
+  for (int i = 0; i < 40; ++i) {
+    files.addFile(NativePath("/mail"), "m" + std::to_string(i) + ".msg");
+    args.push_back("/mail/m" + std::to_string(i) + ".msg");
+  }
+  args.push_back("/mail/Sub/B.MSG");
+  args.push_back("/mail");
+  args.push_back("/mail/Sub");
+  CountingFileSystem counting(files);
+  fileSystem = &counting;
+  EXPECT_EQ(run(args), kExitConverted) << err.str();
+  EXPECT_EQ(counting.reads, (std::map<std::string, int>{{NativePath("/mail"), 1},
+                                                        {NativePath("/mail/Sub"), 1}}));
+  EXPECT_EQ(messagesIn(kNamedPst, "mail").size(), 41u);
+  EXPECT_EQ(messagesIn(kNamedPst, "mail\\Sub"), (List{NativePath("/mail/Sub/B.MSG")}));
+  // A file its folder does not list is still refused.
+  EXPECT_EQ(run({"-o", "/out", "/mail/a.msg", "/mail/nothing.msg"}), kExitUsage);
+  EXPECT_NE(err.str().find("no such file or folder: " + NativePath("/mail/nothing.msg")),
+            std::string::npos);
+}
+
+// Two runs in one second: the later store takes the next free number, under
+// the same display name.
+TEST_F(CliTest, AStampedNameTakenAlreadyGivesTheNextFreeNumber) {
+  const std::string second = NativePath("/out/OstrelMSGMessages6.12.26 9.5.07 (2).pst");
+  const std::string third = NativePath("/out/OstrelMSGMessages6.12.26 9.5.07 (3).pst");
+  EXPECT_EQ(run({"-q", "-o", "/out", "/mail"}), kExitConverted) << err.str();
+  EXPECT_EQ(lastLine(), kNamedPst);
+  EXPECT_EQ(run({"-q", "-o", "/out", "/mail"}), kExitConverted) << err.str();
+  EXPECT_EQ(lastLine(), second);
+  EXPECT_EQ(run({"-q", "-o", "/out", "/mail"}), kExitConverted) << err.str();
+  EXPECT_EQ(lastLine(), third);
+  EXPECT_EQ(messagesIn(third, "mail"), (List{NativePath("/mail/a.msg")}));
+  EXPECT_EQ(profile.storeNamed("Ostrel Software : Created - 6.12.26 9.5.07"), nullptr);  // all closed
+  const List added = profile.callTexts({"RDOStores.AddPSTStore"});
+  ASSERT_FALSE(added.empty());
+  EXPECT_EQ(added.back(), "RDOStores.AddPSTStore(" + third +
+                              ", int32 1, Ostrel Software : Created - 6.12.26 9.5.07)");
+  // A path given by name is never numbered: an existing one is refused.
+  EXPECT_EQ(run({"-q", "-o", kNamedPst, "/mail"}), kExitUsage);
+}
+
+// A stream whose every write fails, as standard output on a full disk.
+class FailingBuffer : public std::streambuf {
+ protected:
+  int_type overflow(int_type) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+  int sync() override { return -1; }
+};
+
+TEST_F(CliTest, LostStandardOutputMakesTheExitStatusNonZero) {
+  FailingBuffer failing;
+  std::ostream lost(&failing);
+  EXPECT_EQ(RunCli({"-q", "-o", NativePath("/out"), NativePath("/mail")}, profile, files,
+                   environment, lost, err),
+            kExitSomeFailed);
+  EXPECT_NE(err.str().find("parvane-cli: cannot write to standard output\n"), std::string::npos);
+  std::ostream lostHelp(&failing);
+  EXPECT_EQ(RunCli({"--help"}, profile, files, environment, lostHelp, err), kExitSomeFailed);
+  // A run that failed already keeps its own status.
+  std::ostream lostAgain(&failing);
+  EXPECT_EQ(RunCli({"-o", NativePath("/nowhere/x.pst"), NativePath("/mail")}, profile, files,
+                   environment, lostAgain, err),
+            kExitUsage);
+}
+
+// A name can hold any byte but the separator: a newline must not start a
+// line of its own, nor an escape sequence reach the terminal.
+TEST_F(CliTest, PathsArePrintedWithControlCharactersEscaped) {
+  const std::string evil = "x\nparvane-cli: all fine\x1b[2J\xff.msg";
+  files.addFile(NativePath("/mail"), evil);
+  profile.failOn("RDOMail.Import", evil);
+  files.addSubFolder(NativePath("/"), "out\x1b]0;t\a");
+  EXPECT_EQ(run({"-q", "-o", "/out\x1b]0;t\a", "/mail"}), kExitSomeFailed);
+  const std::string printedName = "x\\nparvane-cli: all fine\\x1b[2J\\xff.msg";
+  EXPECT_NE(err.str().find("parvane-cli: cannot convert " + NativePath("/mail/") + printedName + ": "),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(err.str().find('\x1b'), std::string::npos);
+  const std::string printed = err.str();
+  EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
+  EXPECT_EQ(out.str(), NativePath("/out\\x1b]0;t\\x07/OstrelMSGMessages6.12.26 9.5.07.pst") + "\n");
+  // A source that does not exist is named escaped too.
+  EXPECT_EQ(run({"-o", "/out", "/mail/\r.msg"}), kExitUsage);
+  EXPECT_NE(err.str().find("no such file or folder: " + NativePath("/mail/") + "\\r.msg"),
+            std::string::npos)
+      << err.str();
 }
 
 }  // namespace

@@ -88,6 +88,13 @@ TEST_F(TempTree, LinkToFolderIsNotFollowedLinkToFileIsListed) {
   EXPECT_EQ(files.fileNames(at()), std::vector<std::string>{"link.msg"});
   EXPECT_TRUE(files.subFolderNames(at("real")).empty());
   EXPECT_EQ(files.fileNames(at("real")), std::vector<std::string>{"m.msg"});
+  // One read gives it all, and names the links left out.
+  const FolderListing top = files.listFolder(at());
+  EXPECT_EQ(top.folders, std::vector<std::string>{"real"});
+  EXPECT_EQ(top.files, std::vector<std::string>{"link.msg"});
+  EXPECT_EQ(top.danglingLinks, std::vector<std::string>{"dangling.msg"});
+  EXPECT_TRUE(top.folderLinks.empty());
+  EXPECT_EQ(files.listFolder(at("real")).folderLinks, std::vector<std::string>{"loop"});
 }
 
 TEST_F(TempTree, MissingFolderRaisesPathNotFound) {

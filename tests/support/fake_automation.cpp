@@ -280,7 +280,9 @@ class FakeStoresImpl : public platform::RDOStores {
   std::shared_ptr<platform::RDOStore> AddPSTStore(const std::string& path, std::int32_t format,
                                                   const std::string& displayName) override {
     profile_.record("RDOStores.AddPSTStore", {path, RenderVariant(format), displayName});
-    if (profile_.storeAt(path)) fail("The file " + path + " exists already");
+    if (profile_.storeAt(path)) {
+      throw AutomationError(AutomationError::kFileExists, "The file " + path + " exists already");
+    }
     auto& data = profile_.addStore(displayName, path);
     for (const auto& name : profile_.newStoreFolders) addChild(*data.root, name);
     return std::make_shared<FakeStore>(profile_, profile_.stores.back());

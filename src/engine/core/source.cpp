@@ -89,10 +89,16 @@ FileSource::FileSource(const std::filesystem::path& path)
   if (handle_->file == INVALID_HANDLE_VALUE) {
     throw IoError(name_ + ": cannot open file: " + ErrorText(GetLastError()));
   }
+  // Only files on a disk are read: a pipe or a device (a name such as "CON")
+  // is refused.
   LARGE_INTEGER size{};
-  if (GetFileType(handle_->file) != FILE_TYPE_DISK || !GetFileSizeEx(handle_->file, &size)) {
+  const DWORD type = GetFileType(handle_->file);
+  if (type != FILE_TYPE_DISK || !GetFileSizeEx(handle_->file, &size)) {
     CloseHandle(handle_->file);
-    throw IoError(name_ + ": not a regular file");
+    handle_->file = INVALID_HANDLE_VALUE;
+    throw IoError(name_ + (type == FILE_TYPE_PIPE   ? ": not a regular file (a pipe)"
+                           : type == FILE_TYPE_CHAR ? ": not a regular file (a character device)"
+                                                    : ": not a regular file"));
   }
   size_ = static_cast<std::uint64_t>(size.QuadPart);
 }
@@ -129,14 +135,38 @@ struct FileSource::Handle {
   int fd = -1;
 };
 
+namespace {
+
+// What a file that is not a regular one is, for the refusal.
+std::string NotRegularReason(mode_t mode) {
+  const char* kind = S_ISFIFO(mode)  ? "a FIFO"
+                     : S_ISSOCK(mode) ? "a socket"
+                     : S_ISCHR(mode)  ? "a character device"
+                     : S_ISBLK(mode)  ? "a block device"
+                     : S_ISDIR(mode)  ? "a folder"
+                                      : nullptr;
+  return kind ? std::string("not a regular file (") + kind + ")" : "not a regular file";
+}
+
+}  // namespace
+
+// Only regular files are read. A FIFO, socket or device is refused from its
+// status without being opened (opening one may block for ever or act on the
+// device); the open itself is non-blocking, and the descriptor's own status
+// is checked again, in case the name changed in between.
 FileSource::FileSource(const std::filesystem::path& path)
     : handle_(std::make_unique<Handle>()), name_(Utf8Name(path)) {
-  handle_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (handle_->fd < 0) throw IoError(name_ + ": cannot open file: " + std::strerror(errno));
   struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    throw IoError(name_ + ": " + NotRegularReason(st.st_mode));
+  }
+  handle_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (handle_->fd < 0) throw IoError(name_ + ": cannot open file: " + std::strerror(errno));
   if (::fstat(handle_->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const std::string reason = NotRegularReason(st.st_mode);
     ::close(handle_->fd);
-    throw IoError(name_ + ": not a regular file");
+    handle_->fd = -1;
+    throw IoError(name_ + ": " + reason);
   }
   size_ = static_cast<std::uint64_t>(st.st_size);
 }

@@ -10,7 +10,8 @@ namespace parvane::messaging {
 
 class StoreError : public std::runtime_error {
  public:
-  enum class Kind { Format, NameCollision, NotFound, Closed, Io };
+  // FileExists: the file a new store was to be created in exists already.
+  enum class Kind { Format, NameCollision, NotFound, Closed, Io, FileExists };
   StoreError(const std::string& structure, const std::string& field, const std::string& expected,
              const std::string& found, Kind kind = Kind::Format)
       : std::runtime_error(structure + "." + field + ": expected " + expected + ", found " + found),

@@ -1,5 +1,7 @@
 #include "engine/messaging/store.h"
 
+#include <cerrno>
+
 #include <algorithm>
 #include <chrono>
 #include <map>
@@ -370,7 +372,8 @@ auto guarded(const std::string& path, F&& f) -> decltype(f()) {
   } catch (const StoreError&) {
     throw;
   } catch (const ndb::IoError& e) {
-    throw StoreError(StoreError::Kind::Io, std::string("cannot write ") + path + ": " + e.what());
+    const auto kind = e.errorNumber() == EEXIST ? StoreError::Kind::FileExists : StoreError::Kind::Io;
+    throw StoreError(kind, std::string("cannot write ") + path + ": " + e.what());
   } catch (const ndb::NdbError& e) {
     throw StoreError(StoreError::Kind::Format, e.what());
   } catch (const ltp::LtpError& e) {

@@ -22,11 +22,15 @@ void rethrowAsAutomation(const std::string& action) {
     std::int32_t code = platform::AutomationError::kFailed;
     if (e.kind() == K::NameCollision) code = kMapiCollision;
     if (e.kind() == K::NotFound) code = kMapiNotFound;
+    if (e.kind() == K::FileExists) code = platform::AutomationError::kFileExists;
     if (e.kind() == K::Io) code = std::string(e.what()).find("No space") != std::string::npos ? kMapiDiskFull
                                                                                              : platform::AutomationError::kFailed;
     raise(code, action + ": " + e.what());
   } catch (const ndb::IoError& e) {
-    raise(e.errorNumber() == ENOSPC ? kMapiDiskFull : platform::AutomationError::kFailed, action + ": " + e.what());
+    raise(e.errorNumber() == ENOSPC   ? kMapiDiskFull
+          : e.errorNumber() == EEXIST ? platform::AutomationError::kFileExists
+                                      : platform::AutomationError::kFailed,
+          action + ": " + e.what());
   } catch (const msg::ReadError& e) {
     raise(platform::AutomationError::kFailed, action + ": " + e.what());
   } catch (const std::bad_alloc&) {

@@ -21,7 +21,7 @@ AttachedStore Profile::attach(const std::string& path, const std::string& displa
   // Past MAX_PATH the check may miss on Windows: the exclusive creation refuses then.
   std::error_code ec;
   if (std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())), ec))
-    raise(platform::AutomationError::kFailed, "Cannot create the store \"" + path + "\": the file already exists");
+    raise(platform::AutomationError::kFileExists, "Cannot create the store \"" + path + "\": the file already exists");
   auto store = translated("Cannot create the store \"" + path + "\"", [&] {
     return std::shared_ptr<messaging::Store>(messaging::Store::create(path, core::utf8ToUtf16(displayName)));
   });

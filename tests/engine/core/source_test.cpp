@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cstring>
 #include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/core/source.h"
 
@@ -49,3 +53,49 @@ TEST(MemorySource, RangesAreCheckedAgainstTheSize) {
   EXPECT_EQ(v.readAll(), keep);
   EXPECT_THROW(v.readAt(3, out), core::TruncatedError);
 }
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+// A FIFO, a socket or a device is refused with its kind named, at once: a
+// FIFO with no writer would otherwise hold the open for ever.
+TEST(FileSource, RefusesWhatIsNotARegularFileWithoutBlocking) {
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("parvane_source_kinds_" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const auto fifo = dir / "fifo.msg";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const auto socketPath = dir / "socket.msg";
+  const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listening, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socketPath.string().size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const auto device = dir / "device.msg";
+  std::filesystem::create_symlink("/dev/null", device);
+
+  const std::vector<std::pair<std::filesystem::path, std::string>> cases = {
+      {fifo, "not a regular file (a FIFO)"},
+      {socketPath, "not a regular file (a socket)"},
+      {device, "not a regular file (a character device)"},
+      {dir, "not a regular file (a folder)"},
+  };
+  for (const auto& [path, reason] : cases) {
+    SCOPED_TRACE(path.string());
+    try {
+      core::FileSource refused(path);
+      ADD_FAILURE() << "opened";
+    } catch (const core::IoError& e) {
+      EXPECT_EQ(std::string(e.what()), path.string() + ": " + reason);
+    }
+  }
+  ::close(listening);
+  std::filesystem::remove_all(dir);
+}
+#endif

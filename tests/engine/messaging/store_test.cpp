@@ -74,7 +74,12 @@ TEST_F(StoreTest, ANewStorePassesTheChecker) {
 TEST_F(StoreTest, AnExistingPathIsRefused) {
   auto file = path("exists.pst");
   std::ofstream(file) << "x";
-  EXPECT_ANY_THROW(Store::create(file, u"X"));
+  try {
+    Store::create(file, u"X");
+    ADD_FAILURE() << "created over an existing file";
+  } catch (const StoreError& e) {
+    EXPECT_EQ(e.kind(), StoreError::Kind::FileExists) << e.what();
+  }
   std::ifstream in(file);
   std::string content;
   in >> content;

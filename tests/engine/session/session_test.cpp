@@ -36,6 +36,7 @@ TEST_F(SessionTest, AnExistingFileIsNeverOverwritten) {
   std::ofstream(file) << "keep me";
   auto e = raised([&] { session->Stores()->AddPSTStore(file, 1, "Taken"); });
   EXPECT_NE(std::string(e.what()).find("already exists"), std::string::npos) << e.what();
+  EXPECT_EQ(e.code(), AutomationError::kFileExists);  // a caller may take another name
   std::ifstream in(file);
   std::string content;
   std::getline(in, content);
