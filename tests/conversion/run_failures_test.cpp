@@ -83,7 +83,25 @@ TEST_F(PreparationTest, ExistingFileIsNotOverwritten) {
   bar1.history.clear();
   profile.calls.clear();
   extract.setEnabled(true);
-  expectErrorBoxAndNothingUndone(run());  // the same stamp again: the file is there already
+  // The same path again, given by name: the file is there already and stays.
+  options.pstFilePath = kPst;
+  expectErrorBoxAndNothingUndone(run());
+  EXPECT_EQ(messagesIn(kPst, "m"), List{"/m/a.msg"});
+}
+
+// The same stamp again (two runs within a second): the next free name is
+// taken, the display name keeps the stamp, and the first store is untouched.
+TEST_F(RunTest, TheSameStampAgainTakesTheNextFreeName) {
+  setList({"/m/a.msg"});
+  EXPECT_EQ(run().pstFilePath, kPst);
+  setList({"/m/b.msg"});
+  const RunOutcome again = run();
+  EXPECT_EQ(again.stage, RunOutcome::Stage::Completed);
+  EXPECT_EQ(again.pstFilePath, "/out/OstrelMSGMessages6.12.26 9.5.07 (2).pst");
+  EXPECT_EQ(messagesIn(kPst, "m"), List{"/m/a.msg"});
+  EXPECT_EQ(messagesIn(again.pstFilePath, "m"), List{"/m/b.msg"});
+  EXPECT_EQ(profile.storeAt(again.pstFilePath)->displayName, "Ostrel Software : Created - 6.12.26 9.5.07");
+  EXPECT_TRUE(box.shown.empty());
 }
 
 TEST_F(RunTest, FailedImportLeavesNoMessageAndIsReportedOnce) {
