@@ -90,7 +90,9 @@ class Store::Impl {
   Impl(const std::string& path, const std::u16string& displayName, const StoreOptions& options)
       : path_(path), displayName_(displayName), options_(options),
         recordKey_(randomGuid()), names_(NamedPropertyMap::outlookDefault()) {
-    ndb_ = ndb::NodeStore::create(path);
+    ndb::CreateOptions ndbOptions;
+    ndbOptions.fileSystem = options.fileSystem;
+    ndb_ = ndb::NodeStore::create(path, ndbOptions);
     writer_ = std::make_unique<MessageWriter>(*ndb_);
     build();
     flush();
@@ -200,6 +202,7 @@ class Store::Impl {
     if (!(message.properties.int32(tags::MessageFlags).value_or(0) & kMsgFlagRead)) f.unread++;
     f.pcDirty = f.contentsDirty = true;
     queue(kSudMessageAdded, f.nid, nid);
+    ++saved_;
     checkpoint();
     return nid;
   }
@@ -322,9 +325,27 @@ class Store::Impl {
   }
 
   void commit() {
-    flush();
-    ndb_->commit();
+    made([&] {
+      flush();
+      ndb_->commit();
+    });
     lastCommit_ = std::chrono::steady_clock::now();
+  }
+
+  // Runs a commit (or the close), moving the committed count to the messages
+  // saved once the file shows the commit, even one that failed after
+  // switching to its new content. A commit with nothing to write leaves it:
+  // nothing was saved since the last.
+  template <class Fn>
+  void made(Fn&& fn) {
+    const std::uint64_t saved = saved_, before = ndb_->stats().commits;
+    try {
+      fn();
+    } catch (...) {
+      if (ndb_->stats().commits > before) committed_ = saved;
+      throw;
+    }
+    if (ndb_->stats().commits > before) committed_ = saved;
   }
 
   void checkpoint() {
@@ -335,8 +356,10 @@ class Store::Impl {
   }
 
   void close() {
-    flush();
-    ndb_->close();
+    made([&] {
+      flush();
+      ndb_->close();
+    });
     open_ = false;
   }
 
@@ -359,6 +382,7 @@ class Store::Impl {
   core::Bytes searchQueue_;
   bool queueDirty_ = true;
   bool open_ = true;
+  std::uint64_t saved_ = 0, committed_ = 0;  // messages
   std::chrono::steady_clock::time_point lastCommit_;
 };
 
@@ -372,8 +396,11 @@ auto guarded(const std::string& path, F&& f) -> decltype(f()) {
   } catch (const StoreError&) {
     throw;
   } catch (const ndb::IoError& e) {
+    // the file and the cause, each once
     const auto kind = e.errorNumber() == EEXIST ? StoreError::Kind::FileExists : StoreError::Kind::Io;
-    throw StoreError(kind, std::string("cannot write ") + path + ": " + e.what());
+    const std::string& op = e.operation();
+    const char* action = op == "create" || op == "rename" ? "cannot create " : op == "read" ? "cannot read " : "cannot write ";
+    throw StoreError(kind, action + path + ": " + e.reason());
   } catch (const ndb::NdbError& e) {
     throw StoreError(StoreError::Kind::Format, e.what());
   } catch (const ltp::LtpError& e) {
@@ -437,5 +464,7 @@ void Store::close() {
 }
 
 bool Store::isOpen() const { return impl_->open_; }
+std::uint64_t Store::savedMessageCount() const { return impl_->saved_; }
+std::uint64_t Store::committedMessageCount() const { return impl_->committed_; }
 
 }  // namespace parvane::messaging

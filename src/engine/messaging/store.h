@@ -10,7 +10,8 @@
 // consistent), and at close(). Destroying a store that is still open closes it.
 //
 // Errors: StoreError (messaging), with ndb::IoError passed through as
-// StoreError::Kind::Io. Not thread-safe.
+// StoreError::Kind::Io, whose text names the file and the cause once:
+// "cannot write PATH: No space left on device". Not thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +24,7 @@
 #include "engine/messaging/named_property_map.h"
 
 namespace parvane::ndb {
-struct CreateOptions;
+class FileSystem;
 }
 
 namespace parvane::messaging {
@@ -34,11 +35,15 @@ using MessageId = std::uint32_t;
 struct StoreOptions {
   std::uint64_t commitEveryBytes = 64ull << 20;
   std::uint32_t commitEveryMilliseconds = 5000;
+  ndb::FileSystem* fileSystem = nullptr;  // nullptr: the operating system's
 };
 
 class Store {
  public:
-  // Creates the file; an existing path is an error.
+  // Creates the store; an existing path is an error. The file is written
+  // under a temporary name beside `path` and appears under `path` only once
+  // the new store's first commit is on disk: a failed creation (disk full,
+  // read-only folder...) leaves no file under either name.
   static std::unique_ptr<Store> create(const std::string& path, const std::u16string& displayName,
                                        const StoreOptions& options = {});
   ~Store();
@@ -71,6 +76,17 @@ class Store {
 
   // Writes what is pending and makes it durable.
   void commit();
+
+  // Durability of the messages, for telling which are in the file after a
+  // failure. Count the addMessage() calls in order: savedMessageCount() rises
+  // by one for each message written, even when the commit that followed it
+  // in the same call failed (the call then raises the error); the first
+  // committedMessageCount() of them are in the file, which holds its last
+  // commit whatever happens afterwards. After an I/O error (StoreError Io: disk
+  // full, ...) the messages from committedMessageCount() to
+  // savedMessageCount() are not in the file; the store takes no more.
+  std::uint64_t savedMessageCount() const;
+  std::uint64_t committedMessageCount() const;
   // Commits and closes; the store cannot be used afterwards.
   void close();
   bool isOpen() const;

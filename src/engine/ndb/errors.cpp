@@ -10,6 +10,8 @@ NdbError NdbError::field(const std::string& structure, const std::string& field,
 }
 
 IoError::IoError(const std::string& operation, const std::string& path, int errorNumber)
-    : NdbError(operation + " " + path + ": " + std::strerror(errorNumber)), errno_(errorNumber) {}
+    : NdbError(operation + " " + path + ": " + std::strerror(errorNumber)), operation_(operation), errno_(errorNumber) {}
+
+std::string IoError::reason() const { return std::strerror(errno_); }
 
 }  // namespace parvane::ndb

@@ -28,8 +28,16 @@ class IoError : public NdbError {
  public:
   IoError(const std::string& operation, const std::string& path, int errorNumber);
   int errorNumber() const { return errno_; }
+  // "write", "create", "rename"...
+  const std::string& operation() const { return operation_; }
+  // The system's words for the cause, e.g. "No space left on device".
+  std::string reason() const;
+  // The same failure told about another path (a store's own name rather than
+  // the temporary name it is written under).
+  IoError about(const std::string& path) const { return IoError(operation_, path, errno_); }
 
  private:
+  std::string operation_;
   int errno_;
 };
 

@@ -33,9 +33,18 @@ class FileSystem {
   virtual std::unique_ptr<File> openRead(const std::string& path) = 0;
   // Removes a file this process created (a store whose creation failed); quiet on failure.
   virtual void removeFile(const std::string& path) noexcept = 0;
+  // True when something (file, folder, link, even a dangling one) has this name.
+  virtual bool exists(const std::string& path) = 0;
+  // Gives the file `from` the name `to` in one atomic step, both in one folder,
+  // while `from` may be open. Never replaces anything: when `to` exists it
+  // fails with IoError (EEXIST) and changes nothing.
+  virtual void renameNoReplace(const std::string& from, const std::string& to) = 0;
 
   // The operating system's file system.
   static FileSystem& native();
 };
+
+// This process's id, for names that no other running process uses.
+std::uint64_t currentProcessId();
 
 }  // namespace parvane::ndb

@@ -1,5 +1,8 @@
 #include "engine/ndb/node_store.h"
 
+#include <algorithm>
+#include <cerrno>
+
 #include "engine/ndb/store_impl.h"
 
 namespace parvane::ndb {
@@ -16,6 +19,21 @@ std::array<std::uint32_t, 32> initialNidCounters() {
   return r;
 }
 
+// The name a store has until its first commit is on disk: beside its own name
+// (one folder, so the rename that publishes it is atomic), hidden where a
+// leading dot hides, and telling whose it is. A long name is cut short (at a
+// character boundary) so that the temporary name still fits.
+std::string temporaryPathFor(const std::string& path, unsigned attempt) {
+  const auto slash = path.find_last_of("/\\");
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  std::size_t end = std::min(path.size(), start + 160);
+  while (end > start && end < path.size() && (static_cast<unsigned char>(path[end]) & 0xC0) == 0x80) --end;
+  std::string temporary = path.substr(0, start) + "." + path.substr(start, end - start) + "." +
+                          std::to_string(currentProcessId());
+  if (attempt > 0) temporary += "-" + std::to_string(attempt);
+  return temporary + ".partial";
+}
+
 }  // namespace
 
 NodeStore::Impl::Impl(std::string p, std::unique_ptr<File> f, const CreateOptions& o)
@@ -27,6 +45,20 @@ NodeStore::Impl::Impl(std::string p, std::unique_ptr<File> f, const CreateOption
   lastCommit = std::chrono::steady_clock::now();
 }
 
+NodeStore::Impl::~Impl() {
+  if (published || temporaryPath.empty()) return;
+  // closed first: Windows removes no open file
+  writer.reset();
+  file.reset();
+  fileSystem->removeFile(temporaryPath);
+}
+
+void NodeStore::Impl::publish() {
+  if (published) return;
+  fileSystem->renameNoReplace(temporaryPath, path);
+  published = true;
+}
+
 // ---- NodeStore ----------------------------------------------------------------------------
 
 NodeStore::NodeStore(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -34,15 +66,26 @@ NodeStore::~NodeStore() = default;
 
 std::unique_ptr<NodeStore> NodeStore::create(const std::string& path, const CreateOptions& options) {
   FileSystem& fs = options.fileSystem ? *options.fileSystem : FileSystem::native();
-  auto file = fs.createExclusive(path);
+  // refused at once; publish() would refuse it too, but only after the work
+  if (fs.exists(path)) throw IoError("create", path, EEXIST);
+  std::string temporary;
+  std::unique_ptr<File> file;
+  for (unsigned attempt = 0; !file; ++attempt) {
+    temporary = temporaryPathFor(path, attempt);
+    try {
+      file = fs.createExclusive(temporary);
+    } catch (const IoError& e) {
+      // a name left by an earlier process of the same id: another one
+      if (e.errorNumber() != EEXIST || attempt == 20) throw e.about(path);
+    }
+  }
   auto impl = std::make_unique<Impl>(path, std::move(file), options);
+  impl->fileSystem = &fs;
+  impl->temporaryPath = temporary;
   try {
     impl->create();
-  } catch (...) {
-    // the file is ours and not yet a store: leave nothing behind
-    impl.reset();
-    fs.removeFile(path);
-    throw;
+  } catch (const IoError& e) {
+    throw e.about(path);  // and the file goes with `impl`
   }
   return std::unique_ptr<NodeStore>(new NodeStore(std::move(impl)));
 }
@@ -146,13 +189,19 @@ void NodeStore::forEachNode(const std::function<void(const NodeInfo&)>& fn) cons
   impl_->nbt.forEach([&](const NodeRec& r) { fn(NodeInfo{r.nid, r.parent, r.bidData, r.bidSub}); });
 }
 
-void NodeStore::commit() { impl_->guarded([&] { impl_->commit(); }); }
+void NodeStore::commit() {
+  impl_->guarded([&] {
+    impl_->commit();
+    impl_->publish();
+  });
+}
 
 bool NodeStore::checkpoint() {
   return impl_->guarded([&] {
     auto age = std::chrono::steady_clock::now() - impl_->lastCommit;
     if (impl_->bytesSinceCommit < impl_->opts.commitEveryBytes && age < impl_->opts.commitEvery) return false;
     impl_->commit();
+    impl_->publish();
     return true;
   });
 }
@@ -160,6 +209,7 @@ bool NodeStore::checkpoint() {
 void NodeStore::close() {
   impl_->guarded([&] {
     impl_->commit();
+    impl_->publish();
     impl_->io();
     impl_->closed = true;
     impl_->writer.reset();
@@ -182,7 +232,11 @@ const std::string& NodeStore::path() const { return impl_->path; }
 
 Bytes NodeStore::readBlock(Bid bid) const {
   impl_->usable();
-  return impl_->readBlock(bid);
+  try {
+    return impl_->readBlock(bid);
+  } catch (const IoError& e) {
+    throw e.about(impl_->path);
+  }
 }
 
 }  // namespace parvane::ndb

@@ -3,7 +3,13 @@
 // B-trees and the allocation maps, with a crash-safe commit.
 //
 // Lifetime of a store file:
-//  - create() makes a new, valid file at once (it refuses an existing path);
+//  - create() refuses an existing path and makes a new, valid file under a
+//    temporary name beside it (".NAME.PID.partial"); the first commit(),
+//    close() or committing checkpoint() publishes it under its own name by a
+//    rename that never replaces a file, once that commit is on disk. Until
+//    then nothing has the store's name, and a failure or destroying the store
+//    removes the temporary file, so a failed creation leaves nothing behind;
+//    a killed process leaves only the temporary file;
 //  - content is written as blocks (DataWriter, SubnodeTreeBuilder) and made
 //    reachable with putNode(); deleteNode() and replacing a node drop the old
 //    blocks' references;
@@ -16,15 +22,17 @@
 //    writes the final header (maps valid), syncs. A stop between the two header
 //    writes leaves the new content with maps that a reader rebuilds;
 //  - the file grows in whole AMap spans (a quarter of its size at a time, at
-//    most 32 MB). Growing writes the new size, the new spans' map pages and a
-//    header for the last commit plus the empty spans back to back; a kill in
-//    the few microseconds between the first and the last of these writes leaves
-//    a file whose size differs from its header's ibFileEof;
+//    most 32 MB). Growing extends the file (the new spans' map pages written
+//    past its end, then its new size) and at once writes a header for the
+//    last commit plus the empty spans, maps marked invalid; then a sync, and
+//    the header with valid maps. Only a kill during the extension, before
+//    that header, leaves a file longer than its header's ibFileEof (nothing
+//    past it is used: cut there, the file is the last commit);
 //  - checkpoint() commits when the configured interval (bytes or time) has
 //    passed; call it where the store's content is consistent (e.g. between two
 //    messages);
 //  - close() commits and closes. Destroying a store without close() leaves the
-//    file as of its last commit;
+//    file as of its last commit (no file, before the first);
 //  - an I/O failure (IoError: disk full, ...) or a damaged block read back
 //    leaves the store unusable (every later call throws) and the file as of
 //    its last commit; a refused argument (NdbError before anything changed)
@@ -88,6 +96,8 @@ struct StoreStats {
   std::uint64_t nodes = 0;
   std::uint64_t blocks = 0;
   std::uint64_t fileSize = 0;
+  // Commits whose content the file shows: those done, and one that failed
+  // after its header switched to its B-trees (the maps then rebuilt by readers).
   std::uint64_t commits = 0;
   std::uint64_t bytesSinceCommit = 0;
 };
@@ -168,7 +178,9 @@ class SubnodeTreeBuilder {
 
 class NodeStore : public BlockSource {
  public:
-  // Creates a new store file. Throws IoError if `path` exists or cannot be created.
+  // Creates a new store, to appear under `path` at the first commit (see
+  // above). Throws IoError (naming `path`) if `path` exists or the file
+  // cannot be created.
   static std::unique_ptr<NodeStore> create(const std::string& path, const CreateOptions& options = {});
   ~NodeStore() override;
   NodeStore(const NodeStore&) = delete;
@@ -213,7 +225,7 @@ class NodeStore : public BlockSource {
 
   StoreStats stats() const;
   CryptMethod cryptMethod() const;
-  const std::string& path() const;
+  const std::string& path() const;  // the store's own name, even before it has it
 
   // BlockSource: blocks written so far, committed or not.
   Bytes readBlock(Bid bid) const override;

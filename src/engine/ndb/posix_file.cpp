@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 #include "engine/ndb/errors.h"
 #include "engine/ndb/file.h"
@@ -105,9 +106,47 @@ class PosixFileSystem final : public FileSystem {
     return std::make_unique<PosixFile>(fd, path);
   }
   void removeFile(const std::string& path) noexcept override { ::unlink(path.c_str()); }
+
+  bool exists(const std::string& path) override {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+  }
+
+  void renameNoReplace(const std::string& from, const std::string& to) override {
+#ifdef __linux__
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return syncFolderOf(to);
+    // EINVAL: a file system (or kernel) without the flag; the ways below do the same
+    if (errno != EINVAL && errno != ENOSYS) throw IoError("rename", to, errno);
+#endif
+    // link() refuses an existing name just as well; then the temporary name goes
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return syncFolderOf(to);
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS) throw IoError("rename", to, errno);
+    // A file system without hard links (FAT through some drivers): a checked
+    // rename, which a name created in the instant between could still lose to.
+    if (exists(to)) throw IoError("rename", to, EEXIST);
+    if (::rename(from.c_str(), to.c_str()) != 0) throw IoError("rename", to, errno);
+    syncFolderOf(to);
+  }
+
+ private:
+  // Makes a new name durable. Advice only: without it a crash can lose the
+  // name, never the data already synced through the file.
+  static void syncFolderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+  }
 };
 
 }  // namespace
+
+std::uint64_t currentProcessId() { return static_cast<std::uint64_t>(::getpid()); }
 
 FileSystem& FileSystem::native() {
   static PosixFileSystem fs;

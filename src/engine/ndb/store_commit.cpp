@@ -105,8 +105,11 @@ void NodeStore::Impl::commit() {
   h.root.BREFNBT = nbtRoot;
   h.root.BREFBBT = bbtRoot;
   h.root.fAMapValid = AMapValidity::Invalid;
-  if (commits > 0) {
+  const bool first = commits == 0;
+  if (!first) {
     writeHeader(h);
+    // the file now shows this commit's content: counted even if what follows fails
+    ++commits;
     io().sync();
   }
   // 3. the new trees no longer use the space freed since the last commit:
@@ -126,7 +129,7 @@ void NodeStore::Impl::commit() {
   bytesSinceCommit = 0;
   lastCommit = std::chrono::steady_clock::now();
   changed = false;
-  ++commits;
+  if (first) ++commits;
 }
 
 void NodeStore::Impl::create() {

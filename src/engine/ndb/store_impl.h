@@ -42,9 +42,13 @@ inline constexpr Bid kFirstPageBid = 1;
 class NodeStore::Impl {
  public:
   Impl(std::string p, std::unique_ptr<File> f, const CreateOptions& o);
+  ~Impl();  // removes the file if it was never published
 
-  std::string path;
+  std::string path;  // the store's own name, which errors name too
   std::unique_ptr<File> file;
+  FileSystem* fileSystem = nullptr;
+  std::string temporaryPath;  // the file's name until publish()
+  bool published = false;
   CreateOptions opts;
   HEADER header;     // working values: counters, next BIDs
   HEADER committed;  // what the file's header says now
@@ -84,11 +88,17 @@ class NodeStore::Impl {
     usable();
     try {
       return fn();
+    } catch (const IoError& e) {
+      failed = true;
+      throw e.about(path);
     } catch (...) {
       failed = true;
       throw;
     }
   }
+
+  // Gives the file its own name once a commit is on disk (a no-op after the first time).
+  void publish();
 
   void bumpCounter(Nid nid) {
     auto& c = header.rgnid[nid & 0x1F];

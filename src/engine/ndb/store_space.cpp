@@ -63,15 +63,19 @@ void NodeStore::Impl::writeMapPages(std::size_t k) {
   space.clean(k);
 }
 
-// Adds AMap spans. A file cannot grow and have its header name the new size
-// in one step, so everything is made ready before the file is touched: then
-// between extending the file and the header that covers the new spans lie
-// only the writes of their map pages. A process killed in that instant
-// leaves bytes past ibFileEof that no page or block uses; the file up to
-// ibFileEof is still its last commit. That first header calls the maps
-// invalid, so a power loss that kept it but not the new map pages leaves a
-// store whose maps a reader rebuilds; once the pages are on disk the header
-// calls them valid again.
+// Adds AMap spans. The header must cover every byte of the file, but no file
+// system extends a file and rewrites its header in one step: the one instant
+// that cannot be made atomic lies between extending the file and writing the
+// header that names the new length. So everything is made ready before the
+// file is touched, the file is extended, and that header is the very next
+// write. The extension itself is the new spans' map pages, written where
+// they belong past the old end, and then the size set to the new end: a
+// header covering the new length never finds zeros where a map page should
+// be. A process killed during the extension leaves bytes past ibFileEof that
+// no page or block uses, and the file up to ibFileEof is still its last
+// commit. That header calls the maps invalid, since the new pages may not yet
+// be on disk when the header is (a power loss then leaves a store whose maps
+// a reader rebuilds); a sync, and the header calls them valid again.
 void NodeStore::Impl::grow() {
   std::size_t first = space.spanCount();
   std::size_t add = std::clamp<std::size_t>(first / 4, 1, 128);
@@ -88,8 +92,10 @@ void NodeStore::Impl::grow() {
   auto growing = encodeHeader(unchecked), grown = encodeHeader(h);
   File& out = io();
 
-  out.resize(h.root.ibFileEof);
+  // the extension: the first new span's pages start at the old end
   for (std::size_t i = 0; i < pages.size(); ++i) out.writeAt(amapOffset(first + i), pages[i]);
+  out.resize(h.root.ibFileEof);
+  // the header covering it, at once
   if (commits > 0) {
     out.writeAt(0, growing);
     out.sync();

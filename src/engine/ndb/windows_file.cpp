@@ -120,22 +120,35 @@ class WindowsFile final : public File {
 class WindowsFileSystem final : public FileSystem {
  public:
   std::unique_ptr<File> createExclusive(const std::string& path) override {
-    return open(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, "create");
+    // shared for deleting: a new store is renamed while it is open
+    return open(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_SHARE_READ | FILE_SHARE_DELETE, "create");
   }
   std::unique_ptr<File> openRead(const std::string& path) override {
-    return open(path, GENERIC_READ, OPEN_EXISTING, "open");
+    return open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, "open");
   }
   void removeFile(const std::string& path) noexcept override {
     const std::wstring wide = Wide(path);
     if (!wide.empty()) DeleteFileW(wide.c_str());
   }
 
+  bool exists(const std::string& path) override {
+    const std::wstring wide = Wide(path);
+    return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  void renameNoReplace(const std::string& from, const std::string& to) override {
+    const std::wstring source = Wide(from), target = Wide(to);
+    if (source.empty() || target.empty()) throw IoError("rename", to, ENOENT);
+    // without MOVEFILE_REPLACE_EXISTING an existing target is refused
+    if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) Fail("rename", to);
+  }
+
  private:
-  static std::unique_ptr<File> open(const std::string& path, DWORD access, DWORD disposition,
+  static std::unique_ptr<File> open(const std::string& path, DWORD access, DWORD disposition, DWORD share,
                                     const char* operation) {
     const std::wstring wide = Wide(path);
     if (wide.empty()) throw IoError(operation, path, ENOENT);
-    HANDLE handle = CreateFileW(wide.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+    HANDLE handle = CreateFileW(wide.c_str(), access, share, nullptr, disposition,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) Fail(operation, path);
     return std::make_unique<WindowsFile>(handle, path);
@@ -143,6 +156,8 @@ class WindowsFileSystem final : public FileSystem {
 };
 
 }  // namespace
+
+std::uint64_t currentProcessId() { return GetCurrentProcessId(); }
 
 FileSystem& FileSystem::native() {
   static WindowsFileSystem fs;

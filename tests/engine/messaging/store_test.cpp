@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <algorithm>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include "engine/messaging/node_values.h"
 #include "engine/messaging/message_content.h"
 #include "engine/msg/message.h"
+#include "support/faulty_file_system.h"
 #include "support/msg_writer.h"
 
 namespace parvane::messaging {
@@ -232,6 +234,95 @@ TEST_F(StoreTest, EveryIntermediateCommitIsAConsistentStore) {
   store->close();
   EXPECT_EQ(store->contentCount(folder), 12u);
   EXPECT_EQ(pstcheck(file).status, 0);
+}
+
+// A disk with 8 to 16 KiB free, or less, when the new store is written: a
+// clear error, no file under either name, and the next attempt succeeds.
+TEST_F(StoreTest, DiskFullWhileCreatingLeavesNoFile) {
+  const std::string file = path("new.pst");
+  std::uint64_t needed = 0;
+  {
+    parvane::testing::FaultyFileSystem counting;
+    StoreOptions options;
+    options.fileSystem = &counting;
+    Store::create(path("measure.pst"), u"Room", options);
+    needed = counting.bytesWritten();
+    fs::remove(path("measure.pst"));
+  }
+  ASSERT_GT(needed, 16384u);
+  for (std::uint64_t budget : std::vector<std::uint64_t>{0, 4096, 8192, 12288, 16384, needed - 1}) {
+    SCOPED_TRACE("budget " + std::to_string(budget));
+    parvane::testing::FaultyFileSystem disk;
+    disk.writeBudget = budget;
+    StoreOptions options;
+    options.fileSystem = &disk;
+    try {
+      Store::create(file, u"Full", options);
+      ADD_FAILURE() << "created on a full disk";
+    } catch (const StoreError& e) {
+      EXPECT_EQ(e.kind(), StoreError::Kind::Io);
+      EXPECT_EQ(std::string(e.what()), "cannot write " + file + ": No space left on device");
+    }
+    EXPECT_EQ(disk.created(), 1u);
+    EXPECT_TRUE(fs::is_empty(dir_));
+  }
+  Store::create(file, u"Room")->close();
+  EXPECT_EQ(pstcheck(file).status, 0);
+}
+
+// The disk fills up in the middle of a run, at several points: in a
+// message's blocks, in the tables a commit writes, in the commit itself. The
+// error names the file and the cause once; the store takes nothing more; and
+// the file holds exactly the messages that committedMessageCount() counts,
+// while the rest of those saved are the ones a run must report as lost.
+TEST_F(StoreTest, DiskFullMidRunTellsWhichMessagesAreInTheFile) {
+  auto bytes = testsupport::writeMsg(testsupport::simpleMessage("Full", "body", {"a@example.com"},
+                                                               {{"a.bin", core::Bytes(20000, 7)}}));
+  std::set<std::uint64_t> lostCounts;
+  for (std::uint64_t budget = 700000; budget < 1700000; budget += 97000) {
+    SCOPED_TRACE("budget " + std::to_string(budget));
+    const std::string file = path("full-" + std::to_string(budget) + ".pst");
+    parvane::testing::FaultyFileSystem disk;
+    disk.writeBudget = budget;
+    StoreOptions options;
+    options.commitEveryBytes = 150 * 1024;
+    options.fileSystem = &disk;
+    auto store = Store::create(file, u"Full", options);
+    auto folder = store->createFolder(store->ipmSubtree(), u"In");
+    std::string error;
+    std::uint64_t added = 0;
+    for (int i = 0; i < 200 && error.empty(); ++i) {
+      auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "f.msg");
+      try {
+        store->addMessage(folder, convertMessage(msg.message(), store->namedProperties()), 17);
+        ++added;
+      } catch (const StoreError& e) {
+        EXPECT_EQ(e.kind(), StoreError::Kind::Io);
+        error = e.what();
+      }
+      EXPECT_LE(store->committedMessageCount(), store->savedMessageCount());
+    }
+    ASSERT_FALSE(error.empty()) << "the disk never filled";
+    EXPECT_EQ(error, "cannot write " + file + ": No space left on device");
+    // the message whose call failed counts as saved only when it was written
+    EXPECT_GE(store->savedMessageCount(), added);
+    EXPECT_LE(store->savedMessageCount(), added + 1);
+    auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "f.msg");
+    EXPECT_THROW(store->addMessage(folder, convertMessage(msg.message(), store->namedProperties()), 17), StoreError);
+    EXPECT_THROW(store->close(), StoreError);
+    const std::uint64_t committed = store->committedMessageCount(), saved = store->savedMessageCount();
+    store.reset();
+    lostCounts.insert(saved - committed);
+    auto count = run("/usr/bin/python3 -c \"import pypff,sys\n"
+                     "f=pypff.file(); f.open(sys.argv[1])\n"
+                     "def count(d): return d.number_of_sub_messages + sum(count(d.get_sub_folder(i)) for i in range(d.number_of_sub_folders))\n"
+                     "print(count(f.get_root_folder()))\" " + file);
+    EXPECT_EQ(count.output, std::to_string(committed) + "\n");
+    auto check = pstcheck(file);
+    EXPECT_EQ(check.status, 0) << check.output.substr(0, 2000);
+  }
+  // the failures fell at different distances from the last commit
+  EXPECT_GE(lostCounts.size(), 3u);
 }
 
 TEST_F(StoreTest, ManyMessagesAndDeepEmbeddingStayConsistent) {

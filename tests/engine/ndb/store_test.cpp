@@ -2,7 +2,13 @@
 // and readers and read back through StoreReader.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -13,10 +19,12 @@
 #include "engine/ndb/node_store.h"
 #include "engine/ndb/store_reader.h"
 #include "oracles.h"
+#include "support/faulty_file_system.h"
 
 namespace parvane::ndb {
 namespace {
 
+using parvane::testing::FaultyFileSystem;
 using parvane::testing::TempDir;
 
 Bytes pattern(std::size_t n, std::uint32_t seed) {
@@ -75,27 +83,94 @@ std::map<Bid, int> countReferences(const StoreReader& r) {
   return refs;
 }
 
-TEST(NodeStore, RefusesAnExistingPath) {
+// The names in a folder, its hidden ones too.
+std::vector<std::string> namesIn(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(NodeStore, RefusesAnExistingPathOrFolderAndNamesIt) {
   TempDir dir;
   auto s = NodeStore::create(dir.file("a.pst"));
   s->close();
-  EXPECT_THROW(NodeStore::create(dir.file("a.pst")), IoError);
-  EXPECT_THROW(NodeStore::create(dir.path() + "/missing/dir/b.pst"), IoError);
+  const auto before = std::filesystem::file_size(dir.file("a.pst"));
+  try {
+    NodeStore::create(dir.file("a.pst"));
+    ADD_FAILURE() << "an existing store was not refused";
+  } catch (const IoError& e) {
+    EXPECT_EQ(e.errorNumber(), EEXIST);
+    EXPECT_EQ(std::string(e.what()), "create " + dir.file("a.pst") + ": " + std::strerror(EEXIST));
+  }
+  ASSERT_EQ(::symlink("nowhere", dir.file("dangling.pst").c_str()), 0);
+  EXPECT_THROW(NodeStore::create(dir.file("dangling.pst")), IoError);
+  try {
+    NodeStore::create(dir.path() + "/missing/dir/b.pst");
+    ADD_FAILURE() << "a missing folder was not refused";
+  } catch (const IoError& e) {
+    // the store's own name, not the temporary one
+    EXPECT_EQ(std::string(e.what()), "create " + dir.path() + "/missing/dir/b.pst: " + std::strerror(ENOENT));
+  }
+  EXPECT_EQ(std::filesystem::file_size(dir.file("a.pst")), before);
+  EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"a.pst", "dangling.pst"}));
 }
 
-TEST(NodeStore, NewStoreIsAValidFileAtOnce) {
+TEST(NodeStore, ANewStoreGetsItsNameAtItsFirstCommit) {
   TempDir dir;
-  auto s = NodeStore::create(dir.file("new.pst"));
-  // before any commit by the caller the file already opens
-  auto r = StoreReader::open(dir.file("new.pst"));
+  const std::string path = dir.file("new.pst");
+  auto s = NodeStore::create(path);
+  EXPECT_EQ(s->path(), path);
+  // until then it is a valid file under a hidden temporary name beside it
+  auto names = namesIn(dir);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0], ".new.pst." + std::to_string(::getpid()) + ".partial");
+  EXPECT_EQ(parvane::testing::pffinfo(dir.file(names[0])), 0);
+  s->commit();
+  EXPECT_EQ(namesIn(dir), std::vector<std::string>{"new.pst"});
+  auto r = StoreReader::open(path);
   EXPECT_EQ(r->header().root.ibFileEof, r->fileSize());
   EXPECT_EQ(r->header().root.fAMapValid, AMapValidity::Valid2);
   EXPECT_EQ(r->header().rgnid[static_cast<int>(NidType::NormalMessage)], 0x10000u);
   EXPECT_EQ(r->fileSize(), 271360u);  // one AMap span, like Outlook's empty store
-  EXPECT_EQ(parvane::testing::pffinfo(dir.file("new.pst")), 0);
-  auto check = parvane::testing::pstcheck(dir.file("new.pst"));
+  EXPECT_EQ(parvane::testing::pffinfo(path), 0);
+  auto check = parvane::testing::pstcheck(path);
   // with no node at all the checker finds only the two empty B-tree roots
   for (const auto& e : check.errors) EXPECT_NE(e.find("page has no entries"), std::string::npos) << e;
+  // the store goes on writing into the renamed file
+  Nid nid = s->allocateNid(NidType::Internal);
+  s->putNode(nid, 0, s->writeData(pattern(900000, 3)));
+  s->close();
+  auto reread = StoreReader::open(path);
+  ASSERT_TRUE(reread->findNode(nid));
+  EXPECT_EQ(readData(*reread, reread->findNode(nid)->bidData), pattern(900000, 3));
+  EXPECT_EQ(namesIn(dir), std::vector<std::string>{"new.pst"});
+}
+
+TEST(NodeStore, AStoreDroppedBeforeItsFirstCommitLeavesNothing) {
+  TempDir dir;
+  {
+    auto s = NodeStore::create(dir.file("dropped.pst"));
+    Nid nid = s->allocateNid(NidType::Internal);
+    s->putNode(nid, 0, s->writeData(pattern(700000, 4)));  // grows the file
+    EXPECT_FALSE(s->checkpoint());  // too soon: no commit, so no name
+  }
+  EXPECT_TRUE(namesIn(dir).empty());
+  // a name taken by someone else while the store was written is never replaced
+  auto s = NodeStore::create(dir.file("taken.pst"));
+  { std::ofstream(dir.file("taken.pst")) << "someone else's"; }
+  try {
+    s->commit();
+    ADD_FAILURE() << "the store replaced a file";
+  } catch (const IoError& e) {
+    EXPECT_EQ(e.errorNumber(), EEXIST);
+    EXPECT_EQ(std::string(e.what()), "rename " + dir.file("taken.pst") + ": " + std::strerror(EEXIST));
+  }
+  EXPECT_THROW(s->close(), NdbError);
+  s.reset();
+  EXPECT_EQ(namesIn(dir), std::vector<std::string>{"taken.pst"});
+  std::ifstream in(dir.file("taken.pst"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "someone else's");
 }
 
 TEST(NodeStore, EverySizeClassRoundTripsAndPassesTheReaders) {
@@ -335,51 +410,48 @@ TEST(NodeStore, CountersFollowTheNodesPut) {
   EXPECT_EQ(r->header().dwUnique, 2u);
 }
 
-// A file system whose files fail writes once a byte budget is spent.
-class FullDisk final : public FileSystem {
- public:
-  explicit FullDisk(std::uint64_t budget) : budget_(budget) {}
-  std::unique_ptr<File> createExclusive(const std::string& path) override {
-    return std::make_unique<Limited>(FileSystem::native().createExclusive(path), budget_);
-  }
-  std::unique_ptr<File> openRead(const std::string& path) override { return FileSystem::native().openRead(path); }
-  void removeFile(const std::string& path) noexcept override { FileSystem::native().removeFile(path); }
-  std::uint64_t budget_;
-
- private:
-  class Limited final : public File {
-   public:
-    Limited(std::unique_ptr<File> f, std::uint64_t& budget) : f_(std::move(f)), budget_(budget) {}
-    void writeAt(std::uint64_t off, std::span<const std::uint8_t> d) override {
-      if (d.size() > budget_) throw IoError("write", "test", 28 /* ENOSPC */);
-      budget_ -= d.size();
-      f_->writeAt(off, d);
-    }
-    std::size_t readAt(std::uint64_t off, std::span<std::uint8_t> out) override { return f_->readAt(off, out); }
-    void sync() override { f_->sync(); }
-    std::uint64_t size() override { return f_->size(); }
-    void resize(std::uint64_t n) override { f_->resize(n); }
-
-   private:
-    std::unique_ptr<File> f_;
-    std::uint64_t& budget_;
-  };
-};
-
-TEST(NodeStore, AStoreThatCannotBeCreatedLeavesNoFile) {
+// A disk that fills up at any point while the empty store is written: the
+// creation fails naming the store and the cause, leaves no file at all, and
+// the next attempt in the same folder succeeds.
+TEST(NodeStore, DiskFullWhileCreatingLeavesNoFileAndARetryWorks) {
   TempDir dir;
-  FullDisk fs(1000);  // the first map pages do not fit
-  CreateOptions o;
-  o.fileSystem = &fs;
-  EXPECT_THROW(NodeStore::create(dir.file("none.pst"), o), IoError);
-  EXPECT_NE(::access(dir.file("none.pst").c_str(), F_OK), 0);
+  const std::string path = dir.file("full.pst");
+  std::uint64_t needed = 0;
+  {
+    FaultyFileSystem counting;
+    CreateOptions o;
+    o.fileSystem = &counting;
+    NodeStore::create(dir.file("measure.pst"), o)->close();
+    needed = counting.bytesWritten();
+    std::filesystem::remove(dir.file("measure.pst"));
+  }
+  ASSERT_GT(needed, 2048u);
+  for (std::uint64_t budget : {std::uint64_t{0}, std::uint64_t{511}, std::uint64_t{1024}, needed / 2, needed - 1}) {
+    SCOPED_TRACE("budget " + std::to_string(budget) + " of " + std::to_string(needed));
+    FaultyFileSystem full;
+    full.writeBudget = budget;
+    CreateOptions o;
+    o.fileSystem = &full;
+    try {
+      NodeStore::create(path, o)->close();
+      ADD_FAILURE() << "created on a full disk";
+    } catch (const IoError& e) {
+      EXPECT_EQ(e.errorNumber(), ENOSPC);
+      EXPECT_EQ(std::string(e.what()), "write " + path + ": " + std::strerror(ENOSPC));
+    }
+    EXPECT_TRUE(namesIn(dir).empty()) << namesIn(dir).front();
+  }
+  NodeStore::create(path)->close();
+  EXPECT_EQ(parvane::testing::pffinfo(path), 0);
+  EXPECT_EQ(namesIn(dir), std::vector<std::string>{"full.pst"});
 }
 
 TEST(NodeStore, DiskFullLeavesTheLastCommitIntact) {
   for (std::uint64_t budget : {std::uint64_t{300000}, std::uint64_t{2000000}, std::uint64_t{5000000}}) {
     TempDir dir;
     const std::string path = dir.file("full.pst");
-    FullDisk fs(budget);
+    FaultyFileSystem fs;
+    fs.writeBudget = budget;
     CreateOptions o;
     o.fileSystem = &fs;
     o.commitEveryBytes = 100000;
