@@ -147,6 +147,22 @@ TEST(NodeStore, ANewStoreGetsItsNameAtItsFirstCommit) {
   EXPECT_EQ(namesIn(dir), std::vector<std::string>{"new.pst"});
 }
 
+// A name near the file system's limit still leaves room for the temporary
+// name, which is cut at a character boundary.
+TEST(NodeStore, ANameAtTheLengthLimitIsCreated) {
+  TempDir dir;
+  std::string name = "x";  // then é, two bytes each: byte 160 is inside one
+  while (name.size() < 240) name += "\xC3\xA9";
+  name += ".pst";
+  auto s = NodeStore::create(dir.file(name));
+  auto names = namesIn(dir);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_LT(names[0].size(), 200u);
+  EXPECT_EQ(names[0], "." + name.substr(0, 159) + "." + std::to_string(::getpid()) + ".partial");
+  s->close();
+  EXPECT_EQ(namesIn(dir), std::vector<std::string>{name});
+}
+
 TEST(NodeStore, AStoreDroppedBeforeItsFirstCommitLeavesNothing) {
   TempDir dir;
   {
