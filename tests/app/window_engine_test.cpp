@@ -5,6 +5,7 @@
 // among good ones, and the window closed in the middle of a run.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QtCore/QTimer>
@@ -241,6 +242,26 @@ TEST_F(WindowEngineTest, ABrokenFileShowsOneFailureBoxAndLeavesNoMessage) {
   EXPECT_TRUE(CheckerPasses(pst, scratch));
   const std::string tree = ReadBack(pst, scratch);
   EXPECT_NE(tree.find(source.string() + "/Mail 1\n  Subject\n"), std::string::npos) << tree;
+  EXPECT_EQ(ReadpstMessageCount(pst, scratch), 5);
+}
+
+// A FIFO named like a message file is listed by the folder add (the walk does
+// not open files) and refused by the run with its reason, without waiting for
+// a writer that never comes; the rest is converted.
+TEST_F(WindowEngineTest, AFifoIsRefusedWithItsReasonAndNothingWaits) {
+  const fs::path fifo = source / "Mail" / "pipe.msg";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  listAndConvert();
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_THAT(messages.shown[0].text,
+              ::testing::HasSubstr(fifo.string() + "\": not a regular file (a FIFO)"));
+  const auto& run = window->controller().lastRun();
+  EXPECT_EQ(run.rowsConverted, 5);
+  ASSERT_EQ(run.failures.size(), 1u);
+  EXPECT_EQ(run.failures[0].file, fifo.string());
+  const fs::path pst = OnlyStoreIn(out);
+  ASSERT_FALSE(pst.empty());
+  EXPECT_TRUE(CheckerPasses(pst, scratch));
   EXPECT_EQ(ReadpstMessageCount(pst, scratch), 5);
 }
 
