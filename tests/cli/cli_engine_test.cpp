@@ -265,6 +265,10 @@ TEST_F(CliEngineTest, ASignalMidRunLeavesAFinishedStoreOfTheConvertedFiles) {
     fs::copy_file(kCorpus / "HiraokaHyperTools-msgreader/test1.msg",
                   root / "many" / ("m" + std::to_string(i) + ".msg"));
   }
+  // A FIFO listed first, which the reading ahead meets at once: it is refused
+  // without being opened, so it holds up neither the run nor the signal.
+  ASSERT_EQ(::mkfifo((root / "many" / "a-fifo.msg").c_str(), 0600), 0);
+  constexpr int kListed = kFiles + 1;
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal);
     const fs::path destination = root / ("out" + std::to_string(signal));
@@ -305,7 +309,7 @@ TEST_F(CliEngineTest, ASignalMidRunLeavesAFinishedStoreOfTheConvertedFiles) {
     const auto at = errors.find("interrupted: ");
     ASSERT_NE(at, std::string::npos) << errors;
     const int converted = std::atoi(errors.c_str() + at + 13);
-    EXPECT_NE(errors.find(" of " + std::to_string(kFiles) + " files converted"), std::string::npos) << errors;
+    EXPECT_NE(errors.find(" of " + std::to_string(kListed) + " files converted"), std::string::npos) << errors;
     EXPECT_LT(converted, kFiles);
 
     EXPECT_EQ(shell(std::string(PARVANE_SHARED_DIR) + "/tools/pstcheck " + quoted(pst) + " > " +
