@@ -27,8 +27,11 @@ function(parvane_test name)
 endfunction()
 
 # Adds every subfolder of the current folder that has a CMakeLists.txt, in name
-# order; only the outermost such folder, which adds its own children.
+# order; only the outermost such folder, which adds its own children. Folders
+# named after EXCEPT are left to whoever adds them. For tests, benchmarks,
+# fuzzers and tools: a new folder of them joins the build by being there.
 function(parvane_add_child_folders)
+  cmake_parse_arguments(A "" "" "EXCEPT" ${ARGN})
   file(GLOB_RECURSE _lists RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
   list(SORT _lists)
@@ -41,7 +44,7 @@ function(parvane_add_child_folders)
         set(_nested TRUE)
       endif()
     endforeach()
-    if(NOT _nested)
+    if(NOT _nested AND NOT _dir IN_LIST A_EXCEPT)
       add_subdirectory(${_dir})
     endif()
   endforeach()
