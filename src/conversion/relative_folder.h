@@ -1,7 +1,7 @@
 // The relative folder of a listed file: its folder without the drive (or the
 // POSIX root) and without leading or trailing separators, written with the
 // store's "\" separator. C:\Mail\Work\a.msg gives Mail\Work on Windows;
-// /home/ann/Mail/Work/a.msg gives home\ann\Mail\Work on POSIX.
+// /srv/ann/Mail/Work/a.msg gives srv\ann\Mail\Work on POSIX.
 #pragma once
 
 #include <string>

@@ -29,9 +29,9 @@ TEST(RelativeFolderWindows, RowsWithoutADriveOrFolderRaise) {
 }
 
 TEST(RelativeFolderPosix, ReadsSlashAsTheStoreSeparator) {
-  EXPECT_EQ(RelativeFolderPosix("/home/ann/Mail/Work/a.msg"), "home\\ann\\Mail\\Work");
+  EXPECT_EQ(RelativeFolderPosix("/srv/ann/Mail/Work/a.msg"), "srv\\ann\\Mail\\Work");
   EXPECT_EQ(RelativeFolderPosix(" /data/a.msg "), "data");
-  EXPECT_EQ(RelativeFolderPosix("//home///ann/a.msg"), "home\\ann");
+  EXPECT_EQ(RelativeFolderPosix("//srv///ann/a.msg"), "srv\\ann");
   EXPECT_EQ(RelativeFolderPosix("/a\\/b//c.msg"), "a\\\\b");  // a name's own backslash is kept
 }
 

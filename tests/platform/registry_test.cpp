@@ -12,8 +12,8 @@ using parvane::testing::FakeFolderDialog;
 
 TEST(ChooseFolder, PassesOwnerAndTitleAndReturnsThePath) {
   FakeFolderDialog dialog;
-  dialog.results.push_back("/home/user/Mail");
-  EXPECT_EQ(ChooseFolder(dialog, 0x1234, "Choose Source Folder...", '/'), "/home/user/Mail");
+  dialog.results.push_back("/srv/user/Mail");
+  EXPECT_EQ(ChooseFolder(dialog, 0x1234, "Choose Source Folder...", '/'), "/srv/user/Mail");
   ASSERT_EQ(dialog.titles.size(), 1u);
   EXPECT_EQ(dialog.titles[0], "Choose Source Folder...");
   EXPECT_EQ(dialog.owners[0], 0x1234);
@@ -40,8 +40,8 @@ TEST(ChooseFolder, RootKeepsItsSeparator) {
 
 TEST(ChooseFolder, OrdinaryFolderLosesAClosingSeparator) {
   FakeFolderDialog dialog;
-  dialog.results = {"/home/user/", "C:\\Mail\\Inbox\\", "C:\\Mail\\Inbox", "/srv//"};
-  EXPECT_EQ(ChooseFolder(dialog, 1, "t", '/'), "/home/user");
+  dialog.results = {"/srv/user/", "C:\\Mail\\Inbox\\", "C:\\Mail\\Inbox", "/srv//"};
+  EXPECT_EQ(ChooseFolder(dialog, 1, "t", '/'), "/srv/user");
   EXPECT_EQ(ChooseFolder(dialog, 1, "t", '\\'), "C:\\Mail\\Inbox");
   EXPECT_EQ(ChooseFolder(dialog, 1, "t", '\\'), "C:\\Mail\\Inbox");
   EXPECT_EQ(ChooseFolder(dialog, 1, "t", '/'), "/srv");
@@ -65,7 +65,7 @@ TEST(GetFolderPart, WindowsStylePaths) {
 TEST(GetFolderPart, OnlyTheGivenSeparatorCounts) {
   EXPECT_EQ(GetFolderPart("C:\\Mail/Inbox/a.msg", '\\'), "C:\\");
   EXPECT_EQ(GetFolderPart("dir/a.msg", '\\'), "");
-  EXPECT_EQ(GetFolderPart("/home/u/Mail/a.msg", '/'), "/home/u/Mail/");
+  EXPECT_EQ(GetFolderPart("/srv/u/Mail/a.msg", '/'), "/srv/u/Mail/");
   EXPECT_EQ(GetFolderPart("/a.msg", '/'), "/");
   EXPECT_EQ(GetFolderPart("/", '/'), "/");
 }
