@@ -6,6 +6,8 @@
 #include <map>
 #include <stdexcept>
 
+#include "engine/core/text.h"
+
 namespace parvane::testsupport {
 namespace {
 
@@ -24,30 +26,6 @@ Guid guidOf(std::uint32_t d1) {
   g[8] = 0xC0;
   g[15] = 0x46;
   return g;
-}
-
-std::u16string toU16(const std::string& s) {
-  std::u16string out;
-  for (std::size_t i = 0; i < s.size();) {
-    auto c = static_cast<unsigned char>(s[i]);
-    std::uint32_t cp;
-    std::size_t n;
-    if (c < 0x80) { cp = c; n = 1; }
-    else if ((c >> 5) == 6) { cp = c & 0x1F; n = 2; }
-    else if ((c >> 4) == 14) { cp = c & 0x0F; n = 3; }
-    else { cp = c & 0x07; n = 4; }
-    for (std::size_t k = 1; k < n && i + k < s.size(); ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    i += n;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-  }
-  return out;
 }
 
 core::Bytes u16Bytes(const std::u16string& s) {
@@ -227,7 +205,7 @@ Guid psMapi() { return guidOf(0x00020328); }
 Guid psPublicStrings() { return guidOf(0x00020329); }
 Guid psetidCommon() { return guidOf(0x00062008); }
 
-core::Bytes utf16le(const std::string& utf8) { return u16Bytes(toU16(utf8)); }
+core::Bytes utf16le(const std::string& utf8) { return u16Bytes(core::utf8ToUtf16(utf8)); }
 
 MsgProperty MsgProperty::i16(std::uint16_t id, std::int16_t v) {
   MsgProperty p{(std::uint32_t{id} << 16) | 0x0002, core::Bytes(2), {}};
@@ -288,7 +266,7 @@ core::Bytes writeCompoundFile(const std::vector<CfbEntry>& entries) {
     auto pit = byPath.find(parent);
     if (pit == byPath.end()) throw std::invalid_argument("compound file: no storage " + parent);
     DirNode n;
-    n.name = toU16(leaf);
+    n.name = core::utf8ToUtf16(leaf);
     if (n.name.size() > 31) throw std::invalid_argument("compound file: name too long: " + leaf);
     n.type = storage ? 1 : 2;
     n.data = data;
