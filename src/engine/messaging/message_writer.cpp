@@ -43,6 +43,11 @@ const ltp::TableColumns& attachmentColumns() {
   return cached;
 }
 
+// A value's bytes count beside its context's heap only when they live in a
+// subnode: the property context keeps a value of up to kMaxHeapAlloc bytes in
+// its heap, even one given as a stream (a value read on demand).
+bool inSubnode(std::uint64_t size) { return size > ltp::kMaxHeapAlloc; }
+
 std::uint32_t sizeValue(std::uint64_t size) {
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF));
 }
@@ -104,7 +109,9 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
     if (v.source) large.push_back({v.tag, streamInto(store_, *v.source)});
     else if (v.bytes.size() > ltp::kMaxHeapAlloc) large.push_back({v.tag, store_.writeData(v.bytes)});
   }
-  for (const auto& part : large) partBytes += part.second.size;
+  for (const auto& part : large) {
+    if (inSubnode(part.second.size)) partBytes += part.second.size;
+  }
   auto recipients = writeRecipients(at, m.recipients);
   children.push_back({kRecipientTableNid, recipients.data});
   partBytes += recipients.bytes;
@@ -215,7 +222,7 @@ MessageWriter::Written MessageWriter::writeAttachment(Level& at, StoreAttachment
   std::uint64_t valueBytes = 0;
   for (const auto& v : a.properties.all()) {
     putValue(store_, pc, v);
-    if (v.type() != ptype::Object && (v.source || v.bytes.size() > ltp::kMaxHeapAlloc)) valueBytes += v.size();
+    if (v.type() != ptype::Object && inSubnode(v.size())) valueBytes += v.size();
   }
   if (objectNid) {
     const auto* value = a.properties.find(tags::AttachData);

@@ -15,6 +15,7 @@
 #include "engine/msg/message.h"
 #include "engine/ndb/store_reader.h"
 #include "support/store_audit/import_audit.h"
+#include "support/msg_writer.h"
 #include "support/store_audit/memory_file_system.h"
 
 namespace parvane::testsupport {
@@ -66,6 +67,22 @@ TEST(ImportAudit, EveryCorpusMessageReadsBackAsSaved) {
   }
   // only the corpus's two broken containers are refused, each both times
   EXPECT_EQ(saved, 2 * (paths.size() - 2));
+}
+
+// A value read on demand that is small enough for the heap is kept in the
+// heap; the message's size counted it a second time as a subnode of its own.
+TEST(ImportAudit, AValueReadOnDemandIsCountedOnceInTheMessageSize) {
+  auto message = simpleMessage("Sized", "body", {"a@example.com"}, {{"a.bin", core::Bytes(2000, 1)}});
+  message.properties.push_back(MsgProperty::binary(0x1009, core::Bytes(3000, 2)));
+  const auto bytes = writeMsg(message);
+  for (std::uint64_t limit : {std::uint64_t{64} << 10, std::uint64_t{1024}}) {
+    ImportOptions options;
+    options.inMemoryLimit = limit;
+    MemoryFileSystem files;
+    auto imported = importMessageFile(bytes, files, "sized.pst", options);
+    ASSERT_TRUE(imported.refusal.empty()) << imported.refusal;
+    EXPECT_NO_THROW(auditStore(files, imported)) << "in-memory limit " << limit;
+  }
 }
 
 TEST(ImportAudit, AFileThatIsNoMessageIsRefusedWithoutAStore) {

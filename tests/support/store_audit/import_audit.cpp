@@ -276,8 +276,9 @@ class MessageAudit {
  public:
   explicit MessageAudit(const ndb::StoreReader& r) : r_(r) {}
 
-  void message(const ltp::PropertyContextReader& pc, const StoreMessage& expected, std::optional<std::uint32_t> flags,
-               const std::string& what) {
+  // A message node or subnode: its content, its context and what was saved.
+  void message(Bid bidData, Bid bidSub, const ltp::PropertyContextReader& pc, const StoreMessage& expected,
+               std::optional<std::uint32_t> flags, const std::string& what) {
     properties(pc, expected.properties, what, /*isMessage=*/true);
     const std::uint32_t value = int32Of(pc, messaging::tags::MessageFlags, what);
     if (flags) {
@@ -289,7 +290,10 @@ class MessageAudit {
     const auto* has = pc.find(messaging::tags::HasAttachments);
     require(has && has->bytes.size() == 1 && (has->bytes[0] != 0) == !expected.attachments.empty(),
             what + ": PidTagHasAttachments disagrees with the attachments");
-    (void)int32Of(pc, messaging::tags::MessageSize, what);
+    // the bytes the message takes in the file, its subnodes included
+    const std::uint64_t bytes = std::min<std::uint64_t>(ndb::dataSize(r_, bidData) + subnodeBytes(bidSub), 0xFFFFFFFF);
+    require(int32Of(pc, messaging::tags::MessageSize, what) == bytes,
+            what + ": PidTagMessageSize " + std::to_string(int32Of(pc, messaging::tags::MessageSize, what)) + " is not the " + std::to_string(bytes) + " bytes the message takes");
     recipients(pc, expected.recipients, what);
     attachments(pc, expected.attachments, what);
   }
@@ -389,9 +393,15 @@ class MessageAudit {
         require(ndb::readData(r_, content->bidData) == a.oleData->readAll(), which + ": OLE storage differs");
       } else {
         ltp::PropertyContextReader embedded(r_, content->bidData, content->bidSub);
-        message(embedded, *a.embedded, std::nullopt, which + " embedded message");
+        message(content->bidData, content->bidSub, embedded, *a.embedded, std::nullopt, which + " embedded message");
       }
     }
+  }
+
+  std::uint64_t subnodeBytes(Bid bidSub) const {
+    std::uint64_t total = 0;
+    for (const auto& e : ndb::readSubnodes(r_, bidSub)) total += ndb::dataSize(r_, e.bidData) + subnodeBytes(e.bidSub);
+    return total;
   }
 
   const ndb::StoreReader& r_;
@@ -454,10 +464,11 @@ void auditFolder(const ndb::StoreReader& r, const std::vector<ndb::NodeInfo>& no
     const std::string what = "message " + hex(messages[i]);
     const auto* contentsRow = contents.findRow(messages[i]);
     require(contentsRow, what + " has no contents row");
-    auto pc = context(messages[i]);
+    const auto node = nodeOf(messages[i]);
+    ltp::PropertyContextReader pc(r, node.bidData, node.bidSub);
     rowAgrees(contents, *contentsRow, pc, what + " contents row");
     if (!(int32Of(pc, messaging::tags::MessageFlags, what) & messaging::kMsgFlagRead)) ++unread;
-    audit.message(pc, expected.messages[i], expected.flags, what);
+    audit.message(node.bidData, node.bidSub, pc, expected.messages[i], expected.flags, what);
   }
   require(int32Of(folderPc, kContentUnreadCount, "the folder") == unread,
           "PidTagContentUnreadCount is not the unread message count");
