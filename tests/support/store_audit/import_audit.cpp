@@ -29,6 +29,7 @@ using ndb::Nid;
 using ndb::NidType;
 
 constexpr Nid kIpmNid = 0x8022;
+constexpr Nid kNameMapNid = 0x61;
 constexpr Nid kRecipientTableNid = 0x692;
 constexpr Nid kAttachmentTableNid = 0x671;
 constexpr std::uint32_t kFirstAttachmentIndex = 0x401;
@@ -274,7 +275,8 @@ void rowAgrees(const ltp::TableContextReader& table, const ltp::TableRow& row, c
 
 class MessageAudit {
  public:
-  explicit MessageAudit(const ndb::StoreReader& r) : r_(r) {}
+  // `named`: the indexes the store's name-to-id map gives names to.
+  MessageAudit(const ndb::StoreReader& r, std::set<std::uint16_t> named) : r_(r), named_(std::move(named)) {}
 
   // A message node or subnode: its content, its context and what was saved.
   void message(Bid bidData, Bid bidSub, const ltp::PropertyContextReader& pc, const StoreMessage& expected,
@@ -303,6 +305,7 @@ class MessageAudit {
   // with its tag and bytes; the subject may gain the store's marker.
   void properties(const ltp::PropertyContextReader& pc, const PropertyList& expected, const std::string& what,
                   bool isMessage) {
+    for (const auto& p : pc.properties()) named(p.id, what);
     for (const auto& v : expected.all()) {
       if (messaging::isComputedByStore(v.id()) || v.type() == messaging::ptype::Object) continue;
       if (isMessage && v.id() == messaging::tags::MessageFlags) continue;
@@ -326,6 +329,7 @@ class MessageAudit {
     require(table.rows().size() == expected.size(), what + ": recipient table has " +
                                                          std::to_string(table.rows().size()) + " rows for " +
                                                          std::to_string(expected.size()) + " recipients");
+    for (const auto& c : table.columns()) named(static_cast<std::uint16_t>(c.tag >> 16), what + " recipient table");
     for (std::size_t i = 0; i < expected.size(); ++i) {
       const std::string who = what + " recipient " + std::to_string(i);
       const auto* row = table.findRow(static_cast<std::uint32_t>(i));
@@ -398,6 +402,12 @@ class MessageAudit {
     }
   }
 
+  // A named property's id has its name in the store's map.
+  void named(std::uint16_t id, const std::string& what) const {
+    require(id < 0x8000 || id == 0xFFFF || named_.count(static_cast<std::uint16_t>(id - 0x8000)),
+            what + ": property " + hex(id) + " has no name in the store's map");
+  }
+
   std::uint64_t subnodeBytes(Bid bidSub) const {
     std::uint64_t total = 0;
     for (const auto& e : ndb::readSubnodes(r_, bidSub)) total += ndb::dataSize(r_, e.bidData) + subnodeBytes(e.bidSub);
@@ -405,7 +415,20 @@ class MessageAudit {
   }
 
   const ndb::StoreReader& r_;
+  std::set<std::uint16_t> named_;
 };
+
+// The indexes the name-to-id map's entry stream names.
+std::set<std::uint16_t> namedIndexes(const ltp::PropertyContextReader& map) {
+  std::set<std::uint16_t> out;
+  const auto* entries = map.find(0x0003);
+  require(entries && entries->type == ltp::PropType::Binary, "the name-to-id map has no entry stream");
+  const Bytes stream = map.value(*entries);
+  require(stream.size() % 8 == 0, "the name-to-id map's entry stream is cut");
+  for (std::size_t at = 0; at < stream.size(); at += 8)
+    require(out.insert(core::loadU16(stream.data() + at + 6)).second, "the name-to-id map names an index twice");
+  return out;
+}
 
 void auditFolder(const ndb::StoreReader& r, const std::vector<ndb::NodeInfo>& nodes, const ImportedStore& expected) {
   auto nodeOf = [&](Nid nid) {
@@ -459,7 +482,7 @@ void auditFolder(const ndb::StoreReader& r, const std::vector<ndb::NodeInfo>& no
   }
   require(messages.size() == count, "the folder has " + std::to_string(messages.size()) + " message nodes");
   std::uint32_t unread = 0;
-  MessageAudit audit(r);
+  MessageAudit audit(r, namedIndexes(context(kNameMapNid)));
   for (std::size_t i = 0; i < count; ++i) {
     const std::string what = "message " + hex(messages[i]);
     const auto* contentsRow = contents.findRow(messages[i]);
