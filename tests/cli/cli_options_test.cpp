@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "cli/progress_line.h"
 
 namespace parvane::cli {
@@ -45,6 +47,33 @@ TEST(ProgressLine, FillsTwentyMarksByPercent) {
   EXPECT_EQ(ProgressLine(50.0f, 2, 4), "[##########          ]  50%  2 of 4");
   EXPECT_EQ(ProgressLine(100.0f, 3, 3), "[####################] 100%  3 of 3");
   EXPECT_EQ(ProgressLine(33.333f, 1, 3), "[######              ]  33%  1 of 3");
+}
+
+TEST(ProgressLine, RateAndTimeLeftFollowTheAverageSoFar) {
+  EXPECT_EQ(RateAndTimeLeft(2, 4, 1.0), "  2.0 files/s  0:01 left");
+  EXPECT_EQ(RateAndTimeLeft(300, 1200, 2.0), "  150 files/s  0:06 left");
+  EXPECT_EQ(RateAndTimeLeft(1, 10000, 2.0), "  0.5 files/s  5:33:18 left");
+  EXPECT_EQ(RateAndTimeLeft(3, 3, 0.25), "  12 files/s  0:00 left");
+  // Part of a second left still shows as a second, so 0:00 only at the end.
+  EXPECT_EQ(RateAndTimeLeft(100, 101, 10.0), "  10 files/s  0:01 left");
+  // Nothing measurable yet: no rate rather than an endless or infinite one.
+  EXPECT_EQ(RateAndTimeLeft(0, 4, 3.0), "");
+  EXPECT_EQ(RateAndTimeLeft(1, 4, 0.0), "");
+}
+
+TEST(ProgressLine, RedrawnLineBlanksWhatALongerOneLeft) {
+  std::ostringstream terminal;
+  double now = 50.0;  // the run starts here; each file takes a second
+  ProgressDisplay display(terminal, 601, [&] { return now; });
+  now += 1;
+  display.update(0.2f);
+  const std::string first = terminal.str();
+  EXPECT_EQ(first, "\r[                    ]   0%  1 of 601  1.0 files/s  10:00 left");
+  now += 1;
+  display.update(0.3f);
+  display.finish();
+  EXPECT_EQ(terminal.str().substr(first.size()),
+            "\r[                    ]   0%  2 of 601  1.0 files/s  9:59 left \n");
 }
 
 }  // namespace
