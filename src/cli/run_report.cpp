@@ -3,18 +3,26 @@
 #include <charconv>
 #include <cstdio>
 
-#include "engine/core/codepage.h"
+#include "engine/core/text.h"
 
 namespace parvane::cli {
 
 namespace {
 
-// Well-formed UTF-8 as it is; anything else through the decoder, which puts
-// U+FFFD for what it cannot read.
+// Broken UTF-8 follows the one rule of the text helpers: each broken part is one U+FFFD.
 std::string wellFormed(std::string_view text) {
-  const core::ByteView bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-  std::string decoded = core::toUtf8(core::decodeUtf8(bytes));
-  return decoded == text ? std::string(text) : decoded;
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const core::Utf8Char c = core::readUtf8Char(text, at);
+    if (c.wellFormed) {
+      out.append(text.substr(at, c.length));
+    } else {
+      core::appendUtf8(out, core::kReplacementCharacter);
+    }
+    at += c.length;
+  }
+  return out;
 }
 
 std::string nullOr(const std::string& text) { return text.empty() ? "null" : JsonString(text); }

@@ -1,7 +1,7 @@
 // The run's report for --report FILE, in JSON Lines: one object per listed
-// file, in list order, then one summary object. Text is UTF-8; a byte that is
-// not part of well-formed UTF-8 (a file name on POSIX may hold any bytes) is
-// written as U+FFFD.
+// file, in list order, then one summary object. Text is UTF-8; each broken
+// part of a name that is not well-formed UTF-8 (a file name on POSIX may hold
+// any bytes) is written as U+FFFD, as the text helpers decode it.
 //
 //   {"path":"/m/Work/a.msg","folder":"m\\Work","outcome":"converted","reason":null,"size":20480}
 //   {"path":"/m/b.msg","folder":"m","outcome":"refused","reason":"not a compound file: ...","size":12}
