@@ -58,37 +58,43 @@ class BusyPointer {
 
 }  // namespace
 
+std::int32_t AppendFolderTree(const std::string& folder, platform::Desktop& desktop,
+                              const platform::FileSystem& fileSystem, const FileListControls& list,
+                              char separator, std::vector<std::string>& unreadable,
+                              std::int32_t& count) {
+  const std::int32_t before = count;
+  BusyPointer busy(desktop);
+  std::shared_ptr<StringCollection> files;
+  {
+    FolderWalker walker(fileSystem, separator);
+    walker.prepare();
+    walker.fullPathsOnly(true);
+    walker.skipUnreadableFolders(true);
+    walker.walk(folder.empty() || folder.back() == separator ? folder : folder + separator);
+    files = walker.filePaths();
+    for (auto& skipped : walker.unreadableFolders()->Values()) unreadable.push_back(skipped);
+    walker.release();
+  }
+
+  for (const std::string& entry : *files) {
+    desktop.yield();
+    if (!IsMessageFile(entry)) continue;
+    desktop.yield();
+    AppendToList(list, entry);
+    ++count;
+  }
+  return count - before;
+}
+
 std::int32_t AddFolderTree(const AddFolderContext& c) {
-  std::string folder = platform::ChooseFolder(c.folderDialog, c.desktop.mainWindowHandle(),
-                                              kSourceFolderTitle, c.separator);
+  const std::string folder = platform::ChooseFolder(c.folderDialog, c.desktop.mainWindowHandle(),
+                                                    kSourceFolderTitle, c.separator);
   if (folder.empty()) return 0;
-  if (folder.back() != c.separator) folder.push_back(c.separator);
 
   std::int32_t count = 0;
   std::vector<std::string> unreadable;
   try {
-    BusyPointer busy(c.desktop);
-
-    std::shared_ptr<StringCollection> files;
-    {
-      FolderWalker walker(c.fileSystem, c.separator);
-      walker.prepare();
-      walker.fullPathsOnly(true);
-      walker.skipUnreadableFolders(true);
-      walker.walk(folder);
-      files = walker.filePaths();
-      unreadable = walker.unreadableFolders()->Values();
-      walker.release();
-    }
-
-    for (const std::string& entry : *files) {
-      c.desktop.yield();
-      if (!IsMessageFile(entry)) continue;
-      c.desktop.yield();
-      AppendToList(c.list, entry);
-      ++count;
-    }
-    busy.restore();
+    AppendFolderTree(folder, c.desktop, c.fileSystem, c.list, c.separator, unreadable, count);
   } catch (const std::exception& e) {
     if (count > 0) c.convert.setEnabled(true);
     c.messages.show(ErrorText(e), platform::MessageButtons::Ok,

@@ -34,6 +34,17 @@ struct AddFolderContext {
   char separator = platform::kPathSeparator;
 };
 
+// The walk behind the click, without the chooser: with the busy pointer shown,
+// every message file of `folder`'s tree is appended in the walk's order
+// (yielding before each entry and before each append); folders that cannot be
+// read are skipped and added to `unreadable`. Each file appended counts in
+// `count` at once, so that a caller that catches what the walk raises knows
+// what stayed. Returns the number appended by this call.
+std::int32_t AppendFolderTree(const std::string& folder, platform::Desktop& desktop,
+                              const platform::FileSystem& fileSystem, const FileListControls& list,
+                              char separator, std::vector<std::string>& unreadable,
+                              std::int32_t& count);
+
 // The click: asks for a folder (cancel: nothing happens), walks its tree with
 // the busy pointer shown, appends every message file in the walk's order
 // (yielding before each entry and before each append), enables `convert` when

@@ -1,0 +1,55 @@
+#include "filelist/add_dropped.h"
+
+#include <exception>
+
+#include "filelist/add_files.h"
+#include "filelist/add_folder.h"
+
+namespace parvane::filelist {
+
+std::string NotAddedMessage(const std::vector<std::string>& paths) {
+  std::string text = "Only .msg files and folders can be added; these were not:";
+  for (const std::string& path : paths) text += "\r\n" + path;
+  return text;
+}
+
+std::int32_t AddDroppedPaths(const DropContext& c, const std::vector<std::string>& paths) {
+  std::int32_t count = 0;
+  bool folderDropped = false;
+  std::vector<std::string> unreadable, notAdded;
+  try {
+    for (const std::string& path : paths) {
+      if (c.fileSystem.folderExists(path)) {
+        folderDropped = true;
+        AppendFolderTree(path, c.desktop, c.fileSystem, c.list, c.separator, unreadable, count);
+      } else if (IsMessageFile(path)) {
+        AppendToList(c.list, path);
+        ++count;
+      } else {
+        notAdded.push_back(path);
+      }
+    }
+  } catch (const std::exception& e) {
+    if (count > 0) c.convert.setEnabled(true);
+    c.messages.show(ErrorText(e), platform::MessageButtons::Ok,
+                    platform::MessageIcon::Exclamation, kAppTitle);
+    return count;
+  }
+
+  if (count > 0) c.convert.setEnabled(true);
+  if (folderDropped) {
+    c.messages.show(FilesAddedMessage(count), platform::MessageButtons::Ok,
+                    platform::MessageIcon::None, kAppTitle);
+  }
+  if (!unreadable.empty()) {
+    c.messages.show(UnreadableFoldersMessage(unreadable), platform::MessageButtons::Ok,
+                    platform::MessageIcon::Exclamation, kAppTitle);
+  }
+  if (!notAdded.empty()) {
+    c.messages.show(NotAddedMessage(notAdded), platform::MessageButtons::Ok,
+                    platform::MessageIcon::Exclamation, kAppTitle);
+  }
+  return count;
+}
+
+}  // namespace parvane::filelist
