@@ -1,7 +1,11 @@
 #include "app/main_window.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
+#include <QtCore/QMimeData>
+#include <QtCore/QUrl>
 #include <QtGui/QCloseEvent>
+#include <QtGui/QDropEvent>
 #include <QtGui/QFontInfo>
 #include <QtGui/QIcon>
 #include <QtGui/QPainter>
@@ -288,6 +292,11 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   connect(convertButton_, &QPushButton::clicked, this,
           [this] { click(&MainWindowController::convert); });
   connect(exitButton_, &QPushButton::clicked, this, [this] { exitClicked(); });
+
+  // Files and folders dragged from the desktop onto the file list.
+  fileList_->setAcceptDrops(true);
+  fileList_->viewport()->setAcceptDrops(true);
+  fileList_->viewport()->installEventFilter(this);
 }
 
 MainWindow::~MainWindow() = default;
@@ -388,6 +397,48 @@ void MainWindow::click(void (MainWindowController::*handler)()) {
   // inside it leaves the process without returning here.
   Running running(running_);
   (controller_.get()->*handler)();
+}
+
+bool MainWindow::takesDrops() const {
+  return !ended_ && running_ == 0 && addFilesButton_->isEnabled() && addFolderButton_->isEnabled();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != fileList_->viewport()) return QWidget::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (takesDrops() && drag->mimeData()->hasUrls()) {
+        drag->acceptProposedAction();
+      } else {
+        drag->ignore();
+      }
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      if (!takesDrops() || !drop->mimeData()->hasUrls()) {
+        drop->ignore();
+        return true;
+      }
+      std::vector<std::string> paths, unusable;
+      for (const QUrl& url : drop->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+          paths.push_back(QDir::toNativeSeparators(url.toLocalFile()).toStdString());
+        } else {
+          unusable.push_back(url.toDisplayString().toStdString());
+        }
+      }
+      drop->acceptProposedAction();
+      // As a click: the window stays alive while the folder walk yields.
+      Running running(running_);
+      controller_->addDropped(paths, unusable);
+      return true;
+    }
+    default:
+      return QWidget::eventFilter(watched, event);
+  }
 }
 
 void MainWindow::exitClicked() {

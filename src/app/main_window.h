@@ -86,6 +86,8 @@ class MainWindow : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Drops onto the file list (its viewport's events come here).
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void buildControls();
@@ -93,6 +95,9 @@ class MainWindow : public QWidget {
   // Runs a click handler of the controller, unless the program has ended.
   void click(void (MainWindowController::*handler)());
   void exitClicked();
+  // Whether a drop would be taken now: the list buttons are enabled (no run
+  // is going) and no click handler is running.
+  bool takesDrops() const;
 
   QPushButton* addFilesButton_ = nullptr;
   QPushButton* addFolderButton_ = nullptr;

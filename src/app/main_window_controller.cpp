@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "filelist/add_dropped.h"
 #include "filelist/add_files.h"
 #include "filelist/add_folder.h"
 #include "filelist/file_list.h"
@@ -79,6 +80,18 @@ void MainWindowController::clearList() {
   guarded([this] {
     filelist::AskAndClearList({controls_.fileList, controls_.fileCountLabel}, controls_.messageBox,
                               values_.FolderList);
+  });
+}
+
+void MainWindowController::addDropped(const std::vector<std::string>& paths,
+                                      const std::vector<std::string>& unusable) {
+  guarded([&] {
+    filelist::AddDroppedPaths({controls_.desktop,
+                               controls_.fileSystem,
+                               {controls_.fileList, controls_.fileCountLabel},
+                               controls_.convertButton,
+                               controls_.messageBox},
+                              paths, unusable);
   });
 }
 

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "conversion/conversion_run.h"
 #include "platform/automation.h"
@@ -58,6 +60,12 @@ class MainWindowController {
   void addFolder();
   void clearList();
   void convert();
+  // Paths dropped onto the file list (filelist::AddDroppedPaths); `unusable`
+  // are dropped items that name no local path, shown in the same box as the
+  // paths that cannot be added. The front end calls it only while the list
+  // buttons are enabled.
+  void addDropped(const std::vector<std::string>& paths,
+                  const std::vector<std::string>& unusable = {});
   // Asks for confirmation; true when the program is to end.
   bool askToExit();
 

@@ -13,7 +13,8 @@ std::string NotAddedMessage(const std::vector<std::string>& paths) {
   return text;
 }
 
-std::int32_t AddDroppedPaths(const DropContext& c, const std::vector<std::string>& paths) {
+std::int32_t AddDroppedPaths(const DropContext& c, const std::vector<std::string>& paths,
+                             const std::vector<std::string>& unusable) {
   std::int32_t count = 0;
   bool folderDropped = false;
   std::vector<std::string> unreadable, notAdded;
@@ -45,6 +46,7 @@ std::int32_t AddDroppedPaths(const DropContext& c, const std::vector<std::string
     c.messages.show(UnreadableFoldersMessage(unreadable), platform::MessageButtons::Ok,
                     platform::MessageIcon::Exclamation, kAppTitle);
   }
+  notAdded.insert(notAdded.end(), unusable.begin(), unusable.end());
   if (!notAdded.empty()) {
     c.messages.show(NotAddedMessage(notAdded), platform::MessageButtons::Ok,
                     platform::MessageIcon::Exclamation, kAppTitle);

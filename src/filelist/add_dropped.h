@@ -35,7 +35,9 @@ struct DropContext {
 // every file the drop added, followed by its box of unreadable folders; last,
 // one box names what was left out. A failure of the walk is shown as
 // "code:description" and ends the drop; what was appended stays. Returns the
-// number of files added.
-std::int32_t AddDroppedPaths(const DropContext& context, const std::vector<std::string>& paths);
+// number of files added. `unusable` are dropped items that name no path (a
+// web address, say): they are named in the same last box.
+std::int32_t AddDroppedPaths(const DropContext& context, const std::vector<std::string>& paths,
+                             const std::vector<std::string>& unusable = {});
 
 }  // namespace parvane::filelist

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <QtCore/QFile>
+#include <QtCore/QMimeData>
+#include <QtCore/QUrl>
 #include <QtCore/QTimer>
+#include <QtGui/QDropEvent>
 #include <QtGui/QImage>
 #include <QtTest/QTest>
 #include <QtWidgets/QGroupBox>
@@ -459,6 +462,67 @@ TEST_F(WindowTest, AddFolderFromTheRealFileSystem) {
   EXPECT_EQ(chooser.titles[0], "Choose Source Folder...");
   std::error_code ignored;
   fs::remove_all(root, ignored);
+}
+
+// Sends a drag onto the file list and then the drop; true when the drag was taken.
+bool DropOnto(QWidget* list, const QList<QUrl>& urls) {
+  QMimeData mime;
+  mime.setUrls(urls);
+  QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(list, &enter);
+  QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(list, &drop);
+  return enter.isAccepted() && drop.isAccepted();
+}
+
+TEST_F(WindowTest, DroppedFilesAndFoldersJoinTheListAsTheAddButtonsAddThem) {
+  namespace fs = std::filesystem;
+  std::string pattern = (fs::temp_directory_path() / "parvane-drop-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const fs::path root = pattern;
+  fs::create_directories(root / "Mail" / "Sub");
+  for (const fs::path& p : {root / "Mail" / "a.msg", root / "Mail" / "Sub" / "b.MSG",
+                            root / "Mail" / "notes.txt", root / "loose.msg", root / "photo.jpg"}) {
+    std::ofstream(p) << "x";
+  }
+  const QString r = QString::fromStdString(root.string());
+  EXPECT_TRUE(DropOnto(table()->viewport(),
+                       {QUrl::fromLocalFile(r + "/loose.msg"), QUrl::fromLocalFile(r + "/Mail"),
+                        QUrl::fromLocalFile(r + "/photo.jpg"),
+                        QUrl(QStringLiteral("https://example.com/c.msg"))}));
+
+  std::vector<std::string> listed;
+  for (int row = 0; row < table()->rowCount(); ++row) {
+    listed.push_back(table()->item(row, 0)->text().toStdString());
+  }
+  const std::string s = root.string();
+  EXPECT_EQ(listed, (std::vector<std::string>{s + "/loose.msg", s + "/Mail/a.msg",
+                                              s + "/Mail/Sub/b.MSG"}));
+  EXPECT_EQ(label("fileCountLabel")->text(), QStringLiteral("3 files"));
+  EXPECT_TRUE(button("convertButton")->isEnabled());
+  ASSERT_EQ(messages.shown.size(), 2u);
+  EXPECT_EQ(messages.shown[0].text, "3 Files Added to List.");
+  EXPECT_EQ(messages.shown[1].text,
+            "Only .msg files and folders can be added; these were not:\r\n" + s +
+                "/photo.jpg\r\nhttps://example.com/c.msg");
+  EXPECT_EQ(messages.shown[1].icon, MessageIcon::Exclamation);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  std::error_code ignored;
+  fs::remove_all(root, ignored);
+}
+
+TEST_F(WindowTest, NoDropIsTakenWhileTheListButtonsWait) {
+  // A run leaves the list buttons disabled until it ends.
+  button("addFilesButton")->setEnabled(false);
+  button("addFolderButton")->setEnabled(false);
+  EXPECT_FALSE(DropOnto(table()->viewport(), {QUrl::fromLocalFile(QStringLiteral("/m/a.msg"))}));
+  EXPECT_EQ(table()->item(0, 0), nullptr);
+  EXPECT_EQ(label("fileCountLabel")->text(), QStringLiteral("0 files"));
+  EXPECT_TRUE(messages.shown.empty());
+  button("addFilesButton")->setEnabled(true);
+  button("addFolderButton")->setEnabled(true);
+  EXPECT_TRUE(DropOnto(table()->viewport(), {QUrl::fromLocalFile(QStringLiteral("/m/a.msg"))}));
+  EXPECT_EQ(table()->item(0, 0)->text(), QStringLiteral("/m/a.msg"));
 }
 
 TEST_F(WindowTest, ExitDuringAFolderAddEndsAtOnce) {
