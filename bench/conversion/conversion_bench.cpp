@@ -5,6 +5,11 @@
 //       writes COUNT small messages (text body, two recipients, every third
 //       with a 2 KB attachment) spread over FOLDERS subfolders of DIR
 //       (default 10); prints the number of bytes written.
+//   parvane_bench_conversion make-mix DIR COUNT [FOLDERS] [BIG_EVERY]
+//       writes COUNT messages of the realistic mix (bench/mix: most under
+//       50 KB, one in BIG_EVERY (default 1000) with an attachment of 1 to
+//       20 MB, one in 200 with an embedded message) over FOLDERS subfolders
+//       (default 1); prints the number of bytes written.
 //   parvane_bench_conversion window DIR OUT
 //       the Qt window, offscreen, over the engine: lists every .msg below DIR,
 //       converts them into the folder OUT, and meanwhile lets a 10 ms timer
@@ -26,6 +31,7 @@
 #include "app/engine_binding.h"
 #include "app/main_window.h"
 #include "filelist/file_list.h"
+#include "message_mix.h"
 #include "support/msg_writer.h"
 
 namespace fs = std::filesystem;
@@ -36,6 +42,7 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: parvane_bench_conversion make DIR COUNT [FOLDERS]\n"
+               "       parvane_bench_conversion make-mix DIR COUNT [FOLDERS] [BIG_EVERY]\n"
                "       parvane_bench_conversion window DIR OUT\n");
   return 2;
 }
@@ -58,6 +65,25 @@ int Make(const fs::path& dir, int count, int folders) {
     std::snprintf(name, sizeof name, "%06d.msg", i);
     testsupport::writeMsgFile(folder / name, message);
     bytes += fs::file_size(folder / name);
+  }
+  std::printf("%ju\n", bytes);
+  return 0;
+}
+
+int MakeMix(const fs::path& dir, std::uint64_t count, std::uint64_t folders, std::uint64_t bigEvery) {
+  std::uintmax_t bytes = 0;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const fs::path folder = dir / ("folder" + std::to_string(i % folders));
+    if (i < folders) fs::create_directories(folder);
+    char name[32];
+    std::snprintf(name, sizeof name, "%08llu.msg", static_cast<unsigned long long>(i));
+    const core::Bytes file = testsupport::writeMsg(benchmix::mixMessage(i, {bigEvery}));
+    std::FILE* out = std::fopen((folder / name).string().c_str(), "wb");
+    if (!out || std::fwrite(file.data(), 1, file.size(), out) != file.size() || std::fclose(out) != 0) {
+      std::fprintf(stderr, "cannot write %s\n", (folder / name).string().c_str());
+      return 1;
+    }
+    bytes += file.size();
   }
   std::printf("%ju\n", bytes);
   return 0;
@@ -245,6 +271,9 @@ int main(int argc, char** argv) {
   if (command == "make" && (argc == 4 || argc == 5)) {
     return Make(argv[2], std::atoi(argv[3]), argc == 5 ? std::max(1, std::atoi(argv[4])) : 10);
   }
+  if (command == "make-mix" && argc >= 4 && argc <= 6)
+    return MakeMix(argv[2], std::strtoull(argv[3], nullptr, 10), argc >= 5 ? std::max(1ull, std::strtoull(argv[4], nullptr, 10)) : 1,
+                   argc == 6 ? std::strtoull(argv[5], nullptr, 10) : 1000);
   if (command == "window" && argc == 4) return Window(argc, argv, argv[2], argv[3]);
   return Usage();
 }

@@ -46,6 +46,7 @@ class TableColumns {
 
  private:
   friend class TableContextBuilder;
+  friend class AppendingTable;
   std::vector<ColumnDesc> columns_;
   std::uint16_t rgib_[4] = {0, 0, 0, 0};
 };

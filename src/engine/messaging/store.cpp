@@ -8,6 +8,7 @@
 #include <random>
 
 #include "engine/core/text.h"
+#include "engine/ltp/appending_table.h"
 #include "engine/ltp/errors.h"
 #include "engine/ltp/property_context.h"
 #include "engine/ltp/table_context.h"
@@ -54,6 +55,10 @@ constexpr std::uint16_t kContentCount = 0x3602;
 constexpr std::uint16_t kContentUnreadCount = 0x3603;
 constexpr std::uint16_t kSubfolders = 0x360A;
 
+// A folder's contents table stays in memory while the folder has had a
+// message among the last this many; after that it is parked in the store.
+constexpr std::uint64_t kRecentMessages = 64;
+
 Nid tableOf(Nid folder, NidType type) { return (folder & ~Nid{0x1F}) | static_cast<std::uint32_t>(type); }
 
 PropertyList listOf(std::span<const store_template::TemplateProperty> props) {
@@ -68,7 +73,9 @@ struct Folder {
   bool search = false;
   PropertyList props;
   std::vector<Nid> children;
-  std::unique_ptr<ltp::TableContextBuilder> hierarchy, contents, assoc;
+  std::unique_ptr<ltp::TableContextBuilder> hierarchy, assoc;
+  std::unique_ptr<ltp::AppendingTable> contents;  // rows only ever added, in NID order
+  std::uint64_t lastMessage = 0;  // when the folder last got a message (in messages)
   bool pcDirty = true, hierarchyDirty = true, contentsDirty = true, assocDirty = true;
   std::uint32_t count = 0, unread = 0;
 };
@@ -147,7 +154,7 @@ class Store::Impl {
       if (f.parent != nid) folders_.at(f.parent).children.push_back(nid);
       if (f.search) continue;
       f.hierarchy = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(tableOf(nid, NidType::HierarchyTable)));
-      f.contents = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(tableOf(nid, NidType::ContentsTable)));
+      f.contents = std::make_unique<ltp::AppendingTable>(*ndb_, ltp::TableColumns(templateColumns(tableOf(nid, NidType::ContentsTable))));
       f.assoc = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(tableOf(nid, NidType::AssocContentsTable)));
     }
     for (auto& [nid, f] : folders_) {
@@ -197,12 +204,13 @@ class Store::Impl {
     Nid nid = ndb_->allocateNid(NidType::NormalMessage);
     ndb_->putNode(nid, f.nid, writer_->write(message).data);
     rowCells_.assign(message.properties, f.contents->columns(), ndb_->nextUnique());
-    f.contents->setRowViews(nid, rowCells_.cells());
+    f.contents->appendRow(nid, rowCells_.cells());
     f.count++;
     if (!(message.properties.int32(tags::MessageFlags).value_or(0) & kMsgFlagRead)) f.unread++;
     f.pcDirty = f.contentsDirty = true;
     queue(kSudMessageAdded, f.nid, nid);
     ++saved_;
+    f.lastMessage = saved_;
     checkpoint();
     return nid;
   }
@@ -236,7 +244,7 @@ class Store::Impl {
     f.props.set(PropertyValue::unicode(tags::DisplayName, name));
     f.props.set(PropertyValue::unicode(kContainerClass, u"IPF.Note"));
     f.hierarchy = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(kHierarchyTemplateNid));
-    f.contents = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(kContentsTemplateNid));
+    f.contents = std::make_unique<ltp::AppendingTable>(*ndb_, ltp::TableColumns(templateColumns(kContentsTemplateNid)));
     f.assoc = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(kAssocTemplateNid));
     Nid nid = f.nid;
     folders_.emplace(nid, std::move(f));
@@ -265,7 +273,8 @@ class Store::Impl {
 
   // Writes a table. Empty tables with the same columns share one set of
   // blocks, as in Outlook's own store.
-  void putTable(Nid nid, Nid parent, ltp::TableContextBuilder& table) {
+  template <class Table>
+  void putTable(Nid nid, Nid parent, Table& table) {
     if (table.rowCount() == 0) {
       for (const auto& t : emptyTables_) {
         if (t.columns == table.columns()) {
@@ -289,6 +298,11 @@ class Store::Impl {
     w.u32(parent);
     w.u32(child);
     w.zeros(8);
+    // the queue's full blocks go to the store for good: only its end stays here
+    if (searchQueue_.size() >= ndb::kMaxBlockData) {
+      queueBlocks_.push_back(ndb_->writeDataBlock(core::ByteView(searchQueue_).first(ndb::kMaxBlockData)));
+      searchQueue_.erase(searchQueue_.begin(), searchQueue_.begin() + static_cast<std::ptrdiff_t>(ndb::kMaxBlockData));
+    }
     queueDirty_ = true;
   }
 
@@ -308,11 +322,16 @@ class Store::Impl {
       if (f.search) continue;
       if (f.hierarchyDirty) putTable(tableOf(nid, NidType::HierarchyTable), 0, *f.hierarchy);
       if (f.contentsDirty) putTable(tableOf(nid, NidType::ContentsTable), 0, *f.contents);
+      // the contents tables of folders that got no message lately leave memory
+      if (saved_ - f.lastMessage >= kRecentMessages) f.contents->park();
       if (f.assocDirty) putTable(tableOf(nid, NidType::AssocContentsTable), 0, *f.assoc);
       f.hierarchyDirty = f.contentsDirty = f.assocDirty = false;
     }
     if (queueDirty_) {
-      ndb_->putNode(kSearchQueueNid, 0, ndb_->writeData(searchQueue_));
+      ndb::DataWriter w = ndb_->newData();
+      for (ndb::Bid b : queueBlocks_) w.appendWritten(b, ndb::kMaxBlockData);
+      w.append(searchQueue_);
+      ndb_->putNode(kSearchQueueNid, 0, w.finish());
       queueDirty_ = false;
     }
     if (namesDirty_ || names_.size() != namesWritten_) {
@@ -358,6 +377,10 @@ class Store::Impl {
   void close() {
     made([&] {
       flush();
+      // the references the growing tables and the queue hold, dropped before the last commit
+      for (auto& [nid, f] : folders_) f.contents.reset();
+      for (ndb::Bid b : queueBlocks_) ndb_->release(b);
+      queueBlocks_.clear();
       ndb_->close();
     });
     open_ = false;
@@ -379,7 +402,8 @@ class Store::Impl {
     ndb::NodeData data;
   };
   std::vector<EmptyTable> emptyTables_;  // tables without rows written so far, to share
-  core::Bytes searchQueue_;
+  core::Bytes searchQueue_;               // the search queue after its full blocks
+  std::vector<ndb::Bid> queueBlocks_;     // its full blocks, one reference each
   bool queueDirty_ = true;
   bool open_ = true;
   std::uint64_t saved_ = 0, committed_ = 0;  // messages

@@ -4,10 +4,16 @@
 // folders with their hierarchy, contents and associated-contents tables, and
 // messages with recipients, attachments and embedded messages.
 //
-// Folder tables and folder counts are kept in memory and written at each
-// commit, so that adding many messages stays linear; a commit happens on its
-// own every few seconds or megabytes (between two messages, when the store is
-// consistent), and at close(). Destroying a store that is still open closes it.
+// Folder tables and folder counts are written at each commit, so that adding
+// many messages stays linear; a commit happens on its own every few seconds or
+// megabytes (between two messages, when the store is consistent), and at
+// close(). Destroying a store that is still open closes it.
+//
+// Memory does not grow with the number of messages: a contents table keeps
+// only its unfinished blocks in memory (ltp::AppendingTable), and only while
+// its folder had one of the last 64 messages; the search queue keeps its last
+// block. Each folder costs its properties, its hierarchy table's rows (one per
+// subfolder) and about 200 bytes, plus half a byte per message in it.
 //
 // Errors: StoreError (messaging), with ndb::IoError passed through as
 // StoreError::Kind::Io, whose text names the file and the cause once:

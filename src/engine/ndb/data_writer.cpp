@@ -68,6 +68,18 @@ void DataWriter::appendBlock(ByteView block) {
   pushLeaf(b, block.size());
 }
 
+void DataWriter::appendWritten(Bid bid, std::size_t cb) {
+  if (finished_) throw NdbError("DataWriter: appendWritten after finish");
+  if (cb == 0 || cb > kMaxBlockData || isInternalBid(bid))
+    throw NdbError::field("data block " + hex(bid), "cb", "a data block of 1 to 8176 bytes", std::to_string(cb));
+  if (size_ + cb > 0xFFFFFFFFull)
+    throw NdbError::field("XXBLOCK", "lcbTotal", "a stream below 4 GB", std::to_string(size_ + cb) + " bytes");
+  flushChunk();
+  store_->retain(bid);
+  size_ += cb;
+  pushLeaf(bid, cb);
+}
+
 void DataWriter::flushChunk() {
   if (chunk_.empty()) return;
   Bid b = store_->writeDataBlock(chunk_);

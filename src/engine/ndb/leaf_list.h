@@ -1,13 +1,21 @@
-// The in-memory image of a B-tree's leaf level: sorted leaves of at most `Cap`
-// entries, each remembering the page it was last written to. Changing a leaf
-// retires that page (collected in retired()) so that only changed leaves are
-// written again at the next commit. Not part of the public interface.
+// The leaf level of a B-tree as the store keeps it: a directory of sorted
+// leaves of at most `Cap` entries, each remembering its first key, entry count
+// and the page it was last written to. A leaf's entries are in memory only
+// while it is in use: changing a leaf retires its page (collected in
+// retired()) so that only changed leaves are written again at the next
+// commit, and trim() drops the entries of leaves written since, which are read
+// back from their page (through the loader) when they are needed again. So
+// memory holds the changed leaves and the few in use, plus the directory:
+// about 32 bytes per leaf, 2 bytes or less per entry. Not part of the public
+// interface.
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
+#include "engine/ndb/errors.h"
 #include "engine/ndb/format.h"
 
 namespace parvane::ndb {
@@ -15,103 +23,157 @@ namespace parvane::ndb {
 template <class Entry, class Key, std::size_t Cap>
 class LeafList {
  public:
+  // Reads the entries of a written leaf page back.
+  using Loader = std::function<void(const BREF& page, std::vector<Entry>& out)>;
+
   struct Leaf {
-    std::vector<Entry> items;
-    BREF page;  // bid 0: not written since its last change
+    Key first{};          // the first entry's key
+    std::uint32_t count = 0;
+    BREF page;            // bid 0: not written since its last change
+    std::unique_ptr<std::vector<Entry>> items;  // null: only on its page
   };
 
+  void setLoader(Loader loader) { loader_ = std::move(loader); }
   std::size_t size() const { return count_; }
-  const std::vector<std::unique_ptr<Leaf>>& leaves() const { return leaves_; }
-  std::vector<std::unique_ptr<Leaf>>& leaves() { return leaves_; }
+  std::size_t leafCount() const { return leaves_.size(); }
+  // Leaves whose entries are in memory.
+  std::size_t loadedCount() const {
+    std::size_t n = 0;
+    for (const auto& l : leaves_) n += l.items != nullptr;
+    return n;
+  }
+  std::vector<Leaf>& leaves() { return leaves_; }
   std::vector<BREF>& retired() { return retired_; }
 
-  const Entry* find(Key k) const {
+  // The entries of a leaf, read back from its page if needed.
+  const std::vector<Entry>& entries(Leaf& leaf) { return load(leaf); }
+
+  const Entry* find(Key k) {
     auto [li, pos] = locate(k);
     if (li == npos || pos == npos) return nullptr;
-    return &leaves_[li]->items[pos];
+    return &(*leaves_[li].items)[pos];
   }
   // A mutable entry; the caller changes it, so its leaf is marked changed.
   Entry* modify(Key k) {
     auto [li, pos] = locate(k);
     if (li == npos || pos == npos) return nullptr;
-    touch(*leaves_[li]);
-    return &leaves_[li]->items[pos];
+    touch(leaves_[li]);
+    return &(*leaves_[li].items)[pos];
   }
   // Inserts or replaces the entry with the same key.
   void put(const Entry& e) {
     Key k = e.key();
-    if (leaves_.empty()) {
-      leaves_.push_back(std::make_unique<Leaf>());
-      leaves_.back()->items.reserve(Cap);
-    }
+    if (leaves_.empty()) leaves_.push_back(freshLeaf());
     std::size_t li = leafFor(k);
-    Leaf& leaf = *leaves_[li];
-    auto it = std::lower_bound(leaf.items.begin(), leaf.items.end(), k,
-                               [](const Entry& a, Key key) { return a.key() < key; });
-    if (it != leaf.items.end() && it->key() == k) {
-      touch(leaf);
+    // appending past a full last leaf: start a new one, leave that one as it is
+    if (li + 1 == leaves_.size() && leaves_[li].count == Cap && load(leaves_[li]).back().key() < k) {
+      Leaf fresh = freshLeaf();
+      fresh.items->push_back(e);
+      fresh.first = k;
+      fresh.count = 1;
+      leaves_.push_back(std::move(fresh));
+      ++count_;
+      return;
+    }
+    Leaf& leaf = leaves_[li];
+    std::vector<Entry>& items = load(leaf);
+    auto it = std::lower_bound(items.begin(), items.end(), k, [](const Entry& a, Key key) { return a.key() < key; });
+    touch(leaf);
+    if (it != items.end() && it->key() == k) {
       *it = e;
       return;
     }
     ++count_;
-    if (it == leaf.items.end() && li + 1 == leaves_.size() && leaf.items.size() == Cap) {
-      // appending past a full last leaf: start a new one, leave this one full
-      auto fresh = std::make_unique<Leaf>();
-      fresh->items.reserve(Cap);
-      fresh->items.push_back(e);
-      leaves_.push_back(std::move(fresh));
-      return;
-    }
-    touch(leaf);
-    leaf.items.insert(it, e);
-    if (leaf.items.size() > Cap) {
-      auto right = std::make_unique<Leaf>();
-      std::size_t half = leaf.items.size() / 2;
-      right->items.assign(leaf.items.begin() + static_cast<std::ptrdiff_t>(half), leaf.items.end());
-      leaf.items.resize(half);
+    items.insert(it, e);
+    sync(leaf);
+    if (items.size() > Cap) {
+      Leaf right = freshLeaf();
+      std::size_t half = items.size() / 2;
+      right.items->assign(items.begin() + static_cast<std::ptrdiff_t>(half), items.end());
+      items.resize(half);
+      sync(leaf);
+      sync(right);
       leaves_.insert(leaves_.begin() + static_cast<std::ptrdiff_t>(li + 1), std::move(right));
     }
   }
   bool erase(Key k) {
     auto [li, pos] = locate(k);
     if (li == npos || pos == npos) return false;
-    Leaf& leaf = *leaves_[li];
+    Leaf& leaf = leaves_[li];
     touch(leaf);
-    leaf.items.erase(leaf.items.begin() + static_cast<std::ptrdiff_t>(pos));
+    leaf.items->erase(leaf.items->begin() + static_cast<std::ptrdiff_t>(pos));
     --count_;
-    if (leaf.items.empty()) leaves_.erase(leaves_.begin() + static_cast<std::ptrdiff_t>(li));
+    if (leaf.items->empty()) leaves_.erase(leaves_.begin() + static_cast<std::ptrdiff_t>(li));
+    else sync(leaf);
     return true;
   }
+  // Every entry in key order; leaves read back for this are not kept.
   template <class Fn>
-  void forEach(Fn&& fn) const {
-    for (const auto& l : leaves_)
-      for (const auto& e : l->items) fn(e);
+  void forEach(Fn&& fn) {
+    std::vector<Entry> scratch;
+    for (auto& l : leaves_) {
+      const std::vector<Entry>* items = l.items.get();
+      if (!items) {
+        scratch.clear();
+        loader_(l.page, scratch);
+        items = &scratch;
+      }
+      for (const auto& e : *items) fn(e);
+    }
+  }
+  // Drops the entries of written leaves but the last one (where new keys go).
+  void trim() {
+    for (std::size_t i = 0; i + 1 < leaves_.size(); ++i)
+      if (leaves_[i].page.bid != 0) leaves_[i].items.reset();
   }
 
  private:
   static constexpr std::size_t npos = ~std::size_t{0};
+  static Leaf freshLeaf() {
+    Leaf l;
+    l.items = std::make_unique<std::vector<Entry>>();
+    l.items->reserve(Cap);
+    return l;
+  }
+  std::vector<Entry>& load(Leaf& leaf) {
+    if (!leaf.items) {
+      auto items = std::make_unique<std::vector<Entry>>();
+      items->reserve(Cap);
+      loader_(leaf.page, *items);
+      if (items->size() != leaf.count || items->empty() || items->front().key() != leaf.first)
+        throw NdbError::field("B-tree leaf page " + hex(leaf.page.bid), "entries",
+                              std::to_string(leaf.count) + " from key " + hex(static_cast<std::uint64_t>(leaf.first)),
+                              std::to_string(items->size()));
+      leaf.items = std::move(items);
+    }
+    return *leaf.items;
+  }
+  static void sync(Leaf& leaf) {
+    leaf.count = static_cast<std::uint32_t>(leaf.items->size());
+    if (!leaf.items->empty()) leaf.first = leaf.items->front().key();
+  }
   void touch(Leaf& leaf) {
+    load(leaf);
     if (leaf.page.bid != 0) retired_.push_back(leaf.page);
     leaf.page = BREF{};
   }
   std::size_t leafFor(Key k) const {
-    auto it = std::upper_bound(leaves_.begin(), leaves_.end(), k,
-                               [](Key key, const std::unique_ptr<Leaf>& l) { return key < l->items.front().key(); });
+    auto it = std::upper_bound(leaves_.begin(), leaves_.end(), k, [](Key key, const Leaf& l) { return key < l.first; });
     return it == leaves_.begin() ? 0 : static_cast<std::size_t>(it - leaves_.begin()) - 1;
   }
-  std::pair<std::size_t, std::size_t> locate(Key k) const {
+  std::pair<std::size_t, std::size_t> locate(Key k) {
     if (leaves_.empty()) return {npos, npos};
     std::size_t li = leafFor(k);
-    const auto& items = leaves_[li]->items;
-    auto it = std::lower_bound(items.begin(), items.end(), k,
-                               [](const Entry& a, Key key) { return a.key() < key; });
+    const auto& items = load(leaves_[li]);
+    auto it = std::lower_bound(items.begin(), items.end(), k, [](const Entry& a, Key key) { return a.key() < key; });
     if (it == items.end() || it->key() != k) return {li, npos};
     return {li, static_cast<std::size_t>(it - items.begin())};
   }
 
-  std::vector<std::unique_ptr<Leaf>> leaves_;
+  std::vector<Leaf> leaves_;
   std::vector<BREF> retired_;
   std::size_t count_ = 0;
+  Loader loader_;
 };
 
 }  // namespace parvane::ndb

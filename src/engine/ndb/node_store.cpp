@@ -43,6 +43,9 @@ NodeStore::Impl::Impl(std::string p, std::unique_ptr<File> f, const CreateOption
   header.bidNextB = kFirstBlockBid;
   header.bidNextP = kFirstPageBid;
   lastCommit = std::chrono::steady_clock::now();
+  nbt.setLoader([this](const BREF& page, std::vector<NodeRec>& out) { readLeaf(PageType::NBT, page, out); });
+  bbt.setLoader([this](const BREF& page, std::vector<BlockRec>& out) { readLeaf(PageType::BBT, page, out); });
+  space.setLoader([this](std::size_t k, SpaceMap::Bits& out) { readMapBits(k, out); });
 }
 
 NodeStore::Impl::~Impl() {
@@ -224,6 +227,8 @@ StoreStats NodeStore::stats() const {
   s.fileSize = impl_->fileEof();
   s.commits = impl_->commits;
   s.bytesSinceCommit = impl_->bytesSinceCommit;
+  s.leavesInMemory = impl_->nbt.loadedCount() + impl_->bbt.loadedCount();
+  s.mapSpansInMemory = impl_->space.loadedCount();
   return s;
 }
 

@@ -100,6 +100,10 @@ struct StoreStats {
   // after its header switched to its B-trees (the maps then rebuilt by readers).
   std::uint64_t commits = 0;
   std::uint64_t bytesSinceCommit = 0;
+  // What the store holds in memory of the two B-trees' leaves and of the
+  // allocation maps (the rest is read back from the file when needed).
+  std::uint64_t leavesInMemory = 0;
+  std::uint64_t mapSpansInMemory = 0;
 };
 
 class NodeStore;
@@ -121,6 +125,10 @@ class DataWriter {
   // (at most 8176 bytes). Heaps and table row matrices use this to control
   // where block boundaries fall.
   void appendBlock(ByteView block);
+  // Closes the current block (if any) and appends `bid`, a data block of `cb`
+  // bytes written earlier, adding a reference to it: a stream that grows
+  // between writes shares its finished blocks with the previous version.
+  void appendWritten(Bid bid, std::size_t cb);
   std::uint64_t size() const { return size_; }
   // Writes the pending block and the XBLOCK/XXBLOCK levels; the result holds one
   // reference on its root (bidSub is 0). An empty stream gives bidData 0.

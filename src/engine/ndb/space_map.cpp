@@ -40,8 +40,8 @@ std::uint64_t runMask(std::size_t lo, std::size_t m) {
 void SpaceMap::mark(Span& s, std::size_t u, std::size_t n, bool on) {
   while (n) {
     const std::size_t at = u >> 3, lo = u & 7, m = std::min<std::size_t>(n, 64 - lo);
-    const std::uint64_t mask = runMask(lo, m), w = loadUnits(s.bits, at);
-    storeUnits(s.bits, at, on ? w | mask : w & ~mask);
+    const std::uint64_t mask = runMask(lo, m), w = loadUnits(*s.bits, at);
+    storeUnits(*s.bits, at, on ? w | mask : w & ~mask);
     u += m;
     n -= m;
   }
@@ -51,7 +51,7 @@ void SpaceMap::mark(Span& s, std::size_t u, std::size_t n, bool on) {
 bool SpaceMap::allFree(const Span& s, std::size_t u, std::size_t n) {
   while (n) {
     const std::size_t at = u >> 3, lo = u & 7, m = std::min<std::size_t>(n, 64 - lo);
-    if (loadUnits(s.bits, at) & runMask(lo, m)) return false;
+    if (loadUnits(*s.bits, at) & runMask(lo, m)) return false;
     u += m;
     n -= m;
   }
@@ -61,13 +61,34 @@ bool SpaceMap::allFree(const Span& s, std::size_t u, std::size_t n) {
 void SpaceMap::addSpan() {
   std::size_t k = spans_.size();
   Span s;
+  s.bits = std::make_unique<Bits>();
   std::size_t reserved = 1 + mapPagesAfterAMap(k).size();
   std::size_t units = reserved * (kPageSize / kAllocUnit);
   mark(s, 0, units, true);
   s.freeUnits = static_cast<std::uint32_t>(kUnitsPerAMap - units);
   s.hint = static_cast<std::uint32_t>(units);
   freeUnits_ += s.freeUnits;
-  spans_.push_back(s);
+  spans_.push_back(std::move(s));
+}
+
+const SpaceMap::Bits& SpaceMap::load(Span& s, std::size_t k) {
+  if (!s.bits) {
+    auto bits = std::make_unique<Bits>();
+    loader_(k, *bits);
+    s.bits = std::move(bits);
+  }
+  return *s.bits;
+}
+
+void SpaceMap::trim() {
+  for (std::size_t k = 0; k < spans_.size(); ++k)
+    if (!spans_[k].dirty && k != cursor_ && k + 1 != spans_.size()) spans_[k].bits.reset();
+}
+
+std::size_t SpaceMap::loadedCount() const {
+  std::size_t n = 0;
+  for (const auto& s : spans_) n += s.bits != nullptr;
+  return n;
 }
 
 std::optional<std::size_t> SpaceMap::find(const Span& s, std::size_t n, bool pageAligned) const {
@@ -76,11 +97,11 @@ std::optional<std::size_t> SpaceMap::find(const Span& s, std::size_t n, bool pag
   if (!pageAligned && u + n <= kUnitsPerAMap && allFree(s, u, n)) return u;
   if (pageAligned) {
     for (u = (u + 7) & ~std::size_t{7}; u + n <= kUnitsPerAMap; u += 8)
-      if (s.bits[u >> 3] == 0) return u;
+      if ((*s.bits)[u >> 3] == 0) return u;
     return std::nullopt;
   }
   while (u + n <= kUnitsPerAMap) {
-    if ((u & 7) == 0 && s.bits[u >> 3] == 0xFF) {
+    if ((u & 7) == 0 && (*s.bits)[u >> 3] == 0xFF) {
       u += 8;
       continue;
     }
@@ -91,7 +112,7 @@ std::optional<std::size_t> SpaceMap::find(const Span& s, std::size_t n, bool pag
     std::size_t run = 1;
     while (run < n) {
       const std::size_t b = u + run;
-      if ((b & 7) == 0 && run + 8 <= n && s.bits[b >> 3] == 0) {
+      if ((b & 7) == 0 && run + 8 <= n && (*s.bits)[b >> 3] == 0) {
         run += 8;  // a whole free byte
         continue;
       }
@@ -113,6 +134,7 @@ std::optional<std::uint64_t> SpaceMap::allocate(std::size_t bytes, bool pageAlig
     std::size_t k = (cursor_ + step) % count;
     Span& s = spans_[k];
     if (s.freeUnits < n || n >= s.failedSize) continue;
+    load(s, k);
     auto u = find(s, n, pageAligned);
     if (!u) {
       s.failedSize = static_cast<std::uint32_t>(n);
@@ -135,6 +157,7 @@ void SpaceMap::free(std::uint64_t ib, std::size_t bytes) {
   if (ib < kFirstAMapOffset || k >= spans_.size() || u + n > kUnitsPerAMap)
     throw NdbError::field("free space", "ib", "inside the file's AMap spans", hex(ib));
   Span& s = spans_[k];
+  load(s, k);
   for (std::size_t i = u; i < u + n; ++i)
     if (!test(s, i)) throw NdbError::field("AMap " + std::to_string(k), "bit", "allocated", "free at " + hex(ib));
   mark(s, u, n, false);
@@ -145,9 +168,10 @@ void SpaceMap::free(std::uint64_t ib, std::size_t bytes) {
   if (k < cursor_) cursor_ = k;
 }
 
-bool SpaceMap::isAllocated(std::uint64_t ib) const {
+bool SpaceMap::isAllocated(std::uint64_t ib) {
   std::size_t k = static_cast<std::size_t>((ib - kFirstAMapOffset) / kAMapSpan);
   if (ib < kFirstAMapOffset || k >= spans_.size()) return false;
+  load(spans_[k], k);
   return test(spans_[k], static_cast<std::size_t>((ib - amapOffset(k)) / kAllocUnit));
 }
 

@@ -1,10 +1,16 @@
 // Free-space bookkeeping of a store file: one allocation map (AMap) per span of
-// 253,952 bytes, one bit per 64 bytes, as it is written to the AMap pages. Not
-// part of the public interface.
+// 253,952 bytes, one bit per 64 bytes, as it is written to the AMap pages.
+// A span's bits stay in memory only while they differ from its AMap page or
+// are in use: trim() drops the bits of clean spans, which are read back from
+// their page (through the loader) when they are needed again, so a store of
+// any size keeps about 16 bytes per span plus the few spans in use. Not part
+// of the public interface.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -14,6 +20,11 @@ namespace parvane::ndb {
 
 class SpaceMap {
  public:
+  using Bits = std::array<std::uint8_t, kPageDataSize>;
+  // Reads the map bytes of AMap k back from its page.
+  using Loader = std::function<void(std::size_t k, Bits& out)>;
+
+  void setLoader(Loader loader) { loader_ = std::move(loader); }
   std::size_t spanCount() const { return spans_.size(); }
   // Adds the next span with its map pages (AMap, and PMap/FMap/FPMap where due) allocated.
   void addSpan();
@@ -21,10 +32,10 @@ class SpaceMap {
   // pages ask for 512-byte alignment. nullopt when no span has room.
   std::optional<std::uint64_t> allocate(std::size_t bytes, bool pageAligned);
   void free(std::uint64_t ib, std::size_t bytes);
-  bool isAllocated(std::uint64_t ib) const;
+  bool isAllocated(std::uint64_t ib);
   std::uint64_t freeBytes() const { return freeUnits_ * kAllocUnit; }
   // The 496 map bytes of AMap `k`; `dirty` tells whether they changed since clean(k).
-  const std::array<std::uint8_t, kPageDataSize>& bits(std::size_t k) const { return spans_[k].bits; }
+  const Bits& bits(std::size_t k) { return load(spans_[k], k); }
   bool dirty(std::size_t k) const { return spans_[k].dirty; }
   void clean(std::size_t k) { spans_[k].dirty = false; }
   bool anyDirty() const {
@@ -34,16 +45,21 @@ class SpaceMap {
   }
   // Free bytes of the spans from `first` on.
   std::uint64_t freeBytesFrom(std::size_t first) const;
+  // Drops the bits of spans that match their AMap page, but the one the next
+  // allocation looks at first.
+  void trim();
+  std::size_t loadedCount() const;
 
  private:
   struct Span {
-    std::array<std::uint8_t, kPageDataSize> bits{};
+    std::unique_ptr<Bits> bits;  // null: only on the AMap page
     std::uint32_t freeUnits = 0;
     std::uint32_t hint = 0;         // no free unit below this one
     std::uint32_t failedSize = ~0u;  // a run this long was not found since the last free
     bool dirty = true;
   };
-  static bool test(const Span& s, std::size_t u) { return (s.bits[u >> 3] >> (7 - (u & 7))) & 1; }
+  const Bits& load(Span& s, std::size_t k);
+  static bool test(const Span& s, std::size_t u) { return ((*s.bits)[u >> 3] >> (7 - (u & 7))) & 1; }
   static void mark(Span& s, std::size_t u, std::size_t n, bool on);
   // True when units [u, u + n) are all free.
   static bool allFree(const Span& s, std::size_t u, std::size_t n);
@@ -52,6 +68,7 @@ class SpaceMap {
   std::vector<Span> spans_;
   std::uint64_t freeUnits_ = 0;
   std::size_t cursor_ = 0;
+  Loader loader_;
 };
 
 }  // namespace parvane::ndb

@@ -15,7 +15,40 @@ void addEntry(BTPAGE& page, const BlockRec& e) {
   page.blocks.push_back(BBTENTRY{BREF{e.bid, e.ib}, e.cb, static_cast<std::uint16_t>(e.refs + 1)});
 }
 
+// A hash of an index page's children, to tell whether it must be written
+// again without keeping their list: 64 bits over the children's BIDs.
+std::uint64_t childrenHash(const std::vector<BTENTRY>& level, std::size_t from, std::size_t to) {
+  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ (to - from);
+  for (std::size_t i = from; i < to; ++i) {
+    std::uint64_t x = level[i].bref.bid + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    h ^= x ^ (x >> 31);
+  }
+  return h;
+}
+
+void fromPage(const BTPAGE& page, std::vector<NodeRec>& out) {
+  for (const auto& e : page.nodes) out.push_back(NodeRec{e.nid, e.nidParent, e.bidData, e.bidSub});
+}
+void fromPage(const BTPAGE& page, std::vector<BlockRec>& out) {
+  for (const auto& e : page.blocks)
+    out.push_back(BlockRec{e.bref.bid, e.bref.ib, e.cb, static_cast<std::uint16_t>(e.cRef - 1)});
+}
+
 }  // namespace
+
+template <class Entry>
+void NodeStore::Impl::readLeaf(PageType type, const BREF& page, std::vector<Entry>& out) {
+  std::array<std::uint8_t, kPageSize> raw{};
+  if (io().readAt(page.ib, raw) != kPageSize)
+    throw NdbError::field("B-tree page " + hex(page.bid), "ib", "inside the file", hex(page.ib));
+  BTPAGE content = decodeBtPage(raw, type, page.bid, page.ib);
+  if (content.cLevel != 0) throw NdbError::field("B-tree page " + hex(page.bid), "cLevel", "0 (a leaf)", std::to_string(content.cLevel));
+  fromPage(content, out);
+}
+template void NodeStore::Impl::readLeaf(PageType, const BREF&, std::vector<NodeRec>&);
+template void NodeStore::Impl::readLeaf(PageType, const BREF&, std::vector<BlockRec>&);
 
 BREF NodeStore::Impl::writePage(PageType type, const BTPAGE& content) {
   Bid bid = header.bidNextP;
@@ -45,12 +78,12 @@ BREF NodeStore::Impl::writeTree(List& list, PageType type, std::vector<std::vect
   std::vector<BTENTRY> level;
   level.reserve(list.leaves().size());
   for (auto& leaf : list.leaves()) {
-    if (leaf->page.bid == 0) {
+    if (leaf.page.bid == 0) {
       BTPAGE content;
-      for (const auto& e : leaf->items) addEntry(content, e);
-      leaf->page = writePage(type, content);
+      for (const auto& e : list.entries(leaf)) addEntry(content, e);
+      leaf.page = writePage(type, content);
     }
-    level.push_back(BTENTRY{static_cast<std::uint64_t>(leaf->items.front().key()), leaf->page});
+    level.push_back(BTENTRY{static_cast<std::uint64_t>(leaf.first), leaf.page});
   }
   std::size_t depth = 0;
   while (level.size() > 1) {
@@ -62,9 +95,8 @@ BREF NodeStore::Impl::writeTree(List& list, PageType type, std::vector<std::vect
     up.reserve(n);
     for (std::size_t j = 0; j < n; ++j) {
       std::size_t from = j * kBtEntriesPerPage, to = std::min(level.size(), from + kBtEntriesPerPage);
-      std::vector<Bid> bids;
-      for (std::size_t i = from; i < to; ++i) bids.push_back(level[i].bref.bid);
-      if (j < pages.size() && pages[j].page.bid != 0 && pages[j].children == bids) {
+      const std::uint64_t children = childrenHash(level, from, to);
+      if (j < pages.size() && pages[j].page.bid != 0 && pages[j].children == children) {
         fresh[j] = std::move(pages[j]);
         pages[j].page = BREF{};
       } else {
@@ -72,7 +104,7 @@ BREF NodeStore::Impl::writeTree(List& list, PageType type, std::vector<std::vect
         content.cLevel = static_cast<std::uint8_t>(depth + 1);
         content.index.assign(level.begin() + static_cast<std::ptrdiff_t>(from),
                              level.begin() + static_cast<std::ptrdiff_t>(to));
-        fresh[j].children = std::move(bids);
+        fresh[j].children = children;
         fresh[j].page = writePage(type, content);
       }
       up.push_back(BTENTRY{level[from].btkey, fresh[j].page});
@@ -94,6 +126,9 @@ void NodeStore::Impl::commit() {
   BREF nbtRoot = writeTree(nbt, PageType::NBT, nbtIndex, nbtEmptyRoot);
   BREF bbtRoot = writeTree(bbt, PageType::BBT, bbtIndex, bbtEmptyRoot);
   io().sync();
+  // the leaves are on their pages now: only the last of each tree stays in memory
+  nbt.trim();
+  bbt.trim();
   // 2. the header switches to the new trees while it declares the maps
   //    invalid: a stop before step 4 leaves a complete store whose maps a
   //    reader rebuilds
@@ -130,6 +165,8 @@ void NodeStore::Impl::commit() {
   lastCommit = std::chrono::steady_clock::now();
   changed = false;
   if (first) ++commits;
+  // the maps are on their pages now: only the span in use stays in memory
+  space.trim();
 }
 
 void NodeStore::Impl::create() {

@@ -58,7 +58,7 @@ class NodeStore::Impl {
 
   // An index page of a B-tree as last written, to rewrite only changed ones.
   struct IndexPage {
-    std::vector<Bid> children;
+    std::uint64_t children = 0;  // hash of the children's BIDs
     BREF page;
   };
   std::vector<std::vector<IndexPage>> nbtIndex, bbtIndex;
@@ -116,6 +116,8 @@ class NodeStore::Impl {
   std::uint8_t* stage(std::uint64_t ib, std::size_t n, ByteView head);
   void writeHeader(const HEADER& h);
   void writeMapPages(std::size_t k);
+  // The map bytes of AMap k as its page holds them.
+  void readMapBits(std::size_t k, SpaceMap::Bits& out);
   Bytes mapPages(std::size_t k);
   void grow();
   std::uint64_t allocate(std::size_t bytes, bool page);
@@ -129,6 +131,9 @@ class NodeStore::Impl {
 
   // ---- B-tree pages and commit (store_commit.cpp)
   BREF writePage(PageType type, const BTPAGE& content);
+  // The entries of a leaf page written by an earlier commit.
+  template <class Entry>
+  void readLeaf(PageType type, const BREF& page, std::vector<Entry>& out);
   template <class List>
   BREF writeTree(List& list, PageType type, std::vector<std::vector<IndexPage>>& cache, BREF& emptyRoot);
   void commit();

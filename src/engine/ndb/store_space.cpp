@@ -63,6 +63,14 @@ void NodeStore::Impl::writeMapPages(std::size_t k) {
   space.clean(k);
 }
 
+void NodeStore::Impl::readMapBits(std::size_t k, SpaceMap::Bits& out) {
+  std::array<std::uint8_t, kPageSize> page{};
+  const std::uint64_t ib = amapOffset(k);
+  if (io().readAt(ib, page) != kPageSize) throw NdbError::field("AMap page " + std::to_string(k), "ib", "inside the file", hex(ib));
+  checkPage(page, PageType::AMap, ib);
+  std::memcpy(out.data(), page.data(), kPageDataSize);
+}
+
 // Adds AMap spans. The header must cover every byte of the file, but no file
 // system extends a file and rewrites its header in one step: the one instant
 // that cannot be made atomic lies between extending the file and writing the

@@ -4,6 +4,7 @@
 
 #include "../ndb/oracles.h"
 #include "engine/core/text.h"
+#include "engine/ltp/appending_table.h"
 #include "engine/ltp/errors.h"
 #include "engine/ltp/property_context.h"
 #include "engine/ltp/table_context.h"
@@ -288,6 +289,95 @@ TEST(TableContext, RowsInTheHeapAndInASubnodeRoundTrip) {
     expectLayersClean(path);
     EXPECT_EQ(parvane::testing::pypffOpen(path), 0);
   }
+}
+
+std::vector<CellRef> refsOf(const std::vector<Cell>& cells) {
+  std::vector<CellRef> refs;
+  for (const auto& c : cells) refs.push_back(CellRef{c.tag, c.value});
+  return refs;
+}
+
+// A growing table written at many lengths, parked and resumed on the way:
+// every version reads back whole (matrix in the heap while it fits, heaps past
+// the first bitmap blocks, cells in subnodes), the versions share their
+// finished blocks, and the fill levels in the heap's headers are the blocks'.
+TEST(AppendingTable, EveryVersionOfAGrowingTableReadsBackWhole) {
+  TempDir dir;
+  const std::string path = dir.file("growing.pst");
+  const std::vector<std::uint32_t> versions{0, 1, 20, 21, 447, 448, 3000, 30000};
+  auto rowId = [](std::uint32_t i) { return 0x200004 + 0x20 * i; };
+  {
+    auto s = ndb::NodeStore::create(path);
+    {
+    AppendingTable table(*s, TableColumns(contentsLikeColumns()));
+    std::uint32_t rows = 0;
+    for (std::size_t v = 0; v < versions.size(); ++v) {
+      for (; rows < versions[v]; ++rows) {
+        auto cells = rowCells(rowId(rows));
+        table.appendRow(rowId(rows), refsOf(cells));
+      }
+      s->putNode(makeNid(NidType::ContentsTable, 0x401 + static_cast<std::uint32_t>(v)), 0, table.finish());
+      if (v % 2) table.park();
+      s->commit();
+    }
+    EXPECT_EQ(table.rowCount(), 30000u);
+    EXPECT_TRUE(table.parked());
+    }  // the table's own references go before the last commit
+    s->close();
+  }
+  auto r = ndb::StoreReader::open(path);
+  for (std::size_t v = 0; v < versions.size(); ++v) {
+    auto node = r->findNode(makeNid(NidType::ContentsTable, 0x401 + static_cast<std::uint32_t>(v)));
+    ASSERT_TRUE(node);
+    TableContextReader tc(*r, node->bidData, node->bidSub);
+    ASSERT_EQ(tc.rows().size(), versions[v]);
+    EXPECT_EQ(tc.matrixInSubnode(), versions[v] * tc.rowSize() > 3580);
+    EXPECT_EQ(tc.columns(), contentsLikeColumns());
+    for (std::uint32_t i = 0; i < versions[v]; ++i) {
+      ASSERT_EQ(tc.rows()[i].id, rowId(i));
+      expectRow(tc, tc.rows()[i]);
+    }
+  }
+  auto last = r->findNode(makeNid(NidType::ContentsTable, 0x401 + static_cast<std::uint32_t>(versions.size() - 1)));
+  auto blocks = ndb::readDataBlocks(*r, last->bidData);
+  ASSERT_GT(blocks.size(), 136u) << "the heap reaches its second bitmap block";
+  auto level = [&](std::size_t j) { return j < blocks.size() ? fillLevel(kMaxHeapBlockSize - blocks[j].size()) : 0; };
+  for (std::size_t j = 0; j < 8; ++j) EXPECT_EQ((blocks[0][8 + j / 2] >> (4 * (j & 1))) & 0xF, level(j)) << j;
+  for (std::size_t b = 8; b < blocks.size(); b += 128)
+    for (std::size_t j = 0; j < 128; ++j) EXPECT_EQ((blocks[b][2 + j / 2] >> (4 * (j & 1))) & 0xF, level(b + j)) << b << " " << j;
+  expectLayersClean(path);
+  EXPECT_EQ(parvane::testing::pypffOpen(path), 0);
+}
+
+TEST(AppendingTable, ARowOutOfOrderOrWithABadCellIsRefusedAndChangesNothing) {
+  TempDir dir;
+  const std::string path = dir.file("order.pst");
+  const Nid nid = makeNid(NidType::ContentsTable, 0x401);
+  {
+    auto s = ndb::NodeStore::create(path);
+    {
+    AppendingTable table(*s, TableColumns(contentsLikeColumns()));
+    auto cells = rowCells(0x40);
+    table.appendRow(0x40, refsOf(cells));
+    EXPECT_THROW(table.appendRow(0x40, refsOf(rowCells(0x40))), LtpError);
+    EXPECT_THROW(table.appendRow(0x20, refsOf(rowCells(0x20))), LtpError);
+    auto bad = rowCells(0x60);
+    bad.push_back({makeTag(0x0037, PropType::String), Bytes{1, 2, 3}});  // half a UTF-16 unit
+    EXPECT_THROW(table.appendRow(0x60, refsOf(bad)), LtpError);
+    EXPECT_EQ(table.rowCount(), 1u);
+    table.appendRow(0x60, refsOf(rowCells(0x60)));
+    s->putNode(nid, 0, table.finish());
+    }
+    s->close();
+  }
+  auto r = ndb::StoreReader::open(path);
+  auto node = r->findNode(nid);
+  TableContextReader tc(*r, node->bidData, node->bidSub);
+  ASSERT_EQ(tc.rows().size(), 2u);
+  EXPECT_EQ(tc.rows()[0].id, 0x40u);
+  EXPECT_EQ(tc.rows()[1].id, 0x60u);
+  for (const auto& row : tc.rows()) expectRow(tc, row);
+  expectLayersClean(path);
 }
 
 TEST(TableContext, RowsAreUpdatedAndRemovedByIdAcrossRewrites) {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/core/codepage.h"
 #include "engine/ltp/table_context.h"
 #include "engine/messaging/errors.h"
 #include "engine/messaging/message_writer.h"
@@ -323,6 +324,51 @@ TEST_F(StoreTest, DiskFullMidRunTellsWhichMessagesAreInTheFile) {
   }
   // the failures fell at different distances from the last commit
   EXPECT_GE(lostCounts.size(), 3u);
+
+// Messages spread over many folders and written in turns, with commits in
+// between: the contents tables of folders that got no recent message are
+// parked in the store and resumed; every table, count and queue entry is
+// right, in a copy taken mid-run and at the end.
+TEST_F(StoreTest, ContentsTablesParkedAndResumedAcrossManyFoldersStayRight) {
+  auto file = path("folders.pst");
+  StoreOptions options;
+  options.commitEveryBytes = 256 * 1024;
+  auto store = Store::create(file, u"Folders", options);
+  std::vector<FolderId> folders;
+  for (int f = 0; f < 40; ++f) folders.push_back(store->createFolder(store->ipmSubtree(), u"F" + std::u16string(1, char16_t(u'A' + f % 26)) + std::u16string(1, char16_t(u'a' + f / 26))));
+  auto bytes = testsupport::writeMsg(testsupport::simpleMessage("Spread over the folders", "body", {"a@example.com"}));
+  std::map<FolderId, std::uint32_t> expected;
+  // turns of 30 messages to one folder, then the next: each folder is parked
+  // (64 messages without one) and resumed many times
+  for (int turn = 0; turn < 160; ++turn) {
+    FolderId f = folders[static_cast<std::size_t>(turn * 7) % folders.size()];
+    for (int i = 0; i < 30; ++i) {
+      auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "s.msg");
+      store->addMessage(f, convertMessage(msg.message(), store->namedProperties()), 17);
+      ++expected[f];
+    }
+    if (turn == 100) {
+      store->commit();
+      fs::copy_file(file, path("midway.pst"));
+    }
+  }
+  store->close();
+  for (const auto& name : {file, path("midway.pst")}) {
+    auto check = pstcheck(name);
+    EXPECT_EQ(check.status, 0) << check.output.substr(0, 3000);
+  }
+  auto counts = run("/usr/bin/python3 -c \"import pypff,sys\n"
+                    "f=pypff.file(); f.open(sys.argv[1])\n"
+                    "ipm=f.get_root_folder().get_sub_folder(1)\n"
+                    "for i in range(ipm.number_of_sub_folders):\n"
+                    "  s=ipm.get_sub_folder(i)\n"
+                    "  n=sum(1 for j in range(s.number_of_sub_messages) if s.get_sub_message(j).subject)\n"
+                    "  print(s.name, n)\" " + file);
+  for (FolderId f : folders) {
+    EXPECT_EQ(store->contentCount(f), expected[f]);
+    const std::string line = core::toUtf8(store->folderName(f)) + " " + std::to_string(expected[f]) + "\n";
+    EXPECT_NE(counts.output.find(line), std::string::npos) << line << counts.output.substr(0, 2000);
+  }
 }
 
 TEST_F(StoreTest, ManyMessagesAndDeepEmbeddingStayConsistent) {

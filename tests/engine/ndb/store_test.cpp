@@ -300,6 +300,70 @@ TEST(NodeStore, ThousandsOfNodesWithReplaceDeleteAndSharedBlocks) {
   EXPECT_EQ(parvane::testing::pypffOpen(path), 0);
 }
 
+// After a commit only the last leaf of each B-tree and the maps in use stay in
+// memory; changing old nodes and freeing old blocks reads their leaves and
+// maps back from the file, and the result is exact.
+TEST(NodeStore, LeavesAndMapsLeaveMemoryAtACommitAndAreReadBack) {
+  TempDir dir;
+  const std::string path = dir.file("paged.pst");
+  std::map<Nid, Bytes> expect;
+  {
+    auto s = NodeStore::create(path);
+    for (int i = 0; i < 20000; ++i) {
+      Nid nid = s->allocateNid(NidType::Internal);
+      expect[nid] = pattern(200 + static_cast<std::size_t>(i % 64), nid);
+      s->putNode(nid, 0x122, s->writeData(expect[nid]));
+    }
+    EXPECT_GT(s->stats().leavesInMemory, 2000u);
+    s->commit();
+    EXPECT_LE(s->stats().leavesInMemory, 2u);
+    EXPECT_LE(s->stats().mapSpansInMemory, 2u);
+    EXPECT_GT(s->stats().fileSize, 20u * kAMapSpan);
+    // old nodes replaced and deleted all over both trees and the file
+    std::size_t k = 0;
+    for (auto it = expect.begin(); it != expect.end(); ++k) {
+      if (k % 9 == 0) {
+        EXPECT_TRUE(s->deleteNode(it->first));
+        it = expect.erase(it);
+        continue;
+      }
+      if (k % 13 == 0) {
+        it->second = pattern(700, it->first + 3);
+        s->putNode(it->first, 0x122, s->writeData(it->second));
+      }
+      ++it;
+    }
+    EXPECT_EQ(s->findNode(expect.begin()->first)->nid, expect.begin()->first);
+    s->commit();
+    EXPECT_LE(s->stats().leavesInMemory, 2u);
+    EXPECT_LE(s->stats().mapSpansInMemory, 2u);
+    // new blocks go into the space freed in old spans, whose maps left memory
+    for (int i = 0; i < 2000; ++i) {
+      Nid nid = s->allocateNid(NidType::Internal);
+      expect[nid] = pattern(200, nid);
+      s->putNode(nid, 0x122, s->writeData(expect[nid]));
+    }
+    s->close();
+  }
+  auto r = StoreReader::open(path);
+  std::size_t nodes = 0;
+  r->forEachNode([&](const NodeInfo& n) {
+    ++nodes;
+    auto it = expect.find(n.nid);
+    ASSERT_NE(it, expect.end()) << hex(n.nid);
+    EXPECT_EQ(readData(*r, n.bidData), it->second) << hex(n.nid);
+  });
+  EXPECT_EQ(nodes, expect.size());
+  auto refs = countReferences(*r);
+  std::size_t blocks = 0;
+  r->forEachBlock([&](const BlockInfo& b) {
+    ++blocks;
+    EXPECT_EQ(b.cRef, refs[b.bid] + 1) << hex(b.bid);
+  });
+  EXPECT_EQ(blocks, refs.size());
+  expectClean(path);
+}
+
 TEST(NodeStore, SubnodeTreesOfEverySizeAndNesting) {
   TempDir dir;
   const std::string path = dir.file("subs.pst");
