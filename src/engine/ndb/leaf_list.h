@@ -37,11 +37,7 @@ class LeafList {
   std::size_t size() const { return count_; }
   std::size_t leafCount() const { return leaves_.size(); }
   // Leaves whose entries are in memory.
-  std::size_t loadedCount() const {
-    std::size_t n = 0;
-    for (const auto& l : leaves_) n += l.items != nullptr;
-    return n;
-  }
+  std::size_t loadedCount() const { return loaded_; }
   std::vector<Leaf>& leaves() { return leaves_; }
   std::vector<BREF>& retired() { return retired_; }
 
@@ -103,8 +99,12 @@ class LeafList {
     touch(leaf);
     leaf.items->erase(leaf.items->begin() + static_cast<std::ptrdiff_t>(pos));
     --count_;
-    if (leaf.items->empty()) leaves_.erase(leaves_.begin() + static_cast<std::ptrdiff_t>(li));
-    else sync(leaf);
+    if (leaf.items->empty()) {
+      leaves_.erase(leaves_.begin() + static_cast<std::ptrdiff_t>(li));
+      --loaded_;
+    } else {
+      sync(leaf);
+    }
     return true;
   }
   // Every entry in key order; leaves read back for this are not kept.
@@ -124,12 +124,16 @@ class LeafList {
   // Drops the entries of written leaves but the last one (where new keys go).
   void trim() {
     for (std::size_t i = 0; i + 1 < leaves_.size(); ++i)
-      if (leaves_[i].page.bid != 0) leaves_[i].items.reset();
+      if (leaves_[i].page.bid != 0 && leaves_[i].items) {
+        leaves_[i].items.reset();
+        --loaded_;
+      }
   }
 
  private:
   static constexpr std::size_t npos = ~std::size_t{0};
-  static Leaf freshLeaf() {
+  Leaf freshLeaf() {
+    ++loaded_;
     Leaf l;
     l.items = std::make_unique<std::vector<Entry>>();
     l.items->reserve(Cap);
@@ -145,6 +149,7 @@ class LeafList {
                               std::to_string(leaf.count) + " from key " + hex(static_cast<std::uint64_t>(leaf.first)),
                               std::to_string(items->size()));
       leaf.items = std::move(items);
+      ++loaded_;
     }
     return *leaf.items;
   }
@@ -173,6 +178,7 @@ class LeafList {
   std::vector<Leaf> leaves_;
   std::vector<BREF> retired_;
   std::size_t count_ = 0;
+  std::size_t loaded_ = 0;  // leaves whose entries are in memory
   Loader loader_;
 };
 

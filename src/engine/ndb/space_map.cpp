@@ -62,6 +62,7 @@ void SpaceMap::addSpan() {
   std::size_t k = spans_.size();
   Span s;
   s.bits = std::make_unique<Bits>();
+  ++loaded_;
   std::size_t reserved = 1 + mapPagesAfterAMap(k).size();
   std::size_t units = reserved * (kPageSize / kAllocUnit);
   mark(s, 0, units, true);
@@ -76,19 +77,19 @@ const SpaceMap::Bits& SpaceMap::load(Span& s, std::size_t k) {
     auto bits = std::make_unique<Bits>();
     loader_(k, *bits);
     s.bits = std::move(bits);
+    ++loaded_;
   }
   return *s.bits;
 }
 
 void SpaceMap::trim() {
-  for (std::size_t k = 0; k < spans_.size(); ++k)
-    if (!spans_[k].dirty && k != cursor_ && k + 1 != spans_.size()) spans_[k].bits.reset();
-}
-
-std::size_t SpaceMap::loadedCount() const {
-  std::size_t n = 0;
-  for (const auto& s : spans_) n += s.bits != nullptr;
-  return n;
+  for (std::size_t k = 0; k < spans_.size(); ++k) {
+    Span& s = spans_[k];
+    if (s.bits && !s.dirty && k != cursor_ && k + 1 != spans_.size()) {
+      s.bits.reset();
+      --loaded_;
+    }
+  }
 }
 
 std::optional<std::size_t> SpaceMap::find(const Span& s, std::size_t n, bool pageAligned) const {

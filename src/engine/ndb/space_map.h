@@ -48,7 +48,7 @@ class SpaceMap {
   // Drops the bits of spans that match their AMap page, but the one the next
   // allocation looks at first.
   void trim();
-  std::size_t loadedCount() const;
+  std::size_t loadedCount() const { return loaded_; }
 
  private:
   struct Span {
@@ -68,6 +68,7 @@ class SpaceMap {
   std::vector<Span> spans_;
   std::uint64_t freeUnits_ = 0;
   std::size_t cursor_ = 0;
+  std::size_t loaded_ = 0;  // spans whose bits are in memory
   Loader loader_;
 };
 
