@@ -51,7 +51,7 @@ testsupport::MsgMessage mixMessage(std::uint64_t index, const MixOptions& option
   std::vector<std::string> to;
   for (std::uint64_t k = r.between(1, 5); k > 0; --k) to.push_back("person" + std::to_string(r.next() % 5000) + "@example.com");
   std::vector<std::pair<std::string, core::Bytes>> attachments;
-  if (r.next() % 5 == 0)
+  if (r.next() % (options.attachEvery ? options.attachEvery : 1) == 0 && options.attachEvery)
     for (std::uint64_t k = r.between(1, 3); k > 0; --k)
       attachments.push_back({"file" + std::to_string(k) + ".pdf", data(r, r.between(10000, 300000))});
   if (options.bigEvery && index % options.bigEvery == options.bigEvery - 1)

@@ -1,12 +1,13 @@
 // Messages written through messaging::Store, generated in memory (run.sh runs
 // it beside its baseline):
-//   parvane_bench_store store PATH COUNT [FOLDERS] [BIG_EVERY] [keep]
-//       COUNT messages of the realistic mix (bench/mix) as .msg bytes, each
+//   parvane_bench_store store PATH COUNT [FOLDERS] [BIG_EVERY] [ATTACH_EVERY] [keep]
+//       COUNT messages of the realistic mix (bench/mix; BIG_EVERY and
+//       ATTACH_EVERY as there, 0 for none) as .msg bytes, each
 //       read back and written into a new store at PATH, spread over FOLDERS
 //       folders (default 1). Unless `keep`, PATH is removed as soon as it is
 //       created: the store is written whole but its space is freed when it
 //       closes, so runs larger than the disk's free space can be simulated.
-//   parvane_bench_store cat PATH COUNT [BIG_EVERY] [keep]
+//   parvane_bench_store cat PATH COUNT [BIG_EVERY] [ATTACH_EVERY] [keep]
 //       the baseline: the same .msg bytes generated and written one after the
 //       other into PATH, then synced.
 //   parvane_bench_store tiny PATH COUNT
@@ -60,7 +61,7 @@ std::uint64_t fileSize(const std::string& path) {
   return n < 0 ? 0 : static_cast<std::uint64_t>(n);
 }
 
-int storeRun(const std::string& path, std::uint64_t count, std::uint64_t folders, std::uint64_t bigEvery, bool keep) {
+int storeRun(const std::string& path, std::uint64_t count, std::uint64_t folders, const benchmix::MixOptions& mix, bool keep) {
   const auto start = Clock::now();
   auto store = messaging::Store::create(path, u"Bench");
   // a descriptor of our own tells the store's size after it is closed and unlinked
@@ -71,7 +72,7 @@ int storeRun(const std::string& path, std::uint64_t count, std::uint64_t folders
     ids.push_back(store->createFolder(store->ipmSubtree(), u"Folder " + std::u16string(1, static_cast<char16_t>(u'A' + f % 26)) +
                                                                  std::u16string(1, static_cast<char16_t>(u'a' + f / 26 % 26)) +
                                                                  std::u16string(1, static_cast<char16_t>(u'a' + f / 676 % 26))));
-  for (std::uint64_t i = 0; i < count; ++i) add(*store, ids[i % folders], testsupport::writeMsg(benchmix::mixMessage(i, {bigEvery})));
+  for (std::uint64_t i = 0; i < count; ++i) add(*store, ids[i % folders], testsupport::writeMsg(benchmix::mixMessage(i, mix)));
   store->close();
   struct stat st {};
   ::fstat(fd, &st);
@@ -80,14 +81,14 @@ int storeRun(const std::string& path, std::uint64_t count, std::uint64_t folders
   return 0;
 }
 
-int catRun(const std::string& path, std::uint64_t count, std::uint64_t bigEvery, bool keep) {
+int catRun(const std::string& path, std::uint64_t count, const benchmix::MixOptions& mix, bool keep) {
   const auto start = Clock::now();
   std::FILE* out = std::fopen(path.c_str(), "wb");
   if (!out) return 1;
   if (!keep) ::unlink(path.c_str());
   std::uint64_t bytes = 0;
   for (std::uint64_t i = 0; i < count; ++i) {
-    const core::Bytes file = testsupport::writeMsg(benchmix::mixMessage(i, {bigEvery}));
+    const core::Bytes file = testsupport::writeMsg(benchmix::mixMessage(i, mix));
     if (std::fwrite(file.data(), 1, file.size(), out) != file.size()) return 1;
     bytes += file.size();
   }
@@ -117,15 +118,17 @@ int main(int argc, char** argv) {
   const bool keep = std::string(argv[argc - 1]) == "keep";
   const int args = argc - (keep ? 1 : 0);
   try {
-    if (cmd == "store" && args >= 4) return storeRun(argv[2], num(3, 0), std::max<std::uint64_t>(1, args > 4 ? num(4, 1) : 1), args > 5 ? num(5, 1000) : 1000, keep);
-    if (cmd == "cat" && args >= 4) return catRun(argv[2], num(3, 0), args > 4 ? num(4, 1000) : 1000, keep);
+    if (cmd == "store" && args >= 4)
+      return storeRun(argv[2], num(3, 0), std::max<std::uint64_t>(1, args > 4 ? num(4, 1) : 1),
+                      {args > 5 ? num(5, 1000) : 1000, args > 6 ? num(6, 5) : 5}, keep);
+    if (cmd == "cat" && args >= 4) return catRun(argv[2], num(3, 0), {args > 4 ? num(4, 1000) : 1000, args > 5 ? num(5, 5) : 5}, keep);
     if (cmd == "tiny" && args == 4) return tinyRun(argv[2], num(3, 0));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "parvane_bench_store: %s\n", e.what());
     return 1;
   }
-  std::fprintf(stderr, "usage: parvane_bench_store store PATH COUNT [FOLDERS] [BIG_EVERY] [keep]\n"
-                       "       parvane_bench_store cat PATH COUNT [BIG_EVERY] [keep]\n"
+  std::fprintf(stderr, "usage: parvane_bench_store store PATH COUNT [FOLDERS] [BIG_EVERY] [ATTACH_EVERY] [keep]\n"
+                       "       parvane_bench_store cat PATH COUNT [BIG_EVERY] [ATTACH_EVERY] [keep]\n"
                        "       parvane_bench_store tiny PATH COUNT\n");
   return 2;
 }
