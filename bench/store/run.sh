@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Conversion at scale, each size beside cat of the same bytes in the same run:
 #   bench/store/run.sh BUILD_DIR [SIZES] [WORK_DIR]
-# SIZES (default "1000 10000 100000") are converted with parvane-cli from
+# SIZES (default "1000 10000 100000"; "" for none) are converted with parvane-cli from
 # .msg files of the realistic mix (bench/mix, in 10 folders) that this
 # script generates; then 1,000,000 messages are simulated in one process
 # (parvane_bench_store: the same mix generated in memory and written through
@@ -16,7 +16,7 @@
 # while it runs. Set SIMULATE=0 to skip the simulation.
 set -euo pipefail
 build=$(cd "${1:?usage: run.sh BUILD_DIR [SIZES] [WORK_DIR]}" && pwd)
-sizes=${2:-"1000 10000 100000"}
+sizes=${2-"1000 10000 100000"}
 work=${3:-$(mktemp -d /tmp/parvane-scale-XXXXXX)}
 mkdir -p "$work"
 trap 'rm -rf "$work/src" "$work/out.pst" "$work/cat.bin"' EXIT
