@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/core/text.h"
 #include "engine/ltp/errors.h"
 #include "engine/ndb/errors.h"
 
 namespace parvane::ltp {
 
-using ndb::hex;
+using core::hex;
 
 namespace {
 

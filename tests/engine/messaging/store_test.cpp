@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/core/codepage.h"
+#include "engine/core/text.h"
 #include "engine/ltp/table_context.h"
 #include "engine/messaging/errors.h"
 #include "engine/messaging/message_writer.h"
