@@ -324,6 +324,7 @@ TEST_F(StoreTest, DiskFullMidRunTellsWhichMessagesAreInTheFile) {
   }
   // the failures fell at different distances from the last commit
   EXPECT_GE(lostCounts.size(), 3u);
+}
 
 // Messages spread over many folders and written in turns, with commits in
 // between: the contents tables of folders that got no recent message are
