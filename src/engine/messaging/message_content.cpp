@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bitset>
 #include <cstring>
-#include <random>
 #include <utility>
 
 #include "engine/core/codepage.h"
@@ -249,10 +248,9 @@ StoreMessage convert(const msg::Message& source, NamedPropertyMap& map) {
   return m;
 }
 
-ValueBytes randomKey() {
-  static std::mt19937_64 rng{std::random_device{}()};
+ValueBytes randomKey(const RandomSource& random) {
   ValueBytes key(std::size_t{16});
-  for (std::size_t i = 0; i < 16; i += 8) core::storeU64(key.data() + i, rng());
+  for (std::size_t i = 0; i < 16; i += 8) core::storeU64(key.data() + i, random());
   return key;
 }
 
@@ -388,9 +386,10 @@ StoreMessage emptyMessage() {
   return m;
 }
 
-void finish(StoreMessage& m, std::optional<std::uint32_t> flags, std::uint64_t now) {
+void finish(StoreMessage& m, std::optional<std::uint32_t> flags, std::uint64_t now,
+            const RandomSource& random) {
   for (auto& a : m.attachments) {
-    if (a.embedded) finish(*a.embedded, std::nullopt, now);
+    if (a.embedded) finish(*a.embedded, std::nullopt, now, random);
     finishAttachment(a, now);
   }
   for (auto& r : m.recipients) finishRecipient(r);
@@ -408,7 +407,7 @@ void finish(StoreMessage& m, std::optional<std::uint32_t> flags, std::uint64_t n
   p.add(PropertyValue::time(tags::CreationTime, now));
   p.add(PropertyValue::time(tags::LastModificationTime, now));
   // a key is drawn only for a message without one
-  if (!p.find(tags::SearchKey)) p.set(PropertyValue{makeTag(tags::SearchKey, ptype::Binary), randomKey(), nullptr});
+  if (!p.find(tags::SearchKey)) p.set(PropertyValue{makeTag(tags::SearchKey, ptype::Binary), randomKey(random), nullptr});
   p.set(PropertyValue::int32(tags::MessageSize, 0));
   auto size = propertySizeSum(p);
   core::storeU32(p.find(tags::MessageSize)->bytes.data(), static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF)));

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -91,7 +92,10 @@ StoreMessage emptyMessage();
 // the subject marker, defaults for required properties, PidTagAttachSize (the
 // sum of the attachment's property sizes) and a first PidTagMessageSize (the
 // sum of the message's property sizes; a store replaces it with the bytes the
-// message takes in its file), and each embedded message's object size.
-void finish(StoreMessage& message, std::optional<std::uint32_t> flags, std::uint64_t now);
+// message takes in its file), and each embedded message's object size. A
+// message without a search key gets one from `random`.
+using RandomSource = std::function<std::uint64_t()>;
+void finish(StoreMessage& message, std::optional<std::uint32_t> flags, std::uint64_t now,
+            const RandomSource& random);
 
 }  // namespace parvane::messaging

@@ -73,13 +73,24 @@ struct Folder {
   std::uint32_t count = 0, unread = 0;
 };
 
-GuidBytes randomGuid() {
+RandomSource seededRandom() {
   std::random_device rd;
-  std::mt19937_64 rng{(std::uint64_t{rd()} << 32) ^ rd() ^
-                      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
+  auto rng = std::make_shared<std::mt19937_64>(
+      (std::uint64_t{rd()} << 32) ^ rd() ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  return [rng] { return (*rng)(); };
+}
+
+StoreOptions withSources(StoreOptions options) {
+  if (!options.fileTime) options.fileTime = &fileTimeNow;
+  if (!options.random) options.random = seededRandom();
+  return options;
+}
+
+GuidBytes randomGuid(const RandomSource& random) {
   GuidBytes g{};
-  core::storeU64(g.data(), rng());
-  core::storeU64(g.data() + 8, rng());
+  core::storeU64(g.data(), random());
+  core::storeU64(g.data() + 8, random());
   return g;
 }
 
@@ -88,8 +99,8 @@ GuidBytes randomGuid() {
 class Store::Impl {
  public:
   Impl(const std::string& path, const std::u16string& displayName, const StoreOptions& options)
-      : path_(path), displayName_(displayName), options_(options),
-        recordKey_(randomGuid()), names_(NamedPropertyMap::outlookDefault()) {
+      : path_(path), displayName_(displayName), options_(withSources(options)),
+        recordKey_(randomGuid(options_.random)), names_(NamedPropertyMap::outlookDefault()) {
     ndb::CreateOptions ndbOptions;
     ndbOptions.fileSystem = options.fileSystem;
     ndb_ = ndb::NodeStore::create(path, ndbOptions);
@@ -193,7 +204,7 @@ class Store::Impl {
 
   MessageId addMessage(FolderId folderId, StoreMessage message, std::optional<std::uint32_t> flags) {
     Folder& f = normalFolder(folderId);
-    finish(message, flags, fileTimeNow());
+    finish(message, flags, options_.fileTime(), options_.random);
     Nid nid = ndb_->allocateNid(NidType::NormalMessage);
     ndb_->putNode(nid, f.nid, writer_->write(message).data);
     rowCells_.assign(message.properties, f.contents->columns(), ndb_->nextUnique());

@@ -64,7 +64,7 @@ void EngineSession::requireLogon(const char* member) const {
 
 std::shared_ptr<platform::RDOStores> EngineSession::Stores() {
   requireLogon("Stores");
-  return std::make_shared<EngineStores>();
+  return std::make_shared<EngineStores>(options_);
 }
 
 std::shared_ptr<platform::RDOFolder> EngineSession::GetFolderFromPath(const std::string& path) {
@@ -110,7 +110,7 @@ std::shared_ptr<platform::RDOStore> EngineStores::AddPSTStore(const std::string&
   // 1: the default format, 2: Unicode; both are the Unicode format we write.
   if (format != 1 && format != 2)
     raise(kMapiNotSupported, "AddPSTStore: store format " + std::to_string(format) + " is not supported");
-  auto attached = Profile::instance().attach(path, displayName);
+  auto attached = Profile::instance().attach(path, displayName, options_);
   return std::make_shared<EngineStore>(attached.entryId, attached.store);
 }
 
