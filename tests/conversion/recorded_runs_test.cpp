@@ -94,7 +94,14 @@ class RecordedRunsTest : public ::testing::Test {
                      "\n";
       fs::remove(entry.path());
     }
-    return description + window.log();
+    description += window.log();
+    // The scratch folder's name changes from run to run.
+    const std::string where = scratch.string();
+    for (auto at = description.find(where); at != std::string::npos;
+         at = description.find(where, at)) {
+      description.replace(at, where.size(), "<scratch>");
+    }
+    return description;
   }
 
   fs::path scratch, previous;

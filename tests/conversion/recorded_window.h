@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "conversion/conversion_run.h"
-#include "engine/session/engine_object_factory.h"
+#include "conversion/window_run.h"
+#include "import/engine_store_service.h"
 #include "support/fake_ui.h"
 
 namespace parvane::conversion {
@@ -51,14 +51,13 @@ class RecordedWindow {
   }
 
   void convert() {
-    session::EngineObjectFactory factory(RepeatableStoreOptions());
-    RunOptions options;
+    importer::EngineStoreService store(RepeatableStoreOptions());
+    WindowRunOptions options;
     options.clock = [] { return LocalTime{2026, 12, 6, 9, 5, 7}; };
     options.pathRules = kPosixPathRules;
-    WindowValues values;
-    RunControls controls{grid_, frame_, label_, bar1_, bar2_, extract_, add_, addFolder_, clear_,
-                         box_,  dialog_, desktop_};
-    CmdExtractDBX_Click(values, controls, factory, options);
+    WindowControls controls{grid_, frame_, label_, bar1_, bar2_, extract_, add_, addFolder_,
+                            clear_, box_,  dialog_, desktop_};
+    WindowConversion(controls, options).start(store);
     log_ += "current row " + std::to_string(grid_.currentRow()) + "\n";
   }
 
