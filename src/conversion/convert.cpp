@@ -1,5 +1,6 @@
 #include "conversion/convert.h"
 
+#include <algorithm>
 #include <exception>
 #include <unordered_map>
 #include <utility>
@@ -7,9 +8,17 @@
 #include "conversion/folder_list.h"
 #include "conversion/folder_lookup.h"
 #include "conversion/list_sort.h"
+#include "conversion/store_file_name.h"
 
 namespace parvane::conversion {
 namespace {
+
+// A failure of the store itself rather than of one message: nothing more can
+// be written to it.
+bool storeBroken(StoreFailure cause) {
+  return cause == StoreFailure::NoSpace || cause == StoreFailure::Io ||
+         cause == StoreFailure::NotWritable || cause == StoreFailure::NotAttached;
+}
 
 // The listed files' folders: each distinct relative folder once, and which
 // one each file lies in.
@@ -82,9 +91,13 @@ class Run {
     createFolders();
     importFiles(trimmed);
     observer_.idle();
-    (void)store_.removeStore();  // a failure here leaves the store as of its last commit
+    const Status removed = store_.removeStore();
+    if (!removed && storeBroken(removed.error().cause) && !result_.storeFailure) {
+      storeFailed(request_.files.size(), removed.error());
+    }
     observer_.idle();
     store_.endSession();
+    if (result_.storeFailure) nameFilesNotInTheStore(trimmed);
     observer_.runEnded(result_);
     return result_;
   }
@@ -102,8 +115,18 @@ class Run {
                                       kStoreFileExtension
                                 : request_.storeFilePath;
     result_.storeDisplayName = kStoreDisplayNamePrefix + FormatTimeStamp(clock());
-    const Status created =
+    Status created =
         store_.createStore(result_.storeFilePath, StoreFormat::Default, result_.storeDisplayName);
+    // A stamped name has a resolution of one second: a later run in the same
+    // second takes the next free number. A name given by the caller is kept.
+    const std::string stamped = result_.storeFilePath;
+    for (int number = 2; !created && created.error().cause == StoreFailure::AlreadyExists &&
+                         request_.storeFilePath.empty() && number <= kMostStoreNumbers;
+         ++number) {
+      result_.storeFilePath = NumberedStorePath(stamped, number);
+      created =
+          store_.createStore(result_.storeFilePath, StoreFormat::Default, result_.storeDisplayName);
+    }
     if (!created) return PreparationError{PreparationFailure::StoreNotCreated, created.error(),
                               result_.storeFilePath};
     if (auto failed = folderOfEachFile(request_, known_)) return failed;
@@ -112,8 +135,30 @@ class Run {
   }
 
   bool stopNow() {
+    if (result_.storeFailure) return true;
     if (!result_.stopped) result_.stopped = observer_.stopRequested();
     return result_.stopped;
+  }
+
+  // The store failed while file `at` was handled (the list's size: at the end).
+  void storeFailed(std::size_t at, StoreError error) {
+    result_.storeFailure = std::move(error);
+    notAttemptedFrom_ = at;
+  }
+
+  // The file keeps the messages saved up to its last commit: the files saved
+  // after it, the one that failed and those never reached are not in it.
+  void nameFilesNotInTheStore(const std::vector<std::string>& trimmed) {
+    const std::size_t durable = std::min(store_.durableMessages(), convertedFiles_.size());
+    std::vector<std::size_t> lost(convertedFiles_.begin() + static_cast<std::ptrdiff_t>(durable),
+                                  convertedFiles_.end());
+    for (std::size_t i = notAttemptedFrom_; i < trimmed.size(); ++i) lost.push_back(i);
+    for (const std::size_t i : lost) {
+      result_.failures.push_back({i, trimmed[i], {StoreFailure::StoreFailed, {}}});
+    }
+    result_.converted = durable;
+    std::stable_sort(result_.failures.begin(), result_.failures.end(),
+                     [](const ImportError& a, const ImportError& b) { return a.index < b.index; });
   }
 
   // Parents first: a top-level folder under the store's top folder unless one
@@ -128,7 +173,7 @@ class Run {
         const auto parent =
             FindFolderByPath(store_, "\\" + result_.storeDisplayName + "\\" + split.parent);
         observer_.idle();
-        if (parent) (void)store_.addFolder(*parent, split.leaf, FolderKind::Mail);
+        if (parent) addFolder(*parent, split.leaf);
         observer_.idle();
         continue;
       }
@@ -139,10 +184,16 @@ class Run {
         if (names) {
           for (const auto& name : names.value()) exists = exists || name == entry;
         }
-        if (!exists) (void)store_.addFolder(top.value(), entry, FolderKind::Mail);
+        if (!exists) addFolder(top.value(), entry);
       }
       observer_.idle();
     }
+  }
+
+  // A folder that cannot be made is left out, unless the store itself failed.
+  void addFolder(FolderHandle parent, const std::string& name) {
+    const auto added = store_.addFolder(parent, name, FolderKind::Mail);
+    if (!added && storeBroken(added.error().cause)) storeFailed(0, added.error());
   }
 
   // One file into its folder: a new item, the file imported into it, marked
@@ -171,9 +222,11 @@ class Run {
       observer_.idle();
       const std::string& folder = known_.folders[known_.folderOf[i]];
       if (auto failed = importOne(storePart + folder, trimmed[i])) {
+        if (storeBroken(failed->cause)) return storeFailed(i, std::move(*failed));
         result_.failures.push_back({i, trimmed[i], std::move(*failed)});
       } else {
         ++result_.converted;
+        convertedFiles_.push_back(i);
       }
       progress.index = i;
       progress.relativeFolder = folder;
@@ -192,6 +245,8 @@ class Run {
   RunResult result_;
   FileFolders known_;
   std::vector<std::string> folders_;
+  std::vector<std::size_t> convertedFiles_;  // in the order they were saved
+  std::size_t notAttemptedFrom_ = 0;           // once the store failed
 };
 
 }  // namespace

@@ -51,8 +51,11 @@ struct RunResult {
   std::string storeDisplayName;
   std::optional<PreparationError> preparation;
   std::size_t converted = 0;
-  std::vector<ImportError> failures;
+  std::vector<ImportError> failures;  // in list order
   bool stopped = false;  // the observer asked to stop
+  // The store itself failed (a full disk, an I/O error): the run stopped
+  // there, and every file its file does not hold is among the failures.
+  std::optional<StoreError> storeFailure;
 };
 
 // What the window shows after each file: its frame caption, its current-folder

@@ -7,8 +7,10 @@ const char* const kPreparationErrorTitle = "Outlook Error";
 namespace {
 
 template <class Failure>
-std::string reportText(const std::vector<Failure>& failures, std::size_t listed) {
+std::string reportText(const std::vector<Failure>& failures, std::size_t listed,
+                       const std::string& firstLine = {}) {
   std::string text = std::to_string(failures.size()) + " file(s) could not be converted:";
+  if (!firstLine.empty()) text += "\r\n" + firstLine;
   std::size_t shown = 0;
   for (const auto& failure : failures) {
     if (shown == listed) break;
@@ -37,6 +39,8 @@ std::string FailureLine(const ImportError& failure) {
     case StoreFailure::DamagedMessage:
     case StoreFailure::NotFound:
       return "Cannot import " + file + failure.cause.detail;
+    case StoreFailure::StoreFailed:
+      return "Not converted: \"" + failure.path + "\"";
     default:
       return "Cannot save the message imported from " + file + failure.cause.detail;
   }
@@ -49,6 +53,13 @@ std::string FailureReportText(const std::vector<RowFailure>& failures, std::size
 std::string FailureReportText(const std::vector<ImportError>& failures, std::size_t listed) {
   return reportText(failures, listed);
 }
+
+std::string FailureReportText(const RunResult& result, std::size_t listed) {
+  return reportText(result.failures, listed,
+                    result.storeFailure ? StoreFailureLine(*result.storeFailure) : std::string());
+}
+
+std::string StoreFailureLine(const StoreError& error) { return "The store failed: " + error.detail; }
 
 std::string PreparationCause(const PreparationError& error) {
   switch (error.cause) {

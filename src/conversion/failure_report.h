@@ -16,6 +16,10 @@ namespace parvane::conversion {
 // reason; a last line tells how many more were not named. Lines end in CR LF.
 std::string FailureReportText(const std::vector<RowFailure>& failures, std::size_t listed = 10);
 std::string FailureReportText(const std::vector<ImportError>& failures, std::size_t listed = 10);
+// The same for a run; a failure of the store itself is told first, once.
+std::string FailureReportText(const RunResult& result, std::size_t listed = 10);
+// "The store failed: ..." for a run whose store failed.
+std::string StoreFailureLine(const StoreError& error);
 
 // One row's line: the file and the reason (only the reason when it names the
 // file already).

@@ -3,6 +3,7 @@
 // Expected failures come back as values (StoreError), never as exceptions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -20,6 +21,7 @@ enum class StoreFailure {
   NotAttached,       // no store is attached, or it was removed
   UnreadableMessage, // the message file cannot be opened or read
   DamagedMessage,    // the message file is not a message file we can read
+  StoreFailed,       // not converted: the store failed (its cause is reported once)
   Other,
 };
 
@@ -86,6 +88,9 @@ class StoreService {
   virtual Status importMessage(ItemHandle item, const std::string& file) = 0;
   virtual Status setFlags(ItemHandle item, std::uint32_t flags) = 0;
   virtual Status save(ItemHandle item) = 0;
+  // How many saved messages the store file holds durably: after a failure
+  // of the store, the file keeps only those (the ones saved first).
+  virtual std::size_t durableMessages() = 0;
   // Commits, closes and detaches the store; the file stays.
   virtual Status removeStore() = 0;
   virtual void endSession() = 0;

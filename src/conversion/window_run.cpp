@@ -71,7 +71,7 @@ class WindowObserver final : public RunObserver {
     release();
     if (!result.failures.empty() && options_.reportFailures) {
       tolerant([&] {
-        controls_.messageBox.show(FailureReportText(result.failures),
+        controls_.messageBox.show(FailureReportText(result),
                                   platform::MessageButtons::Ok,
                                   platform::MessageIcon::Exclamation, kApplicationTitle);
       });

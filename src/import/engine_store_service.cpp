@@ -1,7 +1,6 @@
 #include "import/engine_store_service.h"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <new>
 #include <stdexcept>
@@ -14,6 +13,7 @@
 #include "engine/messaging/folder_names.h"
 #include "engine/msg/message.h"
 #include "engine/ndb/errors.h"
+#include "import/message_translation.h"
 #include "import/read_ahead.h"
 
 namespace parvane::importer {
@@ -104,19 +104,14 @@ StoreError failureInFlight() {
     using Kind = messaging::StoreError::Kind;
     switch (e.kind()) {
       case Kind::NameCollision:
+      case Kind::FileExists:
         return {StoreFailure::AlreadyExists, e.what()};
       case Kind::NotFound:
         return {StoreFailure::NotFound, e.what()};
       case Kind::Closed:
         return {StoreFailure::NotAttached, e.what()};
-      case Kind::Io: {
-        // The store passes the file system's failure on as text only.
-        const std::string text = e.what();
-        if (text.find(std::strerror(ENOSPC)) != std::string::npos) {
-          return {StoreFailure::NoSpace, text};
-        }
-        return {StoreFailure::Io, text};
-      }
+      case Kind::Io:
+        return {causeOfErrno(e.errorNumber()), e.what()};
       case Kind::Format:
         break;
     }
@@ -303,7 +298,7 @@ Status EngineStoreService::save(ItemHandle handle) {
   if (!store_ || !store_->isOpen()) return notAttached();
   Status saved = typed([&] {
     messaging::StoreMessage content =
-        item->source ? messaging::convertMessage(item->source->message(), store_->namedProperties())
+        item->source ? TranslateMessage(item->source->message(), store_->namedProperties())
                      : messaging::emptyMessage();
     store_->addMessage(item->folder, std::move(content), item->flags);
     return conversion::Done{};
@@ -313,14 +308,20 @@ Status EngineStoreService::save(ItemHandle handle) {
   return saved;
 }
 
+std::size_t EngineStoreService::durableMessages() {
+  return store_ ? static_cast<std::size_t>(store_->committedMessageCount()) : durableOfRemoved_;
+}
+
 Status EngineStoreService::removeStore() {
   if (!store_) return notAttached();
   std::shared_ptr<messaging::Store> store = std::move(store_);
   foundPaths_.clear();
-  return typed([&] {
+  Status closed = typed([&] {
     store->close();
     return conversion::Done{};
   });
+  durableOfRemoved_ = static_cast<std::size_t>(store->committedMessageCount());
+  return closed;
 }
 
 void EngineStoreService::endSession() {

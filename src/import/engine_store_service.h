@@ -43,6 +43,7 @@ class EngineStoreService final : public conversion::StoreService {
   conversion::Status importMessage(conversion::ItemHandle item, const std::string& file) override;
   conversion::Status setFlags(conversion::ItemHandle item, std::uint32_t flags) override;
   conversion::Status save(conversion::ItemHandle item) override;
+  std::size_t durableMessages() override;
   conversion::Status removeStore() override;
   void endSession() override;
 
@@ -63,6 +64,7 @@ class EngineStoreService final : public conversion::StoreService {
   std::unordered_map<std::uint32_t, std::unique_ptr<PendingItem>> items_;
   std::uint32_t nextItem_ = 1;
   std::unique_ptr<ImportReadAhead> readAhead_;
+  std::size_t durableOfRemoved_ = 0;  // of the store last removed
 };
 
 }  // namespace parvane::importer

@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -213,6 +214,38 @@ TEST_F(ConvertTest, AStopBeforeTheFoldersLeavesAnEmptyFinishedStore) {
   EXPECT_EQ(result.converted, 0u);
   EXPECT_THAT(store.folderPaths(), IsEmpty());
   EXPECT_FALSE(store.attached);
+}
+
+// The store fails in the middle of a run (a full disk): the run stops at
+// once, and every file the store's file lacks is named.
+TEST_F(ConvertTest, AStoreThatFailsStopsTheRunAndNamesEveryFileNotInIt) {
+  store.commitEvery = 3;
+  store.saveFailsFrom = 5;  // a, c, d and e are saved, the first three durably; f fails
+  store.unreadable = {"/m/b.msg"};
+  const List files = {"/m/a.msg", "/m/b.msg", "/m/c.msg", "/m/d.msg", "/m/e.msg",
+                      "/m/f.msg", "/m/g.msg"};
+  const auto result = run(files);
+  ASSERT_TRUE(result.storeFailure.has_value());
+  EXPECT_EQ(result.storeFailure->cause, StoreFailure::NoSpace);
+  EXPECT_EQ(result.converted, 3u);
+  List named;
+  for (const auto& failure : result.failures) {
+    named.push_back(failure.path + (failure.cause.cause == StoreFailure::StoreFailed ? " lost" : ""));
+  }
+  EXPECT_THAT(named, ElementsAre("/m/b.msg", "/m/e.msg lost", "/m/f.msg lost", "/m/g.msg lost"));
+  EXPECT_EQ(result.converted + result.failures.size(), files.size());
+  // nothing after the failure was tried
+  EXPECT_EQ(std::count(store.calls.begin(), store.calls.end(), "importMessage /m/g.msg"), 0);
+  // started, the range, five files done, f started, ended
+  EXPECT_EQ(observer.events.size(), 2u + 2 * 5 + 1 + 1);
+  // the cause once, at the top
+  EXPECT_EQ(FailureReportText(result),
+            "4 file(s) could not be converted:\r\n"
+            "The store failed: No space left on device\r\n"
+            "Cannot import \"/m/b.msg\": not a message file\r\n"
+            "Not converted: \"/m/e.msg\"\r\n"
+            "Not converted: \"/m/f.msg\"\r\n"
+            "Not converted: \"/m/g.msg\"");
 }
 
 // The lookup steps over what it cannot find.

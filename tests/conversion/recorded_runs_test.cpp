@@ -84,8 +84,8 @@ class RecordedRunsTest : public ::testing::Test {
   }
 
   // One run into out/ and what it left: the store's digest, then the window.
-  std::string RunAndDescribe(const std::vector<std::string>& rows) {
-    RecordedWindow window(rows, (scratch / "out").string());
+  std::string RunAndDescribe(const std::vector<std::string>& rows, std::string destination = {}) {
+    RecordedWindow window(rows, destination.empty() ? (scratch / "out").string() : destination);
     window.convert();
     std::string description;
     for (const auto& entry : fs::directory_iterator(scratch / "out")) {
@@ -136,15 +136,14 @@ TEST_F(RecordedRunsTest, ATreeWithBrokenFilesGivesTheRecordedStoreAndWindow) {
   Expect("broken-tree.txt", RunAndDescribe(rows));
 }
 
-// The store cannot be created (its file exists), and an empty list: the
+// The store cannot be created (its folder is gone), and an empty list: the
 // preparation box.
 TEST_F(RecordedRunsTest, FailedPreparationsShowTheRecordedBoxes) {
   fs::create_directories(scratch / "tree" / "Mail");
   fs::copy_file(kCorpus / "HiraokaHyperTools-msgreader" / "Subject.msg",
                 scratch / "tree" / "Mail" / "a.msg");
-  std::ofstream(scratch / "out" / (std::string("OstrelMSGMessages") + kRecordedStamp + ".pst"))
-      << "in the way";
-  std::string description = RunAndDescribe({Listed("tree/Mail/a.msg")});
+  std::string description =
+      RunAndDescribe({Listed("tree/Mail/a.msg")}, (scratch / "gone").string());
   description += "--- empty list\n" + RunAndDescribe({std::string()});
   Expect("failed-preparation.txt", description);
 }

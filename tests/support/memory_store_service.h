@@ -40,12 +40,16 @@ class MemoryStoreService : public conversion::StoreService {
   std::set<std::string> unreadable;  // files whose import fails as damaged
   // Fails every save from the nth on (1 = the first), as a full disk does.
   int saveFailsFrom = 0;
+  // Saved messages become durable in groups of this many (0: each at once);
+  // a failed store's file keeps the durable ones only.
+  int commitEvery = 0;
   StoreError saveFailure{StoreFailure::NoSpace, "No space left on device"};
 
   // ---- the calls, one line each: "addFolder Mail Work 6" ----
   std::vector<std::string> calls;
 
   // ---- what the store holds ----
+  std::vector<std::string> savedFiles;  // in the order they were saved
   bool created = false, attached = false, sessionEnded = false;
   std::string path, displayName;
   std::map<std::uint32_t, Folder> folders;
@@ -162,13 +166,24 @@ class MemoryStoreService : public conversion::StoreService {
     if (saveFailsFrom > 0 && saves_ >= saveFailsFrom) return saveFailure;
     auto& [folder, message] = pending_.at(item.id);
     folders[folder].messages.push_back(message);
+    savedFiles.push_back(message.file);
     pending_.erase(item.id);
+    if (commitEvery == 0 || savedFiles.size() % static_cast<std::size_t>(commitEvery) == 0) {
+      durable_ = savedFiles.size();
+    }
     return conversion::Done{};
+  }
+  std::size_t durableMessages() override {
+    calls.push_back("durableMessages");
+    return durable_;
   }
   Status removeStore() override {
     calls.push_back("removeStore");
     if (!attached) return notAttached();
     attached = false;
+    // the last commit, at closing, fails as the saves did
+    if (saveFailsFrom > 0 && saves_ >= saveFailsFrom) return saveFailure;
+    durable_ = savedFiles.size();
     return conversion::Done{};
   }
   void endSession() override {
@@ -208,6 +223,7 @@ class MemoryStoreService : public conversion::StoreService {
   }
   std::uint32_t next_ = 2, nextItem_ = 1;
   int saves_ = 0;
+  std::size_t durable_ = 0;
   std::map<std::uint32_t, std::pair<std::uint32_t, Message>> pending_;
 };
 

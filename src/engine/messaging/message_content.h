@@ -1,9 +1,8 @@
 // A message as the store keeps it: the properties of the message, of each
 // recipient and of each attachment, with embedded messages to any depth.
-// Built from a message file: file-local named-property ids translated through
-// the store's map, 8-bit strings decoded to Unicode, and the properties the
-// store computes itself dropped; finish() then computes them (flags, sizes,
-// display lists, the subject marker) from the content.
+// Built from a message file by the import layer; finish() then computes what
+// the store owns (flags, sizes, display lists, the subject marker) from the
+// content.
 #pragma once
 
 #include <cstdint>
@@ -14,10 +13,6 @@
 
 #include "engine/messaging/named_property_map.h"
 #include "engine/messaging/property_value.h"
-
-namespace parvane::msg {
-class Message;
-}
 
 namespace parvane::messaging {
 
@@ -74,9 +69,6 @@ inline constexpr std::uint32_t kMsgFlagHasAttach = 0x10;
 
 // True for the properties a store computes and never copies from a source.
 bool isComputedByStore(std::uint16_t id);
-
-// The content of a message file's message; named properties are registered in `map`.
-StoreMessage convertMessage(const msg::Message& source, NamedPropertyMap& map);
 
 // Records the size of what an attachment's object holds (an embedded
 // message's PidTagMessageSize, an OLE storage's bytes) and recomputes

@@ -411,7 +411,7 @@ auto guarded(const std::string& path, F&& f) -> decltype(f()) {
     const auto kind = e.errorNumber() == EEXIST ? StoreError::Kind::FileExists : StoreError::Kind::Io;
     const std::string& op = e.operation();
     const char* action = op == "create" || op == "rename" ? "cannot create " : op == "read" ? "cannot read " : "cannot write ";
-    throw StoreError(kind, action + path + ": " + e.reason());
+    throw StoreError(kind, action + path + ": " + e.reason(), e.errorNumber());
   } catch (const ndb::NdbError& e) {
     throw StoreError(StoreError::Kind::Format, e.what());
   } catch (const ltp::LtpError& e) {
@@ -463,6 +463,7 @@ MessageId Store::addMessage(FolderId folder, StoreMessage message, std::optional
 }
 
 NamedPropertyMap& Store::namedProperties() { return impl_->names_; }
+
 
 void Store::commit() {
   if (!impl_->open_) throw StoreError(StoreError::Kind::Closed, "the store " + impl_->path_ + " is closed");

@@ -7,6 +7,7 @@
 #include "engine/session/automation_errors.h"
 #include "engine/session/import_read_ahead.h"
 #include "engine/session/profile.h"
+#include "import/message_translation.h"
 
 namespace parvane::session {
 namespace {
@@ -285,7 +286,7 @@ void EngineMail::Save() {
   requireAttached(folder_);
   try {
     messaging::StoreMessage content = source_
-        ? messaging::convertMessage(source_->message(), folder_.store->namedProperties())
+        ? importer::TranslateMessage(source_->message(), folder_.store->namedProperties())
         : messaging::emptyMessage();
     if (!source_ && !messageClass_.empty())
       content.properties.set(messaging::PropertyValue::unicode(0x001A, wide(messageClass_)));
