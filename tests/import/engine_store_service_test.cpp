@@ -16,81 +16,13 @@
 #include "conversion/convert.h"
 #include "engine/ndb/errors.h"
 #include "engine/ndb/file.h"
+#include "import_fixture.h"
 #include "support/msg_writer.h"
 
 namespace parvane::importer {
 namespace {
 
-namespace fs = std::filesystem;
-using conversion::FolderKind;
-using conversion::StoreFailure;
-using conversion::StoreFormat;
-
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
-
-CommandResult Shell(const std::string& command) {
-  CommandResult r;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
-  const int st = ::pclose(pipe);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
-
-std::string Quoted(const std::string& s) { return "'" + s + "'"; }
-
-CommandResult Pstcheck(const std::string& file) {
-  return Shell(std::string(PARVANE_SHARED_DIR) + "/tools/pstcheck " + Quoted(file));
-}
-
-// "name count" per folder, as libpff sees the store.
-std::string FolderCounts(const std::string& file) {
-  return Shell("/usr/bin/python3 -c \"import pypff,sys\n"
-             "f=pypff.file(); f.open(sys.argv[1])\n"
-             "def walk(d):\n"
-             "  for i in range(d.number_of_sub_folders):\n"
-             "    s=d.get_sub_folder(i); print(s.name, s.number_of_sub_messages); walk(s)\n"
-             "walk(f.get_root_folder())\" " +
-             Quoted(file))
-      .output;
-}
-
-class EngineStoreServiceTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "parvane-engine-service-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
-  }
-  void TearDown() override {
-    if (!HasFailure()) fs::remove_all(dir);
-  }
-  std::string path(const std::string& name) const { return (dir / name).string(); }
-  std::string message(const std::string& name, const std::string& subject) const {
-    const std::string file = path(name);
-    testsupport::writeMsgFile(file, testsupport::simpleMessage(subject, "body"));
-    return file;
-  }
-  // A new item in `folder` holding `file`, flagged read and saved.
-  conversion::Status importInto(EngineStoreService& store, conversion::FolderHandle folder,
-                                const std::string& file) {
-    auto item = store.addItem(folder);
-    if (!item) return item.error();
-    if (auto imported = store.importMessage(item.value(), file); !imported) return imported;
-    (void)store.setFlags(item.value(), 17);
-    return store.save(item.value());
-  }
-
-  fs::path dir;
-};
-
-TEST_F(EngineStoreServiceTest, FoldersAndMessagesReachTheFileAndReadBack) {
+TEST_F(ImportTest, FoldersAndMessagesReachTheFileAndReadBack) {
   const std::string file = path("run.pst");
   const std::string a = message("a.msg", "First"), b = message("b.msg", "Second");
   EngineStoreService store;
@@ -115,7 +47,7 @@ TEST_F(EngineStoreServiceTest, FoldersAndMessagesReachTheFileAndReadBack) {
   EXPECT_NE(counts.find("Work 1\n"), std::string::npos) << counts;
 }
 
-TEST_F(EngineStoreServiceTest, FailuresComeBackWithTheirCause) {
+TEST_F(ImportTest, FailuresComeBackWithTheirCause) {
   const std::string existing = path("old.pst");
   std::ofstream(existing) << "kept";
   EngineStoreService store;
@@ -158,7 +90,7 @@ TEST_F(EngineStoreServiceTest, FailuresComeBackWithTheirCause) {
 
 // A full disk fails the save with its cause; the file stays whole as of its
 // last commit.
-TEST_F(EngineStoreServiceTest, AFullDiskFailsTheSaveAndKeepsTheFileWhole) {
+TEST_F(ImportTest, AFullDiskFailsTheSaveAndKeepsTheFileWhole) {
   fs::create_directories(dir / "small");
   if (Shell("mount -t tmpfs -o size=640k tmpfs " + Quoted((dir / "small").string())).status != 0) {
     GTEST_SKIP() << "cannot mount a small file system here";
@@ -183,7 +115,7 @@ TEST_F(EngineStoreServiceTest, AFullDiskFailsTheSaveAndKeepsTheFileWhole) {
 }
 
 // The window may close mid-run: what is attached is committed and closed.
-TEST_F(EngineStoreServiceTest, ClosingNowLeavesAWholeStore) {
+TEST_F(ImportTest, ClosingNowLeavesAWholeStore) {
   const std::string file = path("closed.pst");
   {
     EngineStoreService store;
@@ -247,7 +179,7 @@ class FillingFileSystem final : public ndb::FileSystem {
 
 // A disk that fills in the middle of a run: the run stops there, and every
 // listed file is either in the store (as a reader finds it) or named.
-TEST_F(EngineStoreServiceTest, AStoreThatFailsMidRunNamesEveryFileItLacks) {
+TEST_F(ImportTest, AStoreThatFailsMidRunNamesEveryFileItLacks) {
   const fs::path corpus = fs::path(PARVANE_SHARED_DIR) / "corpus" / "msg" / "HiraokaHyperTools-msgreader";
   std::vector<std::string> files;
   for (int copy = 0; copy < 3; ++copy) {
