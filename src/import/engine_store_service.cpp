@@ -7,7 +7,7 @@
 #include <system_error>
 #include <utility>
 
-#include "engine/core/codepage.h"
+#include "engine/core/text.h"
 #include "engine/core/source.h"
 #include "engine/messaging/errors.h"
 #include "engine/messaging/folder_names.h"
@@ -153,7 +153,7 @@ Status EngineStoreService::createStore(const std::string& path, conversion::Stor
     return StoreError{StoreFailure::AlreadyExists, "the file already exists"};
   }
   return typed([&] {
-    store_ = messaging::Store::create(path, messaging::utf8ToUtf16(displayName), options_);
+    store_ = messaging::Store::create(path, core::utf8ToUtf16(displayName), options_);
     foundPaths_.clear();
     return conversion::Done{};
   });
@@ -195,13 +195,13 @@ Result<FolderHandle> EngineStoreService::addFolder(FolderHandle parent, const st
   if (auto failed = requireFolder(parent)) return *failed;
   if (name.empty()) return StoreError{StoreFailure::Other, "a folder needs a name"};
   return typed([&] {
-    return FolderHandle{store_->createFolder(parent.id, messaging::utf8ToUtf16(name))};
+    return FolderHandle{store_->createFolder(parent.id, core::utf8ToUtf16(name))};
   });
 }
 
 Result<FolderHandle> EngineStoreService::storeFolder(const std::string& displayName) {
   if (!store_ || !store_->isOpen() ||
-      !messaging::sameFolderName(store_->displayName(), messaging::utf8ToUtf16(displayName))) {
+      !messaging::sameFolderName(store_->displayName(), core::utf8ToUtf16(displayName))) {
     return StoreError{StoreFailure::NotFound, "no store named \"" + displayName + "\""};
   }
   return FolderHandle{store_->ipmSubtree()};
@@ -209,7 +209,7 @@ Result<FolderHandle> EngineStoreService::storeFolder(const std::string& displayN
 
 Result<FolderHandle> EngineStoreService::subfolder(FolderHandle parent, const std::string& name) {
   if (auto failed = requireFolder(parent)) return *failed;
-  if (auto child = childNamed(parent.id, messaging::utf8ToUtf16(name))) return FolderHandle{*child};
+  if (auto child = childNamed(parent.id, core::utf8ToUtf16(name))) return FolderHandle{*child};
   return StoreError{StoreFailure::NotFound, "no folder named \"" + name + "\""};
 }
 
