@@ -42,8 +42,6 @@ struct StoreOptions {
   // commits to the byte count alone, makes the file's bytes repeatable.
   std::function<std::uint64_t()> fileTime;
   RandomSource random;
-  // Where the file is written; nullptr: the operating system's file system.
-  ndb::FileSystem* fileSystem = nullptr;
 };
 
 class Store {
