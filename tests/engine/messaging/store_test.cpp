@@ -295,7 +295,7 @@ TEST_F(StoreTest, DiskFullMidRunTellsWhichMessagesAreInTheFile) {
     for (int i = 0; i < 200 && error.empty(); ++i) {
       auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "f.msg");
       try {
-        store->addMessage(folder, convertMessage(msg.message(), store->namedProperties()), 17);
+        store->addMessage(folder, importer::TranslateMessage(msg.message(), store->namedProperties()), 17);
         ++added;
       } catch (const StoreError& e) {
         EXPECT_EQ(e.kind(), StoreError::Kind::Io);
@@ -309,7 +309,7 @@ TEST_F(StoreTest, DiskFullMidRunTellsWhichMessagesAreInTheFile) {
     EXPECT_GE(store->savedMessageCount(), added);
     EXPECT_LE(store->savedMessageCount(), added + 1);
     auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "f.msg");
-    EXPECT_THROW(store->addMessage(folder, convertMessage(msg.message(), store->namedProperties()), 17), StoreError);
+    EXPECT_THROW(store->addMessage(folder, importer::TranslateMessage(msg.message(), store->namedProperties()), 17), StoreError);
     EXPECT_THROW(store->close(), StoreError);
     const std::uint64_t committed = store->committedMessageCount(), saved = store->savedMessageCount();
     store.reset();
