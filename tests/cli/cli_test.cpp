@@ -336,17 +336,17 @@ class FailingBuffer : public std::streambuf {
 };
 
 TEST_F(CliTest, LostStandardOutputMakesTheExitStatusNonZero) {
-  FailingBuffer failing;
-  std::ostream lost(&failing);
+  FailingBuffer refusing;
+  std::ostream lost(&refusing);
   testing::MemoryStoreService store;
   EXPECT_EQ(RunCli({"-q", "-o", NativePath("/out"), NativePath("/mail")}, store, files,
                    environment, lost, err),
             kExitSomeFailed);
   EXPECT_NE(err.str().find("parvane-cli: cannot write to standard output\n"), std::string::npos);
-  std::ostream lostHelp(&failing);
+  std::ostream lostHelp(&refusing);
   EXPECT_EQ(RunCli({"--help"}, store, files, environment, lostHelp, err), kExitSomeFailed);
   // A run that failed already keeps its own status.
-  std::ostream lostAgain(&failing);
+  std::ostream lostAgain(&refusing);
   EXPECT_EQ(RunCli({"-o", NativePath("/nowhere/x.pst"), NativePath("/mail")}, store, files,
                    environment, lostAgain, err),
             kExitUsage);
@@ -373,6 +373,7 @@ TEST_F(CliTest, PathsArePrintedWithControlCharactersEscaped) {
   EXPECT_NE(err.str().find("no such file or folder: " + NativePath("/mail/") + "\\r.msg"),
             std::string::npos)
       << err.str();
+}
 
 TEST_F(CliTest, AStoreThatFailsMidRunNamesEveryFileNotInItAndExitsWithOne) {
   files.addFile(NativePath("/mail"), "c.msg");

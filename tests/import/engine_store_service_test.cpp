@@ -150,6 +150,10 @@ class FillingFileSystem final : public ndb::FileSystem {
   void removeFile(const std::string& path) noexcept override {
     ndb::FileSystem::native().removeFile(path);
   }
+  bool exists(const std::string& path) override { return ndb::FileSystem::native().exists(path); }
+  void renameNoReplace(const std::string& from, const std::string& to) override {
+    ndb::FileSystem::native().renameNoReplace(from, to);
+  }
 
  private:
   class FillingFile final : public ndb::File {
