@@ -163,9 +163,9 @@ TEST_F(ConvertTest, FailedPreparationsNameTheirCauseAndUndoNothing) {
       {{"/m/a.msg"}, StoreError{StoreFailure::NotWritable, "Read-only file system"},
        PreparationFailure::StoreNotCreated,
        "The destination folder cannot be written: Read-only file system", false},
+      // (a stamped name would take the next free number; a given one is kept)
       {{"/m/a.msg"}, StoreError{StoreFailure::AlreadyExists, "File exists"},
-       PreparationFailure::StoreNotCreated,
-       "The file \"/out/OstrelMSGMessages6.12.26 9.5.07.pst\" exists already.", false},
+       PreparationFailure::StoreNotCreated, "The file \"/out/given.pst\" exists already.", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
@@ -173,6 +173,8 @@ TEST_F(ConvertTest, FailedPreparationsNameTheirCauseAndUndoNothing) {
     if (c.createFails) fresh.createFails = [&](const std::string&) { return c.createFails; };
     NotingObserver noted;
     request.files = c.files;
+    request.storeFilePath =
+        c.createFails && c.createFails->cause == StoreFailure::AlreadyExists ? "/out/given.pst" : "";
     const auto result = convert(request, fresh, noted);
     EXPECT_EQ(result.stage, RunResult::Stage::PreparationFailed);
     ASSERT_TRUE(result.preparation.has_value());
