@@ -161,7 +161,7 @@ class WindowEngineTest : public ::testing::Test {
     std::ofstream(source / "Notes" / "readme.txt") << "not a message";
 
     window = std::make_unique<MainWindow>();
-    BindEngine(*window, factory);
+    BindEngine(*window, store);
     window->setMessageBox(&messages);
     window->setFolderDialog(&chooser);
     window->setExitHandler([] {});
@@ -187,7 +187,7 @@ class WindowEngineTest : public ::testing::Test {
   }
 
   fs::path scratch, source, out;
-  session::EngineObjectFactory factory;
+  importer::EngineStoreService store;
   std::unique_ptr<MainWindow> window;
   ScriptedMessageBox messages;
   FakeFolderDialog chooser;
@@ -196,12 +196,13 @@ class WindowEngineTest : public ::testing::Test {
 TEST_F(WindowEngineTest, ConvertsTheListedTreeIntoAStoreThatReadersRead) {
   listAndConvert();
   EXPECT_TRUE(messages.shown.empty()) << messages.shown[0].text;
-  const auto& run = window->controller().lastRun();
-  ASSERT_EQ(run.stage, conversion::RunOutcome::Stage::Completed);
-  EXPECT_EQ(run.rowsConverted, 5);
+  ASSERT_TRUE(window->controller().lastRun());
+  const auto& run = *window->controller().lastRun();
+  ASSERT_EQ(run.stage, conversion::RunResult::Stage::Completed);
+  EXPECT_EQ(run.converted, 5u);
   const fs::path pst = OnlyStoreIn(out);
   ASSERT_FALSE(pst.empty());
-  EXPECT_EQ(pst.string(), run.pstFilePath);
+  EXPECT_EQ(pst.string(), run.storeFilePath);
   EXPECT_EQ(pst.filename().string().rfind("OstrelMSGMessages", 0), 0u);
   EXPECT_EQ(window->findChild<QGroupBox*>("progressFrame")->title(),
             QStringLiteral("Details : Converting - (5 of 5) file(s)"));
@@ -232,8 +233,9 @@ TEST_F(WindowEngineTest, ABrokenFileShowsOneFailureBoxAndLeavesNoMessage) {
   EXPECT_EQ(messages.shown[0].title, "Parvane");
   EXPECT_EQ(messages.shown[0].icon, platform::MessageIcon::Exclamation);
   EXPECT_THAT(messages.shown[0].text, ::testing::HasSubstr((source / "Mail" / "broken.msg").string()));
-  const auto& run = window->controller().lastRun();
-  EXPECT_EQ(run.rowsConverted, 5);
+  ASSERT_TRUE(window->controller().lastRun());
+  const auto& run = *window->controller().lastRun();
+  EXPECT_EQ(run.converted, 5u);
   ASSERT_EQ(run.failures.size(), 1u);
 
   const fs::path pst = OnlyStoreIn(out);
@@ -249,9 +251,9 @@ TEST_F(WindowEngineTest, ABrokenFileShowsOneFailureBoxAndLeavesNoMessage) {
 // timer that the run's yields serve.
 void CloseMidRun(const fs::path& source, const fs::path& out, int files) {
   TestApp();
-  session::EngineObjectFactory factory;
+  importer::EngineStoreService store;
   MainWindow window;
-  BindEngine(window, factory);
+  BindEngine(window, store);
   ScriptedMessageBox messages;
   FakeFolderDialog chooser;
   chooser.results.push_back(out.string());
