@@ -30,7 +30,6 @@ namespace fs = std::filesystem;
 
 const fs::path kCorpus = fs::path(PARVANE_SHARED_DIR) / "corpus" / "msg";
 const fs::path kRecorded = fs::path(PARVANE_SOURCE_DIR) / "tests" / "conversion" / "recorded";
-constexpr const char* kStamp = "6.12.26 9.5.07";
 
 std::string ReadText(const fs::path& path) {
   std::stringstream text;
@@ -214,8 +213,8 @@ class RecordedWindowTest : public ::testing::Test {
   }
 
   // One click into out/ and what it left: the store's digest, then the window.
-  std::string RunAndDescribe(const std::vector<std::string>& rows) {
-    LoggedWindow window(rows, (scratch / "out").string());
+  std::string RunAndDescribe(const std::vector<std::string>& rows, std::string destination = {}) {
+    LoggedWindow window(rows, destination.empty() ? (scratch / "out").string() : destination);
     window.convert();
     std::string description;
     for (const auto& entry : fs::directory_iterator(scratch / "out")) {
@@ -265,15 +264,14 @@ TEST_F(RecordedWindowTest, ATreeWithBrokenFilesGivesTheRecordedStoreAndWindow) {
   Expect("broken-tree.txt", RunAndDescribe(rows));
 }
 
-// The store cannot be created (its file exists), and an empty list: the
-// preparation box.
+// The store cannot be created (its destination is gone), and an empty list:
+// the preparation box.
 TEST_F(RecordedWindowTest, FailedPreparationsShowTheRecordedBoxes) {
   fs::create_directories(scratch / "tree" / "Mail");
   fs::copy_file(kCorpus / "HiraokaHyperTools-msgreader" / "Subject.msg",
                 scratch / "tree" / "Mail" / "a.msg");
-  std::ofstream(scratch / "out" / (std::string("OstrelMSGMessages") + kStamp + ".pst"))
-      << "in the way";
-  std::string description = RunAndDescribe({Listed("tree/Mail/a.msg")});
+  std::string description =
+      RunAndDescribe({Listed("tree/Mail/a.msg")}, (scratch / "gone").string());
   description += "--- empty list\n" + RunAndDescribe({std::string()});
   Expect("failed-preparation.txt", description);
 }
