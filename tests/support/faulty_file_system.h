@@ -58,7 +58,7 @@ class FaultyFileSystem final : public ndb::FileSystem {
       if (data.size() > room) {
         file_->writeAt(offset, data.first(static_cast<std::size_t>(room)));
         owner_.written_ += room;
-        throw ndb::IoError("write", path_, ENOSPC);
+        throw core::IoError::fromErrno("write", path_, ENOSPC);
       }
       file_->writeAt(offset, data);
       owner_.written_ += data.size();

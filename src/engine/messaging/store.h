@@ -9,9 +9,10 @@
 // own every few seconds or megabytes (between two messages, when the store is
 // consistent), and at close(). Destroying a store that is still open closes it.
 //
-// Errors: StoreError (messaging), with ndb::IoError passed through as
-// StoreError::Kind::Io, whose text names the file and the cause once:
-// "cannot write PATH: No space left on device". Not thread-safe.
+// Errors: StoreError (messaging), with a core::IoError passed on inside a
+// StoreError of Kind::Io (Kind::FileExists for a new store's file that
+// exists), whose text names the file and the cause once: "cannot write PATH:
+// No space left on device". Not thread-safe.
 #pragma once
 
 #include <cstdint>

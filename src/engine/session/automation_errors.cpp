@@ -1,12 +1,11 @@
 #include "engine/session/automation_errors.h"
 
-#include <cerrno>
 #include <cmath>
 #include <new>
 
+#include "engine/core/io_error.h"
 #include "engine/messaging/errors.h"
 #include "engine/msg/message.h"
-#include "engine/ndb/errors.h"
 
 namespace parvane::session {
 
@@ -23,13 +22,12 @@ void rethrowAsAutomation(const std::string& action) {
     if (e.kind() == K::NameCollision) code = kMapiCollision;
     if (e.kind() == K::NotFound) code = kMapiNotFound;
     if (e.kind() == K::FileExists) code = platform::AutomationError::kFileExists;
-    if (e.kind() == K::Io) code = std::string(e.what()).find("No space") != std::string::npos ? kMapiDiskFull
-                                                                                             : platform::AutomationError::kFailed;
+    if (e.io() != nullptr && e.io()->cause() == core::IoError::Cause::DiskFull) code = kMapiDiskFull;
     raise(code, action + ": " + e.what());
-  } catch (const ndb::IoError& e) {
-    raise(e.errorNumber() == ENOSPC   ? kMapiDiskFull
-          : e.errorNumber() == EEXIST ? platform::AutomationError::kFileExists
-                                      : platform::AutomationError::kFailed,
+  } catch (const core::IoError& e) {
+    raise(e.cause() == core::IoError::Cause::DiskFull        ? kMapiDiskFull
+          : e.cause() == core::IoError::Cause::AlreadyExists ? platform::AutomationError::kFileExists
+                                                            : platform::AutomationError::kFailed,
           action + ": " + e.what());
   } catch (const msg::ReadError& e) {
     raise(platform::AutomationError::kFailed, action + ": " + e.what());
