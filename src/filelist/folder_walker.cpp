@@ -25,16 +25,10 @@ FolderWalker::FolderWalker(const platform::FileSystem& fileSystem, char separato
     : fileSystemSource_(fileSystem), separator_(separator) {}
 
 void FolderWalker::prepare() {
+  release();  // a walk starts from empty collections
   fileSystem_ = &fileSystemSource_;
   fullPathsOnly_ = true;
   skipUnreadable_ = false;
-  fileNames_.reset();
-  visitedFolders_.reset();
-  folderPositions_.reset();
-  filePaths_.reset();
-  unreadable_.reset();
-  folderLinks_.clear();
-  danglingLinks_.clear();
 }
 
 void FolderWalker::release() {
