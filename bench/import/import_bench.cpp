@@ -22,8 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/session/engine_object_factory.h"
-#include "platform/automation.h"
+#include "import/engine_store_service.h"
 #include "support/msg_writer.h"
 
 namespace fs = std::filesystem;
@@ -93,26 +92,24 @@ int importOnly(const fs::path& dir, const fs::path& pst) {
   std::vector<fs::path> files;
   for (const auto& e : fs::directory_iterator(dir)) files.push_back(e.path());
   std::sort(files.begin(), files.end());
-  session::EngineObjectFactory factory;
+  importer::EngineStoreService store;
   auto t0 = std::chrono::steady_clock::now();
-  auto session = platform::as<platform::RDOSession>(factory.CreateObject("Redemption.RDOSession"));
-  session->Logon();
-  auto store = session->Stores()->AddPSTStore(pst.string(), 1, "Bench");
-  store->IPMRootFolder()->Folders()->Add("Import", 6);
   int failures = 0;
+  if (!store.createStore(pst.string(), conversion::StoreFormat::Default, "Bench")) return 1;
+  const auto folder =
+      store.addFolder(store.topFolder().value(), "Import", conversion::FolderKind::Mail);
+  if (!folder) return 1;
   for (const auto& f : files) {
-    try {
-      auto mail = session->GetFolderFromPath("\\\\Bench\\Import")->Items()->Add(std::int32_t{0});
-      mail->Import(f.string(), 3);
-      auto utils = platform::as<platform::MAPIUtils>(factory.CreateObject("Redemption.MAPIUtils"));
-      utils->HrSetOneProp(*mail->MAPIOBJECT(), 0x0E070003, std::int16_t{17}, true);
-      mail->Save();
-    } catch (const std::exception& e) {
-      if (++failures < 5) std::fprintf(stderr, "%s: %s\n", f.c_str(), e.what());
+    const auto item = store.addItem(folder.value());
+    conversion::Status done = item ? store.importMessage(item.value(), f.string()) : item.error();
+    if (done) {
+      (void)store.setFlags(item.value(), 17);
+      done = store.save(item.value());
     }
+    if (!done && ++failures < 5) std::fprintf(stderr, "%s: %s\n", f.c_str(), done.error().detail.c_str());
   }
-  store->Remove();
-  session->Logoff();
+  (void)store.removeStore();
+  store.endSession();
   std::printf("%.6f %d\n", seconds(std::chrono::steady_clock::now() - t0), failures);
   return failures ? 1 : 0;
 }

@@ -27,6 +27,7 @@
 #include "engine/core/source.h"
 #include "engine/messaging/store.h"
 #include "engine/msg/message.h"
+#include "import/message_translation.h"
 #include "message_mix.h"
 
 using namespace parvane;
@@ -49,7 +50,7 @@ void report(const char* what, std::uint64_t count, Clock::time_point start, std:
 
 void add(messaging::Store& store, messaging::FolderId folder, core::Bytes file) {
   auto m = msg::MessageFile::read(std::make_shared<core::MemorySource>(std::move(file)), "bench.msg");
-  store.addMessage(folder, messaging::convertMessage(m.message(), store.namedProperties()), std::nullopt);
+  store.addMessage(folder, importer::TranslateMessage(m.message(), store.namedProperties()), std::nullopt);
 }
 
 std::uint64_t fileSize(const std::string& path) {

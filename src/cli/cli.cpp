@@ -4,11 +4,11 @@
 #include <utility>
 
 #include "cli/cli_options.h"
-#include "cli/memory_controls.h"
 #include "cli/progress_line.h"
 #include "cli/source_files.h"
 #include "cli/terminal_text.h"
-#include "conversion/conversion_run.h"
+#include "conversion/convert.h"
+#include "conversion/failure_report.h"
 
 #ifndef PARVANE_VERSION
 #define PARVANE_VERSION "0.0.0"
@@ -55,16 +55,46 @@ int signalNow(const CliEnvironment& environment) {
   return environment.pendingSignal ? environment.pendingSignal() : 0;
 }
 
-void reportFailure(std::ostream& err, const conversion::RowFailure& failure) {
-  // The store's own text already names the file; say it once.
-  std::string reason = failure.reason;
-  const std::string named = "Cannot import \"" + failure.file + "\": ";
-  if (reason.rfind(named, 0) == 0) reason.erase(0, named.size());
-  err << kProgram << ": cannot convert " << TerminalSafe(failure.file) << ": " << TerminalSafe(reason)
+void reportFailure(std::ostream& err, const std::string& file, const std::string& reason) {
+  err << kProgram << ": cannot convert " << TerminalSafe(file) << ": " << TerminalSafe(reason)
       << '\n';
 }
 
-int convert(const CliOptions& options, platform::ObjectFactory& factory,
+void reportFailure(std::ostream& err, const conversion::ImportError& failure) {
+  // The line already names the file; say it once.
+  std::string reason = conversion::FailureLine(failure);
+  const std::string named = "Cannot import \"" + failure.path + "\": ";
+  if (reason.rfind(named, 0) == 0) reason.erase(0, named.size());
+  reportFailure(err, failure.path, reason);
+}
+
+std::string describe(const conversion::PreparationError& error) {
+  if (error.cause != conversion::PreparationFailure::StoreNotCreated) {
+    return conversion::PreparationCause(error);
+  }
+  return "Cannot create the store \"" + error.path + "\": " + error.store.detail;
+}
+
+// The run told on a terminal: a progress line, and a stop once a signal came.
+class TerminalObserver final : public conversion::RunObserver {
+ public:
+  TerminalObserver(std::ostream& err, std::size_t total, bool showProgress,
+                   const CliEnvironment& environment)
+      : progress_(err, static_cast<std::int32_t>(total)), showProgress_(showProgress),
+        environment_(environment) {}
+  void fileDone(const conversion::FileProgress& done) override {
+    if (showProgress_) progress_.update(done.percent);
+  }
+  void runEnded(const conversion::RunResult&) override { progress_.finish(); }
+  bool stopRequested() override { return signalNow(environment_) != 0; }
+
+ private:
+  ProgressDisplay progress_;
+  bool showProgress_;
+  const CliEnvironment& environment_;
+};
+
+int convert(const CliOptions& options, conversion::StoreService& store,
             const platform::FileSystem& fileSystem, const CliEnvironment& environment,
             std::ostream& out, std::ostream& err) {
   const OutputTarget target = resolveOutput(options.output, fileSystem, environment.currentDirectory);
@@ -78,19 +108,19 @@ int convert(const CliOptions& options, platform::ObjectFactory& factory,
 
   // A file that cannot go into a store folder would stop the whole run; it is
   // reported and left out instead.
-  const auto& rules = conversion::kNativePathRules;
-  std::vector<std::string> rows;
-  rows.reserve(sources.files.size());
+  conversion::ConversionRequest request;
+  request.pathRules = conversion::kNativePathRules;
+  request.files.reserve(sources.files.size());
   for (auto& file : sources.files) {
     try {
-      rules.relativeFolder(file);
-      rows.push_back(std::move(file));
+      request.pathRules.relativeFolder(file);
+      request.files.push_back(std::move(file));
     } catch (const std::exception& e) {
-      reportFailure(err, {0, file, e.what()});
+      reportFailure(err, file, e.what());
       someFailed = true;
     }
   }
-  if (rows.empty()) {
+  if (request.files.empty()) {
     err << kProgram << ": no message files to convert\n";
     return kExitUsage;
   }
@@ -99,53 +129,42 @@ int convert(const CliOptions& options, platform::ObjectFactory& factory,
     return kExitSignalBase + signal;
   }
 
-  const std::size_t rowCount = rows.size();
-  MemoryGrid grid(std::move(rows));
-  MemoryLabel frame, current;
-  ReportingProgressBar overall, second;
-  MemoryButton extract, add, addFolder, clear;
-  NotingMessageBox messages;
-  FixedFolderDialog chooser(target.folder);
-  QuietDesktop desktop;
-  ProgressDisplay progress(err, grid.rows());
-  if (environment.errorIsTerminal && !options.quiet) {
-    overall.onValue = [&progress](float percent) { progress.update(percent); };
-  }
+  const std::size_t fileCount = request.files.size();
+  request.destinationFolder = target.folder;
+  request.storeFilePath = target.pstFile;
+  request.clock = environment.clock;
+  TerminalObserver observer(err, fileCount, environment.errorIsTerminal && !options.quiet,
+                            environment);
+  const conversion::RunResult result = conversion::convert(request, store, observer);
 
-  conversion::WindowValues values;
-  const conversion::RunControls controls{grid,   frame,     current, overall,  second,
-                                         extract, add,      addFolder, clear,  messages,
-                                         chooser, desktop};
-  conversion::RunOptions runOptions;
-  runOptions.pstFilePath = target.pstFile;
-  runOptions.reportFailures = false;
-  runOptions.clock = environment.clock;
-  runOptions.pathRules = rules;
-  runOptions.stopRequested = [&environment] { return signalNow(environment) != 0; };
-  const conversion::RunOutcome outcome =
-      conversion::CmdExtractDBX_Click(values, controls, factory, runOptions);
-  progress.finish();
-
-  if (outcome.stage != conversion::RunOutcome::Stage::Completed) {
-    err << kProgram << ": the store could not be written";
-    if (!outcome.preparationError.empty()) err << ": " << TerminalSafe(outcome.preparationError);
-    err << '\n';
+  if (result.stage != conversion::RunResult::Stage::Completed) {
+    err << kProgram << ": the store could not be written: " << TerminalSafe(describe(*result.preparation))
+        << '\n';
     return kExitUsage;
   }
-  for (const auto& failure : outcome.failures) reportFailure(err, failure);
-  out << TerminalSafe(outcome.pstFilePath) << '\n';
-  if (outcome.stopped) {
-    const std::size_t attempted =
-        static_cast<std::size_t>(outcome.rowsConverted) + outcome.failures.size();
-    err << kProgram << ": interrupted: " << outcome.rowsConverted << " of " << rowCount
-        << " files converted, " << rowCount - attempted
+  // A failed store is told once, before the files it does not hold.
+  if (result.storeFailure) {
+    err << kProgram << ": the store failed: " << TerminalSafe(result.storeFailure->detail) << '\n';
+  }
+  for (const auto& failure : result.failures) {
+    if (failure.cause.cause == conversion::StoreFailure::StoreFailed) {
+      err << kProgram << ": not converted: " << TerminalSafe(failure.path) << '\n';
+    } else {
+      reportFailure(err, failure);
+    }
+  }
+  out << TerminalSafe(result.storeFilePath) << '\n';
+  if (result.stopped) {
+    const std::size_t attempted = result.converted + result.failures.size();
+    err << kProgram << ": interrupted: " << result.converted << " of " << fileCount
+        << " files converted, " << fileCount - attempted
         << " left out; the store is complete with those converted\n";
     return kExitSignalBase + signalNow(environment);
   }
-  return someFailed || !outcome.failures.empty() ? kExitSomeFailed : kExitConverted;
+  return someFailed || !result.failures.empty() ? kExitSomeFailed : kExitConverted;
 }
 
-int runCommand(const std::vector<std::string>& args, platform::ObjectFactory& factory,
+int runCommand(const std::vector<std::string>& args, conversion::StoreService& store,
                const platform::FileSystem& fileSystem, const CliEnvironment& environment,
                std::ostream& out, std::ostream& err) {
   try {
@@ -158,7 +177,7 @@ int runCommand(const std::vector<std::string>& args, platform::ObjectFactory& fa
       out << kProgram << ' ' << PARVANE_VERSION << '\n';
       return kExitConverted;
     }
-    return convert(options, factory, fileSystem, environment, out, err);
+    return convert(options, store, fileSystem, environment, out, err);
   } catch (const UsageError& e) {
     err << kProgram << ": " << TerminalSafe(e.what()) << '\n'
         << "Try '" << kProgram << " --help' for more information.\n";
@@ -171,10 +190,10 @@ int runCommand(const std::vector<std::string>& args, platform::ObjectFactory& fa
 
 }  // namespace
 
-int RunCli(const std::vector<std::string>& args, platform::ObjectFactory& factory,
+int RunCli(const std::vector<std::string>& args, conversion::StoreService& store,
            const platform::FileSystem& fileSystem, const CliEnvironment& environment,
            std::ostream& out, std::ostream& err) {
-  const int status = runCommand(args, factory, fileSystem, environment, out, err);
+  const int status = runCommand(args, store, fileSystem, environment, out, err);
   // A caller that reads the store's path from standard output must not take
   // a run whose output was lost (a full disk, a closed pipe) for a success.
   out.flush();

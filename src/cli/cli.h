@@ -1,6 +1,6 @@
-// parvane-cli as a function: the command line, the mail-store objects, the
-// file system and the two output streams in; the exit status out. It drives
-// the same conversion run as the window, over in-memory controls.
+// parvane-cli as a function: the command line, the store service, the file
+// system and the two output streams in; the exit status out. It drives the
+// same conversion run as the window, told on the terminal.
 #pragma once
 
 #include <functional>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "conversion/time_stamp.h"
-#include "platform/automation.h"
+#include "conversion/store_service.h"
 #include "platform/ui.h"
 
 namespace parvane::cli {
@@ -32,7 +32,7 @@ struct CliEnvironment {
 };
 
 // `args` are the arguments after the program name.
-int RunCli(const std::vector<std::string>& args, platform::ObjectFactory& factory,
+int RunCli(const std::vector<std::string>& args, conversion::StoreService& store,
            const platform::FileSystem& fileSystem, const CliEnvironment& environment,
            std::ostream& out, std::ostream& err);
 

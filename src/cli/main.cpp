@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "engine/session/engine_object_factory.h"
+#include "import/engine_store_service.h"
 #include "platform/posix_file_system.h"
 
 namespace {
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   if (!error) environment.currentDirectory = here.string();
   environment.errorIsTerminal = isatty(STDERR_FILENO) != 0;
   environment.pendingSignal = [] { return static_cast<int>(pendingSignal); };
-  parvane::session::EngineObjectFactory factory;
+  parvane::importer::EngineStoreService store;
   parvane::platform::PosixFileSystem fileSystem;
-  return parvane::cli::RunCli(args, factory, fileSystem, environment, std::cout, std::cerr);
+  return parvane::cli::RunCli(args, store, fileSystem, environment, std::cout, std::cerr);
 }

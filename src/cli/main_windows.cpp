@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "engine/session/engine_object_factory.h"
+#include "import/engine_store_service.h"
 #include "platform/win32_file_system.h"
 #include "platform/win32_text.h"
 
@@ -61,7 +61,7 @@ int main() {
   environment.errorIsTerminal = IsConsole(STD_ERROR_HANDLE);
   SetConsoleCtrlHandler(&NoteStop, TRUE);
   environment.pendingSignal = [] { return static_cast<int>(pendingSignal); };
-  parvane::session::EngineObjectFactory factory;
+  parvane::importer::EngineStoreService store;
   parvane::platform::Win32FileSystem fileSystem;
-  return parvane::cli::RunCli(Arguments(), factory, fileSystem, environment, std::cout, std::cerr);
+  return parvane::cli::RunCli(Arguments(), store, fileSystem, environment, std::cout, std::cerr);
 }

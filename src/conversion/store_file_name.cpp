@@ -2,13 +2,6 @@
 
 namespace parvane::conversion {
 
-namespace {
-
-// Far more than runs can start in one second; past it the last refusal stands.
-constexpr int kMostNumbers = 10000;
-
-}  // namespace
-
 std::string NumberedStorePath(const std::string& path, int number) {
   if (number <= 1) return path;
   const std::string suffix = " (" + std::to_string(number) + ")";
@@ -27,7 +20,7 @@ std::shared_ptr<platform::RDOStore> AddStoreAtFreePath(platform::RDOStores& stor
     try {
       return stores.AddPSTStore(path, format, displayName);
     } catch (const platform::AutomationError& e) {
-      if (!numbered || e.code() != platform::AutomationError::kFileExists || number >= kMostNumbers) throw;
+      if (!numbered || e.code() != platform::AutomationError::kFileExists || number >= kMostStoreNumbers) throw;
     }
   }
 }

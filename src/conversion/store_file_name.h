@@ -12,6 +12,8 @@ namespace parvane::conversion {
 
 // `path` (ending in ".pst") with " (n)" before the extension; n = 1 is `path`.
 std::string NumberedStorePath(const std::string& path, int number);
+// Far more than runs can start in one second; past it the last refusal stands.
+inline constexpr int kMostStoreNumbers = 10000;
 
 // Adds the store at `path`, or, when `numbered` and a file there exists, at
 // the first NumberedStorePath(path, 2, 3, ...) whose creation does not report

@@ -20,7 +20,7 @@
 #include <sstream>
 
 #include "cli/cli.h"
-#include "engine/session/engine_object_factory.h"
+#include "import/engine_store_service.h"
 #include "platform/posix_file_system.h"
 
 namespace parvane::cli {
@@ -57,9 +57,9 @@ class CliEngineTest : public ::testing::Test {
     fs::copy_file(kCorpus / from, to, fs::copy_options::overwrite_existing);
   }
   int run(const std::vector<std::string>& args) {
-    session::EngineObjectFactory factory;
+    importer::EngineStoreService store;
     platform::PosixFileSystem files;
-    return RunCli(args, factory, files, environment, out, err);
+    return RunCli(args, store, files, environment, out, err);
   }
   static int shell(const std::string& command) {
     const int status = std::system(command.c_str());

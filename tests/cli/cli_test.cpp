@@ -1,4 +1,4 @@
-// parvane-cli over the recording profile and an in-memory file system.
+// parvane-cli over a store service and a file system held in memory.
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
@@ -8,10 +8,14 @@
 #include <sstream>
 #include <streambuf>
 
-#include "cli/memory_controls.h"
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <set>
+
 #include "platform/registry.h"
-#include "support/fake_automation.h"
 #include "support/fake_ui.h"
+#include "support/memory_store_service.h"
 #include "support/native_path.h"
 
 namespace parvane::cli {
@@ -40,25 +44,58 @@ class CliTest : public ::testing::Test {
     err.str({});
     List given;
     for (const auto& arg : args) given.push_back(NativePath(arg));
-    return RunCli(given, profile, *fileSystem, environment, out, err);
+    services.push_back(std::make_unique<testing::MemoryStoreService>());
+    services.back()->unreadable = failing;
+    services.back()->saveFailsFrom = failSavesFrom;
+    // A store file an earlier run made is there; a refused destination refuses all.
+    services.back()->createFails = [this](const std::string& path) -> std::optional<conversion::StoreError> {
+      if (refuseStore) {
+        return conversion::StoreError{conversion::StoreFailure::NotWritable, "Read-only file system"};
+      }
+      for (std::size_t i = 0; i + 1 < services.size(); ++i) {
+        if (services[i]->created && services[i]->path == path) {
+          return conversion::StoreError{conversion::StoreFailure::AlreadyExists, "File exists"};
+        }
+      }
+      return std::nullopt;
+    };
+    return RunCli(given, *services.back(), *fileSystem, environment, out, err);
   }
   std::string lastLine() const {
     std::string text = out.str();
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
   }
+  // The service of the last run that wrote `pst`, or none.
+  testing::MemoryStoreService* storeAt(const std::string& pst) const {
+    for (auto it = services.rbegin(); it != services.rend(); ++it) {
+      if ((*it)->path == NativePath(pst)) return it->get();
+    }
+    return nullptr;
+  }
   List messagesIn(const std::string& pst, const std::string& folder) const {
+    auto* store = storeAt(pst);
+    if (!store) return {"<no store>"};
+    auto paths = store->folderPaths();
+    if (std::find(paths.begin(), paths.end(), folder) == paths.end()) return {"<no folder>"};
+    return store->filesIn(folder);
+  }
+  // The calls of the last run that start with `name`.
+  List callsOf(const std::string& name) const {
     List found;
-    auto* store = profile.storeAt(NativePath(pst));
-    const auto* node = store ? store->root->find(folder) : nullptr;
-    if (!node) return {"<no folder>"};
-    for (const auto& m : node->messages) found.push_back(m->importedFrom);
+    for (const auto& call : services.back()->calls) {
+      if (call.rfind(name, 0) == 0) found.push_back(call);
+    }
     return found;
   }
+  bool noCalls() const { return services.empty() || services.back()->calls.empty(); }
 
   testing::MemoryFileSystem files{platform::kPathSeparator};
   const platform::FileSystem* fileSystem = &files;  // what the run lists folders with
-  testing::FakeProfile profile;
+  std::vector<std::unique_ptr<testing::MemoryStoreService>> services;
+  std::set<std::string> failing;  // files whose import fails
+  bool refuseStore = false;
+  int failSavesFrom = 0;
   CliEnvironment environment;
   std::ostringstream out, err;
 };
@@ -71,7 +108,7 @@ TEST_F(CliTest, HelpAndVersionGoToStandardOutput) {
   EXPECT_EQ(run({"--version"}), kExitConverted);
   EXPECT_EQ(out.str().rfind("parvane-cli ", 0), 0u);
   EXPECT_TRUE(err.str().empty());
-  EXPECT_TRUE(profile.calls.empty());
+  EXPECT_TRUE(noCalls());
 }
 
 TEST_F(CliTest, UsageErrorsExitWithTwoAndWriteNothing) {
@@ -90,26 +127,25 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndWriteNothing) {
     EXPECT_NE(err.str().find("Try 'parvane-cli --help'"), std::string::npos);
     EXPECT_TRUE(out.str().empty());
   }
-  EXPECT_TRUE(profile.calls.empty());
+  EXPECT_TRUE(noCalls());
 }
 
 TEST_F(CliTest, ExistingPstIsNotOverwritten) {
   files.addFile(NativePath("/out"), "old.PST");
   EXPECT_EQ(run({"-o", "/out/old.PST", "/mail"}), kExitUsage);
   EXPECT_NE(err.str().find("exists already"), std::string::npos);
-  EXPECT_TRUE(profile.calls.empty());
+  EXPECT_TRUE(noCalls());
 }
 
 TEST_F(CliTest, FolderOutputIsNamedAsTheWindowNamesIt) {
   EXPECT_EQ(run({"-o", "/out/", "/mail"}), kExitConverted) << err.str();
   EXPECT_EQ(lastLine(), kNamedPst);
-  EXPECT_EQ(profile.callTexts({"RDOStores.AddPSTStore"}),
-            (List{std::string("RDOStores.AddPSTStore(") + kNamedPst +
-                  ", int32 1, Ostrel Software : Created - 6.12.26 9.5.07)"}));
-  EXPECT_EQ(profile.storeAt(kNamedPst)->root->folderPaths(), (List{"mail", "mail\\Sub"}));
+  EXPECT_EQ(callsOf("createStore"),
+            (List{"createStore " + kNamedPst + " 1 Ostrel Software : Created - 6.12.26 9.5.07"}));
+  EXPECT_EQ(storeAt(kNamedPst)->folderPaths(), (List{"mail", "mail\\Sub"}));
   EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{NativePath("/mail/a.msg")}));
   EXPECT_EQ(messagesIn(kNamedPst, "mail\\Sub"), (List{NativePath("/mail/Sub/B.MSG")}));
-  EXPECT_FALSE(profile.storeAt(kNamedPst)->attached);
+  EXPECT_FALSE(storeAt(kNamedPst)->attached);
   EXPECT_TRUE(err.str().empty());  // not a terminal: no progress
 }
 
@@ -117,48 +153,31 @@ TEST_F(CliTest, ExplicitPstPathAndRelativeSources) {
   environment.currentDirectory = NativePath("/mail/Sub");
   EXPECT_EQ(run({"-o", "../../out/new.pst", "B.MSG", "../a.msg"}), kExitConverted) << err.str();
   EXPECT_EQ(lastLine(), NativePath("/out/new.pst"));
-  EXPECT_EQ(profile.callTexts({"RDOStores.AddPSTStore"}),
-            (List{"RDOStores.AddPSTStore(" + NativePath("/out/new.pst") +
-                  ", int32 1, Ostrel Software : Created - 6.12.26 9.5.07)"}));
+  EXPECT_EQ(callsOf("createStore"),
+            (List{"createStore " + NativePath("/out/new.pst") +
+                  " 1 Ostrel Software : Created - 6.12.26 9.5.07"}));
   EXPECT_EQ(messagesIn("/out/new.pst", "mail\\Sub"), (List{NativePath("/mail/Sub/B.MSG")}));
 }
 
 TEST_F(CliTest, AFileNamedTwiceIsConvertedOnce) {
   EXPECT_EQ(run({"-o", "/out", "/mail/a.msg", "/mail"}), kExitConverted);
   EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{NativePath("/mail/a.msg")}));
-  EXPECT_EQ(profile.callTexts({"RDOMail.Save"}).size(), 2u);
+  EXPECT_EQ(callsOf("save").size(), 2u);
   // the folder first, then a file and a folder it holds already
   EXPECT_EQ(run({"-o", "/out/again.pst", "/mail", "/mail/Sub/B.MSG", "/mail/Sub"}),
             kExitConverted);
   EXPECT_EQ(messagesIn("/out/again.pst", "mail\\Sub"), (List{NativePath("/mail/Sub/B.MSG")}));
-  EXPECT_EQ(profile.callTexts({"RDOMail.Save"}).size(), 4u);
-}
-
-TEST(MemoryGrid, CellsStayInTheirRowAndColumnAsTheGridIsResized) {
-  MemoryGrid grid({"a", "b"});
-  grid.setCols(3);
-  grid.setRow(1);
-  grid.setCol(2);
-  grid.setText("b3");
-  grid.setRows(3);
-  grid.setCols(2);
-  const auto at = [&](std::int32_t row, std::int32_t col) {
-    grid.setRow(row);
-    grid.setCol(col);
-    return grid.text();
-  };
-  EXPECT_EQ((List{at(0, 0), at(0, 1), at(1, 0), at(1, 1), at(2, 0)}), (List{"a", "", "b", "", ""}));
-  grid.setCols(3);
-  EXPECT_EQ(at(1, 2), "");  // dropped with its column
-  EXPECT_THROW(grid.setRow(3), platform::PlatformError);
+  EXPECT_EQ(callsOf("save").size(), 2u);
 }
 
 TEST_F(CliTest, FailedFilesAreListedAndExitWithOne) {
   files.addFile(NativePath("/mail"), "bad.msg");
-  profile.failOn("RDOMail.Import", "bad.msg");
+  failing = {NativePath("/mail/bad.msg")};
   EXPECT_EQ(run({"-o", "/out", "/mail"}), kExitSomeFailed);
-  EXPECT_NE(err.str().find("parvane-cli: cannot convert " + NativePath("/mail/bad.msg")),
-            std::string::npos);
+  EXPECT_NE(err.str().find("parvane-cli: cannot convert " + NativePath("/mail/bad.msg") +
+                           ": not a message file\n"),
+            std::string::npos)
+      << err.str();
   EXPECT_EQ(lastLine(), kNamedPst);
   EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{NativePath("/mail/a.msg")}));
 }
@@ -176,7 +195,7 @@ TEST_F(CliTest, FileInTheRootIsLeftOutAndReported) {
 TEST_F(CliTest, FolderWithoutMessagesWritesNoStore) {
   files.addSubFolder(NativePath("/"), "empty");
   EXPECT_EQ(run({"-o", "/out", "/empty"}), kExitUsage);
-  EXPECT_TRUE(profile.calls.empty());
+  EXPECT_TRUE(noCalls());
 }
 
 TEST_F(CliTest, UnreadableFolderIsReportedAndTheRestConverted) {
@@ -187,10 +206,12 @@ TEST_F(CliTest, UnreadableFolderIsReportedAndTheRestConverted) {
 }
 
 TEST_F(CliTest, StoreThatCannotBeWrittenExitsWithTwo) {
-  profile.failOn("RDOStores.AddPSTStore");
+  refuseStore = true;
   EXPECT_EQ(run({"-o", "/out", "/mail"}), kExitUsage);
-  EXPECT_NE(err.str().find("the store could not be written: RDOStores.AddPSTStore"),
-            std::string::npos);
+  EXPECT_NE(err.str().find("the store could not be written: Cannot create the store \"" +
+                           kNamedPst + "\": Read-only file system\n"),
+            std::string::npos)
+      << err.str();
   EXPECT_TRUE(out.str().empty());
 }
 
@@ -212,7 +233,7 @@ TEST_F(CliTest, ASignalBetweenFilesFinishesTheStoreWithThoseConverted) {
   files.addFile(NativePath("/mail"), "c.msg");
   files.addFile(NativePath("/mail/Sub"), "d.msg");
   environment.pendingSignal = [this] {
-    return profile.callTexts({"RDOMail.Save"}).size() >= 2 ? 2 : 0;  // SIGINT
+    return callsOf("save").size() >= 2 ? 2 : 0;  // SIGINT
   };
   EXPECT_EQ(run({"-q", "-o", "/out", "/mail"}), kExitSignalBase + 2);
   EXPECT_EQ(lastLine(), kNamedPst);
@@ -222,14 +243,14 @@ TEST_F(CliTest, ASignalBetweenFilesFinishesTheStoreWithThoseConverted) {
   EXPECT_EQ(messagesIn(kNamedPst, "mail"), 
             (List{NativePath("/mail/a.msg"), NativePath("/mail/c.msg")}));
   EXPECT_EQ(messagesIn(kNamedPst, "mail\\Sub"), List{});
-  EXPECT_FALSE(profile.storeAt(kNamedPst)->attached);  // taken out of the profile: closed
-  EXPECT_EQ(profile.callTexts({"RDOSession.Logoff"}).size(), 1u);
+  EXPECT_FALSE(storeAt(kNamedPst)->attached);  // finished and closed
+  EXPECT_TRUE(storeAt(kNamedPst)->sessionEnded);
 }
 
 TEST_F(CliTest, ASignalBeforeTheRunCreatesNoStore) {
   environment.pendingSignal = [] { return 15; };  // SIGTERM
   EXPECT_EQ(run({"-q", "-o", "/out", "/mail"}), kExitSignalBase + 15);
-  EXPECT_TRUE(profile.stores.empty());
+  EXPECT_FALSE(services.back()->created);
   EXPECT_TRUE(out.str().empty());
   EXPECT_NE(err.str().find("interrupted before any store was created"), std::string::npos);
 }
@@ -300,11 +321,10 @@ TEST_F(CliTest, AStampedNameTakenAlreadyGivesTheNextFreeNumber) {
   EXPECT_EQ(run({"-q", "-o", "/out", "/mail"}), kExitConverted) << err.str();
   EXPECT_EQ(lastLine(), third);
   EXPECT_EQ(messagesIn(third, "mail"), (List{NativePath("/mail/a.msg")}));
-  EXPECT_EQ(profile.storeNamed("Ostrel Software : Created - 6.12.26 9.5.07"), nullptr);  // all closed
-  const List added = profile.callTexts({"RDOStores.AddPSTStore"});
+  for (const auto& service : services) EXPECT_FALSE(service->attached);  // all closed
+  const List added = callsOf("createStore");
   ASSERT_FALSE(added.empty());
-  EXPECT_EQ(added.back(), "RDOStores.AddPSTStore(" + third +
-                              ", int32 1, Ostrel Software : Created - 6.12.26 9.5.07)");
+  EXPECT_EQ(added.back(), "createStore " + third + " 1 Ostrel Software : Created - 6.12.26 9.5.07");
   // A path given by name is never numbered: an existing one is refused.
   EXPECT_EQ(run({"-q", "-o", kNamedPst, "/mail"}), kExitUsage);
 }
@@ -318,17 +338,18 @@ class FailingBuffer : public std::streambuf {
 };
 
 TEST_F(CliTest, LostStandardOutputMakesTheExitStatusNonZero) {
-  FailingBuffer failing;
-  std::ostream lost(&failing);
-  EXPECT_EQ(RunCli({"-q", "-o", NativePath("/out"), NativePath("/mail")}, profile, files,
+  FailingBuffer refusing;
+  std::ostream lost(&refusing);
+  testing::MemoryStoreService store;
+  EXPECT_EQ(RunCli({"-q", "-o", NativePath("/out"), NativePath("/mail")}, store, files,
                    environment, lost, err),
             kExitSomeFailed);
   EXPECT_NE(err.str().find("parvane-cli: cannot write to standard output\n"), std::string::npos);
-  std::ostream lostHelp(&failing);
-  EXPECT_EQ(RunCli({"--help"}, profile, files, environment, lostHelp, err), kExitSomeFailed);
+  std::ostream lostHelp(&refusing);
+  EXPECT_EQ(RunCli({"--help"}, store, files, environment, lostHelp, err), kExitSomeFailed);
   // A run that failed already keeps its own status.
-  std::ostream lostAgain(&failing);
-  EXPECT_EQ(RunCli({"-o", NativePath("/nowhere/x.pst"), NativePath("/mail")}, profile, files,
+  std::ostream lostAgain(&refusing);
+  EXPECT_EQ(RunCli({"-o", NativePath("/nowhere/x.pst"), NativePath("/mail")}, store, files,
                    environment, lostAgain, err),
             kExitUsage);
 }
@@ -338,7 +359,7 @@ TEST_F(CliTest, LostStandardOutputMakesTheExitStatusNonZero) {
 TEST_F(CliTest, PathsArePrintedWithControlCharactersEscaped) {
   const std::string evil = "x\nparvane-cli: all fine\x1b[2J\xff.msg";
   files.addFile(NativePath("/mail"), evil);
-  profile.failOn("RDOMail.Import", evil);
+  failing = {NativePath("/mail/") + evil};
   files.addSubFolder(NativePath("/"), "out\x1b]0;t\a");
   EXPECT_EQ(run({"-q", "-o", "/out\x1b]0;t\a", "/mail"}), kExitSomeFailed);
   const std::string printedName = "x\\nparvane-cli: all fine\\x1b[2J\\xff.msg";
@@ -354,6 +375,16 @@ TEST_F(CliTest, PathsArePrintedWithControlCharactersEscaped) {
   EXPECT_NE(err.str().find("no such file or folder: " + NativePath("/mail/") + "\\r.msg"),
             std::string::npos)
       << err.str();
+}
+
+TEST_F(CliTest, AStoreThatFailsMidRunNamesEveryFileNotInItAndExitsWithOne) {
+  files.addFile(NativePath("/mail"), "c.msg");
+  failSavesFrom = 2;  // a.msg is saved and kept; c.msg fails, B.MSG is never tried
+  EXPECT_EQ(run({"-q", "-o", "/out", "/mail"}), kExitSomeFailed);
+  EXPECT_EQ(lastLine(), kNamedPst);
+  EXPECT_EQ(err.str(), "parvane-cli: the store failed: No space left on device\n"
+                       "parvane-cli: not converted: " + NativePath("/mail/c.msg") + "\n"
+                       "parvane-cli: not converted: " + NativePath("/mail/Sub/B.MSG") + "\n");
 }
 
 }  // namespace

@@ -16,11 +16,15 @@ class StoreError : public std::runtime_error {
              const std::string& found, Kind kind = Kind::Format)
       : std::runtime_error(structure + "." + field + ": expected " + expected + ", found " + found),
         kind_(kind) {}
-  StoreError(Kind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
+  StoreError(Kind kind, const std::string& what, int errorNumber = 0)
+      : std::runtime_error(what), kind_(kind), errorNumber_(errorNumber) {}
   Kind kind() const { return kind_; }
+  // For Kind::Io: the operating system's error number (ENOSPC...), 0 if none.
+  int errorNumber() const { return errorNumber_; }
 
  private:
   Kind kind_;
+  int errorNumber_ = 0;
 };
 
 }  // namespace parvane::messaging

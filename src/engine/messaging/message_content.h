@@ -1,22 +1,18 @@
 // A message as the store keeps it: the properties of the message, of each
 // recipient and of each attachment, with embedded messages to any depth.
-// Built from a message file: file-local named-property ids translated through
-// the store's map, 8-bit strings decoded to Unicode, and the properties the
-// store computes itself dropped; finish() then computes them (flags, sizes,
-// display lists, the subject marker) from the content.
+// Built from a message file by the import layer; finish() then computes what
+// the store owns (flags, sizes, display lists, the subject marker) from the
+// content.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "engine/messaging/named_property_map.h"
 #include "engine/messaging/property_value.h"
-
-namespace parvane::msg {
-class Message;
-}
 
 namespace parvane::messaging {
 
@@ -74,9 +70,6 @@ inline constexpr std::uint32_t kMsgFlagHasAttach = 0x10;
 // True for the properties a store computes and never copies from a source.
 bool isComputedByStore(std::uint16_t id);
 
-// The content of a message file's message; named properties are registered in `map`.
-StoreMessage convertMessage(const msg::Message& source, NamedPropertyMap& map);
-
 // Records the size of what an attachment's object holds (an embedded
 // message's PidTagMessageSize, an OLE storage's bytes) and recomputes
 // PidTagAttachSize from it.
@@ -91,7 +84,10 @@ StoreMessage emptyMessage();
 // the subject marker, defaults for required properties, PidTagAttachSize (the
 // sum of the attachment's property sizes) and a first PidTagMessageSize (the
 // sum of the message's property sizes; a store replaces it with the bytes the
-// message takes in its file), and each embedded message's object size.
-void finish(StoreMessage& message, std::optional<std::uint32_t> flags, std::uint64_t now);
+// message takes in its file), and each embedded message's object size. A
+// message without a search key gets one from `random`.
+using RandomSource = std::function<std::uint64_t()>;
+void finish(StoreMessage& message, std::optional<std::uint32_t> flags, std::uint64_t now,
+            const RandomSource& random);
 
 }  // namespace parvane::messaging

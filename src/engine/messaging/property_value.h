@@ -14,13 +14,13 @@
 
 #include "engine/core/coding.h"
 #include "engine/core/source.h"
-#include "engine/msg/message.h"
+#include "engine/core/property_types.h"
 
 namespace parvane::messaging {
 
 namespace ptype {
-// The property types are the reader's: one vocabulary from file to store.
-using namespace msg::ptype;  // NOLINT(google-build-using-namespace)
+// One vocabulary of property types from file to store.
+using namespace core::ptype;  // NOLINT(google-build-using-namespace)
 // Bytes of one value of a fixed-size type as a store keeps it; 0 for variable types.
 std::size_t storedSize(std::uint16_t type);
 }  // namespace ptype

@@ -80,13 +80,24 @@ struct Folder {
   std::uint32_t count = 0, unread = 0;
 };
 
-GuidBytes randomGuid() {
+RandomSource seededRandom() {
   std::random_device rd;
-  std::mt19937_64 rng{(std::uint64_t{rd()} << 32) ^ rd() ^
-                      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
+  auto rng = std::make_shared<std::mt19937_64>(
+      (std::uint64_t{rd()} << 32) ^ rd() ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  return [rng] { return (*rng)(); };
+}
+
+StoreOptions withSources(StoreOptions options) {
+  if (!options.fileTime) options.fileTime = &fileTimeNow;
+  if (!options.random) options.random = seededRandom();
+  return options;
+}
+
+GuidBytes randomGuid(const RandomSource& random) {
   GuidBytes g{};
-  core::storeU64(g.data(), rng());
-  core::storeU64(g.data() + 8, rng());
+  core::storeU64(g.data(), random());
+  core::storeU64(g.data() + 8, random());
   return g;
 }
 
@@ -95,8 +106,8 @@ GuidBytes randomGuid() {
 class Store::Impl {
  public:
   Impl(const std::string& path, const std::u16string& displayName, const StoreOptions& options)
-      : path_(path), displayName_(displayName), options_(options),
-        recordKey_(randomGuid()), names_(NamedPropertyMap::outlookDefault()) {
+      : path_(path), displayName_(displayName), options_(withSources(options)),
+        recordKey_(randomGuid(options_.random)), names_(NamedPropertyMap::outlookDefault()) {
     ndb::CreateOptions ndbOptions;
     ndbOptions.fileSystem = options.fileSystem;
     ndb_ = ndb::NodeStore::create(path, ndbOptions);
@@ -200,7 +211,7 @@ class Store::Impl {
 
   MessageId addMessage(FolderId folderId, StoreMessage message, std::optional<std::uint32_t> flags) {
     Folder& f = normalFolder(folderId);
-    finish(message, flags, fileTimeNow());
+    finish(message, flags, options_.fileTime(), options_.random);
     Nid nid = ndb_->allocateNid(NidType::NormalMessage);
     ndb_->putNode(nid, f.nid, writer_->write(message).data);
     rowCells_.assign(message.properties, f.contents->columns(), ndb_->nextUnique());
@@ -424,7 +435,7 @@ auto guarded(const std::string& path, F&& f) -> decltype(f()) {
     const auto kind = e.errorNumber() == EEXIST ? StoreError::Kind::FileExists : StoreError::Kind::Io;
     const std::string& op = e.operation();
     const char* action = op == "create" || op == "rename" ? "cannot create " : op == "read" ? "cannot read " : "cannot write ";
-    throw StoreError(kind, action + path + ": " + e.reason());
+    throw StoreError(kind, action + path + ": " + e.reason(), e.errorNumber());
   } catch (const ndb::NdbError& e) {
     throw StoreError(StoreError::Kind::Format, e.what());
   } catch (const ltp::LtpError& e) {
@@ -476,6 +487,7 @@ MessageId Store::addMessage(FolderId folder, StoreMessage message, std::optional
 }
 
 NamedPropertyMap& Store::namedProperties() { return impl_->names_; }
+
 
 void Store::commit() {
   if (!impl_->open_) throw StoreError(StoreError::Kind::Closed, "the store " + impl_->path_ + " is closed");

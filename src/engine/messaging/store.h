@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,11 @@ struct StoreOptions {
   std::uint64_t commitEveryBytes = 64ull << 20;
   std::uint32_t commitEveryMilliseconds = 5000;
   ndb::FileSystem* fileSystem = nullptr;  // nullptr: the operating system's
+  // Where the store's times (FILETIME) and random keys come from; empty: the
+  // system clock and a randomly seeded generator. Fixing both, and leaving
+  // commits to the byte count alone, makes the file's bytes repeatable.
+  std::function<std::uint64_t()> fileTime;
+  RandomSource random;
 };
 
 class Store {

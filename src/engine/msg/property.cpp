@@ -13,35 +13,7 @@ const Guid PS_MAPI{{0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 
 const Guid PS_PUBLIC_STRINGS{
     {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-namespace ptype {
 
-std::size_t fixedSize(std::uint16_t t) {
-  switch (t) {
-    case Int16: return 2;
-    case Int32: case Float32: case ErrorCode: return 4;
-    case Float64: case Currency: case FloatingTime: case Int64: case Time: return 8;
-    case Boolean: return 2;
-    case Guid: return 16;
-    default: return 0;
-  }
-}
-
-bool isKnown(std::uint16_t t) {
-  const std::uint16_t base = static_cast<std::uint16_t>(t & ~MultiValued);
-  const bool mv = (t & MultiValued) != 0;
-  switch (base) {
-    case Int16: case Int32: case Float32: case Float64: case Currency: case FloatingTime:
-    case Int64: case String8: case Unicode: case Time: case Guid: case Binary:
-      return true;
-    case Unspecified: case Null: case ErrorCode: case Boolean: case Object:
-    case ServerId: case Restriction: case RuleAction:
-      return !mv;
-    default:
-      return false;
-  }
-}
-
-}  // namespace ptype
 
 std::string Guid::toString() const {
   // {Data1-Data2-Data3-Data4[0..1]-Data4[2..7]}, the first three little-endian.

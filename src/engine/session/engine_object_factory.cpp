@@ -10,14 +10,15 @@
 
 namespace parvane::session {
 
-EngineObjectFactory::EngineObjectFactory() : utils_(std::make_shared<EngineMapiUtils>()) {
+EngineObjectFactory::EngineObjectFactory(messaging::StoreOptions storeOptions)
+    : utils_(std::make_shared<EngineMapiUtils>()), storeOptions_(std::move(storeOptions)) {
   (void)Profile::instance();
 }
 
 EngineObjectFactory::~EngineObjectFactory() = default;
 
 std::shared_ptr<platform::AutomationObject> EngineObjectFactory::CreateObject(const std::string& progId) {
-  if (progId == "Redemption.RDOSession") return std::make_shared<EngineSession>();
+  if (progId == "Redemption.RDOSession") return std::make_shared<EngineSession>(storeOptions_);
   if (progId == "Redemption.MAPIUtils") return utils_;
   if (progId == "Outlook.Application") return std::make_shared<EngineOutlookApplication>();
   raise(platform::AutomationError::kCannotCreateObject, "ActiveX component can't create object: \"" + progId + "\"");

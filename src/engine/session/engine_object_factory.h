@@ -9,13 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/messaging/store.h"
 #include "platform/automation.h"
 
 namespace parvane::session {
 
 class EngineObjectFactory : public platform::ObjectFactory {
  public:
-  EngineObjectFactory();
+  // `storeOptions`: those of every store the sessions made here create.
+  explicit EngineObjectFactory(messaging::StoreOptions storeOptions = {});
   ~EngineObjectFactory() override;
 
   // Raises AutomationError 429 (kCannotCreateObject) for any other identifier.
@@ -26,6 +28,7 @@ class EngineObjectFactory : public platform::ObjectFactory {
  private:
   // The utilities hold no state, so one object serves every request for them.
   std::shared_ptr<platform::MAPIUtils> utils_;
+  messaging::StoreOptions storeOptions_;
 };
 
 }  // namespace parvane::session

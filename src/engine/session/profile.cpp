@@ -16,14 +16,15 @@ Profile& Profile::instance() {
 
 Profile::~Profile() { closeAll(); }
 
-AttachedStore Profile::attach(const std::string& path, const std::string& displayName) {
+AttachedStore Profile::attach(const std::string& path, const std::string& displayName,
+                              const messaging::StoreOptions& options) {
   // The path is UTF-8; a plain string would be read in the Windows code page there.
   // Past MAX_PATH the check may miss on Windows: the exclusive creation refuses then.
   std::error_code ec;
   if (std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())), ec))
     raise(platform::AutomationError::kFileExists, "Cannot create the store \"" + path + "\": the file already exists");
   auto store = translated("Cannot create the store \"" + path + "\"", [&] {
-    return std::shared_ptr<messaging::Store>(messaging::Store::create(path, core::utf8ToUtf16(displayName)));
+    return std::shared_ptr<messaging::Store>(messaging::Store::create(path, core::utf8ToUtf16(displayName), options));
   });
   AttachedStore attached{core::hexBytes(store->entryId(0)), store};
   std::lock_guard lock(mutex_);

@@ -26,7 +26,8 @@ class Profile {
   ~Profile();
 
   // Creates a new store file and attaches it. Raises AutomationError.
-  AttachedStore attach(const std::string& path, const std::string& displayName);
+  AttachedStore attach(const std::string& path, const std::string& displayName,
+                       const messaging::StoreOptions& options = {});
   // The attached store with this entry identifier; raises AutomationError when none.
   AttachedStore byEntryId(const std::string& entryId) const;
   // The first attached store whose display name matches (any letter case), or none.

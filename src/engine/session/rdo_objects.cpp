@@ -7,6 +7,7 @@
 #include "engine/session/automation_errors.h"
 #include "engine/session/import_read_ahead.h"
 #include "engine/session/profile.h"
+#include "import/message_translation.h"
 
 namespace parvane::session {
 namespace {
@@ -64,7 +65,7 @@ void EngineSession::requireLogon(const char* member) const {
 
 std::shared_ptr<platform::RDOStores> EngineSession::Stores() {
   requireLogon("Stores");
-  return std::make_shared<EngineStores>();
+  return std::make_shared<EngineStores>(options_);
 }
 
 std::shared_ptr<platform::RDOFolder> EngineSession::GetFolderFromPath(const std::string& path) {
@@ -110,7 +111,7 @@ std::shared_ptr<platform::RDOStore> EngineStores::AddPSTStore(const std::string&
   // 1: the default format, 2: Unicode; both are the Unicode format we write.
   if (format != 1 && format != 2)
     raise(kMapiNotSupported, "AddPSTStore: store format " + std::to_string(format) + " is not supported");
-  auto attached = Profile::instance().attach(path, displayName);
+  auto attached = Profile::instance().attach(path, displayName, options_);
   return std::make_shared<EngineStore>(attached.entryId, attached.store);
 }
 
@@ -285,7 +286,7 @@ void EngineMail::Save() {
   requireAttached(folder_);
   try {
     messaging::StoreMessage content = source_
-        ? messaging::convertMessage(source_->message(), folder_.store->namedProperties())
+        ? importer::TranslateMessage(source_->message(), folder_.store->namedProperties())
         : messaging::emptyMessage();
     if (!source_ && !messageClass_.empty())
       content.properties.set(messaging::PropertyValue::unicode(0x001A, wide(messageClass_)));

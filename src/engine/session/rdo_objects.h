@@ -29,6 +29,7 @@ class EngineFolder;
 
 class EngineSession final : public platform::RDOSession {
  public:
+  explicit EngineSession(messaging::StoreOptions options = {}) : options_(std::move(options)) {}
   void Logon() override;
   void Logoff() override;
   std::shared_ptr<platform::RDOStores> Stores() override;
@@ -37,6 +38,7 @@ class EngineSession final : public platform::RDOSession {
  private:
   void requireLogon(const char* member) const;
   std::shared_ptr<EngineFolder> lookUp(const std::string& path) const;
+  messaging::StoreOptions options_;  // of every store this session adds
   bool loggedOn_ = false;
   // Folders found, by the exact path asked for. A found folder stays what that
   // path names while the profile's stores stay the same and its store is open:
@@ -48,9 +50,13 @@ class EngineSession final : public platform::RDOSession {
 
 class EngineStores final : public platform::RDOStores {
  public:
+  explicit EngineStores(messaging::StoreOptions options = {}) : options_(std::move(options)) {}
   std::shared_ptr<platform::RDOStore> AddPSTStore(const std::string& path, std::int32_t format,
                                                   const std::string& displayName) override;
   std::shared_ptr<platform::RDOStore> GetStoreFromID(const std::string& entryId) override;
+
+ private:
+  messaging::StoreOptions options_;
 };
 
 class EngineStore final : public platform::RDOStore {

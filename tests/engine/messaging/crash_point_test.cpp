@@ -27,6 +27,7 @@
 #include "engine/core/source.h"
 #include "engine/messaging/message_content.h"
 #include "engine/messaging/store.h"
+#include "import/message_translation.h"
 #include "engine/msg/message.h"
 #include "engine/ndb/store_reader.h"
 #include "support/faulty_file_system.h"
@@ -64,7 +65,7 @@ std::vector<core::Bytes> corpusMessages(std::size_t count) {
     core::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     try {
       auto file = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), p.filename().string());
-      convertMessage(file.message(), scratch);
+      importer::TranslateMessage(file.message(), scratch);
     } catch (const std::exception&) {
       continue;  // damaged on purpose: not what this test is about
     }
@@ -111,7 +112,7 @@ struct WriterRun {
     for (std::size_t i = 0; i < messages.size(); ++i) {
       auto file = msg::MessageFile::read(std::make_shared<core::MemorySource>(messages[i]), "m.msg");
       auto id = store->addMessage(i % 3 == 2 ? store->ipmSubtree() : folder,
-                                  convertMessage(file.message(), store->namedProperties()), std::nullopt);
+                                  importer::TranslateMessage(file.message(), store->namedProperties()), std::nullopt);
       say("id " + std::to_string(id));
       if (store->committedMessageCount() != committed) {
         committed = store->committedMessageCount();

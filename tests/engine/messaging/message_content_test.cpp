@@ -1,4 +1,5 @@
 #include "engine/messaging/message_content.h"
+#include "import/message_translation.h"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +23,8 @@ msg::MessageFile readBack(const MsgMessage& m, const std::vector<MsgNamedPropert
 StoreMessage imported(const MsgMessage& m, NamedPropertyMap& map, std::optional<std::uint32_t> flags = 17,
                       const std::vector<MsgNamedProperty>& named = {}) {
   auto file = readBack(m, named);
-  auto content = convertMessage(file.message(), map);
-  finish(content, flags, 133000000000000000ULL);
+  auto content = importer::TranslateMessage(file.message(), map);
+  finish(content, flags, 133000000000000000ULL, [] { return std::uint64_t{0x5EED}; });
   return content;
 }
 
@@ -112,8 +113,8 @@ TEST(MessageContent, AnObjectMethodWithoutItsObjectBecomesAnAttachmentByValue) {
   }
   auto file = readBack(src);
   EXPECT_EQ(file.warnings().size(), 2u);
-  auto content = convertMessage(file.message(), map);
-  finish(content, 1, 133000000000000000ULL);
+  auto content = importer::TranslateMessage(file.message(), map);
+  finish(content, 1, 133000000000000000ULL, [] { return std::uint64_t{0x5EED}; });
   ASSERT_EQ(content.attachments.size(), 2u);
   for (const auto& a : content.attachments) {
     EXPECT_EQ(a.properties.int32(tags::AttachMethod), 1u);
@@ -308,7 +309,7 @@ TEST(MessageContent, BigValuesStayInTheFileAndLoseTheirTerminator) {
 
 TEST(MessageContent, AnEmptyMessageStillHasWhatAStoreRequires) {
   auto m = emptyMessage();
-  finish(m, 17, 133000000000000000ULL);
+  finish(m, 17, 133000000000000000ULL, [] { return std::uint64_t{0x5EED}; });
   for (std::uint16_t id : {tags::MessageClass, tags::MessageFlags, tags::MessageSize, tags::MessageStatus,
                            tags::CreationTime, tags::LastModificationTime, tags::SearchKey})
     EXPECT_NE(m.properties.find(id), nullptr) << std::hex << id;

@@ -16,6 +16,7 @@
 #include "engine/messaging/message_writer.h"
 #include "engine/messaging/node_values.h"
 #include "engine/messaging/message_content.h"
+#include "import/message_translation.h"
 #include "engine/msg/message.h"
 #include "support/faulty_file_system.h"
 #include "support/msg_writer.h"
@@ -123,7 +124,7 @@ TEST_F(StoreTest, MessageSizeIsTheSizeOnDisk) {
   outer.attachments.push_back(e);
   for (const auto& m : {testsupport::simpleMessage("Plain", "plain"), outer}) {
     auto file1 = msg::MessageFile::read(std::make_shared<core::MemorySource>(testsupport::writeMsg(m)), "s.msg");
-    store->addMessage(folder, convertMessage(file1.message(), store->namedProperties()), 17);
+    store->addMessage(folder, importer::TranslateMessage(file1.message(), store->namedProperties()), 17);
   }
   store->close();
   auto sizes = run("/usr/bin/python3 " + std::string(PARVANE_SOURCE_DIR) +
@@ -178,7 +179,7 @@ TEST_F(StoreTest, TheSearchQueueListsNewFoldersAndMessages) {
   auto folder = store->createFolder(store->ipmSubtree(), u"In");
   auto bytes = testsupport::writeMsg(testsupport::simpleMessage("Queued", "body"));
   auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "q.msg");
-  auto message = store->addMessage(folder, convertMessage(msg.message(), store->namedProperties()), 17);
+  auto message = store->addMessage(folder, importer::TranslateMessage(msg.message(), store->namedProperties()), 17);
   store->close();
   auto raw = run("/usr/bin/python3 " + std::string(PARVANE_SOURCE_DIR) + "/tests/engine/messaging/tools/dissect_pst.py " +
                  file + " | grep -A2 '^NBT nid=0x1e1 ' | grep ' raw ' | awk '{print $2}'");
@@ -224,7 +225,7 @@ TEST_F(StoreTest, EveryIntermediateCommitIsAConsistentStore) {
                                                                {{"a.bin", core::Bytes(30000, 1)}}));
   for (int i = 0; i < 12; ++i) {
     auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "c.msg");
-    store->addMessage(folder, convertMessage(msg.message(), store->namedProperties()), 17);
+    store->addMessage(folder, importer::TranslateMessage(msg.message(), store->namedProperties()), 17);
   }
   // a copy taken while the store is open is what a crash would leave
   fs::copy_file(file, path("snapshot.pst"));
@@ -295,7 +296,7 @@ TEST_F(StoreTest, DiskFullMidRunTellsWhichMessagesAreInTheFile) {
     for (int i = 0; i < 200 && error.empty(); ++i) {
       auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "f.msg");
       try {
-        store->addMessage(folder, convertMessage(msg.message(), store->namedProperties()), 17);
+        store->addMessage(folder, importer::TranslateMessage(msg.message(), store->namedProperties()), 17);
         ++added;
       } catch (const StoreError& e) {
         EXPECT_EQ(e.kind(), StoreError::Kind::Io);
@@ -309,7 +310,7 @@ TEST_F(StoreTest, DiskFullMidRunTellsWhichMessagesAreInTheFile) {
     EXPECT_GE(store->savedMessageCount(), added);
     EXPECT_LE(store->savedMessageCount(), added + 1);
     auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "f.msg");
-    EXPECT_THROW(store->addMessage(folder, convertMessage(msg.message(), store->namedProperties()), 17), StoreError);
+    EXPECT_THROW(store->addMessage(folder, importer::TranslateMessage(msg.message(), store->namedProperties()), 17), StoreError);
     EXPECT_THROW(store->close(), StoreError);
     const std::uint64_t committed = store->committedMessageCount(), saved = store->savedMessageCount();
     store.reset();
@@ -345,7 +346,7 @@ TEST_F(StoreTest, ContentsTablesParkedAndResumedAcrossManyFoldersStayRight) {
     FolderId f = folders[static_cast<std::size_t>(turn * 7) % folders.size()];
     for (int i = 0; i < 30; ++i) {
       auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "s.msg");
-      store->addMessage(f, convertMessage(msg.message(), store->namedProperties()), 17);
+      store->addMessage(f, importer::TranslateMessage(msg.message(), store->namedProperties()), 17);
       ++expected[f];
     }
     if (turn == 100) {
@@ -379,7 +380,7 @@ TEST_F(StoreTest, ManyMessagesAndDeepEmbeddingStayConsistent) {
   auto bytes = testsupport::writeMsg(testsupport::simpleMessage("Bulk", "body text", {"a@example.com"}));
   for (int i = 0; i < 1500; ++i) {
     auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "b.msg");
-    store->addMessage(folder, convertMessage(msg.message(), store->namedProperties()), i % 2 ? 17 : 16);
+    store->addMessage(folder, importer::TranslateMessage(msg.message(), store->namedProperties()), i % 2 ? 17 : 16);
   }
   // an embedded message five levels deep
   auto inner = std::make_shared<testsupport::MsgMessage>(testsupport::simpleMessage("Level 5", "deepest", {}, {{"d.txt", core::Bytes(10, 'd')}}));
@@ -392,7 +393,7 @@ TEST_F(StoreTest, ManyMessagesAndDeepEmbeddingStayConsistent) {
     inner = outer;
   }
   auto deep = msg::MessageFile::read(std::make_shared<core::MemorySource>(testsupport::writeMsg(*inner)), "deep.msg");
-  store->addMessage(folder, convertMessage(deep.message(), store->namedProperties()), 17);
+  store->addMessage(folder, importer::TranslateMessage(deep.message(), store->namedProperties()), 17);
   store->close();
   auto check = pstcheck(file);
   EXPECT_EQ(check.status, 0) << check.output.substr(0, 3000);

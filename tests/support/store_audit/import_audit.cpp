@@ -13,6 +13,7 @@
 #include "engine/ltp/table_context.h"
 #include "engine/messaging/store.h"
 #include "engine/msg/message.h"
+#include "import/message_translation.h"
 #include "engine/ndb/errors.h"
 #include "engine/ndb/format.h"
 #include "engine/ndb/store_reader.h"
@@ -523,8 +524,8 @@ ImportedStore importMessageFile(core::ByteView bytes, ndb::FileSystem& fs, const
   try {
     // converted twice: once as the expectation, once to be saved (the store
     // finishes what it is given in place)
-    auto expected = messaging::convertMessage(file->message(), store->namedProperties());
-    store->addMessage(folder, messaging::convertMessage(file->message(), store->namedProperties()), options.flags);
+    auto expected = importer::TranslateMessage(file->message(), store->namedProperties());
+    store->addMessage(folder, importer::TranslateMessage(file->message(), store->namedProperties()), options.flags);
     out.messages.push_back(std::move(expected));
   } catch (const msg::ReadError& e) {
     out.refusal = e.what();

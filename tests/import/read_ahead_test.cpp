@@ -2,7 +2,7 @@
 // directly would; leaves a file it has not come to to the import; passes over
 // files whose imports never come; stays within its depth; and hands back
 // reading errors to the import they belong to.
-#include "engine/session/import_read_ahead.h"
+#include "import/read_ahead.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@
 #include "engine/core/source.h"
 #include "support/msg_writer.h"
 
-namespace parvane::session {
+namespace parvane::importer {
 namespace {
 
 // Each "file" is a message whose subject is its path; "bad" paths fail.
@@ -201,21 +201,5 @@ TEST(ImportReadAhead, EndsPromptlyWithFilesUntaken) {
   EXPECT_LE(opener.opened.load(), 18);
 }
 
-TEST(AnnouncedImports, AreServedUntilTheAnnouncementEnds) {
-  Opener opener;
-  opener.announced = paths(3);
-  AnnounceImports(opener.announced, opener.function());
-  while (opener.finished.load() < 3) std::this_thread::yield();
-  auto file = TakeAnnouncedImport("m0");
-  ASSERT_TRUE(file.has_value());
-  EXPECT_EQ(subjectOf(*file), "m0");
-  RetireImport(std::make_shared<const msg::MessageFile>(std::move(*file)));
-  // Once ended, an import reads its file itself: a file changed since it was
-  // read ahead is never served stale.
-  AnnounceImports({}, opener.function());
-  EXPECT_FALSE(TakeAnnouncedImport("m1").has_value());
-  EXPECT_FALSE(TakeAnnouncedImport("m2").has_value());
-}
-
 }  // namespace
-}  // namespace parvane::session
+}  // namespace parvane::importer

@@ -1,0 +1,356 @@
+// The conversion run against a store held in memory: what the store holds
+// afterwards and what the user was told. One test pins the order and the
+// arguments of the store operations, which other stores rely on.
+#include "conversion/convert.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "conversion/failure_report.h"
+#include "conversion/folder_lookup.h"
+#include "conversion/window_run.h"
+#include "support/fake_ui.h"
+#include "support/memory_store_service.h"
+
+namespace parvane::conversion {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using List = std::vector<std::string>;
+
+constexpr const char* kStore = "Ostrel Software : Created - 6.12.26 9.5.07";
+
+// Writes down what a window would show, and stops when told to.
+class NotingObserver : public RunObserver {
+ public:
+  void runStarted() override { events.push_back("started"); }
+  void progressRangeSet() override { events.push_back("range"); }
+  void idle() override { ++idles; }
+  void preparationFailed(const PreparationError& error) override {
+    events.push_back("preparation failed: " + PreparationCause(error));
+  }
+  void fileStarted(std::size_t index) override {
+    events.push_back("file " + std::to_string(index));
+  }
+  void fileDone(const FileProgress& progress) override {
+    events.push_back(progress.frameCaption + " | " + progress.folderCaption + " | " +
+                     std::to_string(progress.percent));
+  }
+  void runEnded(const RunResult& result) override {
+    events.push_back("ended, " + std::to_string(result.converted) + " converted");
+  }
+  bool stopRequested() override { return ++questions > stopAfterQuestions; }
+
+  List events;
+  int idles = 0;
+  int questions = 0;
+  int stopAfterQuestions = 1 << 30;
+};
+
+class ConvertTest : public ::testing::Test {
+ protected:
+  RunResult run(List files, PathRules rules = kPosixPathRules) {
+    request.files = std::move(files);
+    request.pathRules = rules;
+    return convert(request, store, observer);
+  }
+
+  ConversionRequest request{{}, "/out", {}, kPosixPathRules,
+                            [] { return LocalTime{2026, 12, 6, 9, 5, 7}; }};
+  testing::MemoryStoreService store;
+  NotingObserver observer;
+};
+
+TEST_F(ConvertTest, ThreeRowsOverTwoDrivesCallTheStoreInOrderWithItsArguments) {
+  request.destinationFolder = "C:\\Out";
+  run({"C:\\Mail\\A\\x.msg", " C:\\Mail\\A\\y.msg ", "D:\\Mail\\B\\z.msg"}, kWindowsPathRules);
+  const std::string at = std::string("\\\\") + kStore + "\\Mail\\";
+  EXPECT_THAT(store.calls,
+              ElementsAre(std::string("createStore C:\\Out\\OstrelMSGMessages6.12.26 9.5.07.pst 1 ") +
+                              kStore,
+                          "expectImports 3",
+                          // Mail under the top folder, unless it is there already
+                          "topFolder", "subfolderNames <top>", "addFolder <top> Mail 6",
+                          // A and B under the folder the lookup finds for Mail
+                          std::string("storeFolder ") + kStore, "subfolder <top> Mail",
+                          "addFolder Mail A 6", std::string("storeFolder ") + kStore,
+                          "subfolder <top> Mail", "addFolder Mail B 6",
+                          // each file: its folder, a new item, the import, the flags, saved
+                          "folderAtPath " + at + "A", "addItem A", "importMessage C:\\Mail\\A\\x.msg",
+                          "setFlags 17", "save", "folderAtPath " + at + "A", "addItem A",
+                          "importMessage C:\\Mail\\A\\y.msg", "setFlags 17", "save",
+                          "folderAtPath " + at + "B", "addItem B",
+                          "importMessage D:\\Mail\\B\\z.msg", "setFlags 17", "save",
+                          "removeStore", "endSession"));
+}
+
+TEST_F(ConvertTest, FilesLandInTheFoldersOfTheirPathsAndAreMarkedRead) {
+  const auto result = run({"/m/Work/2010/a.msg", "/m/Work/b.msg", "/m/Work/2010/a.msg", "/n/c.msg"});
+  EXPECT_EQ(result.stage, RunResult::Stage::Completed);
+  EXPECT_EQ(result.converted, 4u);
+  EXPECT_THAT(result.failures, IsEmpty());
+  EXPECT_THAT(store.folderPaths(), ElementsAre("m", "m\\Work", "m\\Work\\2010", "n"));
+  // a file listed twice is imported twice, into one folder
+  EXPECT_THAT(store.filesIn("m\\Work\\2010"), ElementsAre("/m/Work/2010/a.msg", "/m/Work/2010/a.msg"));
+  EXPECT_THAT(store.filesIn("n"), ElementsAre("/n/c.msg"));
+  for (const auto& message : store.allMessages()) EXPECT_EQ(message.flags, 17u);
+  EXPECT_FALSE(store.attached);
+  EXPECT_TRUE(store.sessionEnded);
+}
+
+TEST_F(ConvertTest, TheStampNamesFileAndStoreEachWithItsOwnReadingOfTheClock) {
+  int second = 7;
+  request.clock = [&] { return LocalTime{2026, 12, 6, 9, 5, second++}; };
+  request.destinationFolder = "/";
+  const auto result = run({"/m/a.msg"});
+  EXPECT_EQ(result.storeFilePath, "/OstrelMSGMessages6.12.26 9.5.07.pst");
+  EXPECT_EQ(result.storeDisplayName, "Ostrel Software : Created - 6.12.26 9.5.08");
+  EXPECT_EQ(store.displayName, result.storeDisplayName);
+  // A named file replaces the stamped one.
+  testing::MemoryStoreService other;
+  request.storeFilePath = "/else/x.pst";
+  EXPECT_EQ(convert(request, other, observer).storeFilePath, "/else/x.pst");
+  EXPECT_EQ(other.path, "/else/x.pst");
+}
+
+TEST_F(ConvertTest, FoldersDifferingInLetterCaseShareTheFirstOne) {
+  const auto result = run({"/m/Work/a.msg", "/m/work/b.msg"});
+  EXPECT_EQ(result.converted, 2u);
+  EXPECT_THAT(store.folderPaths(), ElementsAre("m", "m\\Work"));
+  EXPECT_THAT(store.filesIn("m\\Work"), ElementsAre("/m/Work/a.msg", "/m/work/b.msg"));
+}
+
+TEST_F(ConvertTest, AFileThatCannotBeImportedLeavesNoMessageAndIsNamedWithItsCause) {
+  store.unreadable = {"/m/b.msg"};
+  const auto result = run({"/m/a.msg", "/m/b.msg", "/m/c.msg"});
+  EXPECT_EQ(result.converted, 2u);
+  ASSERT_EQ(result.failures.size(), 1u);
+  EXPECT_EQ(result.failures[0].index, 1u);
+  EXPECT_EQ(result.failures[0].path, "/m/b.msg");
+  EXPECT_EQ(result.failures[0].cause.cause, StoreFailure::DamagedMessage);
+  EXPECT_EQ(FailureLine(result.failures[0]), "Cannot import \"/m/b.msg\": not a message file");
+  EXPECT_THAT(store.filesIn("m"), ElementsAre("/m/a.msg", "/m/c.msg"));
+  // the captions and the bar advance for every file, converted or not
+  EXPECT_THAT(observer.events,
+              ElementsAre("started", "range", "file 0",
+                          "Details : Converting - (1 of 3) file(s) | Importing Messages... from (m) | 33.333332",
+                          "file 1",
+                          "Details : Converting - (2 of 3) file(s) | Importing Messages... from (m) | 66.666664",
+                          "file 2",
+                          "Details : Converting - (3 of 3) file(s) | Importing Messages... from (m) | 100.000000",
+                          "ended, 2 converted"));
+}
+
+TEST_F(ConvertTest, FailedPreparationsNameTheirCauseAndUndoNothing) {
+  struct Case {
+    List files;
+    std::optional<StoreError> createFails;
+    PreparationFailure cause;
+    std::string line;
+    bool storeMade;
+  };
+  const std::vector<Case> cases = {
+      {{""}, {}, PreparationFailure::NoFiles, "The list holds no message file.", true},
+      {{"/m/a.msg", "relative/b.msg"}, {}, PreparationFailure::NoFolder,
+       "The file \"relative/b.msg\" lies in no folder below its drive.", true},
+      {{"/a.msg"}, {}, PreparationFailure::NoFolder,
+       "The file \"/a.msg\" lies in no folder below its drive.", true},
+      {{"/m/a.msg"}, StoreError{StoreFailure::NotWritable, "Read-only file system"},
+       PreparationFailure::StoreNotCreated,
+       "The destination folder cannot be written: Read-only file system", false},
+      // (a stamped name would take the next free number; a given one is kept)
+      {{"/m/a.msg"}, StoreError{StoreFailure::AlreadyExists, "File exists"},
+       PreparationFailure::StoreNotCreated, "The file \"/out/given.pst\" exists already.", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    testing::MemoryStoreService fresh;
+    if (c.createFails) fresh.createFails = [&](const std::string&) { return c.createFails; };
+    NotingObserver noted;
+    request.files = c.files;
+    request.storeFilePath =
+        c.createFails && c.createFails->cause == StoreFailure::AlreadyExists ? "/out/given.pst" : "";
+    const auto result = convert(request, fresh, noted);
+    EXPECT_EQ(result.stage, RunResult::Stage::PreparationFailed);
+    ASSERT_TRUE(result.preparation.has_value());
+    EXPECT_EQ(result.preparation->cause, c.cause);
+    EXPECT_EQ(PreparationCause(*result.preparation), c.line);
+    EXPECT_EQ(fresh.attached, c.storeMade);  // a store made stays attached
+    EXPECT_FALSE(fresh.sessionEnded);
+    EXPECT_THAT(noted.events, ElementsAre("started", "range", "preparation failed: " + c.line,
+                                          "ended, 0 converted"));
+  }
+}
+
+TEST_F(ConvertTest, ThePreparationBoxKeepsItsFirstAndLastLinesAndNamesTheCause) {
+  const PreparationError error{PreparationFailure::StoreNotCreated,
+                               {StoreFailure::NotWritable, "Permission denied"}, "/ro/x.pst"};
+  EXPECT_EQ(PreparationErrorText(error),
+            "Outlook Session Creation Error !\r\n"
+            "The destination folder cannot be written: Permission denied\r\n"
+            "For more details visit this link : https://support.microsoft.com/en-us/office/"
+            "create-an-outlook-profile-f544c1ba-3352-4b3b-be0b-8d42a540459d");
+  EXPECT_STREQ(kPreparationErrorTitle, "Outlook Error");
+}
+
+TEST_F(ConvertTest, AStopLeavesTheRestOutAndFinishesTheStore) {
+  // Asked before the one folder and the first file; at the second it says stop.
+  observer.stopAfterQuestions = 2;
+  const auto result = run({"/m/a.msg", "/m/b.msg", "/m/c.msg"});
+  EXPECT_TRUE(result.stopped);
+  EXPECT_EQ(result.converted, 1u);
+  EXPECT_THAT(store.filesIn("m"), ElementsAre("/m/a.msg"));
+  EXPECT_FALSE(store.attached);
+  EXPECT_TRUE(store.sessionEnded);
+}
+
+TEST_F(ConvertTest, AStopBeforeTheFoldersLeavesAnEmptyFinishedStore) {
+  observer.stopAfterQuestions = 0;
+  const auto result = run({"/m/a.msg"});
+  EXPECT_TRUE(result.stopped);
+  EXPECT_EQ(result.converted, 0u);
+  EXPECT_THAT(store.folderPaths(), IsEmpty());
+  EXPECT_FALSE(store.attached);
+}
+
+// The store fails in the middle of a run (a full disk): the run stops at
+// once, and every file the store's file lacks is named.
+TEST_F(ConvertTest, AStoreThatFailsStopsTheRunAndNamesEveryFileNotInIt) {
+  store.commitEvery = 3;
+  store.saveFailsFrom = 5;  // a, c, d and e are saved, the first three durably; f fails
+  store.unreadable = {"/m/b.msg"};
+  const List files = {"/m/a.msg", "/m/b.msg", "/m/c.msg", "/m/d.msg", "/m/e.msg",
+                      "/m/f.msg", "/m/g.msg"};
+  const auto result = run(files);
+  ASSERT_TRUE(result.storeFailure.has_value());
+  EXPECT_EQ(result.storeFailure->cause, StoreFailure::NoSpace);
+  EXPECT_EQ(result.converted, 3u);
+  List named;
+  for (const auto& failure : result.failures) {
+    named.push_back(failure.path + (failure.cause.cause == StoreFailure::StoreFailed ? " lost" : ""));
+  }
+  EXPECT_THAT(named, ElementsAre("/m/b.msg", "/m/e.msg lost", "/m/f.msg lost", "/m/g.msg lost"));
+  EXPECT_EQ(result.converted + result.failures.size(), files.size());
+  // nothing after the failure was tried
+  EXPECT_EQ(std::count(store.calls.begin(), store.calls.end(), "importMessage /m/g.msg"), 0);
+  // started, the range, five files done, f started, ended
+  EXPECT_EQ(observer.events.size(), 2u + 2 * 5 + 1 + 1);
+  // the cause once, at the top
+  EXPECT_EQ(FailureReportText(result),
+            "4 file(s) could not be converted:\r\n"
+            "The store failed: No space left on device\r\n"
+            "Cannot import \"/m/b.msg\": not a message file\r\n"
+            "Not converted: \"/m/e.msg\"\r\n"
+            "Not converted: \"/m/f.msg\"\r\n"
+            "Not converted: \"/m/g.msg\"");
+}
+
+// The lookup steps over what it cannot find.
+TEST(FindFolderByPath, ReturnsTheDeepestFolderReached) {
+  testing::MemoryStoreService store;
+  ASSERT_TRUE(store.createStore("/x.pst", StoreFormat::Default, "Store"));
+  const auto top = store.topFolder().value();
+  const auto mail = store.addFolder(top, "Mail", FolderKind::Mail).value();
+  const auto work = store.addFolder(mail, "Work", FolderKind::Mail).value();
+  const auto other = store.addFolder(top, "Work", FolderKind::Mail).value();
+  EXPECT_EQ(FindFolderByPath(store, "\\Store"), top);
+  EXPECT_EQ(FindFolderByPath(store, "\\store\\MAIL\\Work"), work);
+  EXPECT_EQ(FindFolderByPath(store, "\\Store\\Mail\\"), mail);      // a closing "\" adds no name
+  EXPECT_EQ(FindFolderByPath(store, "\\Store\\Missing\\Work"), other);  // one level higher
+  EXPECT_EQ(FindFolderByPath(store, "\\Nobody\\Mail"), std::nullopt);
+  EXPECT_EQ(FindFolderByPath(store, "\\"), std::nullopt);
+  EXPECT_EQ(FindFolderByPath(store, "\\Store\\\\Work"), other);  // "\\" is an empty name, stepped over
+}
+
+// The run on a window's controls.
+class WindowConversionTest : public ::testing::Test {
+ protected:
+  WindowConversionTest() {
+    grid.setRows(2);
+    grid.setText("/m/a.msg");
+    grid.setRow(1);
+    grid.setText("/m/b.msg");
+    grid.setRow(0);
+    options.clock = [] { return LocalTime{2026, 12, 6, 9, 5, 7}; };
+    options.pathRules = kPosixPathRules;
+  }
+  testing::FakeGrid grid;
+  testing::FakeLabel frame{"Details :"}, folder{"-"};
+  testing::FakeProgressBar bar1, bar2;
+  testing::FakeButton convertButton{true}, add{true}, addFolder{false}, clear{true};
+  testing::ScriptedMessageBox box;
+  testing::FakeFolderDialog dialog;
+  testing::FakeDesktop desktop;
+  WindowRunOptions options;
+  WindowControls controls{grid, frame, folder, bar1, bar2, convertButton, add, addFolder,
+                          clear, box, dialog, desktop};
+  testing::MemoryStoreService store;
+};
+
+TEST_F(WindowConversionTest, ACancelledChoiceTouchesNothing) {
+  WindowConversion window(controls, options);
+  EXPECT_EQ(window.start(store), std::nullopt);
+  EXPECT_THAT(store.calls, IsEmpty());
+  EXPECT_THAT(dialog.titles, ElementsAre("Choose Folder to Save..."));
+  EXPECT_TRUE(convertButton.enabled());
+  EXPECT_THAT(frame.history, IsEmpty());
+}
+
+TEST_F(WindowConversionTest, ButtonsAreHeldDuringTheRunAndASecondStartIsRefused) {
+  WindowConversion window(controls, options);
+  dialog.results = {"/out", "/out2"};
+  bool nestedRefused = false;
+  std::vector<bool> heldDuringRun;
+  desktop.onYield = [&] {
+    heldDuringRun.push_back(add.enabled() || clear.enabled() || convertButton.enabled());
+    if (!nestedRefused) nestedRefused = !window.start(store).has_value();
+  };
+  const auto result = window.start(store);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->converted, 2u);
+  EXPECT_TRUE(nestedRefused);
+  EXPECT_THAT(heldDuringRun, ::testing::Each(false));
+  // the list buttons get their state back; convert stays off after an import
+  EXPECT_TRUE(add.enabled());
+  EXPECT_FALSE(addFolder.enabled());
+  EXPECT_TRUE(clear.enabled());
+  EXPECT_FALSE(convertButton.enabled());
+  EXPECT_THAT(frame.history, ElementsAre("Details : Converting - (1 of 2) file(s)",
+                                         "Details : Converting - (2 of 2) file(s)"));
+  EXPECT_THAT(bar1.history, ElementsAre(50.0f, 100.0f));
+  EXPECT_EQ(grid.currentRow(), 1);
+  EXPECT_THAT(box.shown, IsEmpty());
+}
+
+TEST_F(WindowConversionTest, FailuresAndPreparationErrorsAreShownInTheirBoxes) {
+  store.unreadable = {"/m/b.msg"};
+  dialog.results = {"/out"};
+  WindowConversion(controls, options).start(store);
+  ASSERT_EQ(box.shown.size(), 1u);
+  EXPECT_EQ(box.shown[0].title, "Parvane");
+  EXPECT_EQ(box.shown[0].text,
+            "1 file(s) could not be converted:\r\nCannot import \"/m/b.msg\": not a message file");
+
+  testing::MemoryStoreService refusing;
+  refusing.createFails = [](const std::string&) {
+    return StoreError{StoreFailure::NoSpace, "No space left on device"};
+  };
+  dialog.results = {"/out"};
+  convertButton.setEnabled(true);
+  WindowConversion(controls, options).start(refusing);
+  ASSERT_EQ(box.shown.size(), 2u);
+  EXPECT_EQ(box.shown[1].title, "Outlook Error");
+  EXPECT_EQ(box.shown[1].icon, platform::MessageIcon::Information);
+  EXPECT_NE(box.shown[1].text.find("\r\nThe destination has no room for the store: No space left "
+                                   "on device\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(convertButton.enabled());  // nothing was imported
+}
+
+}  // namespace
+}  // namespace parvane::conversion
