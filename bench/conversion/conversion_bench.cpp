@@ -110,75 +110,63 @@ class NotedBoxes : public platform::MessageBox {
   std::vector<std::string> texts;
 };
 
-// Passes every call on to the engine and times the store's Remove (its final
+// Passes every call on to the engine and times removeStore (the store's final
 // commit and close), so the largest gap can be set against it.
-class TimedStore : public platform::RDOStore {
+class TimedStore final : public conversion::StoreService {
  public:
-  TimedStore(std::shared_ptr<platform::RDOStore> inner, qint64& removeMs)
-      : inner_(std::move(inner)), removeMs_(removeMs) {}
-  std::string EntryID() override { return inner_->EntryID(); }
-  std::shared_ptr<platform::RDOFolder> IPMRootFolder() override { return inner_->IPMRootFolder(); }
-  void Remove() override {
+  explicit TimedStore(conversion::StoreService& engine) : engine_(engine) {}
+
+  conversion::Status createStore(const std::string& path, conversion::StoreFormat format,
+                                 const std::string& displayName) override {
+    return engine_.createStore(path, format, displayName);
+  }
+  conversion::Result<conversion::FolderHandle> topFolder() override { return engine_.topFolder(); }
+  conversion::Result<std::vector<std::string>> subfolderNames(
+      conversion::FolderHandle folder) override {
+    return engine_.subfolderNames(folder);
+  }
+  conversion::Result<conversion::FolderHandle> addFolder(conversion::FolderHandle parent,
+                                                         const std::string& name,
+                                                         conversion::FolderKind kind) override {
+    return engine_.addFolder(parent, name, kind);
+  }
+  conversion::Result<conversion::FolderHandle> storeFolder(const std::string& name) override {
+    return engine_.storeFolder(name);
+  }
+  conversion::Result<conversion::FolderHandle> subfolder(conversion::FolderHandle parent,
+                                                         const std::string& name) override {
+    return engine_.subfolder(parent, name);
+  }
+  conversion::Result<conversion::FolderHandle> folderAtPath(const std::string& path) override {
+    return engine_.folderAtPath(path);
+  }
+  void expectImports(const std::vector<std::string>& files) override {
+    engine_.expectImports(files);
+  }
+  conversion::Result<conversion::ItemHandle> addItem(conversion::FolderHandle folder) override {
+    return engine_.addItem(folder);
+  }
+  conversion::Status importMessage(conversion::ItemHandle item, const std::string& file) override {
+    return engine_.importMessage(item, file);
+  }
+  conversion::Status setFlags(conversion::ItemHandle item, std::uint32_t flags) override {
+    return engine_.setFlags(item, flags);
+  }
+  conversion::Status save(conversion::ItemHandle item) override { return engine_.save(item); }
+  std::size_t durableMessages() override { return engine_.durableMessages(); }
+  conversion::Status removeStore() override {
     QElapsedTimer timer;
     timer.start();
-    inner_->Remove();
-    removeMs_ = timer.elapsed();
+    conversion::Status removed = engine_.removeStore();
+    removeMs = timer.elapsed();
+    return removed;
   }
+  void endSession() override { engine_.endSession(); }
 
- private:
-  std::shared_ptr<platform::RDOStore> inner_;
-  qint64& removeMs_;
-};
-
-class TimedStores : public platform::RDOStores {
- public:
-  TimedStores(std::shared_ptr<platform::RDOStores> inner, qint64& removeMs)
-      : inner_(std::move(inner)), removeMs_(removeMs) {}
-  std::shared_ptr<platform::RDOStore> AddPSTStore(const std::string& path, std::int32_t format,
-                                                  const std::string& displayName) override {
-    return std::make_shared<TimedStore>(inner_->AddPSTStore(path, format, displayName), removeMs_);
-  }
-  std::shared_ptr<platform::RDOStore> GetStoreFromID(const std::string& entryId) override {
-    return inner_->GetStoreFromID(entryId);
-  }
-
- private:
-  std::shared_ptr<platform::RDOStores> inner_;
-  qint64& removeMs_;
-};
-
-class TimedSession : public platform::RDOSession {
- public:
-  TimedSession(std::shared_ptr<platform::RDOSession> inner, qint64& removeMs)
-      : inner_(std::move(inner)), removeMs_(removeMs) {}
-  void Logon() override { inner_->Logon(); }
-  void Logoff() override { inner_->Logoff(); }
-  std::shared_ptr<platform::RDOStores> Stores() override {
-    return std::make_shared<TimedStores>(inner_->Stores(), removeMs_);
-  }
-  std::shared_ptr<platform::RDOFolder> GetFolderFromPath(const std::string& path) override {
-    return inner_->GetFolderFromPath(path);
-  }
-
- private:
-  std::shared_ptr<platform::RDOSession> inner_;
-  qint64& removeMs_;
-};
-
-class TimedFactory : public platform::ObjectFactory {
- public:
-  explicit TimedFactory(session::EngineObjectFactory& engine) : engine_(engine) {}
-  std::shared_ptr<platform::AutomationObject> CreateObject(const std::string& progId) override {
-    auto object = engine_.CreateObject(progId);
-    if (progId == "Redemption.RDOSession") {
-      return std::make_shared<TimedSession>(platform::as<platform::RDOSession>(object), removeMs);
-    }
-    return object;
-  }
   qint64 removeMs = -1;
 
  private:
-  session::EngineObjectFactory& engine_;
+  conversion::StoreService& engine_;
 };
 
 struct Gap {
@@ -201,11 +189,11 @@ int Window(int argc, char** argv, const fs::path& dir, const fs::path& out) {
     return 1;
   }
 
-  session::EngineObjectFactory engine;
-  TimedFactory factory(engine);
+  importer::EngineStoreService engine;
+  TimedStore store(engine);
   app::MainWindow window;
   app::BindEngine(window, engine);
-  window.setObjectFactory(&factory);
+  window.setStoreService(&store);
   FixedFolder chooser(out.string());
   NotedBoxes boxes;
   window.setFolderDialog(&chooser);
@@ -243,13 +231,17 @@ int Window(int argc, char** argv, const fs::path& dir, const fs::path& out) {
   });
   QApplication::exec();
 
-  const auto& outcome = window.controller().lastRun();
-  std::printf("window run: %zu files, %d converted, %zu failed, %.3f s (%.0f msg/s)\n", files.size(),
-              outcome.rowsConverted, outcome.failures.size(), runSeconds,
-              static_cast<double>(outcome.rowsConverted) / runSeconds);
-  std::printf("timer served %d times during the run; the store's Remove (final commit and close) "
+  if (!window.controller().lastRun()) {
+    std::fprintf(stderr, "the run did not start\n");
+    return 1;
+  }
+  const conversion::RunResult& outcome = *window.controller().lastRun();
+  std::printf("window run: %zu files, %zu converted, %zu failed, %.3f s (%.0f msg/s)\n",
+              files.size(), outcome.converted, outcome.failures.size(), runSeconds,
+              static_cast<double>(outcome.converted) / runSeconds);
+  std::printf("timer served %d times during the run; removing the store (final commit and close) "
               "took %lld ms\n",
-              ticks, static_cast<long long>(factory.removeMs));
+              ticks, static_cast<long long>(store.removeMs));
   std::sort(gaps.begin(), gaps.end(), [](const Gap& a, const Gap& b) { return a.ms > b.ms; });
   const std::size_t shown = std::min<std::size_t>(gaps.size(), 5);
   for (std::size_t i = 0; i < shown; ++i) {
@@ -260,7 +252,7 @@ int Window(int argc, char** argv, const fs::path& dir, const fs::path& out) {
     std::printf("largest gap: %lld ms (limit 100 ms): %s\n", static_cast<long long>(gaps[0].ms),
                 gaps[0].ms <= 100 ? "within" : "OVER");
   }
-  return outcome.stage == conversion::RunOutcome::Stage::Completed ? 0 : 1;
+  return outcome.stage == conversion::RunResult::Stage::Completed ? 0 : 1;
 }
 
 }  // namespace

@@ -1,14 +1,10 @@
 #include "app/engine_binding.h"
 
-#include "engine/session/profile.h"
-
 namespace parvane::app {
 
-void BindEngine(MainWindow& window, session::EngineObjectFactory& factory) {
-  window.setObjectFactory(&factory);
-  window.setEndHook(&CloseAttachedStores);
+void BindEngine(MainWindow& window, importer::EngineStoreService& store) {
+  window.setStoreService(&store);
+  window.setEndHook([&store] { store.closeNow(); });
 }
-
-void CloseAttachedStores() noexcept { session::Profile::instance().closeAll(); }
 
 }  // namespace parvane::app

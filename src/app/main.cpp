@@ -3,15 +3,15 @@
 
 #include "app/engine_binding.h"
 #include "app/main_window.h"
-#include "engine/session/engine_object_factory.h"
+#include "import/engine_store_service.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Parvane"));
   QApplication::setQuitOnLastWindowClosed(true);
-  parvane::session::EngineObjectFactory factory;
+  parvane::importer::EngineStoreService store;
   parvane::app::MainWindow window;
-  parvane::app::BindEngine(window, factory);
+  parvane::app::BindEngine(window, store);
   window.showCentred();
   return QApplication::exec();
 }

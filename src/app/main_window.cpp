@@ -24,6 +24,7 @@
 
 #include "app/qt/dialogs.h"
 #include "app/qt/widgets.h"
+#include "app/no_store_service.h"
 #include "app/replaceable_parts.h"
 #include "app/window_layout.h"
 #include "filelist/file_list.h"
@@ -268,19 +269,18 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   qtOpenDialog_ = std::make_unique<QtOpenFileDialog>(this);
   qtFolderDialog_ = std::make_unique<QtFolderDialog>(this);
   posixFileSystem_ = std::make_unique<platform::PosixFileSystem>();
-  noMailStore_ = std::make_unique<NoMailStore>();
+  noStore_ = std::make_unique<NoStoreService>();
 
   messages_ = std::make_unique<ReplaceableMessageBox>(*qtMessages_);
   openDialog_ = std::make_unique<ReplaceableOpenFileDialog>(*qtOpenDialog_);
   folderDialog_ = std::make_unique<ReplaceableFolderDialog>(*qtFolderDialog_);
   fileSystem_ = std::make_unique<ReplaceableFileSystem>(*posixFileSystem_);
-  factory_ = std::make_unique<ReplaceableObjectFactory>(*noMailStore_);
 
   controller_ = std::make_unique<MainWindowController>(
       MainWindowControls{*grid_, *countLabel_, *frameCaption_, *currentFolder_, *overallProgress_,
                          *fileProgress_, *add_, *addFolder_, *clear_, *convert_, *exit_, *messages_,
                          *openDialog_, *folderDialog_, *desktop_, *fileSystem_},
-      *factory_);
+      *noStore_);
   controller_->load();
 
   connect(addFilesButton_, &QPushButton::clicked, this,
@@ -357,7 +357,6 @@ platform::MessageBox& MainWindow::messageBox() { return messages_->current(); }
 platform::OpenFileDialog& MainWindow::openFileDialog() { return openDialog_->current(); }
 platform::FolderDialog& MainWindow::folderDialog() { return folderDialog_->current(); }
 const platform::FileSystem& MainWindow::fileSystem() { return fileSystem_->current(); }
-platform::ObjectFactory& MainWindow::objectFactory() { return factory_->current(); }
 
 void MainWindow::setMessageBox(platform::MessageBox* messages) { messages_->replace(messages); }
 void MainWindow::setOpenFileDialog(platform::OpenFileDialog* dialog) {
@@ -369,7 +368,9 @@ void MainWindow::setFolderDialog(platform::FolderDialog* dialog) {
 void MainWindow::setFileSystem(const platform::FileSystem* fileSystem) {
   fileSystem_->replace(fileSystem);
 }
-void MainWindow::setObjectFactory(platform::ObjectFactory* factory) { factory_->replace(factory); }
+void MainWindow::setStoreService(conversion::StoreService* store) {
+  controller_->setStoreService(store != nullptr ? *store : *noStore_);
+}
 void MainWindow::setExitHandler(std::function<void()> handler) {
   exitHandler_ = std::move(handler);
 }

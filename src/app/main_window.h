@@ -12,7 +12,7 @@
 
 #include "app/main_window_controller.h"
 #include "app/window_layout.h"
-#include "platform/automation.h"
+#include "conversion/store_service.h"
 #include "platform/ui.h"
 
 class QGroupBox;
@@ -35,7 +35,6 @@ class QtProgressBar;
 class ReplaceableFileSystem;
 class ReplaceableFolderDialog;
 class ReplaceableMessageBox;
-class ReplaceableObjectFactory;
 class ReplaceableOpenFileDialog;
 
 class MainWindow : public QWidget {
@@ -61,20 +60,17 @@ class MainWindow : public QWidget {
   platform::OpenFileDialog& openFileDialog();
   platform::FolderDialog& folderDialog();
   const platform::FileSystem& fileSystem();
-  platform::ObjectFactory& objectFactory();  // the replacement, else none at all
-  // The window's values and click handlers.
+  // The window's click handlers and what its last run did.
   MainWindowController& controller() { return *controller_; }
-  // The conversion run's working list; one empty entry at start and after a clear.
-  std::vector<std::string>& folderList() { return controller_->values().FolderList; }
 
   // Replaceable parts (nullptr or an empty function restores the default). The
-  // replacements must outlive their use by the window. Without a mail-store
-  // factory every conversion run fails its preparation.
+  // replacements must outlive their use by the window. Without a store service
+  // every conversion run fails its preparation.
   void setMessageBox(platform::MessageBox* messages);
   void setOpenFileDialog(platform::OpenFileDialog* dialog);
   void setFolderDialog(platform::FolderDialog* dialog);
   void setFileSystem(const platform::FileSystem* fileSystem);
-  void setObjectFactory(platform::ObjectFactory* factory);
+  void setStoreService(conversion::StoreService* store);
   // What ends the program: by default the application quits, at once.
   void setExitHandler(std::function<void()> handler);
   // Runs once when the program really ends (not with a replaced exit handler),
@@ -123,13 +119,12 @@ class MainWindow : public QWidget {
   std::unique_ptr<QtOpenFileDialog> qtOpenDialog_;
   std::unique_ptr<QtFolderDialog> qtFolderDialog_;
   std::unique_ptr<platform::FileSystem> posixFileSystem_;
-  std::unique_ptr<platform::ObjectFactory> noMailStore_;
+  std::unique_ptr<conversion::StoreService> noStore_;
 
   std::unique_ptr<ReplaceableMessageBox> messages_;
   std::unique_ptr<ReplaceableOpenFileDialog> openDialog_;
   std::unique_ptr<ReplaceableFolderDialog> folderDialog_;
   std::unique_ptr<ReplaceableFileSystem> fileSystem_;
-  std::unique_ptr<ReplaceableObjectFactory> factory_;
   std::unique_ptr<MainWindowController> controller_;
 
   std::function<void()> exitHandler_;

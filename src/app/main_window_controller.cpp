@@ -5,9 +5,11 @@
 #include <utility>
 
 #include "filelist/add_dropped.h"
+#include "app/window_run_observer.h"
 #include "filelist/add_files.h"
 #include "filelist/add_folder.h"
 #include "filelist/file_list.h"
+#include "platform/registry.h"
 
 namespace parvane::app {
 
@@ -19,23 +21,26 @@ bool ConfirmExit(platform::MessageBox& messages) {
 
 namespace {
 
-// "code:description", with a mail-store failure's own code.
-std::string DescribeFailure(const std::exception& error) {
-  if (const auto* automation = dynamic_cast<const platform::AutomationError*>(&error)) {
-    return std::to_string(automation->code()) + ":" + automation->what();
-  }
-  return filelist::ErrorText(error);
-}
+// Marks a run as under way for its lifetime, whatever way it ends.
+class RunningFlag {
+ public:
+  explicit RunningFlag(bool& running) : running_(running) { running_ = true; }
+  ~RunningFlag() { running_ = false; }
+  RunningFlag(const RunningFlag&) = delete;
+  RunningFlag& operator=(const RunningFlag&) = delete;
+
+ private:
+  bool& running_;
+};
 
 }  // namespace
 
 MainWindowController::MainWindowController(const MainWindowControls& controls,
-                                           platform::ObjectFactory& factory,
-                                           conversion::RunOptions options)
-    : controls_(controls), factory_(factory), options_(std::move(options)) {}
+                                           conversion::StoreService& store,
+                                           ConversionSettings settings)
+    : controls_(controls), store_(&store), settings_(std::move(settings)) {}
 
 void MainWindowController::load() {
-  values_.FolderList.assign(1, std::string());
   guarded([this] { controls_.fileList.setColWidth(0, filelist::kStartColumnWidth); });
 }
 
@@ -45,7 +50,7 @@ void MainWindowController::guarded(const std::function<void()>& operation) {
     operation();
     return;
   } catch (const std::exception& error) {
-    failure = DescribeFailure(error);
+    failure = filelist::ErrorText(error);
   } catch (...) {
     failure = "51:Internal error";
   }
@@ -78,8 +83,8 @@ void MainWindowController::addFolder() {
 
 void MainWindowController::clearList() {
   guarded([this] {
-    filelist::AskAndClearList({controls_.fileList, controls_.fileCountLabel}, controls_.messageBox,
-                              values_.FolderList);
+    filelist::AskAndClearList({controls_.fileList, controls_.fileCountLabel},
+                              controls_.messageBox);
   });
 }
 
@@ -95,20 +100,40 @@ void MainWindowController::addDropped(const std::vector<std::string>& paths,
   });
 }
 
-conversion::RunControls MainWindowController::runControls() const {
-  return {controls_.fileList,           controls_.progressFrame,   controls_.currentFolderLabel,
-          controls_.overallProgressBar, controls_.fileProgressBar, controls_.convertButton,
-          controls_.addFilesButton,     controls_.addFolderButton, controls_.clearListButton,
-          controls_.messageBox,         controls_.folderDialog,    controls_.desktop};
+void MainWindowController::convert() {
+  if (running_) return;
+  guarded([this] { runConversion(); });
 }
 
-void MainWindowController::convert() {
-  guarded([this] {
-    conversion::RunOutcome outcome =
-        conversion::CmdExtractDBX_Click(values_, runControls(), factory_, options_);
-    // A start refused while another run yields leaves the running one's outcome.
-    if (outcome.stage != conversion::RunOutcome::Stage::Busy) lastRun_ = std::move(outcome);
-  });
+void MainWindowController::runConversion() {
+  const std::string destination =
+      platform::ChooseFolder(controls_.folderDialog, controls_.desktop.mainWindowHandle(),
+                             kDestinationTitle, settings_.pathRules.separator);
+  if (destination.empty()) {
+    lastRun_.reset();
+    return;
+  }
+  RunningFlag running(running_);
+  conversion::ConversionRequest request;
+  request.destinationFolder = destination;
+  request.clock = settings_.clock;
+  request.pathRules = settings_.pathRules;
+  // Every row as it reads: the empty list is one empty row, which the run
+  // refuses as a list without files.
+  platform::Grid& grid = controls_.fileList;
+  const std::int32_t rows = grid.rows();
+  for (std::int32_t row = 0; row < rows; ++row) {
+    grid.setRow(row);
+    grid.setCol(0);
+    request.files.push_back(grid.text());
+  }
+  WindowRunObserver observer({controls_.fileList, controls_.progressFrame,
+                              controls_.currentFolderLabel, controls_.overallProgressBar,
+                              controls_.fileProgressBar, controls_.convertButton,
+                              controls_.addFilesButton, controls_.addFolderButton,
+                              controls_.clearListButton, controls_.messageBox,
+                              controls_.desktop});
+  lastRun_ = conversion::convert(request, *store_, observer);
 }
 
 bool MainWindowController::askToExit() {

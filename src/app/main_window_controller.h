@@ -7,16 +7,18 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "conversion/conversion_run.h"
-#include "platform/automation.h"
+#include "conversion/convert.h"
+#include "conversion/store_service.h"
 #include "platform/ui.h"
 
 namespace parvane::app {
 
 inline constexpr const char* kExitQuestion = "Are you sure you want to exit now?";
+inline constexpr const char* kDestinationTitle = "Choose Folder to Save...";
 
 // Asks kExitQuestion (Yes/No, question icon, the application title); true on Yes.
 bool ConfirmExit(platform::MessageBox& messages);
@@ -42,16 +44,23 @@ struct MainWindowControls {
   const platform::FileSystem& fileSystem;
 };
 
+// How the window's runs name and place things: the time stamp's clock and the
+// platform's path rules (tests fix both).
+struct ConversionSettings {
+  conversion::Clock clock = conversion::SystemLocalTime;
+  conversion::PathRules pathRules = conversion::kNativePathRules;
+};
+
 class MainWindowController {
  public:
-  // `factory` makes the mail-store objects of every conversion run; `options`
-  // are the run's (time source, path rules, the failure box).
-  MainWindowController(const MainWindowControls& controls, platform::ObjectFactory& factory,
-                       conversion::RunOptions options = {});
+  // `store` is what every conversion run writes through; it must outlive the
+  // controller.
+  MainWindowController(const MainWindowControls& controls, conversion::StoreService& store,
+                       ConversionSettings settings = {});
   MainWindowController(const MainWindowController&) = delete;
   MainWindowController& operator=(const MainWindowController&) = delete;
 
-  // Load step: FolderList holds one empty entry; column 0 is widened.
+  // Load step: column 0 of the file list is widened.
   void load();
 
   // The click handlers. None of them raises: a failure that escapes an
@@ -59,6 +68,9 @@ class MainWindowController {
   void addFiles();
   void addFolder();
   void clearList();
+  // Asks for the destination folder (cancel: nothing happens) and converts the
+  // listed files into a new store there. While a run yields to the window, a
+  // second start does nothing.
   void convert();
   // Paths dropped onto the file list (filelist::AddDroppedPaths); `unusable`
   // are dropped items that name no local path, shown in the same box as the
@@ -69,19 +81,22 @@ class MainWindowController {
   // Asks for confirmation; true when the program is to end.
   bool askToExit();
 
-  conversion::WindowValues& values() { return values_; }
-  // What the last conversion run did (Cancelled before any run).
-  const conversion::RunOutcome& lastRun() const { return lastRun_; }
+  // The store service the next run writes through.
+  void setStoreService(conversion::StoreService& store) { store_ = &store; }
+  // What the last conversion run did; none before any run and after a
+  // cancelled choice of destination.
+  const std::optional<conversion::RunResult>& lastRun() const { return lastRun_; }
+  bool running() const { return running_; }
 
  private:
   void guarded(const std::function<void()>& operation);
-  conversion::RunControls runControls() const;
+  void runConversion();
 
   MainWindowControls controls_;
-  platform::ObjectFactory& factory_;
-  conversion::RunOptions options_;
-  conversion::WindowValues values_;
-  conversion::RunOutcome lastRun_;
+  conversion::StoreService* store_;
+  ConversionSettings settings_;
+  std::optional<conversion::RunResult> lastRun_;
+  bool running_ = false;
 };
 
 }  // namespace parvane::app

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/automation.h"
 #include "platform/ui.h"
 
 namespace parvane::app {
@@ -71,25 +70,6 @@ class ReplaceableFileSystem : public platform::FileSystem,
   }
   platform::FolderListing listFolder(const std::string& path) const override {
     return current().listFolder(path);
-  }
-};
-
-class ReplaceableObjectFactory : public platform::ObjectFactory,
-                                 public Replaceable<platform::ObjectFactory> {
- public:
-  using Replaceable::Replaceable;
-  std::shared_ptr<platform::AutomationObject> CreateObject(const std::string& progId) override {
-    return current().CreateObject(progId);
-  }
-};
-
-// The factory of a program without a mail store: every creation fails as for
-// a component that is not installed.
-class NoMailStore : public platform::ObjectFactory {
- public:
-  std::shared_ptr<platform::AutomationObject> CreateObject(const std::string& progId) override {
-    throw platform::AutomationError(platform::AutomationError::kCannotCreateObject,
-                                    "ActiveX component can't create object: \"" + progId + "\"");
   }
 };
 

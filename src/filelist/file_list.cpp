@@ -28,21 +28,19 @@ void AppendToList(const FileListControls& list, const std::string& path) {
   list.counter.setCaption(CountCaption(grid.rows()));
 }
 
-void EmptyList(const FileListControls& list, std::vector<std::string>& folderList) {
-  folderList.assign(1, std::string());
+void EmptyList(const FileListControls& list) {
   list.grid.setRows(1);
   list.grid.clear();
   list.counter.setCaption(CountCaption(0));
 }
 
-void AskAndClearList(const FileListControls& list, platform::MessageBox& messages,
-                     std::vector<std::string>& folderList) {
+void AskAndClearList(const FileListControls& list, platform::MessageBox& messages) {
   list.grid.setRow(0);
   list.grid.setCol(0);
   if (list.grid.text().empty()) return;
   auto answer = messages.show(kClearQuestion, platform::MessageButtons::YesNo,
                               platform::MessageIcon::Question, kAppTitle);
-  if (answer == platform::MessageAnswer::Yes) EmptyList(list, folderList);
+  if (answer == platform::MessageAnswer::Yes) EmptyList(list);
 }
 
 std::vector<std::string> ListedPaths(platform::Grid& grid) {

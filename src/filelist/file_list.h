@@ -37,14 +37,12 @@ bool IsListEmpty(platform::Grid& grid);
 // empty list goes into row 0 and narrows column 0 to kListColumnWidth.
 void AppendToList(const FileListControls& list, const std::string& path);
 
-// Empties the list: one row, every cell emptied (widths stay), counter "0 files";
-// `folderList` becomes a single empty entry.
-void EmptyList(const FileListControls& list, std::vector<std::string>& folderList);
+// Empties the list: one row, every cell emptied (widths stay), counter "0 files".
+void EmptyList(const FileListControls& list);
 
 // The "Clear File(s)..." click: on a non-empty list asks kClearQuestion (Yes/No,
 // question icon) and clears on Yes; on an empty list does nothing.
-void AskAndClearList(const FileListControls& list, platform::MessageBox& messages,
-                     std::vector<std::string>& folderList);
+void AskAndClearList(const FileListControls& list, platform::MessageBox& messages);
 
 // The full paths of the list, row by row; an empty list gives no path.
 std::vector<std::string> ListedPaths(platform::Grid& grid);

@@ -4,18 +4,17 @@
 #include "win32/windows_api.h"
 #include <objbase.h>
 
-#include "engine/session/engine_object_factory.h"
-#include "engine/session/profile.h"
+#include "import/engine_store_service.h"
 #include "platform/win32_file_system.h"
 #include "win32/main_window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The shell's folder dialog needs COM in a single-threaded apartment.
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  parvane::session::EngineObjectFactory factory;
+  parvane::importer::EngineStoreService store;
   parvane::platform::Win32FileSystem fileSystem;
-  parvane::win32::MainWindow window(instance, factory, fileSystem, [] {
-    parvane::session::Profile::instance().closeAll();
+  parvane::win32::MainWindow window(instance, store, fileSystem, [&store] {
+    store.closeNow();
     ExitProcess(0);
   });
   window.showCentred();

@@ -103,9 +103,9 @@ void RegisterWindowClass(HINSTANCE instance, HICON big, HICON small) {
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance, platform::ObjectFactory& factory,
+MainWindow::MainWindow(HINSTANCE instance, conversion::StoreService& store,
                        const platform::FileSystem& fileSystem, std::function<void()> end)
-    : instance_(instance), end_(std::move(end)), factory_(factory), fileSystem_(fileSystem) {
+    : instance_(instance), end_(std::move(end)), store_(store), fileSystem_(fileSystem) {
   // The common controls (version 6 through the manifest) before any control exists.
   InitCommonControls();
 
@@ -160,7 +160,7 @@ MainWindow::MainWindow(HINSTANCE instance, platform::ObjectFactory& factory,
           .desktop = *desktop_,
           .fileSystem = fileSystem_,
       },
-      factory_);
+      store_);
   controller_->load();
 }
 

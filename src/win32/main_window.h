@@ -14,7 +14,7 @@
 
 #include "app/main_window_controller.h"
 #include "app/window_layout.h"
-#include "platform/automation.h"
+#include "conversion/store_service.h"
 #include "platform/ui.h"
 
 namespace parvane::app {
@@ -63,11 +63,11 @@ class MainWindow {
   static constexpr const wchar_t* kClassName = L"ParvaneMainWindow";
 
   // Creates the window (hidden) with every control, and runs the load step.
-  // `factory` makes the mail-store objects; `fileSystem` lists folders; both
+  // Conversion runs write through `store`; `fileSystem` lists folders; both
   // must outlive the window. `end` is called when the program is to end
-  // (closing, or Yes in the exit confirmation); by default the stores still
-  // open are closed and the process exits at once.
-  MainWindow(HINSTANCE instance, platform::ObjectFactory& factory,
+  // (closing, or Yes in the exit confirmation); by default the process exits
+  // at once.
+  MainWindow(HINSTANCE instance, conversion::StoreService& store,
              const platform::FileSystem& fileSystem, std::function<void()> end = {});
   ~MainWindow();
   MainWindow(const MainWindow&) = delete;
@@ -125,7 +125,7 @@ class MainWindow {
   std::unique_ptr<app::ReplaceableFolderDialog> folderDialog_;
   std::unique_ptr<Win32Desktop> desktop_;
   std::unique_ptr<app::MainWindowController> controller_;
-  platform::ObjectFactory& factory_;
+  conversion::StoreService& store_;
   const platform::FileSystem& fileSystem_;
 };
 

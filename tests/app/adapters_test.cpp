@@ -83,8 +83,7 @@ TEST_F(QtGridTest, FileListOperationsDriveIt) {
   filelist::AppendToList(list, "/m/b.msg");
   EXPECT_EQ(table.rowCount(), 2);
   EXPECT_EQ(table.currentRow(), 1);
-  std::vector<std::string> folders;
-  filelist::EmptyList(list, folders);
+  filelist::EmptyList(list);
   EXPECT_EQ(table.rowCount(), 1);
   EXPECT_EQ(grid.text(), "");
   EXPECT_EQ(label.text(), QStringLiteral("0 files"));

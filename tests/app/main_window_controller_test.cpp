@@ -1,17 +1,18 @@
-// The window's controller over in-memory controls and the recording profile:
-// the load step, each click handler reaching its operation, the one FolderList
-// that the run fills and the clear resets, clicks that arrive while a run
-// yields, failures that escape an operation, and the exit question.
+// The window's controller over in-memory controls and a store in memory: the
+// load step, each click handler reaching its operation, the run shown on the
+// window, clicks that arrive while a run yields, failures that escape an
+// operation, and the exit question.
 #include "app/main_window_controller.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/registry.h"
-#include "support/fake_automation.h"
+#include "support/memory_store_service.h"
 #include "support/fake_ui.h"
 #include "support/native_path.h"
 
@@ -26,8 +27,8 @@ using testing::NativePath;
 
 struct ControllerTest : ::testing::Test {
   ControllerTest() {
-    options.clock = [] { return conversion::LocalTime{2026, 12, 6, 9, 5, 7}; };
-    options.pathRules = conversion::kNativePathRules;
+    settings.clock = [] { return conversion::LocalTime{2026, 12, 6, 9, 5, 7}; };
+    settings.pathRules = conversion::kNativePathRules;
     files.addFolder(NativePath("/m"));
     files.addFile(NativePath("/m"), "a.msg");
     files.addFile(NativePath("/m"), "notes.txt");
@@ -37,7 +38,7 @@ struct ControllerTest : ::testing::Test {
 
   MainWindowController& window() {
     if (!controller) {
-      controller = std::make_unique<MainWindowController>(controls, profile, options);
+      controller = std::make_unique<MainWindowController>(controls, store, settings);
       controller->load();
     }
     return *controller;
@@ -58,21 +59,18 @@ struct ControllerTest : ::testing::Test {
   testing::FakeFolderDialog folders;
   testing::FakeDesktop desktop;
   testing::MemoryFileSystem files{platform::kPathSeparator};
-  testing::FakeProfile profile;
-  conversion::RunOptions options;
+  testing::MemoryStoreService store;
+  ConversionSettings settings;
   MainWindowControls controls{grid,       count,     frame,   current, bar1, bar2,
                               add,        addFolder, clear,   convert, end,  messages,
                               openDialog, folders,   desktop, files};
   std::unique_ptr<MainWindowController> controller;
 };
 
-TEST_F(ControllerTest, LoadStepResetsTheListAndWidensTheColumn) {
-  window().values().FolderList = {"x", "y"};
+TEST_F(ControllerTest, LoadStepWidensTheColumn) {
   window().load();
-  EXPECT_EQ(window().values().FolderList, List{""});
   EXPECT_EQ(grid.colWidth(0), 50000);
-  EXPECT_EQ(window().lastRun().stage, conversion::RunOutcome::Stage::Cancelled);
-  EXPECT_EQ(window().values().MailSession, nullptr);
+  EXPECT_FALSE(window().lastRun());
 }
 
 TEST_F(ControllerTest, AddClickListsTheChosenFiles) {
@@ -100,16 +98,17 @@ TEST_F(ControllerTest, ConvertClickRunsOverTheListedFiles) {
   listFolder();
   folders.results.push_back(NativePath("/out"));
   window().convert();
-  const auto& run = window().lastRun();
-  ASSERT_EQ(run.stage, conversion::RunOutcome::Stage::Completed);
-  EXPECT_EQ(run.pstFilePath, NativePath("/out/OstrelMSGMessages6.12.26 9.5.07.pst"));
-  EXPECT_EQ(run.rowsConverted, 2);
-  EXPECT_EQ(window().values().SavePath, NativePath("/out/"));
-  EXPECT_EQ(window().values().StoreDisplayName, "Ostrel Software : Created - 6.12.26 9.5.07");
-  auto* store = profile.storeAt(run.pstFilePath);
-  ASSERT_NE(store, nullptr);
-  EXPECT_FALSE(store->attached);
-  EXPECT_EQ(store->root->folderPaths(), (List{"m", "m\\Work"}));
+  ASSERT_TRUE(window().lastRun());
+  const auto& run = *window().lastRun();
+  ASSERT_EQ(run.stage, conversion::RunResult::Stage::Completed);
+  EXPECT_EQ(run.storeFilePath, NativePath("/out/OstrelMSGMessages6.12.26 9.5.07.pst"));
+  EXPECT_EQ(run.converted, 2u);
+  EXPECT_EQ(run.storeDisplayName, "Ostrel Software : Created - 6.12.26 9.5.07");
+  EXPECT_EQ(store.path, run.storeFilePath);
+  EXPECT_EQ(store.displayName, run.storeDisplayName);
+  EXPECT_FALSE(store.attached);
+  EXPECT_EQ(store.folderPaths(), (List{"m", "m\\Work"}));
+  EXPECT_EQ(store.filesIn("m\\Work"), List{NativePath("/m/Work/b.MSG")});
   EXPECT_EQ(frame.caption(), "Details : Converting - (2 of 2) file(s)");
   EXPECT_EQ(current.caption(), "Importing Messages... from (m\\Work)");
   EXPECT_FLOAT_EQ(bar1.value(), 100.0f);
@@ -118,16 +117,31 @@ TEST_F(ControllerTest, ConvertClickRunsOverTheListedFiles) {
   EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(ControllerTest, TheClearResetsTheListTheRunFilled) {
+TEST_F(ControllerTest, FilesThatCannotBeImportedAreNamedInOneBoxAtTheEnd) {
+  listFolder();
+  store.unreadable.insert(NativePath("/m/a.msg"));
+  folders.results.push_back(NativePath("/out"));
+  window().convert();
+  ASSERT_TRUE(window().lastRun());
+  EXPECT_EQ(window().lastRun()->converted, 1u);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].title, "Parvane");
+  EXPECT_EQ(messages.shown[0].icon, MessageIcon::Exclamation);
+  EXPECT_EQ(messages.shown[0].text, "1 file(s) could not be converted:\r\nCannot import \"" +
+                                        NativePath("/m/a.msg") + "\": not a message file");
+  EXPECT_EQ(frame.caption(), "Details : Converting - (2 of 2) file(s)");
+  EXPECT_TRUE(store.filesIn("m").empty());
+  EXPECT_EQ(grid.currentRow(), 1);  // the last file's row
+}
+
+TEST_F(ControllerTest, TheClearEmptiesTheListARunConverted) {
   listFolder();
   folders.results.push_back(NativePath("/out"));
   window().convert();
-  EXPECT_EQ(window().values().FolderList, (List{"m", "m\\Work"}));
   messages.answers.push_back(MessageAnswer::Yes);
   window().clearList();
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].text, "Do you want to clear all the files in the list\r\n Proceed?");
-  EXPECT_EQ(window().values().FolderList, List{""});
   EXPECT_EQ(grid.column0(), List{""});
   EXPECT_EQ(count.caption(), "0 files");
 }
@@ -135,8 +149,8 @@ TEST_F(ControllerTest, TheClearResetsTheListTheRunFilled) {
 TEST_F(ControllerTest, CancelledDestinationLeavesEverythingAsItWas) {
   listFolder();
   window().convert();  // the chooser answers nothing
-  EXPECT_EQ(window().lastRun().stage, conversion::RunOutcome::Stage::Cancelled);
-  EXPECT_TRUE(profile.calls.empty());
+  EXPECT_FALSE(window().lastRun());
+  EXPECT_TRUE(store.calls.empty());
   EXPECT_TRUE(convert.enabled());
   EXPECT_EQ(frame.caption(), "Details");
 }
@@ -150,22 +164,30 @@ TEST_F(ControllerTest, SecondStartDuringARunIsRefusedAndTheRunGoesOn) {
     if (nested++ == 0) window().convert();  // a click that arrives in a yield
   };
   window().convert();
-  EXPECT_EQ(window().lastRun().stage, conversion::RunOutcome::Stage::Completed);
-  EXPECT_EQ(window().lastRun().rowsConverted, 2);
-  EXPECT_EQ(profile.stores.size(), 1u);
+  ASSERT_TRUE(window().lastRun());
+  EXPECT_EQ(window().lastRun()->stage, conversion::RunResult::Stage::Completed);
+  EXPECT_EQ(window().lastRun()->converted, 2u);
+  EXPECT_EQ(std::count_if(store.calls.begin(), store.calls.end(),
+                          [](const std::string& call) { return call.rfind("createStore", 0) == 0; }),
+            1);
   // the refused start asked nothing
   EXPECT_EQ(List(folders.results.begin(), folders.results.end()), List{NativePath("/elsewhere")});
 }
 
 TEST_F(ControllerTest, WithoutAMailStoreTheRunShowsTheOutlookError) {
   listFolder();
-  profile.failOn("CreateObject", "Redemption.RDOSession");
+  store.createFails = [](const std::string&) {
+    return conversion::StoreError{conversion::StoreFailure::NotWritable, "Permission denied"};
+  };
   folders.results.push_back(NativePath("/out"));
   window().convert();
-  EXPECT_EQ(window().lastRun().stage, conversion::RunOutcome::Stage::PreparationFailed);
+  ASSERT_TRUE(window().lastRun());
+  EXPECT_EQ(window().lastRun()->stage, conversion::RunResult::Stage::PreparationFailed);
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].title, "Outlook Error");
   EXPECT_EQ(messages.shown[0].icon, MessageIcon::Information);
+  EXPECT_EQ(messages.shown[0].text.rfind("Outlook Session Creation Error !\r\n", 0), 0u);
+  EXPECT_NE(messages.shown[0].text.find("Permission denied"), std::string::npos);
   EXPECT_TRUE(convert.enabled());
   EXPECT_TRUE(add.enabled() && addFolder.enabled() && clear.enabled());
 }
@@ -182,19 +204,13 @@ TEST_F(ControllerTest, FailureEscapingAnOperationIsShownWithItsCode) {
   EXPECT_EQ(messages.shown[0].title, "Parvane");
   // The run let go of the buttons on its way out, and a new run may start.
   EXPECT_TRUE(add.enabled() && addFolder.enabled() && clear.enabled() && convert.enabled());
-  EXPECT_FALSE(window().values().runActive);
-
-  desktop.onYield = [] { throw platform::AutomationError(424, "Object required"); };
-  folders.results.push_back(NativePath("/out"));
-  window().convert();
-  ASSERT_EQ(messages.shown.size(), 2u);
-  EXPECT_EQ(messages.shown[1].text, "424:Object required");
+  EXPECT_FALSE(window().running());
 
   desktop.onYield = [] { throw std::logic_error("broken"); };
   folders.results.push_back(NativePath("/out"));
   window().convert();
-  ASSERT_EQ(messages.shown.size(), 3u);
-  EXPECT_EQ(messages.shown[2].text, "51:broken");
+  ASSERT_EQ(messages.shown.size(), 2u);
+  EXPECT_EQ(messages.shown[1].text, "51:broken");
 }
 
 TEST_F(ControllerTest, ExitAsksAndAnswersWhetherToEnd) {

@@ -30,7 +30,7 @@
 #include "app/qt/widgets.h"
 #include "filelist/file_list.h"
 #include "qt_test_app.h"
-#include "support/fake_automation.h"
+#include "support/memory_store_service.h"
 #include "support/fake_ui.h"
 
 namespace parvane::app {
@@ -184,7 +184,6 @@ TEST_F(WindowTest, StartState) {
     EXPECT_EQ(bar->maximum(), 100);
     EXPECT_EQ(bar->value(), 0);
   }
-  EXPECT_EQ(window->folderList(), std::vector<std::string>{""});
 }
 
 TEST_F(WindowTest, FocusStartsOnAddAndMovesInTabOrder) {
@@ -291,7 +290,7 @@ TEST_F(WindowTest, ConvertClickStartsTheRun) {
   window->convertButton().setEnabled(true);
   button("convertButton")->click();
   EXPECT_EQ(chooser.titles, std::vector<std::string>{"Choose Folder to Save..."});
-  EXPECT_EQ(window->controller().lastRun().stage, conversion::RunOutcome::Stage::Cancelled);
+  EXPECT_FALSE(window->controller().lastRun());
   EXPECT_TRUE(messages.shown.empty());
 }
 
@@ -315,15 +314,16 @@ TEST_F(WindowTest, WithoutAMailStoreTheRunShowsTheOutlookError) {
   button("convertButton")->click();
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].title, "Outlook Error");
-  EXPECT_EQ(window->controller().lastRun().preparationError,
-            "ActiveX component can't create object: \"Redemption.RDOSession\"");
+  ASSERT_TRUE(window->controller().lastRun() && window->controller().lastRun()->preparation);
+  EXPECT_EQ(window->controller().lastRun()->preparation->store.detail,
+            "this window has no mail store to write to");
   EXPECT_TRUE(button("convertButton")->isEnabled());
 }
 
 // The buttons reach the controller through the window's replaceable parts.
 TEST_F(WindowTest, ReplacedMailStoreServesTheRun) {
-  parvane::testing::FakeProfile profile;
-  window->setObjectFactory(&profile);
+  parvane::testing::MemoryStoreService store;
+  window->setStoreService(&store);
   filelist::AppendToList({window->grid(), window->countLabel()}, "/m/a.msg");
   filelist::AppendToList({window->grid(), window->countLabel()}, "/m/Work/b.msg");
   window->convertButton().setEnabled(true);
@@ -331,11 +331,12 @@ TEST_F(WindowTest, ReplacedMailStoreServesTheRun) {
   chooser.results.push_back("/out");
   window->setFolderDialog(&chooser);
   button("convertButton")->click();
-  const auto& run = window->controller().lastRun();
-  ASSERT_EQ(run.stage, conversion::RunOutcome::Stage::Completed);
-  EXPECT_EQ(run.rowsConverted, 2);
-  ASSERT_EQ(profile.stores.size(), 1u);
-  EXPECT_EQ(profile.stores[0]->root->folderPaths(), (std::vector<std::string>{"m", "m\\Work"}));
+  ASSERT_TRUE(window->controller().lastRun());
+  const auto& run = *window->controller().lastRun();
+  ASSERT_EQ(run.stage, conversion::RunResult::Stage::Completed);
+  EXPECT_EQ(run.converted, 2u);
+  EXPECT_EQ(store.path, run.storeFilePath);
+  EXPECT_EQ(store.folderPaths(), (std::vector<std::string>{"m", "m\\Work"}));
   EXPECT_EQ(find<QGroupBox>("progressFrame")->title(),
             QStringLiteral("Details : Converting - (2 of 2) file(s)"));
   EXPECT_EQ(find<QProgressBar>("overallProgressBar")->value(), 100);
@@ -343,7 +344,7 @@ TEST_F(WindowTest, ReplacedMailStoreServesTheRun) {
   EXPECT_TRUE(button("addFilesButton")->isEnabled() && button("addFolderButton")->isEnabled() &&
               button("clearListButton")->isEnabled());
   EXPECT_EQ(label("messageCountLabel")->text(), QStringLiteral("Message 0 (of 0)"));
-  window->setObjectFactory(nullptr);
+  window->setStoreService(nullptr);
 }
 
 TEST_F(WindowTest, ExitAnsweredNoChangesNothing) {
@@ -384,7 +385,6 @@ TEST_F(WindowTest, ClearFlow) {
 
   window->convertButton().setEnabled(true);
   filelist::AppendToList({window->grid(), window->countLabel()}, "/m/a.msg");
-  window->folderList() = {"Mail", "Mail/Work"};
   messages.answers = {MessageAnswer::No, MessageAnswer::Yes};
   button("clearListButton")->click();
   EXPECT_EQ(table()->item(0, 0)->text(), QStringLiteral("/m/a.msg"));
@@ -394,7 +394,6 @@ TEST_F(WindowTest, ClearFlow) {
   EXPECT_EQ(table()->rowCount(), 1);
   EXPECT_EQ(window->grid().text(), "");
   EXPECT_EQ(label("fileCountLabel")->text(), QStringLiteral("0 files"));
-  EXPECT_EQ(window->folderList(), std::vector<std::string>{""});
   EXPECT_TRUE(button("convertButton")->isEnabled());  // clearing leaves it as it was
 }
 

@@ -162,7 +162,7 @@ class WindowEngineTest : public ::testing::Test {
     std::ofstream(source / "Notes" / "readme.txt") << "not a message";
 
     window = std::make_unique<MainWindow>();
-    BindEngine(*window, factory);
+    BindEngine(*window, store);
     window->setMessageBox(&messages);
     window->setFolderDialog(&chooser);
     window->setExitHandler([] {});
@@ -188,7 +188,7 @@ class WindowEngineTest : public ::testing::Test {
   }
 
   fs::path scratch, source, out;
-  session::EngineObjectFactory factory;
+  importer::EngineStoreService store;
   std::unique_ptr<MainWindow> window;
   ScriptedMessageBox messages;
   FakeFolderDialog chooser;
@@ -197,12 +197,13 @@ class WindowEngineTest : public ::testing::Test {
 TEST_F(WindowEngineTest, ConvertsTheListedTreeIntoAStoreThatReadersRead) {
   listAndConvert();
   EXPECT_TRUE(messages.shown.empty()) << messages.shown[0].text;
-  const auto& run = window->controller().lastRun();
-  ASSERT_EQ(run.stage, conversion::RunOutcome::Stage::Completed);
-  EXPECT_EQ(run.rowsConverted, 5);
+  ASSERT_TRUE(window->controller().lastRun());
+  const auto& run = *window->controller().lastRun();
+  ASSERT_EQ(run.stage, conversion::RunResult::Stage::Completed);
+  EXPECT_EQ(run.converted, 5u);
   const fs::path pst = OnlyStoreIn(out);
   ASSERT_FALSE(pst.empty());
-  EXPECT_EQ(pst.string(), run.pstFilePath);
+  EXPECT_EQ(pst.string(), run.storeFilePath);
   EXPECT_EQ(pst.filename().string().rfind("OstrelMSGMessages", 0), 0u);
   EXPECT_EQ(window->findChild<QGroupBox*>("progressFrame")->title(),
             QStringLiteral("Details : Converting - (5 of 5) file(s)"));
@@ -233,8 +234,9 @@ TEST_F(WindowEngineTest, ABrokenFileShowsOneFailureBoxAndLeavesNoMessage) {
   EXPECT_EQ(messages.shown[0].title, "Parvane");
   EXPECT_EQ(messages.shown[0].icon, platform::MessageIcon::Exclamation);
   EXPECT_THAT(messages.shown[0].text, ::testing::HasSubstr((source / "Mail" / "broken.msg").string()));
-  const auto& run = window->controller().lastRun();
-  EXPECT_EQ(run.rowsConverted, 5);
+  ASSERT_TRUE(window->controller().lastRun());
+  const auto& run = *window->controller().lastRun();
+  EXPECT_EQ(run.converted, 5u);
   ASSERT_EQ(run.failures.size(), 1u);
 
   const fs::path pst = OnlyStoreIn(out);
@@ -255,10 +257,11 @@ TEST_F(WindowEngineTest, AFifoIsRefusedWithItsReasonAndNothingWaits) {
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_THAT(messages.shown[0].text,
               ::testing::HasSubstr(fifo.string() + "\": not a regular file (a FIFO)"));
-  const auto& run = window->controller().lastRun();
-  EXPECT_EQ(run.rowsConverted, 5);
+  ASSERT_TRUE(window->controller().lastRun());
+  const auto& run = *window->controller().lastRun();
+  EXPECT_EQ(run.converted, 5u);
   ASSERT_EQ(run.failures.size(), 1u);
-  EXPECT_EQ(run.failures[0].file, fifo.string());
+  EXPECT_EQ(run.failures[0].path, fifo.string());
   const fs::path pst = OnlyStoreIn(out);
   ASSERT_FALSE(pst.empty());
   EXPECT_TRUE(CheckerPasses(pst, scratch));
@@ -270,9 +273,9 @@ TEST_F(WindowEngineTest, AFifoIsRefusedWithItsReasonAndNothingWaits) {
 // timer that the run's yields serve.
 void CloseMidRun(const fs::path& source, const fs::path& out, int files) {
   TestApp();
-  session::EngineObjectFactory factory;
+  importer::EngineStoreService store;
   MainWindow window;
-  BindEngine(window, factory);
+  BindEngine(window, store);
   ScriptedMessageBox messages;
   FakeFolderDialog chooser;
   chooser.results.push_back(out.string());

@@ -20,7 +20,6 @@ struct ListFixture : ::testing::Test {
   FakeLabel counter{"0 files"};
   FileListControls list{grid, counter};
   ScriptedMessageBox messages;
-  std::vector<std::string> folderList{"x", "y"};
 };
 
 using FileListTest = ListFixture;
@@ -62,21 +61,20 @@ TEST_F(FileListTest, AppendWhenCurrentCellIsElsewhere) {
   EXPECT_EQ(grid.column0(), (std::vector<std::string>{"a", "b", "c"}));
 }
 
-TEST_F(FileListTest, ClearResetsGridCounterAndFolderList) {
+TEST_F(FileListTest, ClearResetsGridAndCounter) {
   AppendToList(list, "a");
   AppendToList(list, "b");
-  EmptyList(list, folderList);
+  EmptyList(list);
   EXPECT_EQ(grid.rows(), 1);
   EXPECT_EQ(grid.cell(0, 0), "");
   EXPECT_EQ(counter.caption(), "0 files");
-  EXPECT_EQ(folderList, std::vector<std::string>{""});
   EXPECT_EQ(grid.colWidth(0), kListColumnWidth);  // widths stay
 }
 
 TEST_F(FileListTest, AfterClearTheNextAppendGoesIntoRowZeroAgain) {
   AppendToList(list, "a");
   AppendToList(list, "b");
-  EmptyList(list, folderList);
+  EmptyList(list);
   grid.setColWidth(0, kStartColumnWidth);
   AppendToList(list, "c");
   EXPECT_EQ(grid.rows(), 1);
@@ -86,16 +84,15 @@ TEST_F(FileListTest, AfterClearTheNextAppendGoesIntoRowZeroAgain) {
 }
 
 TEST_F(FileListTest, ClearOnEmptyListAsksNothing) {
-  AskAndClearList(list, messages, folderList);
+  AskAndClearList(list, messages);
   EXPECT_TRUE(messages.shown.empty());
-  EXPECT_EQ(folderList, (std::vector<std::string>{"x", "y"}));
 }
 
 TEST_F(FileListTest, ClearAnsweredNoChangesNothing) {
   AppendToList(list, "a");
   AppendToList(list, "b");
   messages.answers.push_back(MessageAnswer::No);
-  AskAndClearList(list, messages, folderList);
+  AskAndClearList(list, messages);
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].text,
             "Do you want to clear all the files in the list\r\n Proceed?");
@@ -104,17 +101,15 @@ TEST_F(FileListTest, ClearAnsweredNoChangesNothing) {
   EXPECT_EQ(messages.shown[0].title, "Parvane");
   EXPECT_EQ(grid.column0(), (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(counter.caption(), "2 files");
-  EXPECT_EQ(folderList, (std::vector<std::string>{"x", "y"}));
 }
 
 TEST_F(FileListTest, ClearAnsweredYesClears) {
   AppendToList(list, "a");
   messages.answers.push_back(MessageAnswer::Yes);
-  AskAndClearList(list, messages, folderList);
+  AskAndClearList(list, messages);
   EXPECT_EQ(grid.rows(), 1);
   EXPECT_EQ(grid.cell(0, 0), "");
   EXPECT_EQ(counter.caption(), "0 files");
-  EXPECT_EQ(folderList, std::vector<std::string>{""});
 }
 
 TEST_F(FileListTest, ListedPathsReadsEveryRow) {

@@ -18,8 +18,8 @@
 #include "engine/ltp/property_context.h"
 #include "engine/ltp/table_context.h"
 #include "engine/ndb/store_reader.h"
-#include "engine/session/engine_object_factory.h"
 #include "filelist/add_folder.h"
+#include "import/engine_store_service.h"
 #include "platform/win32_file_system.h"
 #include "platform/win32_text.h"
 #include "support/fake_ui.h"
@@ -113,7 +113,7 @@ class WindowEngine : public ::testing::Test {
     put("HiraokaHyperTools-msgreader/test1.msg", "tree\\Notes\\test1.msg");
     put("HiraokaHyperTools-msgreader/sent.msg", "tree\\Notes\\sent.msg");
 
-    window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), factory, files, [] {});
+    window = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), store, files, [] {});
     window->setMessageBox(&messages);
     window->setOpenFileDialog(&opener);
     window->setFolderDialog(&chooser);
@@ -174,7 +174,7 @@ class WindowEngine : public ::testing::Test {
   }
 
   std::string scratch;
-  session::EngineObjectFactory factory;
+  importer::EngineStoreService store;
   platform::Win32FileSystem files;
   testing::ScriptedMessageBox messages;
   testing::FakeOpenFileDialog opener;
@@ -199,12 +199,13 @@ TEST_F(WindowEngine, ListsAndConvertsIntoAStoreThatMirrorsTheFolders) {
 
   convert();
   EXPECT_TRUE(messages.shown.empty()) << messages.shown[0].text;
-  const auto& run = window->controller().lastRun();
-  ASSERT_EQ(run.stage, conversion::RunOutcome::Stage::Completed);
-  EXPECT_EQ(run.rowsConverted, 7);
+  ASSERT_TRUE(window->controller().lastRun());
+  const auto& run = *window->controller().lastRun();
+  ASSERT_EQ(run.stage, conversion::RunResult::Stage::Completed);
+  EXPECT_EQ(run.converted, 7u);
   const std::string pst = OnlyStoreIn(scratch + "\\out");
   ASSERT_FALSE(pst.empty());
-  EXPECT_EQ(pst, run.pstFilePath);
+  EXPECT_EQ(pst, run.storeFilePath);
   EXPECT_EQ(pst.rfind(scratch + "\\out\\OstrelMSGMessages", 0), 0u) << pst;
   EXPECT_EQ(text(kIdProgressFrame), "Details : Converting - (7 of 7) file(s)");
   // The list buttons are back; a second run of the same list is not offered.
@@ -229,8 +230,9 @@ TEST_F(WindowEngine, ABrokenFileShowsOneFailureBoxAndLeavesNoMessage) {
   EXPECT_EQ(messages.shown[0].icon, platform::MessageIcon::Exclamation);
   EXPECT_NE(messages.shown[0].text.find(scratch + "\\tree\\Mail\\broken.msg"), std::string::npos)
       << messages.shown[0].text;
-  const auto& run = window->controller().lastRun();
-  EXPECT_EQ(run.rowsConverted, 5);
+  ASSERT_TRUE(window->controller().lastRun());
+  const auto& run = *window->controller().lastRun();
+  EXPECT_EQ(run.converted, 5u);
   ASSERT_EQ(run.failures.size(), 1u);
   EXPECT_TRUE(enabled(kIdAddFiles));
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/no_store_service.h"
 #include "support/fake_ui.h"
 #include "win32/controls.h"
 #include "win32/grid.h"
@@ -11,17 +12,10 @@ namespace {
 
 using platform::MessageAnswer;
 
-class NoStores : public platform::ObjectFactory {
- public:
-  std::shared_ptr<platform::AutomationObject> CreateObject(const std::string& progId) override {
-    throw platform::AutomationError(platform::AutomationError::kCannotCreateObject, progId);
-  }
-};
-
 class Window : public ::testing::Test {
  protected:
   void SetUp() override {
-    window_ = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), factory_, files_,
+    window_ = std::make_unique<MainWindow>(GetModuleHandleW(nullptr), store_, files_,
                                            [this] { ++ends_; });
     window_->setMessageBox(&messages_);
   }
@@ -39,7 +33,7 @@ class Window : public ::testing::Test {
   }
   void click(ControlId id) { SendMessageW(window_->control(id), BM_CLICK, 0, 0); }
 
-  NoStores factory_;
+  app::NoStoreService store_;
   testing::MemoryFileSystem files_;
   testing::ScriptedMessageBox messages_;
   int ends_ = 0;
@@ -104,7 +98,6 @@ TEST_F(Window, StartsWithTheCaptionsAndStatesOfTheLoadStep) {
   EXPECT_EQ(SendMessageW(window_->control(kIdFileProgress), PBM_GETPOS, 0, 0), 0);
   EXPECT_EQ(window_->grid().rows(), 1);
   EXPECT_EQ(window_->grid().colWidth(0), 50000);
-  EXPECT_EQ(window_->controller().values().FolderList, std::vector<std::string>{""});
 }
 
 TEST_F(Window, TabOrderRunsThroughTheButtonsAndTheGrid) {
