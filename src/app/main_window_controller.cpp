@@ -9,7 +9,7 @@
 #include "filelist/add_files.h"
 #include "filelist/add_folder.h"
 #include "filelist/file_list.h"
-#include "platform/registry.h"
+#include "platform/folder_paths.h"
 
 namespace parvane::app {
 

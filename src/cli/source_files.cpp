@@ -12,7 +12,7 @@
 #include "cli/terminal_text.h"
 #include "filelist/add_folder.h"
 #include "filelist/folder_walker.h"
-#include "platform/registry.h"
+#include "platform/folder_paths.h"
 
 namespace parvane::cli {
 

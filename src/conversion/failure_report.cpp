@@ -25,13 +25,6 @@ std::string reportText(const std::vector<Failure>& failures, std::size_t listed,
 
 }  // namespace
 
-std::string FailureLine(const RowFailure& failure) {
-  if (!failure.file.empty() && failure.reason.find(failure.file) != std::string::npos) {
-    return failure.reason;
-  }
-  return failure.file + " - " + failure.reason;
-}
-
 std::string FailureLine(const ImportError& failure) {
   const std::string file = "\"" + failure.path + "\": ";
   switch (failure.cause.cause) {
@@ -44,10 +37,6 @@ std::string FailureLine(const ImportError& failure) {
     default:
       return "Cannot save the message imported from " + file + failure.cause.detail;
   }
-}
-
-std::string FailureReportText(const std::vector<RowFailure>& failures, std::size_t listed) {
-  return reportText(failures, listed);
 }
 
 std::string FailureReportText(const std::vector<ImportError>& failures, std::size_t listed) {

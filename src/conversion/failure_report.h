@@ -7,23 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "conversion/conversion_run.h"
 #include "conversion/convert.h"
 
 namespace parvane::conversion {
 
 // How many files failed, then up to `listed` of them, one a line, each with its
 // reason; a last line tells how many more were not named. Lines end in CR LF.
-std::string FailureReportText(const std::vector<RowFailure>& failures, std::size_t listed = 10);
 std::string FailureReportText(const std::vector<ImportError>& failures, std::size_t listed = 10);
 // The same for a run; a failure of the store itself is told first, once.
 std::string FailureReportText(const RunResult& result, std::size_t listed = 10);
 // "The store failed: ..." for a run whose store failed.
 std::string StoreFailureLine(const StoreError& error);
 
-// One row's line: the file and the reason (only the reason when it names the
-// file already).
-std::string FailureLine(const RowFailure& failure);
 // One file's line: what could not be done with it, and why.
 std::string FailureLine(const ImportError& failure);
 

@@ -1,7 +1,7 @@
 #include "conversion/relative_folder.h"
 
 #include "conversion/conversion_error.h"
-#include "platform/registry.h"
+#include "platform/folder_paths.h"
 
 namespace parvane::conversion {
 

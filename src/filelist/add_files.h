@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "filelist/file_list.h"
-#include "platform/registry.h"
+#include "platform/folder_paths.h"
 #include "platform/ui.h"
 
 namespace parvane::filelist {

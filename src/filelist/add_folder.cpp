@@ -4,7 +4,7 @@
 
 #include "filelist/add_files.h"
 #include "filelist/folder_walker.h"
-#include "platform/registry.h"
+#include "platform/folder_paths.h"
 
 namespace parvane::filelist {
 

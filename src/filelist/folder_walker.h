@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "filelist/keyed_collection.h"
-#include "platform/registry.h"
+#include "platform/folder_paths.h"
 #include "platform/ui.h"
 
 namespace parvane::filelist {

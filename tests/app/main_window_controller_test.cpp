@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry.h"
+#include "platform/folder_paths.h"
 #include "support/memory_store_service.h"
 #include "support/fake_ui.h"
 #include "support/native_path.h"

@@ -1,7 +1,7 @@
 // The windows' conversion (the controller both front ends share) over our
 // engine with the clock and the random source fixed, compared with what the
 // window showed and the store it wrote before the run was rebuilt on the typed
-// conversion API (tests/conversion/recorded): every change of a caption, a
+// conversion API (tests/app/recorded): every change of a caption, a
 // progress bar or a button, every box, the row left current, and the store's
 // bytes (their SHA-256). A difference means a user would see or get something
 // else.
@@ -29,7 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path kCorpus = fs::path(PARVANE_SHARED_DIR) / "corpus" / "msg";
-const fs::path kRecorded = fs::path(PARVANE_SOURCE_DIR) / "tests" / "conversion" / "recorded";
+const fs::path kRecorded = fs::path(PARVANE_SOURCE_DIR) / "tests" / "app" / "recorded";
 
 std::string ReadText(const fs::path& path) {
   std::stringstream text;

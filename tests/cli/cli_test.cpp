@@ -13,7 +13,7 @@
 #include <optional>
 #include <set>
 
-#include "platform/registry.h"
+#include "platform/folder_paths.h"
 #include "support/fake_ui.h"
 #include "support/memory_store_service.h"
 #include "support/native_path.h"

@@ -12,8 +12,7 @@
 
 #include "conversion/failure_report.h"
 #include "conversion/folder_lookup.h"
-#include "conversion/window_run.h"
-#include "support/fake_ui.h"
+#include "conversion/store_file_name.h"
 #include "support/memory_store_service.h"
 
 namespace parvane::conversion {
@@ -267,89 +266,35 @@ TEST(FindFolderByPath, ReturnsTheDeepestFolderReached) {
   EXPECT_EQ(FindFolderByPath(store, "\\Store\\\\Work"), other);  // "\\" is an empty name, stepped over
 }
 
-// The run on a window's controls.
-class WindowConversionTest : public ::testing::Test {
- protected:
-  WindowConversionTest() {
-    grid.setRows(2);
-    grid.setText("/m/a.msg");
-    grid.setRow(1);
-    grid.setText("/m/b.msg");
-    grid.setRow(0);
-    options.clock = [] { return LocalTime{2026, 12, 6, 9, 5, 7}; };
-    options.pathRules = kPosixPathRules;
-  }
-  testing::FakeGrid grid;
-  testing::FakeLabel frame{"Details :"}, folder{"-"};
-  testing::FakeProgressBar bar1, bar2;
-  testing::FakeButton convertButton{true}, add{true}, addFolder{false}, clear{true};
-  testing::ScriptedMessageBox box;
-  testing::FakeFolderDialog dialog;
-  testing::FakeDesktop desktop;
-  WindowRunOptions options;
-  WindowControls controls{grid, frame, folder, bar1, bar2, convertButton, add, addFolder,
-                          clear, box, dialog, desktop};
-  testing::MemoryStoreService store;
-};
-
-TEST_F(WindowConversionTest, ACancelledChoiceTouchesNothing) {
-  WindowConversion window(controls, options);
-  EXPECT_EQ(window.start(store), std::nullopt);
-  EXPECT_THAT(store.calls, IsEmpty());
-  EXPECT_THAT(dialog.titles, ElementsAre("Choose Folder to Save..."));
-  EXPECT_TRUE(convertButton.enabled());
-  EXPECT_THAT(frame.history, IsEmpty());
-}
-
-TEST_F(WindowConversionTest, ButtonsAreHeldDuringTheRunAndASecondStartIsRefused) {
-  WindowConversion window(controls, options);
-  dialog.results = {"/out", "/out2"};
-  bool nestedRefused = false;
-  std::vector<bool> heldDuringRun;
-  desktop.onYield = [&] {
-    heldDuringRun.push_back(add.enabled() || clear.enabled() || convertButton.enabled());
-    if (!nestedRefused) nestedRefused = !window.start(store).has_value();
+// Another run may take a stamped name between two attempts: the run takes
+// the first free number; any other refusal ends the search there.
+TEST_F(ConvertTest, ATakenStampedNameGivesTheNextFreeNumberAndOtherRefusalsStop) {
+  const std::string stamped = "/out/OstrelMSGMessages6.12.26 9.5.07.pst";
+  std::vector<std::string> tried;
+  store.createFails = [&](const std::string& path) -> std::optional<StoreError> {
+    tried.push_back(path);
+    if (path == NumberedStorePath(stamped, 5)) return StoreError{StoreFailure::Io, "disk error"};
+    if (tried.size() <= 3) return StoreError{StoreFailure::AlreadyExists, "File exists"};
+    return std::nullopt;
   };
-  const auto result = window.start(store);
-  ASSERT_TRUE(result.has_value());
-  EXPECT_EQ(result->converted, 2u);
-  EXPECT_TRUE(nestedRefused);
-  EXPECT_THAT(heldDuringRun, ::testing::Each(false));
-  // the list buttons get their state back; convert stays off after an import
-  EXPECT_TRUE(add.enabled());
-  EXPECT_FALSE(addFolder.enabled());
-  EXPECT_TRUE(clear.enabled());
-  EXPECT_FALSE(convertButton.enabled());
-  EXPECT_THAT(frame.history, ElementsAre("Details : Converting - (1 of 2) file(s)",
-                                         "Details : Converting - (2 of 2) file(s)"));
-  EXPECT_THAT(bar1.history, ElementsAre(50.0f, 100.0f));
-  EXPECT_EQ(grid.currentRow(), 1);
-  EXPECT_THAT(box.shown, IsEmpty());
-}
+  RunResult result = run({"/m/a.msg"});
+  EXPECT_EQ(result.storeFilePath, NumberedStorePath(stamped, 4));
+  EXPECT_EQ(result.converted, 1u);
+  EXPECT_THAT(tried, ElementsAre(stamped, NumberedStorePath(stamped, 2), NumberedStorePath(stamped, 3),
+                                 NumberedStorePath(stamped, 4)));
 
-TEST_F(WindowConversionTest, FailuresAndPreparationErrorsAreShownInTheirBoxes) {
-  store.unreadable = {"/m/b.msg"};
-  dialog.results = {"/out"};
-  WindowConversion(controls, options).start(store);
-  ASSERT_EQ(box.shown.size(), 1u);
-  EXPECT_EQ(box.shown[0].title, "Parvane");
-  EXPECT_EQ(box.shown[0].text,
-            "1 file(s) could not be converted:\r\nCannot import \"/m/b.msg\": not a message file");
-
-  testing::MemoryStoreService refusing;
-  refusing.createFails = [](const std::string&) {
-    return StoreError{StoreFailure::NoSpace, "No space left on device"};
+  testing::MemoryStoreService busy;
+  tried.clear();
+  busy.createFails = [&](const std::string& path) -> std::optional<StoreError> {
+    tried.push_back(path);
+    if (path == NumberedStorePath(stamped, 3)) return StoreError{StoreFailure::Io, "disk error"};
+    return StoreError{StoreFailure::AlreadyExists, "File exists"};
   };
-  dialog.results = {"/out"};
-  convertButton.setEnabled(true);
-  WindowConversion(controls, options).start(refusing);
-  ASSERT_EQ(box.shown.size(), 2u);
-  EXPECT_EQ(box.shown[1].title, "Outlook Error");
-  EXPECT_EQ(box.shown[1].icon, platform::MessageIcon::Information);
-  EXPECT_NE(box.shown[1].text.find("\r\nThe destination has no room for the store: No space left "
-                                   "on device\r\n"),
-            std::string::npos);
-  EXPECT_TRUE(convertButton.enabled());  // nothing was imported
+  result = convert(request, busy, observer);
+  ASSERT_TRUE(result.preparation.has_value());
+  EXPECT_EQ(result.preparation->store.cause, StoreFailure::Io);
+  EXPECT_EQ(result.storeFilePath, NumberedStorePath(stamped, 3));
+  EXPECT_EQ(tried.size(), 3u);
 }
 
 }  // namespace

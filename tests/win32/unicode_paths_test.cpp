@@ -8,8 +8,7 @@
 #include <string>
 
 #include "engine/msg/message.h"
-#include "engine/session/profile.h"
-#include "platform/automation.h"
+#include "import/engine_store_service.h"
 #include "platform/win32_text.h"
 
 namespace parvane {
@@ -66,12 +65,11 @@ TEST_F(UnicodeFolder, AnExistingStoreNamedOutsideTheCodePageIsRefusedAsExisting)
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
   CloseHandle(file);
-  try {
-    session::Profile::instance().attach(taken, "Taken");
-    FAIL() << "attached a store over an existing file";
-  } catch (const platform::AutomationError& error) {
-    EXPECT_NE(std::string(error.what()).find("already exists"), std::string::npos) << error.what();
-  }
+  importer::EngineStoreService store;
+  const conversion::Status created = store.createStore(taken, conversion::StoreFormat::Default, "Taken");
+  ASSERT_FALSE(created) << "created a store over an existing file";
+  EXPECT_EQ(created.error().cause, conversion::StoreFailure::AlreadyExists) << created.error().detail;
+  EXPECT_NE(created.error().detail.find(taken), std::string::npos) << created.error().detail;
 }
 
 }  // namespace

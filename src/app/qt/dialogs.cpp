@@ -9,7 +9,7 @@
 #include <QtWidgets/QFileDialog>
 
 #include "filelist/add_files.h"
-#include "platform/registry.h"
+#include "platform/folder_paths.h"
 
 namespace parvane::app {
 

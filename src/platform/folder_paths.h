@@ -1,5 +1,5 @@
-// The helper module `registry`: the folder chooser and the path
-// helper. Despite its name it touches no registry and keeps no settings.
+// Folders and paths: asking the user for a folder, and the folder part of a
+// path.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The folder chooser and the path helper.
-#include "platform/registry.h"
+#include "platform/folder_paths.h"
 
 #include <gtest/gtest.h>
 

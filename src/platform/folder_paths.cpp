@@ -1,4 +1,4 @@
-#include "platform/registry.h"
+#include "platform/folder_paths.h"
 
 namespace parvane::platform {
 
