@@ -34,7 +34,7 @@ check() {  # FILE EXPECTED
   echo "   libpst (readpst): $n messages written out"
   [[ $n == "$expected" ]] || failed=1
   rm -rf "$work/readpst"
-  n=$(cd "$here/tests/oracles" && timeout 3600 node count_messages.mjs "$file" | awk '$1 == "total" { print $2 }') || n="failed"
+  n=$(cd "$here/oracles" && timeout 3600 node count_messages.mjs "$file" | awk '$1 == "total" { print $2 }') || n="failed"
   echo "   pst-extractor (@hiraokahypertools): $n messages read"
   [[ $n == "$expected" ]] || failed=1
 }

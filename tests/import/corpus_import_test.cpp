@@ -144,7 +144,7 @@ TEST_F(CorpusImport, DamagedFilesNeverBreakTheStore) {
 TEST_F(CorpusImport, PstExtractorReadsEveryMessage) {
   importCorpus();
   const auto extractor = Shell(
-      "cd " + Quoted(std::string(PARVANE_SOURCE_DIR) + "/tests/oracles") +
+      "cd " + Quoted(std::string(PARVANE_SOURCE_DIR) + "/oracles") +
       " && timeout 30 node -e \"const {PSTFile}=require('pst-extractor');"
       "const f=new PSTFile(process.argv[1]);let n=0;"
       "function walk(d){if(d.contentCount>0){let m=d.getNextChild();while(m){n++;m=d.getNextChild();}}"
