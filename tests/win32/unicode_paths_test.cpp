@@ -69,7 +69,6 @@ TEST_F(UnicodeFolder, AnExistingStoreNamedOutsideTheCodePageIsRefusedAsExisting)
   const conversion::Status created = store.createStore(taken, conversion::StoreFormat::Default, "Taken");
   ASSERT_FALSE(created) << "created a store over an existing file";
   EXPECT_EQ(created.error().cause, conversion::StoreFailure::AlreadyExists) << created.error().detail;
-  EXPECT_NE(created.error().detail.find(taken), std::string::npos) << created.error().detail;
 }
 
 }  // namespace
