@@ -43,7 +43,11 @@ int main(int argc, char** argv) {
   if (!error) environment.currentDirectory = here.string();
   environment.errorIsTerminal = isatty(STDERR_FILENO) != 0;
   environment.pendingSignal = [] { return static_cast<int>(pendingSignal); };
-  parvane::importer::EngineStoreService store;
+  // A stop is acted on between messages, and inside a large one between the
+  // chunks of its values, so that it never waits for a whole big attachment.
+  parvane::messaging::StoreOptions storeOptions;
+  storeOptions.abandonMessage = [] { return pendingSignal != 0; };
+  parvane::importer::EngineStoreService store(storeOptions);
   parvane::platform::PosixFileSystem fileSystem;
   return parvane::cli::RunCli(args, store, fileSystem, environment, std::cout, std::cerr);
 }

@@ -61,7 +61,11 @@ int main() {
   environment.errorIsTerminal = IsConsole(STD_ERROR_HANDLE);
   SetConsoleCtrlHandler(&NoteStop, TRUE);
   environment.pendingSignal = [] { return static_cast<int>(pendingSignal); };
-  parvane::importer::EngineStoreService store;
+  // A stop is acted on between messages, and inside a large one between the
+  // chunks of its values, so that it never waits for a whole big attachment.
+  parvane::messaging::StoreOptions storeOptions;
+  storeOptions.abandonMessage = [] { return pendingSignal != 0; };
+  parvane::importer::EngineStoreService store(storeOptions);
   parvane::platform::Win32FileSystem fileSystem;
   return parvane::cli::RunCli(Arguments(), store, fileSystem, environment, std::cout, std::cerr);
 }

@@ -223,6 +223,12 @@ class Run {
       const std::string& folder = known_.folders[known_.folderOf[i]];
       if (auto failed = importOne(storePart + folder, trimmed[i])) {
         if (storeBroken(failed->cause)) return storeFailed(i, std::move(*failed));
+        // a stop that came while a large message was written: the file is
+        // left out like those after it, not refused
+        if (failed->cause == StoreFailure::Abandoned) {
+          result_.stopped = true;
+          return;
+        }
         result_.failures.push_back({i, trimmed[i], std::move(*failed)});
       } else {
         ++result_.converted;

@@ -22,6 +22,7 @@ enum class StoreFailure {
   UnreadableMessage, // the message file cannot be opened or read
   DamagedMessage,    // the message file is not a message file we can read
   StoreFailed,       // not converted: the store failed (its cause is reported once)
+  Abandoned,         // the save was given up because a stop was asked for
   Other,
 };
 

@@ -112,6 +112,8 @@ StoreError failureInFlight() {
         return {StoreFailure::NotAttached, e.what()};
       case Kind::Io:
         return {causeOfErrno(e.errorNumber()), e.what()};
+      case Kind::Abandoned:
+        return {StoreFailure::Abandoned, e.what()};
       case Kind::Format:
         break;
     }

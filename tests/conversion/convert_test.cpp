@@ -208,6 +208,19 @@ TEST_F(ConvertTest, AStopLeavesTheRestOutAndFinishesTheStore) {
   EXPECT_TRUE(store.sessionEnded);
 }
 
+// A stop that comes while a large message is written gives that message up:
+// it is left out with the files after it, not reported as refused.
+TEST_F(ConvertTest, AMessageGivenUpForAStopIsLeftOutNotRefused) {
+  store.abandoned = {"/m/b.msg"};
+  const auto result = run({"/m/a.msg", "/m/b.msg", "/m/c.msg"});
+  EXPECT_TRUE(result.stopped);
+  EXPECT_EQ(result.converted, 1u);
+  EXPECT_THAT(result.failures, IsEmpty());
+  EXPECT_THAT(store.filesIn("m"), ElementsAre("/m/a.msg"));
+  EXPECT_FALSE(store.attached);
+  EXPECT_TRUE(store.sessionEnded);
+}
+
 TEST_F(ConvertTest, AStopBeforeTheFoldersLeavesAnEmptyFinishedStore) {
   observer.stopAfterQuestions = 0;
   const auto result = run({"/m/a.msg"});

@@ -38,6 +38,7 @@ class MemoryStoreService : public conversion::StoreService {
   // ---- failures on demand ----
   std::function<std::optional<StoreError>(const std::string& path)> createFails;
   std::set<std::string> unreadable;  // files whose import fails as damaged
+  std::set<std::string> abandoned;   // files whose save is given up for a stop
   // Fails every save from the nth on (1 = the first), as a full disk does.
   int saveFailsFrom = 0;
   // Saved messages become durable in groups of this many (0: each at once);
@@ -165,6 +166,10 @@ class MemoryStoreService : public conversion::StoreService {
     ++saves_;
     if (saveFailsFrom > 0 && saves_ >= saveFailsFrom) return saveFailure;
     auto& [folder, message] = pending_.at(item.id);
+    if (abandoned.count(message.file)) {
+      pending_.erase(item.id);
+      return StoreError{StoreFailure::Abandoned, "the message was abandoned while it was written"};
+    }
     folders[folder].messages.push_back(message);
     savedFiles.push_back(message.file);
     pending_.erase(item.id);

@@ -1,6 +1,6 @@
 // Errors of the messaging layer. A StoreError names the structure and the
-// field and, where there is one, the expected and the found value; the session
-// layer turns it into the text a user reads.
+// field and, where there is one, the expected and the found value; the import
+// layer turns it into the store service's typed failure.
 #pragma once
 
 #include <stdexcept>
@@ -11,7 +11,9 @@ namespace parvane::messaging {
 class StoreError : public std::runtime_error {
  public:
   // FileExists: the file a new store was to be created in exists already.
-  enum class Kind { Format, NameCollision, NotFound, Closed, Io, FileExists };
+  // Abandoned: the caller asked to stop while a message was written; the
+  // message is not in the store, the store is as before it.
+  enum class Kind { Format, NameCollision, NotFound, Closed, Io, FileExists, Abandoned };
   StoreError(const std::string& structure, const std::string& field, const std::string& expected,
              const std::string& found, Kind kind = Kind::Format)
       : std::runtime_error(structure + "." + field + ": expected " + expected + ", found " + found),

@@ -67,7 +67,8 @@ struct MessageWriter::Level {
   std::vector<std::uint32_t> extra;
 };
 
-MessageWriter::MessageWriter(ndb::NodeStore& store) : store_(store) {}
+MessageWriter::MessageWriter(ndb::NodeStore& store, AbandonCheck abandon)
+    : store_(store), abandon_(std::move(abandon)) {}
 MessageWriter::~MessageWriter() = default;
 
 // The bytes the subnodes of a node take in the file, read from its subnode
@@ -103,10 +104,35 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
   auto& children = at.children;
   large.clear();
   children.clear();
+  try {
+    return writeLevel(at, m);
+  } catch (...) {
+    // Until the end `large` and `children` hold a reference on each part; a
+    // message given up half-way (a damaged source, a stop) gives them back,
+    // so that no block it wrote stays behind.
+    for (auto& part : large) releaseQuietly(part.second);
+    for (auto& part : children) releaseQuietly(part.second);
+    large.clear();
+    children.clear();
+    throw;
+  }
+}
+
+void MessageWriter::releaseQuietly(const ndb::NodeData& data) noexcept {
+  try {
+    store_.release(data);
+  } catch (...) {
+    // the store failed already: the failure on its way up says so
+  }
+}
+
+MessageWriter::Written MessageWriter::writeLevel(Level& at, StoreMessage& m) {
+  auto& large = at.large;
+  auto& children = at.children;
   std::uint64_t partBytes = 0;
   for (const auto& v : m.properties.all()) {
     if (v.type() == ptype::Object) continue;
-    if (v.source) large.push_back({v.tag, streamInto(store_, *v.source)});
+    if (v.source) large.push_back({v.tag, streamInto(store_, *v.source, abandon_)});
     else if (v.bytes.size() > ltp::kMaxHeapAlloc) large.push_back({v.tag, store_.writeData(v.bytes)});
   }
   for (const auto& part : large) {
@@ -168,6 +194,8 @@ MessageWriter::Written MessageWriter::write(StoreMessage& m) {
   core::storeU32(sizeProperty->bytes.data(), sizeValue(bytes));
   for (const auto& part : large) store_.release(part.second);
   for (const auto& part : children) store_.release(part.second);
+  large.clear();
+  children.clear();
   return {result, bytes};
 }
 
@@ -213,7 +241,7 @@ MessageWriter::Written MessageWriter::writeAttachment(Level& at, StoreAttachment
     recordObjectSize(a, a.embedded->properties.int32(tags::MessageSize).value_or(0));
   } else if (a.oleData) {
     objectNid = ndb::makeNid(NidType::Attachment, 1);
-    object.data = streamInto(store_, *a.oleData);
+    object.data = streamInto(store_, *a.oleData, abandon_);
     object.bytes = object.data.size;
     recordObjectSize(a, a.oleData->size());
   }
@@ -221,7 +249,7 @@ MessageWriter::Written MessageWriter::writeAttachment(Level& at, StoreAttachment
   pc.clear();
   std::uint64_t valueBytes = 0;
   for (const auto& v : a.properties.all()) {
-    putValue(store_, pc, v);
+    putValue(store_, pc, v, abandon_);
     if (v.type() != ptype::Object && inSubnode(v.size())) valueBytes += v.size();
   }
   if (objectNid) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/messaging/message_content.h"
+#include "engine/messaging/node_values.h"
 #include "engine/ndb/node_store.h"
 
 namespace parvane::ltp {
@@ -28,7 +29,7 @@ namespace parvane::messaging {
 // lists keep their storage from message to message.
 class MessageWriter {
  public:
-  explicit MessageWriter(ndb::NodeStore& store);
+  explicit MessageWriter(ndb::NodeStore& store, AbandonCheck abandon = {});
   ~MessageWriter();
   MessageWriter(const MessageWriter&) = delete;
   MessageWriter& operator=(const MessageWriter&) = delete;
@@ -47,11 +48,14 @@ class MessageWriter {
   // The builders and lists of one depth of embedded messages.
   struct Level;
   std::uint64_t subnodeBytes(ndb::Bid bidSub) const;
+  Written writeLevel(Level& at, StoreMessage& message);
+  void releaseQuietly(const ndb::NodeData& data) noexcept;
   Written table(ltp::TableContextBuilder& t);
   Written writeRecipients(Level& at, const std::vector<PropertyList>& recipients);
   Written writeAttachment(Level& at, StoreAttachment& a);
 
   ndb::NodeStore& store_;
+  AbandonCheck abandon_;
   std::vector<std::unique_ptr<Level>> levels_;
   std::size_t depth_ = 0;  // of the message being written
 };

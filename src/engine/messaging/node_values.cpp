@@ -91,10 +91,14 @@ void RowCells::assign(const PropertyList& props, const std::vector<ltp::ColumnDe
   }
 }
 
-ndb::NodeData streamInto(ndb::NodeStore& store, const core::ByteSource& source) {
+ndb::NodeData streamInto(ndb::NodeStore& store, const core::ByteSource& source,
+                         const AbandonCheck& abandon) {
   auto writer = store.newData();
   core::Bytes chunk;
   for (std::uint64_t at = 0; at < source.size(); at += chunk.size()) {
+    if (abandon && at > 0 && abandon()) {
+      throw StoreError(StoreError::Kind::Abandoned, "the message was abandoned while it was written");
+    }
     chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kStreamChunk, source.size() - at)));
     source.readAt(at, chunk);
     writer.append(chunk);
@@ -102,10 +106,11 @@ ndb::NodeData streamInto(ndb::NodeStore& store, const core::ByteSource& source) 
   return writer.finish();
 }
 
-void putValue(ndb::NodeStore& store, ltp::PropertyContextBuilder& pc, const PropertyValue& v) {
+void putValue(ndb::NodeStore& store, ltp::PropertyContextBuilder& pc, const PropertyValue& v,
+              const AbandonCheck& abandon) {
   if (v.type() == ptype::Object) return;
   if (v.source) {
-    pc.setStreamed(v.tag, streamInto(store, *v.source));
+    pc.setStreamed(v.tag, streamInto(store, *v.source, abandon));
   } else if (v.type() == ptype::Boolean) {
     pc.setBool(v.id(), !v.bytes.empty() && v.bytes[0] != 0);
   } else {

@@ -3,6 +3,8 @@
 // the table templates a new store carries.
 #pragma once
 
+#include <functional>
+
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -57,13 +59,20 @@ class RowCells {
   std::vector<core::Bytes> read_;
 };
 
+// Asked between the chunks of a large value: true abandons the message being
+// written (StoreError Abandoned), so that a stop need not wait for the copy of
+// an attachment of a gigabyte. Empty: never.
+using AbandonCheck = std::function<bool()>;
+
 // A data stream written from a byte source in chunks of 1 MB, so a value of
 // any size passes through a fixed amount of memory.
-ndb::NodeData streamInto(ndb::NodeStore& store, const core::ByteSource& source);
+ndb::NodeData streamInto(ndb::NodeStore& store, const core::ByteSource& source,
+                         const AbandonCheck& abandon = {});
 
 // Sets one value on a property context (objects are left to the caller,
 // which writes what they hold); values read from a source are streamed.
-void putValue(ndb::NodeStore& store, ltp::PropertyContextBuilder& pc, const PropertyValue& v);
+void putValue(ndb::NodeStore& store, ltp::PropertyContextBuilder& pc, const PropertyValue& v,
+              const AbandonCheck& abandon = {});
 void putProperties(ndb::NodeStore& store, ltp::PropertyContextBuilder& pc, const PropertyList& list);
 
 }  // namespace parvane::messaging

@@ -111,7 +111,7 @@ class Store::Impl {
     ndb::CreateOptions ndbOptions;
     ndbOptions.fileSystem = options.fileSystem;
     ndb_ = ndb::NodeStore::create(path, ndbOptions);
-    writer_ = std::make_unique<MessageWriter>(*ndb_);
+    writer_ = std::make_unique<MessageWriter>(*ndb_, options_.abandonMessage);
     build();
     flush();
     ndb_->commit();

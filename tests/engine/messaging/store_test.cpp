@@ -142,6 +142,87 @@ TEST_F(StoreTest, MessageSizeIsTheSizeOnDisk) {
   EXPECT_EQ(check.output.find("PidTagMessageSize"), std::string::npos) << check.output;
 }
 
+// A source whose reads fail once `failAt` bytes have been read, as a message
+// file that turns out to be cut short in the middle of an attachment does.
+class FailingSource final : public core::ByteSource {
+ public:
+  FailingSource(std::uint64_t size, std::uint64_t failAt) : size_(size), failAt_(failAt) {}
+  std::uint64_t size() const override { return size_; }
+  void readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    if (offset + out.size() > failAt_) throw core::IoError("the source ends early");
+    std::fill(out.begin(), out.end(), static_cast<std::uint8_t>(offset >> 20));
+  }
+
+ private:
+  std::uint64_t size_, failAt_;
+};
+
+// Three large values each: a body and an attachment of several chunks, and
+// an embedded message with one more, so that a message given up half-way has
+// parts at two depths written already.
+StoreMessage MessageWithLargeParts(std::shared_ptr<const core::ByteSource> lastPart) {
+  StoreMessage m;
+  m.properties.set(PropertyValue::unicode(0x0037, u"Large"));
+  PropertyValue body = PropertyValue::binary(0x1009, {});
+  body.source = std::make_shared<FailingSource>(3u << 20, ~0ull);
+  m.properties.set(body);
+  StoreAttachment data;
+  PropertyValue bytes = PropertyValue::binary(0x3701, {});
+  bytes.source = std::make_shared<FailingSource>(3u << 20, ~0ull);
+  data.properties.set(bytes);
+  data.properties.set(PropertyValue::int32(0x3705, 1));
+  m.attachments.push_back(std::move(data));
+  StoreAttachment embedded;
+  embedded.properties.set(PropertyValue::int32(0x3705, 5));
+  embedded.embedded = std::make_unique<StoreMessage>();
+  embedded.embedded->properties.set(PropertyValue::unicode(0x0037, u"Inner"));
+  PropertyValue inner = PropertyValue::binary(0x3701, {});
+  StoreAttachment innerData;
+  inner.source = std::move(lastPart);
+  innerData.properties.set(inner);
+  innerData.properties.set(PropertyValue::int32(0x3705, 1));
+  embedded.embedded->attachments.push_back(std::move(innerData));
+  m.attachments.push_back(std::move(embedded));
+  return m;
+}
+
+// A message given up while it is written, because a stop was asked for or
+// its source failed, leaves nothing in the file: no node and no block, and
+// the store goes on with the next message.
+TEST_F(StoreTest, AMessageGivenUpHalfWayLeavesNoBlockBehind) {
+  const auto file = path("given-up.pst");
+  bool stop = false;
+  StoreOptions options;
+  options.abandonMessage = [&] { return stop; };
+  auto store = Store::create(file, u"Given up", options);
+  const auto folder = store->createFolder(store->ipmSubtree(), u"In");
+
+  // the last value's reads fail after its first chunk
+  try {
+    store->addMessage(folder, MessageWithLargeParts(std::make_shared<FailingSource>(4u << 20, 1u << 20)), 1);
+    ADD_FAILURE() << "a failing source was saved";
+  } catch (const core::IoError&) {
+  }
+  store->addMessage(folder, MessageWithLargeParts(std::make_shared<FailingSource>(4u << 20, ~0ull)), 1);
+  // a stop asked for while the values are copied
+  stop = true;
+  try {
+    store->addMessage(folder, MessageWithLargeParts(std::make_shared<FailingSource>(4u << 20, ~0ull)), 1);
+    ADD_FAILURE() << "a message was saved although a stop was asked for";
+  } catch (const StoreError& e) {
+    EXPECT_EQ(e.kind(), StoreError::Kind::Abandoned) << e.what();
+  }
+  stop = false;
+  store->addMessage(folder, MessageWithLargeParts(std::make_shared<FailingSource>(1u << 20, ~0ull)), 1);
+  EXPECT_EQ(store->contentCount(folder), 2u);
+  store->close();
+
+  const auto check = pstcheck(file);
+  EXPECT_EQ(check.status, 0) << check.output;
+  EXPECT_EQ(check.output.find("leaked"), std::string::npos) << check.output;
+  EXPECT_NE(check.output.find("pstcheck: 0 errors, 0 warnings"), std::string::npos) << check.output;
+}
+
 // The recipient table has the template's columns, and one more for each
 // property of an id the template lacks; a template id of another type gets none.
 TEST_F(StoreTest, RecipientTablesAddColumnsOnlyForIdsTheTemplateLacks) {
