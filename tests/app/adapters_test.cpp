@@ -161,7 +161,7 @@ TEST(ComposeOpenResult, OneOrSeveral) {
 }
 
 TEST(ComposeOpenResult, ParsesBackToTheSamePaths) {
-  const std::vector<std::string> chosen{"/home/u/Mail/a.msg", "/home/u/Mail/b c.msg"};
+  const std::vector<std::string> chosen{"/srv/u/Mail/a.msg", "/srv/u/Mail/b c.msg"};
   EXPECT_EQ(filelist::PathsFromDialogResult(ComposeOpenResult(chosen), '/'), chosen);
 }
 
@@ -225,12 +225,12 @@ TEST(QtOpenFileDialog, TooLongRaisesWithTheNumberThatFits) {
 TEST(QtFolderDialog, ReturnsTheChosenFolderOrEmpty) {
   TestApp();
   QString title;
-  QString answer = QStringLiteral("/home/u/Mail");
+  QString answer = QStringLiteral("/srv/u/Mail");
   QtFolderDialog dialog(nullptr, [&](QWidget*, const QString& t) {
     title = t;
     return answer;
   });
-  EXPECT_EQ(dialog.browse(0, "Choose Source Folder..."), "/home/u/Mail");
+  EXPECT_EQ(dialog.browse(0, "Choose Source Folder..."), "/srv/u/Mail");
   EXPECT_EQ(title, QStringLiteral("Choose Source Folder..."));
   answer.clear();
   EXPECT_EQ(dialog.browse(0, "x"), "");
