@@ -259,6 +259,62 @@ class CompoundFile::Loader {
     return scratch;
   }
 
+  // Calls use(i, view) for each sector list[i] in turn, the view as sector()
+  // gives it, but reads a stretch of the file holding several of them with
+  // one read: sectors near one another (a directory written entry by entry is
+  // often interleaved with the streams written between, not always forwards),
+  // up to kStretchBytes at a time. A directory or table of
+  // many sectors then costs a few reads instead of one per sector. `what(i)`
+  // names the structure for sector i; it is only called for an error, which
+  // comes when the walk reaches the bad sector, as it would sector by sector.
+  template <class What, class Use>
+  void eachSector(std::span<const std::uint32_t> list, What&& what, Use&& use) const {
+    static constexpr std::size_t kStretchBytes = 128 * 1024;
+    static constexpr std::uint32_t kLargestGap = 8;  // sectors read past and not used, at most, between two used
+    const std::uint64_t span = std::max<std::size_t>(1, kStretchBytes / ss_);
+    core::Bytes buffer;
+    for (std::size_t i = 0; i < list.size();) {
+      const std::uint32_t s = list[i];
+      std::size_t n = 1;
+      std::uint32_t low = s, high = s;  // the stretch: sectors low to high
+      if (f_.whole_.empty() && s < sectorCount_) {
+        while (i + n < list.size()) {
+          const std::uint32_t next = list[i + n], before = list[i + n - 1];
+          const std::uint32_t step = next > before ? next - before : before - next;
+          if (step > kLargestGap + 1 || next >= sectorCount_) break;
+          if (std::max(high, next) - std::min(low, next) >= span) break;
+          low = std::min(low, next);
+          high = std::max(high, next);
+          ++n;
+        }
+      }
+      if (n == 1) {
+        use(i, sector(s, [&] { return what(i); }, buffer));
+        ++i;
+        continue;
+      }
+      // Every sector of the stretch begins inside the file; only the last may end past it.
+      const std::uint64_t offset = (static_cast<std::uint64_t>(low) + 1) * ss_;
+      const std::size_t bytes = (static_cast<std::size_t>(high - low) + 1) * ss_;
+      const auto avail = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, f_.source_->size() - offset));
+      buffer.resize(bytes);
+      f_.source_->readAt(offset, std::span<std::uint8_t>(buffer.data(), avail));
+      std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(avail), buffer.end(), 0);
+      for (std::size_t k = 0; k < n; ++k) {
+        use(i + k, core::ByteView(buffer.data() + static_cast<std::size_t>(list[i + k] - low) * ss_, ss_));
+      }
+      i += n;
+    }
+  }
+
+  // The sectors of a FAT chain already checked by checkChain(), in order.
+  std::vector<std::uint32_t> checkedChain(std::uint32_t start, std::size_t length) const {
+    std::vector<std::uint32_t> list;
+    list.reserve(length);
+    for (std::uint32_t s = start; s != ENDOFCHAIN; s = f_.fat_[s]) list.push_back(s);
+    return list;
+  }
+
   // Appends the entries of one FAT or mini FAT sector to `table`, whole.
   static void appendTable(std::vector<std::uint32_t>& table, core::ByteView from) {
     const std::size_t at = table.size();
@@ -275,12 +331,12 @@ class CompoundFile::Loader {
     core::Bytes raw;
     const std::size_t perSector = ss_ / 4;
     f_.fat_.reserve(static_cast<std::size_t>(h.csectFat) * perSector);
-    const auto readFatSector = [&](std::size_t i, std::uint32_t s) {
-      const auto v = sector(s, [&] { return "FAT sector " + std::to_string(i); }, raw);
-      appendTable(f_.fat_, v);
+    const auto readFatSectors = [&](std::span<const std::uint32_t> list) {
+      eachSector(list, [](std::size_t i) { return "FAT sector " + std::to_string(i); },
+                 [&](std::size_t, core::ByteView v) { appendTable(f_.fat_, v); });
     };
     if (h.csectFat <= kHeaderDifatCount) {
-      for (std::size_t i = 0; i < h.csectFat; ++i) readFatSector(i, h.sectFat[i]);
+      readFatSectors(std::span<const std::uint32_t>(h.sectFat, h.csectFat));
       return;
     }
     // The FAT's sectors are all listed, header then DIFAT, before any is read.
@@ -307,7 +363,7 @@ class CompoundFile::Loader {
       }
       dif = core::loadU32(v.data() + 4 * per);
     }
-    for (std::size_t i = 0; i < fatSectors.size(); ++i) readFatSector(i, fatSectors[i]);
+    readFatSectors(fatSectors);
   }
 
   // Loop detection without a set per chain: every walk takes a new stamp, and
@@ -388,9 +444,9 @@ class CompoundFile::Loader {
     // Room for the longest name each entry may hold and its key; only what is
     // used is written.
     f_.names_.reset(new char16_t[count * kNameSlot]);
-    core::Bytes raw;
-    for (std::uint32_t s = h.sectDirStart; s != ENDOFCHAIN; s = f_.fat_[s]) {
-      core::ByteReader in(sector(s, [] { return std::string("directory"); }, raw), "directory sector");
+    const auto list = checkedChain(h.sectDirStart, sectors);
+    eachSector(list, [](std::size_t) { return std::string("directory"); }, [&](std::size_t, core::ByteView v) {
+      core::ByteReader in(v, "directory sector");
       for (std::size_t k = 0; k < perSector; ++k) {
         // The fields at their offsets in the entry (see
         // StructuredStorageDirectoryEntry), loaded straight from the sector:
@@ -427,7 +483,7 @@ class CompoundFile::Loader {
         e.size = f_.majorVersion_ == 3 ? core::loadU32(d + 120) : core::loadU64(d + 120);
         dir_.push_back({core::loadU32(d + 68), core::loadU32(d + 72), core::loadU32(d + 76), cb, mse, false});
       }
-    }
+    });
     Entry& root = f_.entries_[0];
     if (root.type != EntryType::Root) {
       fail("directory entry 0 object type: expected 5 (root storage), found " + std::to_string(dir_[0].type));
@@ -443,12 +499,10 @@ class CompoundFile::Loader {
       miniStreamSectors_ = f_.chainSectors_.size();
     }
     if (h.sectMiniFatStart == ENDOFCHAIN || h.csectMiniFat == 0) return;
-    f_.miniFat_.reserve(checkChain(h.sectMiniFatStart, "mini FAT") * (ss_ / 4));
-    core::Bytes raw;
-    for (std::uint32_t s = h.sectMiniFatStart; s != ENDOFCHAIN; s = f_.fat_[s]) {
-      const auto v = sector(s, [] { return std::string("mini FAT"); }, raw);
-      appendTable(f_.miniFat_, v);
-    }
+    const std::size_t length = checkChain(h.sectMiniFatStart, "mini FAT");
+    f_.miniFat_.reserve(length * (ss_ / 4));
+    eachSector(checkedChain(h.sectMiniFatStart, length), [](std::size_t) { return std::string("mini FAT"); },
+               [&](std::size_t, core::ByteView v) { appendTable(f_.miniFat_, v); });
   }
 
  public:

@@ -173,6 +173,98 @@ TEST(CompoundFile, EveryKindOfSourceReadsTheSameBytes) {
   }
 }
 
+// OpaqueSource counting its reads.
+class CountingSource final : public core::ByteSource {
+ public:
+  explicit CountingSource(core::Bytes data) : data_(std::move(data)) {}
+  std::uint64_t size() const override { return data_.size(); }
+  void readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    ++reads;
+    data_.readAt(offset, out);
+  }
+  mutable std::size_t reads = 0;
+
+ private:
+  OpaqueSource data_;
+};
+
+TEST(CompoundFile, LargeFilesReadTheirDirectoryInStretchesWhateverItsOrder) {
+  // A file too large to be read whole, with a directory of many sectors laid
+  // out in three ways: in order, every other sector first (gaps between the
+  // sectors read), and pairs swapped (a chain going back). Each must read as
+  // the file in memory does, with far fewer reads than directory sectors.
+  cfb::Writer w;
+  std::vector<std::pair<std::u16string, core::Bytes>> streams;
+  for (unsigned i = 0; i < 120; ++i) {
+    const std::string name = "stream " + std::to_string(i);
+    streams.emplace_back(std::u16string(name.begin(), name.end()), pattern(20 + 37 * i, i));
+  }
+  streams.emplace_back(u"big", pattern(300000, 3));
+  for (const auto& [name, data] : streams) w.addStream(w.root(), name, data);
+  const auto image = w.finish();
+  const std::uint32_t first = core::loadU32(image.data() + 0x30);
+  std::vector<std::uint32_t> dir;  // the writer puts the directory in consecutive sectors
+  for (std::uint32_t s = first; s != 0xFFFFFFFE; s = core::loadU32(image.data() + 512 + 4 * s)) dir.push_back(s);
+  ASSERT_GT(dir.size(), 20u);
+
+  // Logical directory sector j moved to physical sector order[j].
+  const auto laidOut = [&](const std::vector<std::uint32_t>& order) {
+    core::Bytes out = image;
+    for (std::size_t j = 0; j < order.size(); ++j) {
+      std::copy_n(image.begin() + (dir[j] + 1) * 512, 512, out.begin() + (order[j] + 1) * 512);
+      const std::uint32_t next = j + 1 < order.size() ? order[j + 1] : 0xFFFFFFFE;
+      core::storeU32(out.data() + 512 + 4 * order[j], next);
+    }
+    core::storeU32(out.data() + 0x30, order[0]);
+    return out;
+  };
+  std::vector<std::uint32_t> inOrder = dir, gaps, swapped = dir;
+  for (std::size_t j = 0; j < dir.size(); j += 2) gaps.push_back(dir[j]);
+  for (std::size_t j = 1; j < dir.size(); j += 2) gaps.push_back(dir[j]);
+  for (std::size_t j = 0; j + 1 < dir.size(); j += 2) std::swap(swapped[j], swapped[j + 1]);
+
+  for (const auto& order : {inOrder, gaps, swapped}) {
+    const auto bytes = laidOut(order);
+    const auto source = std::make_shared<CountingSource>(bytes);
+    const auto f = cfb::CompoundFile::open(source, "t.cfb");
+    EXPECT_LT(source->reads, dir.size() / 2);
+    const auto inMemory = openImage(bytes);
+    ASSERT_EQ(f->entryCount(), inMemory->entryCount());
+    for (const auto& [name, data] : streams) {
+      const auto* e = f->child(f->root(), name);
+      ASSERT_NE(e, nullptr);
+      EXPECT_EQ(f->readStream(*e, e->size), data);
+      EXPECT_EQ(inMemory->readStream(*inMemory->child(inMemory->root(), name), e->size), data);
+    }
+  }
+}
+
+TEST(CompoundFile, LargeFilesNameTheSectorPastTheEndAsSmallOnesDo) {
+  // A FAT sector and a directory sector past the end of a file read on
+  // demand: the error names the same sector as for the file in memory.
+  cfb::Writer w;
+  w.addStream(w.root(), u"big", pattern(300000, 3));
+  const auto image = w.finish();
+  auto fat = image;
+  core::storeU32(fat.data() + 0x4C + 4 * 1, 0x00ABCDEF);  // the second FAT sector
+  auto directory = image;
+  const std::uint32_t dirStart = core::loadU32(image.data() + 0x30);
+  core::storeU32(directory.data() + 512 + 4 * dirStart, 0x00ABCDEF);  // its chain runs off the file
+  for (const auto& [damaged, expected] : {std::pair{fat, std::string("FAT sector 1: sector 0xABCDEF lies past the end")},
+                                         std::pair{directory, std::string("directory: chain reaches sector 0xABCDEF")}}) {
+    for (const bool onDisk : {false, true}) {
+      std::string err = "no error";
+      try {
+        if (onDisk) (void)cfb::CompoundFile::open(std::make_shared<OpaqueSource>(damaged), "t.cfb");
+        else (void)openImage(damaged);
+      } catch (const cfb::Error& e) {
+        err = e.what();
+      }
+      EXPECT_NE(err.find(expected), std::string::npos) << err;
+    }
+  }
+}
+
 TEST(CompoundFile, EntriesOutsideTheTreeHaveTheirChainsCheckedWhenRead) {
   // "A" and what it holds are cut off the tree: nothing of theirs is checked
   // when the file is opened, so their streams are checked as they are read.
