@@ -87,6 +87,56 @@ class BufferSource final : public core::ByteSource {
   std::unique_ptr<std::uint8_t[]> data_;
 };
 
+// Reads of nearby ranges of a source gathered into one read of the stretch
+// that covers them: a stream whose sectors lie a few apart (streams written
+// side by side in small pieces interleave) is then read with a few reads, not
+// one per sector. Large ranges are read at once, straight into their place.
+// Every range must lie inside the source; so then does the stretch.
+class GatheredReads {
+ public:
+  explicit GatheredReads(const core::ByteSource& source) : source_(source) {}
+
+  void add(std::uint64_t at, std::span<std::uint8_t> to) {
+    if (to.size() >= kDirect) {
+      flush();
+      source_.readAt(at, to);
+      return;
+    }
+    const std::uint64_t end = at + to.size();
+    if (!pieces_.empty()) {
+      const bool near = end + kGap >= low_ && at <= high_ + kGap;
+      if (!near || std::max(high_, end) - std::min(low_, at) > kStretch) flush();
+    }
+    low_ = pieces_.empty() ? at : std::min(low_, at);
+    high_ = pieces_.empty() ? end : std::max(high_, end);
+    pieces_.push_back({at, to});
+  }
+
+  void flush() {
+    if (pieces_.size() == 1) {
+      source_.readAt(pieces_[0].at, pieces_[0].to);
+    } else if (!pieces_.empty()) {
+      buffer_.resize(static_cast<std::size_t>(high_ - low_));
+      source_.readAt(low_, buffer_);
+      for (const auto& p : pieces_) std::memcpy(p.to.data(), buffer_.data() + (p.at - low_), p.to.size());
+    }
+    pieces_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kDirect = 64 * 1024;
+  static constexpr std::uint64_t kStretch = 128 * 1024;
+  static constexpr std::uint64_t kGap = 4096;  // bytes read and not used, at most, between two ranges
+  struct Piece {
+    std::uint64_t at;
+    std::span<std::uint8_t> to;
+  };
+  const core::ByteSource& source_;
+  std::vector<Piece> pieces_;
+  core::Bytes buffer_;
+  std::uint64_t low_ = 0, high_ = 0;
+};
+
 // Reads a stream (or the mini stream) through its sector list, joining runs
 // of consecutive sectors into one read of the underlying source.
 class StreamReader final : public core::ByteSource {
@@ -173,12 +223,19 @@ class StreamReader final : public core::ByteSource {
       });
       return;
     }
+    if (chain.mini) {
+      forEachRun(file, chain, offset, out.size(), what, [&](std::uint64_t at, std::size_t n) {
+        file.readMini(at, out.subspan(done, n));
+        done += n;
+      });
+      return;
+    }
+    GatheredReads reads(*file.source_);
     forEachRun(file, chain, offset, out.size(), what, [&](std::uint64_t at, std::size_t n) {
-      const auto piece = out.subspan(done, n);
-      if (chain.mini) file.readMini(at, piece);
-      else file.source_->readAt(at, piece);
+      reads.add(at, out.subspan(done, n));
       done += n;
     });
+    reads.flush();
   }
 
  private:
