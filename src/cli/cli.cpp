@@ -1,14 +1,19 @@
 #include "cli/cli.h"
 
+#include <chrono>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "cli/cli_options.h"
 #include "cli/progress_line.h"
+#include "cli/report_file.h"
 #include "cli/source_files.h"
 #include "cli/terminal_text.h"
 #include "conversion/convert.h"
 #include "conversion/failure_report.h"
+#include "conversion/run_report.h"
+#include "filelist/add_folder.h"
 
 #ifndef PARVANE_VERSION
 #define PARVANE_VERSION "0.0.0"
@@ -60,12 +65,10 @@ void reportFailure(std::ostream& err, const std::string& file, const std::string
       << '\n';
 }
 
-void reportFailure(std::ostream& err, const conversion::ImportError& failure) {
+void reportFailure(std::ostream& err, const conversion::ImportError& failure,
+                   const conversion::RunResult& result) {
   // The line already names the file; say it once.
-  std::string reason = conversion::FailureLine(failure);
-  const std::string named = "Cannot import \"" + failure.path + "\": ";
-  if (reason.rfind(named, 0) == 0) reason.erase(0, named.size());
-  reportFailure(err, failure.path, reason);
+  reportFailure(err, failure.path, conversion::FailureReason(failure, result));
 }
 
 std::string describe(const conversion::PreparationError& error) {
@@ -73,6 +76,91 @@ std::string describe(const conversion::PreparationError& error) {
     return conversion::PreparationCause(error);
   }
   return "Cannot create the store \"" + error.path + "\": " + error.store.detail;
+}
+
+// --report FILE: checked and created before any store is made. Once created
+// it always ends with its summary line, whatever ends the command.
+class Report {
+ public:
+  Report(std::string path, std::unique_ptr<std::ostream> file, conversion::FileSize sizeOf)
+      : path_(std::move(path)), file_(std::move(file)), sizeOf_(std::move(sizeOf)) {}
+
+  // A file left out before the run, in its place in the list.
+  void refuse(const std::string& file, const std::string& reason) {
+    early_.push_back({accepted_, {file, {}, false, reason, sizeOf_(file)}});
+  }
+  void accept() { ++accepted_; }
+  void walked(const SourceFiles& sources) {
+    unreadableFolders_ = sources.unreadableFolders;
+    skippedLinks_ = sources.folderLinks;
+    skippedLinks_.insert(skippedLinks_.end(), sources.danglingLinks.begin(), sources.danglingLinks.end());
+  }
+  // The run's files, among those left out before.
+  void ran(const conversion::ConversionRequest& request, const conversion::RunResult& result) {
+    run_ = result;
+    runFiles_ = conversion::RunOutcomes(request, result, sizeOf_);
+  }
+  // The files accepted, none tried: a signal came before the store.
+  void stoppedBefore(const conversion::ConversionRequest& request) {
+    conversion::RunResult none;
+    none.stopped = true;
+    ran(request, none);
+  }
+
+  // Writes the lines with the command's exit status; a report that cannot be
+  // written is told, and a command that would exit with 0 then exits with 1.
+  int finish(int status, std::ostream& err) {
+    std::vector<conversion::FileOutcome> files;
+    files.reserve(early_.size() + runFiles_.size());
+    auto early = early_.begin();
+    for (std::size_t k = 0; k <= runFiles_.size(); ++k) {
+      for (; early != early_.end() && early->first == k; ++early) files.push_back(std::move(early->second));
+      if (k < runFiles_.size()) files.push_back(std::move(runFiles_[k]));
+    }
+    conversion::RunSummary summary = conversion::SummaryOf(run_, files);
+    summary.unreadableFolders = unreadableFolders_;
+    summary.skippedLinks = skippedLinks_;
+    summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    summary.exitStatus = status;
+    conversion::WriteReport(*file_, files, summary);
+    file_->flush();
+    if (*file_) return status;
+    err << kProgram << ": cannot write the report: " << TerminalSafe(path_) << '\n';
+    return status == kExitConverted ? kExitSomeFailed : status;
+  }
+
+ private:
+  std::string path_;
+  std::unique_ptr<std::ostream> file_;
+  conversion::FileSize sizeOf_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::size_t accepted_ = 0;
+  // Each with the number of files accepted before it.
+  std::vector<std::pair<std::size_t, conversion::FileOutcome>> early_;
+  conversion::RunResult run_;  // none: no store, nothing tried
+  std::vector<conversion::FileOutcome> runFiles_;
+  std::vector<std::string> unreadableFolders_, skippedLinks_;
+};
+
+// The report's file, refused before anything is written when it would be a
+// folder, the store, or a message file or store that it would replace.
+std::optional<Report> openReport(const std::string& given, const OutputTarget& target,
+                                 const platform::FileSystem& fileSystem,
+                                 const CliEnvironment& environment) {
+  if (given.empty()) return std::nullopt;
+  const std::string path = AbsolutePath(given, environment.currentDirectory);
+  if (fileSystem.folderExists(path)) throw UsageError("the report must be a file, not a folder: " + given);
+  if (path == target.pstFile) throw UsageError("the report cannot be the store: " + given);
+  if (endsWithPst(path) || filelist::IsMessageFile(path)) {
+    throw UsageError("the report must not be a .msg or .pst file: " + given);
+  }
+  if (!fileSystem.folderExists(ParentFolder(path))) {
+    throw UsageError("the report's folder does not exist: " + given);
+  }
+  auto file = environment.createReport ? environment.createReport(path) : CreateReportFile(path);
+  if (!file || !*file) throw UsageError("the report cannot be written: " + given);
+  return Report(path, std::move(file),
+                environment.fileSize ? environment.fileSize : conversion::FileSize(RegularFileSize));
 }
 
 // The run told on a terminal: a progress line, and a stop once a signal came.
@@ -96,9 +184,11 @@ class TerminalObserver final : public conversion::RunObserver {
 
 int convert(const CliOptions& options, conversion::StoreService& store,
             const platform::FileSystem& fileSystem, const CliEnvironment& environment,
-            std::ostream& out, std::ostream& err) {
+            std::ostream& out, std::ostream& err, std::optional<Report>& report) {
   const OutputTarget target = resolveOutput(options.output, fileSystem, environment.currentDirectory);
+  report = openReport(options.report, target, fileSystem, environment);
   SourceFiles sources = CollectSourceFiles(options.sources, fileSystem, environment.currentDirectory);
+  if (report) report->walked(sources);
   bool someFailed = false;
   for (const auto& folder : sources.unreadableFolders) {
     err << kProgram << ": cannot read folder " << TerminalSafe(folder) << '\n';
@@ -115,8 +205,10 @@ int convert(const CliOptions& options, conversion::StoreService& store,
     try {
       request.pathRules.relativeFolder(file);
       request.files.push_back(std::move(file));
+      if (report) report->accept();
     } catch (const std::exception& e) {
       reportFailure(err, file, e.what());
+      if (report) report->refuse(file, e.what());
       someFailed = true;
     }
   }
@@ -126,6 +218,7 @@ int convert(const CliOptions& options, conversion::StoreService& store,
   }
   if (const int signal = signalNow(environment)) {
     err << kProgram << ": interrupted before any store was created\n";
+    if (report) report->stoppedBefore(request);
     return kExitSignalBase + signal;
   }
 
@@ -136,6 +229,7 @@ int convert(const CliOptions& options, conversion::StoreService& store,
   TerminalObserver observer(err, fileCount, environment.errorIsTerminal && !options.quiet,
                             environment);
   const conversion::RunResult result = conversion::convert(request, store, observer);
+  if (report) report->ran(request, result);
 
   if (result.stage != conversion::RunResult::Stage::Completed) {
     err << kProgram << ": the store could not be written: " << TerminalSafe(describe(*result.preparation))
@@ -150,7 +244,7 @@ int convert(const CliOptions& options, conversion::StoreService& store,
     if (failure.cause.cause == conversion::StoreFailure::StoreFailed) {
       err << kProgram << ": not converted: " << TerminalSafe(failure.path) << '\n';
     } else {
-      reportFailure(err, failure);
+      reportFailure(err, failure, result);
     }
   }
   out << TerminalSafe(result.storeFilePath) << '\n';
@@ -166,7 +260,7 @@ int convert(const CliOptions& options, conversion::StoreService& store,
 
 int runCommand(const std::vector<std::string>& args, conversion::StoreService& store,
                const platform::FileSystem& fileSystem, const CliEnvironment& environment,
-               std::ostream& out, std::ostream& err) {
+               std::ostream& out, std::ostream& err, std::optional<Report>& report) {
   try {
     const CliOptions options = ParseCommandLine(args);
     if (options.help) {
@@ -177,7 +271,7 @@ int runCommand(const std::vector<std::string>& args, conversion::StoreService& s
       out << kProgram << ' ' << PARVANE_VERSION << '\n';
       return kExitConverted;
     }
-    return convert(options, store, fileSystem, environment, out, err);
+    return convert(options, store, fileSystem, environment, out, err, report);
   } catch (const UsageError& e) {
     err << kProgram << ": " << TerminalSafe(e.what()) << '\n'
         << "Try '" << kProgram << " --help' for more information.\n";
@@ -193,13 +287,17 @@ int runCommand(const std::vector<std::string>& args, conversion::StoreService& s
 int RunCli(const std::vector<std::string>& args, conversion::StoreService& store,
            const platform::FileSystem& fileSystem, const CliEnvironment& environment,
            std::ostream& out, std::ostream& err) {
-  const int status = runCommand(args, store, fileSystem, environment, out, err);
+  std::optional<Report> report;
+  int status = runCommand(args, store, fileSystem, environment, out, err, report);
   // A caller that reads the store's path from standard output must not take
   // a run whose output was lost (a full disk, a closed pipe) for a success.
   out.flush();
-  if (out) return status;
-  err << kProgram << ": cannot write to standard output\n";
-  return status == kExitConverted ? kExitSomeFailed : status;
+  if (!out) {
+    err << kProgram << ": cannot write to standard output\n";
+    if (status == kExitConverted) status = kExitSomeFailed;
+  }
+  // Last, so that it holds the status the command exits with.
+  return report ? report->finish(status, err) : status;
 }
 
 }  // namespace parvane::cli

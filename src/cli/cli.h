@@ -4,12 +4,14 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "conversion/time_stamp.h"
+#include "conversion/run_report.h"
 #include "conversion/store_service.h"
+#include "conversion/time_stamp.h"
 #include "platform/ui.h"
 
 namespace parvane::cli {
@@ -29,6 +31,10 @@ struct CliEnvironment {
   // between files. Once it answers, the files not yet converted are left out
   // and the store is finished with those converted so far.
   std::function<int()> pendingSignal;
+  // For --report: creates the report's file (replacing one), and gives a
+  // listed file's size. Empty: the disk's (report_file.h).
+  std::function<std::unique_ptr<std::ostream>(const std::string& path)> createReport;
+  conversion::FileSize fileSize;
 };
 
 // `args` are the arguments after the program name.

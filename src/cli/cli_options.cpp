@@ -13,6 +13,10 @@ const char* const kUsageText =
     "                    an existing folder (the new file is named by the time stamp), or\n"
     "                    the path of a .pst file that does not exist yet\n"
     "  -q, --quiet       no progress display\n"
+    "      --report FILE write a report in JSON Lines to FILE (replaced if it exists):\n"
+    "                    one line per listed file (path, folder in the store, outcome\n"
+    "                    \"converted\" or \"refused\", reason, size), then a summary line\n"
+    "                    (store, counts, seconds, exit status)\n"
     "  -h, --help        show this text\n"
     "      --version     show the version\n"
     "\n"
@@ -25,12 +29,18 @@ const char* const kUsageText =
 
 CliOptions ParseCommandLine(const std::vector<std::string>& args) {
   CliOptions options;
-  bool outputSeen = false, optionsEnded = false;
+  bool outputSeen = false, reportSeen = false, optionsEnded = false;
   auto setOutput = [&](const std::string& value) {
     if (outputSeen) throw UsageError("the output is given more than once");
     if (value.empty()) throw UsageError("the output path is empty");
     outputSeen = true;
     options.output = value;
+  };
+  auto setReport = [&](const std::string& value) {
+    if (reportSeen) throw UsageError("the report is given more than once");
+    if (value.empty()) throw UsageError("the report path is empty");
+    reportSeen = true;
+    options.report = value;
   };
   for (std::size_t k = 0; k < args.size(); ++k) {
     const std::string& arg = args[k];
@@ -47,6 +57,11 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "-o" || arg == "--output") {
       if (k + 1 == args.size()) throw UsageError("option " + arg + " needs a path");
       setOutput(args[++k]);
+    } else if (arg == "--report") {
+      if (k + 1 == args.size()) throw UsageError("option --report needs a path");
+      setReport(args[++k]);
+    } else if (arg.rfind("--report=", 0) == 0) {
+      setReport(arg.substr(9));
     } else if (arg.rfind("--output=", 0) == 0) {
       setOutput(arg.substr(9));
     } else if (arg.rfind("-o", 0) == 0 && arg[1] == 'o') {

@@ -16,6 +16,7 @@ class UsageError : public std::runtime_error {
 struct CliOptions {
   std::string output;                // -o / --output
   std::vector<std::string> sources;  // message files and folders, in order
+  std::string report;                // --report: the JSON Lines report's file; empty for none
   bool quiet = false;
   bool help = false;
   bool version = false;
@@ -23,7 +24,8 @@ struct CliOptions {
 
 // Reads the arguments after the program name. -o OUTPUT, -oOUTPUT,
 // --output OUTPUT and --output=OUTPUT name the output; "--" ends the options.
-// --help and --version need nothing else. Raises UsageError.
+// --report FILE and --report=FILE name the run's report. --help and
+// --version need nothing else. Raises UsageError.
 CliOptions ParseCommandLine(const std::vector<std::string>& args);
 
 extern const char* const kUsageText;

@@ -20,12 +20,6 @@ namespace {
 
 constexpr char kSeparator = platform::kPathSeparator;
 
-// Paths are UTF-8 here; on Windows std::filesystem would read a plain string in
-// the system code page.
-std::filesystem::path NativePath(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 // "C:\" keeps its separator, as "/" does.
 bool IsDriveRoot([[maybe_unused]] const std::string& path) {
 #ifdef _WIN32
@@ -150,9 +144,13 @@ void walkFolder(const platform::FileSystem& fileSystem, const std::string& folde
 
 }  // namespace
 
+std::filesystem::path FileSystemPath(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 std::string AbsolutePath(const std::string& path, const std::string& currentDirectory) {
-  std::filesystem::path full = NativePath(path);
-  if (!full.is_absolute()) full = NativePath(currentDirectory) / full;
+  std::filesystem::path full = FileSystemPath(path);
+  if (!full.is_absolute()) full = FileSystemPath(currentDirectory) / full;
   const std::u8string normal = full.lexically_normal().make_preferred().u8string();
   std::string text(normal.begin(), normal.end());
   while (text.size() > 1 && text.back() == kSeparator && !IsDriveRoot(text)) text.pop_back();

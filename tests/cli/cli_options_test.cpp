@@ -21,6 +21,9 @@ TEST(ParseCommandLine, ReadsOutputSourcesAndFlagsInAnyOrder) {
   EXPECT_EQ(ParseCommandLine({"--output=x.pst", "a"}).output, "x.pst");
   EXPECT_EQ(ParseCommandLine({"--output", "x.pst", "a"}).output, "x.pst");
   EXPECT_EQ(ParseCommandLine({"-o", "o", "--", "-q", "-"}).sources, (Args{"-q", "-"}));
+  EXPECT_EQ(ParseCommandLine({"-o", "o", "a"}).report, "");
+  EXPECT_EQ(ParseCommandLine({"--report", "r.jsonl", "-o", "o", "a"}).report, "r.jsonl");
+  EXPECT_EQ(ParseCommandLine({"-o", "o", "--report=-q", "a"}).report, "-q");
 }
 
 TEST(ParseCommandLine, HelpAndVersionNeedNothingElse) {
@@ -38,7 +41,10 @@ TEST(ParseCommandLine, RefusesIncompleteOrUnknownCommandLines) {
                                             {"-o", "x", "-o", "y", "a"},
                                             {"--output=", "a"},
                                             {"-x", "-o", "out", "a"},
-                                            {"--outputs", "out", "a"}}) {
+                                            {"--outputs", "out", "a"},
+                                            {"-o", "o", "a", "--report"},
+                                            {"-o", "o", "--report=", "a"},
+                                            {"-o", "o", "--report", "r", "--report=s", "a"}}) {
     EXPECT_THROW(ParseCommandLine(args), UsageError) << ::testing::PrintToString(args);
   }
 }

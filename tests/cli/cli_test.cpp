@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 
+#include "conversion/run_report.h"
 #include "platform/folder_paths.h"
 #include "support/fake_ui.h"
 #include "support/memory_store_service.h"
@@ -36,6 +37,17 @@ class CliTest : public ::testing::Test {
     files.addFile(NativePath("/mail/Sub"), "B.MSG");
     environment.currentDirectory = NativePath("/");
     environment.clock = [] { return conversion::LocalTime{2026, 12, 6, 9, 5, 7}; };
+    environment.createReport = [this](const std::string& path) {
+      reportPath = path;
+      report.str({});
+      if (reportRefused) return std::make_unique<std::ostream>(nullptr);  // fails at once
+      return std::make_unique<std::ostream>(reportFull ? static_cast<std::streambuf*>(&full) : &report);
+    };
+    // A file's size is its path's length here; a FIFO has none.
+    environment.fileSize = [](const std::string& path) -> std::optional<std::uint64_t> {
+      if (path.find("fifo") != std::string::npos) return std::nullopt;
+      return path.size();
+    };
   }
 
   // The paths among `args` are written POSIX-style and given in the platform's form.
@@ -90,6 +102,33 @@ class CliTest : public ::testing::Test {
   }
   bool noCalls() const { return services.empty() || services.back()->calls.empty(); }
 
+  // The report's lines, then its summary's fields that do not vary with the time.
+  List reportLines() const {
+    List lines;
+    std::istringstream text(report.str());
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    if (!lines.empty()) {
+      std::string& summary = lines.back();
+      const auto seconds = summary.find(",\"seconds\":");
+      const auto status = summary.find(",\"exit_status\":");
+      if (seconds != std::string::npos && status != std::string::npos) summary.erase(seconds, status - seconds);
+    }
+    return lines;
+  }
+  static std::string fileLine(const std::string& posixPath, const std::string& folder,
+                              const std::string& reason = {}) {
+    const std::string path = NativePath(posixPath);
+    return conversion::ReportLine({path, folder, reason.empty(), reason, path.size()});
+  }
+  // A device that takes nothing.
+  struct FullBuffer : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
+  };
+
+  std::stringbuf report;
+  FullBuffer full;
+  std::string reportPath;
+  bool reportRefused = false, reportFull = false;
   testing::MemoryFileSystem files{platform::kPathSeparator};
   const platform::FileSystem* fileSystem = &files;  // what the run lists folders with
   std::vector<std::unique_ptr<testing::MemoryStoreService>> services;
@@ -385,6 +424,133 @@ TEST_F(CliTest, AStoreThatFailsMidRunNamesEveryFileNotInItAndExitsWithOne) {
   EXPECT_EQ(err.str(), "parvane-cli: the store failed: No space left on device\n"
                        "parvane-cli: not converted: " + NativePath("/mail/c.msg") + "\n"
                        "parvane-cli: not converted: " + NativePath("/mail/Sub/B.MSG") + "\n");
+}
+
+// --report: one line per listed file in list order, with the files left out
+// before the run in their places, then the summary; what the terminal shows
+// stays as it is without the report.
+TEST_F(CliTest, TheReportNamesEveryListedFileInOrderAndTheSummaryAddsUp) {
+  files.addFile(NativePath("/"), "top.msg");
+  files.addFile(NativePath("/mail"), "bad.msg");
+  failing = {NativePath("/mail/bad.msg")};
+  const List args = {"-q", "-o", "/out", "/mail/bad.msg", "/top.msg", "/mail"};
+  List withReport = args;
+  withReport.insert(withReport.begin(), {"--report", "/out/run.jsonl"});
+  EXPECT_EQ(run(withReport), kExitSomeFailed);
+  const std::string printed = out.str() + err.str();
+  EXPECT_EQ(reportPath, NativePath("/out/run.jsonl"));
+  const std::string rootReason = err.str().substr(err.str().find(NativePath("/top.msg") + ": ") +
+                                                  NativePath("/top.msg").size() + 2);
+  EXPECT_EQ(reportLines(),
+            (List{fileLine("/mail/bad.msg", "mail", "not a message file"),
+                  fileLine("/top.msg", "", rootReason.substr(0, rootReason.find('\n'))),
+                  fileLine("/mail/a.msg", "mail"), fileLine("/mail/Sub/B.MSG", "mail\\Sub"),
+                  R"({"summary":true,"store":)" + conversion::JsonString(kNamedPst) +
+                      R"(,"listed":4,"converted":2,"refused":2,"stopped":false,"store_failure":null,)"
+                      R"("unreadable_folders":[],"skipped_links":[],"exit_status":1})"}));
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{NativePath("/mail/a.msg")}));
+
+  // The same run without the report prints the same.
+  files.addSubFolder(NativePath("/"), "out2");
+  List again = args;
+  again[2] = NativePath("/out2");
+  EXPECT_EQ(run(again), kExitSomeFailed);
+  std::string expected = printed;
+  for (std::size_t at; (at = expected.find(NativePath("/out/"))) != std::string::npos;) {
+    expected.replace(at, NativePath("/out/").size(), NativePath("/out2/"));
+  }
+  EXPECT_EQ(out.str() + err.str(), expected);
+}
+
+TEST_F(CliTest, TheReportOfAFailedStoreCallsConvertedOnlyWhatTheStoreHolds) {
+  files.addFile(NativePath("/mail"), "c.msg");
+  failSavesFrom = 2;  // a.msg is saved and kept; c.msg fails, B.MSG is never tried
+  EXPECT_EQ(run({"-q", "--report=/out/r.txt", "-o", "/out", "/mail"}), kExitSomeFailed);
+  const std::string lost = "the store failed: No space left on device";
+  const List lines = reportLines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], fileLine("/mail/a.msg", "mail"));
+  EXPECT_EQ(lines[1], fileLine("/mail/c.msg", "mail", lost));
+  EXPECT_EQ(lines[2], fileLine("/mail/Sub/B.MSG", "mail\\Sub", lost));
+  EXPECT_NE(lines[3].find(R"("converted":1,"refused":2,"stopped":false,"store_failure":"No space left on device")"),
+            std::string::npos)
+      << lines[3];
+  EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{NativePath("/mail/a.msg")}));
+  EXPECT_EQ(messagesIn(kNamedPst, "mail\\Sub"), List{});
+}
+
+TEST_F(CliTest, TheReportOfAStoppedOrUnmadeRunRefusesWhatItLeftOut) {
+  files.addFile(NativePath("/mail"), "c.msg");
+  files.makeUnreadable(NativePath("/mail/Sub"));
+  environment.pendingSignal = [this] { return callsOf("save").size() >= 1 ? 15 : 0; };
+  EXPECT_EQ(run({"-q", "--report", "/out/r.txt", "-o", "/out", "/mail"}), kExitSignalBase + 15);
+  List lines = reportLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], fileLine("/mail/a.msg", "mail"));
+  EXPECT_EQ(lines[1], fileLine("/mail/c.msg", "mail", conversion::kLeftOutReason));
+  EXPECT_NE(lines[2].find(R"("converted":1,"refused":1,"stopped":true,"store_failure":null,"unreadable_folders":[)" +
+                          conversion::JsonString(NativePath("/mail/Sub/")) + "]"),
+            std::string::npos)
+      << lines[2];
+  EXPECT_NE(lines[2].find(R"("exit_status":143})"), std::string::npos) << lines[2];
+
+  // A signal before the store: every file left out, no store.
+  environment.pendingSignal = [] { return 2; };
+  EXPECT_EQ(run({"-q", "--report", "/out/r.txt", "-o", "/out", "/mail/a.msg"}), kExitSignalBase + 2);
+  lines = reportLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], fileLine("/mail/a.msg", "mail", conversion::kLeftOutReason));
+  EXPECT_EQ(lines[1].rfind(R"({"summary":true,"store":null,"listed":1,"converted":0,"refused":1,"stopped":true,)", 0), 0u)
+      << lines[1];
+
+  // A store that cannot be made: every file refused with the cause.
+  environment.pendingSignal = nullptr;
+  refuseStore = true;
+  EXPECT_EQ(run({"-q", "--report", "/out/r.txt", "-o", "/out", "/mail/a.msg"}), kExitUsage);
+  lines = reportLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], fileLine("/mail/a.msg", "mail",
+                               "The destination folder cannot be written: Read-only file system"));
+  EXPECT_NE(lines[1].find(R"("store":null,)"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find(R"("exit_status":2})"), std::string::npos) << lines[1];
+}
+
+TEST_F(CliTest, AReportThatCannotBeWrittenIsRefusedBeforeAnyStore) {
+  files.addFile(NativePath("/mail"), "run.jsonl");
+  const std::vector<std::pair<List, std::string>> cases = {
+      {{"--report", "/out", "-o", "/out", "/mail"}, "the report must be a file, not a folder"},
+      {{"--report", "/out/x.pst", "-o", "/out/x.pst", "/mail"}, "the report cannot be the store"},
+      {{"--report", "/mail/a.msg", "-o", "/out", "/mail"}, "the report must not be a .msg or .pst file"},
+      {{"--report", "/out/old.PST", "-o", "/out", "/mail"}, "the report must not be a .msg or .pst file"},
+      {{"--report", "/nowhere/r.txt", "-o", "/out", "/mail"}, "the report's folder does not exist"},
+  };
+  for (const auto& [args, message] : cases) {
+    EXPECT_EQ(run(args), kExitUsage) << message;
+    EXPECT_NE(err.str().find(message), std::string::npos) << err.str();
+    EXPECT_TRUE(reportPath.empty()) << message;  // never created
+  }
+  reportRefused = true;
+  EXPECT_EQ(run({"--report", "/out/r.txt", "-o", "/out", "/mail"}), kExitUsage);
+  EXPECT_NE(err.str().find("the report cannot be written: " + NativePath("/out/r.txt")), std::string::npos)
+      << err.str();
+  EXPECT_TRUE(noCalls());
+
+  // A report replaced while the command fails later ends with its summary.
+  reportRefused = false;
+  EXPECT_EQ(run({"--report", "/mail/run.jsonl", "-o", "/out", "/mail/missing.msg"}), kExitUsage);
+  EXPECT_EQ(reportLines(), (List{R"({"summary":true,"store":null,"listed":0,"converted":0,"refused":0,)"
+                                 R"("stopped":false,"store_failure":null,"unreadable_folders":[],)"
+                                 R"("skipped_links":[],"exit_status":2})"}));
+  EXPECT_TRUE(noCalls());
+}
+
+// A report lost on the way (a full disk) is told; a run that converted
+// everything then exits with 1, as with a lost standard output.
+TEST_F(CliTest, AReportThatFailsToBeWrittenMakesTheExitStatusNonZero) {
+  reportFull = true;
+  EXPECT_EQ(run({"-q", "--report", "/out/r.txt", "-o", "/out", "/mail"}), kExitSomeFailed);
+  EXPECT_EQ(err.str(), "parvane-cli: cannot write the report: " + NativePath("/out/r.txt") + "\n");
+  EXPECT_EQ(lastLine(), kNamedPst);
 }
 
 }  // namespace
