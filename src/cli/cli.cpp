@@ -143,14 +143,13 @@ class Report {
 };
 
 // The report's file, refused before anything is written when it would be a
-// folder, the store, or a message file or store that it would replace.
-std::optional<Report> openReport(const std::string& given, const OutputTarget& target,
-                                 const platform::FileSystem& fileSystem,
+// folder, or a message file or store (the new one among them) that it would
+// replace.
+std::optional<Report> openReport(const std::string& given, const platform::FileSystem& fileSystem,
                                  const CliEnvironment& environment) {
   if (given.empty()) return std::nullopt;
   const std::string path = AbsolutePath(given, environment.currentDirectory);
   if (fileSystem.folderExists(path)) throw UsageError("the report must be a file, not a folder: " + given);
-  if (path == target.pstFile) throw UsageError("the report cannot be the store: " + given);
   if (endsWithPst(path) || filelist::IsMessageFile(path)) {
     throw UsageError("the report must not be a .msg or .pst file: " + given);
   }
@@ -186,7 +185,7 @@ int convert(const CliOptions& options, conversion::StoreService& store,
             const platform::FileSystem& fileSystem, const CliEnvironment& environment,
             std::ostream& out, std::ostream& err, std::optional<Report>& report) {
   const OutputTarget target = resolveOutput(options.output, fileSystem, environment.currentDirectory);
-  report = openReport(options.report, target, fileSystem, environment);
+  report = openReport(options.report, fileSystem, environment);
   SourceFiles sources = CollectSourceFiles(options.sources, fileSystem, environment.currentDirectory);
   if (report) report->walked(sources);
   bool someFailed = false;

@@ -133,6 +133,10 @@ MainWindow::MainWindow(HINSTANCE instance, conversion::StoreService& store,
   if (smallIcon_) SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
 
   createControls();
+  // Only the file list takes what is dropped from the desktop.
+  DragAcceptFiles(grid_->handle(), TRUE);
+  SetWindowSubclass(grid_->handle(), &MainWindow::FileListProcedure, 0,
+                    reinterpret_cast<DWORD_PTR>(this));
 
   nativeMessages_ = std::make_unique<Win32MessageBox>(window_);
   nativeOpenDialog_ = std::make_unique<Win32OpenFileDialog>(window_);
@@ -165,6 +169,7 @@ MainWindow::MainWindow(HINSTANCE instance, conversion::StoreService& store,
 }
 
 MainWindow::~MainWindow() {
+  if (grid_) RemoveWindowSubclass(grid_->handle(), &MainWindow::FileListProcedure, 0);
   if (window_ != nullptr) {
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
@@ -298,8 +303,58 @@ void MainWindow::paintBands(HDC dc) {
   }
 }
 
+namespace {
+
+// Counts a handler while it runs (it may yield to the message loop).
+class Handling {
+ public:
+  explicit Handling(int& count) : count_(count) { ++count_; }
+  ~Handling() { --count_; }
+  Handling(const Handling&) = delete;
+  Handling& operator=(const Handling&) = delete;
+
+ private:
+  int& count_;
+};
+
+}  // namespace
+
+bool MainWindow::takesDrops() const {
+  return !ended_ && handling_ == 0 && IsWindowEnabled(control(kIdAddFiles)) &&
+         IsWindowEnabled(control(kIdAddFolder));
+}
+
+void MainWindow::onDropFiles(HDROP drop) {
+  std::vector<std::string> paths;
+  if (takesDrops()) {
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    paths.reserve(count);
+    for (UINT i = 0; i < count; ++i) {
+      std::wstring path(DragQueryFileW(drop, i, nullptr, 0), L'\0');
+      if (path.empty()) continue;
+      DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size() + 1));
+      paths.push_back(platform::WideToUtf8(path));
+    }
+  }
+  // The drop's memory is freed before the walk yields to the message loop.
+  DragFinish(drop);
+  if (paths.empty()) return;
+  Handling handling(handling_);
+  controller_->addDropped(paths);
+}
+
+LRESULT CALLBACK MainWindow::FileListProcedure(HWND view, UINT message, WPARAM wParam,
+                                               LPARAM lParam, UINT_PTR, DWORD_PTR self) {
+  if (message == WM_DROPFILES) {
+    reinterpret_cast<MainWindow*>(self)->onDropFiles(reinterpret_cast<HDROP>(wParam));
+    return 0;
+  }
+  return DefSubclassProc(view, message, wParam, lParam);
+}
+
 void MainWindow::onCommand(int id) {
   if (ended_) return;
+  Handling handling(handling_);
   switch (id) {
     case kIdAddFiles:
       controller_->addFiles();

@@ -2,7 +2,8 @@
 // window's layout (app/window_layout.h) at its place (twips / 15 = pixels at
 // 96 dots per inch), the white bands, the adapters of the window-side
 // interfaces, and the bindings of the buttons to the window's controller
-// MainWindowController.
+// MainWindowController. Files and folders dropped from the desktop onto the
+// file list go to the controller as the Qt window's do.
 #pragma once
 
 #include "win32/windows_api.h"
@@ -91,6 +92,9 @@ class MainWindow {
 
  private:
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // The file list's procedure in front of the list view's: it takes the drops.
+  static LRESULT CALLBACK FileListProcedure(HWND view, UINT message, WPARAM wParam, LPARAM lParam,
+                                            UINT_PTR id, DWORD_PTR self);
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
   void createControls();
   // The control's window (nullptr for the shapes and pictures, which are painted).
@@ -99,6 +103,10 @@ class MainWindow {
   HBRUSH brush(app::layout::Colour colour);
   void paintBands(HDC dc);
   void onCommand(int id);
+  // Drops are taken while no handler runs (none yields) and the list buttons
+  // are enabled: never during a run or a folder's walk.
+  bool takesDrops() const;
+  void onDropFiles(HDROP drop);
   void endProgram();
 
   HINSTANCE instance_;
@@ -108,6 +116,7 @@ class MainWindow {
   HICON bigIcon_ = nullptr, smallIcon_ = nullptr;
   std::function<void()> end_;
   bool ended_ = false;
+  int handling_ = 0;  // click and drop handlers running
 
   std::unique_ptr<Win32Grid> grid_;
   std::unique_ptr<Win32Label> fileCountLabel_, currentFolderLabel_;

@@ -519,7 +519,7 @@ TEST_F(CliTest, AReportThatCannotBeWrittenIsRefusedBeforeAnyStore) {
   files.addFile(NativePath("/mail"), "run.jsonl");
   const std::vector<std::pair<List, std::string>> cases = {
       {{"--report", "/out", "-o", "/out", "/mail"}, "the report must be a file, not a folder"},
-      {{"--report", "/out/x.pst", "-o", "/out/x.pst", "/mail"}, "the report cannot be the store"},
+      {{"--report", "/out/x.pst", "-o", "/out/x.pst", "/mail"}, "the report must not be a .msg or .pst file"},
       {{"--report", "/mail/a.msg", "-o", "/out", "/mail"}, "the report must not be a .msg or .pst file"},
       {{"--report", "/out/old.PST", "-o", "/out", "/mail"}, "the report must not be a .msg or .pst file"},
       {{"--report", "/nowhere/r.txt", "-o", "/out", "/mail"}, "the report's folder does not exist"},

@@ -1,6 +1,11 @@
 #include "win32/main_window.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>  // DROPFILES
+
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/no_store_service.h"
 #include "support/fake_ui.h"
@@ -217,6 +222,90 @@ TEST_F(Window, ClearEmptiesAListedGridAfterTheQuestion) {
   EXPECT_EQ(grid.cell(0, 0), "");
   EXPECT_EQ(text(kIdFileCount), L"0 files");
   EXPECT_EQ(ListView_GetItemCount(window_->control(kIdFileList)), 1);
+}
+
+// What the desktop hands a window on a drop: a DROPFILES header, then the
+// paths, each ended by a NUL, and one more NUL.
+HDROP MakeDrop(const std::vector<std::wstring>& paths) {
+  std::size_t chars = 1;
+  for (const auto& path : paths) chars += path.size() + 1;
+  HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+  auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+  header->pFiles = sizeof(DROPFILES);
+  header->fWide = TRUE;
+  auto* at = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(header) + sizeof(DROPFILES));
+  for (const auto& path : paths) {
+    std::memcpy(at, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    at += path.size() + 1;
+  }
+  *at = L'\0';
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+class Drops : public Window {
+ protected:
+  void SetUp() override {
+    files_.addFolder("C:\\");
+    files_.addSubFolder("C:\\", "Mail");
+    files_.addFile("C:\\Mail", "a.msg");
+    files_.addFile("C:\\Mail", "notes.txt");
+    files_.addSubFolder("C:\\Mail", "Sub");
+    files_.addFile("C:\\Mail\\Sub", "b.MSG");
+    Window::SetUp();
+  }
+  void drop(const std::vector<std::wstring>& paths) {
+    SendMessageW(window_->control(kIdFileList), WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(MakeDrop(paths)), 0);
+  }
+  std::vector<std::string> listed() {
+    std::vector<std::string> rows;
+    for (int row = 0; row < window_->grid().rows(); ++row) rows.push_back(window_->grid().cell(row, 0));
+    return rows;
+  }
+};
+
+TEST_F(Drops, OnlyTheFileListTakesDrops) {
+  EXPECT_NE(GetWindowLongW(window_->control(kIdFileList), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+  EXPECT_EQ(GetWindowLongW(window_->handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+  EXPECT_EQ(GetWindowLongW(window_->control(kIdAddFiles), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+}
+
+// Files as "Add MSG File(s)..." adds them, folders as "Add Folder having MSG
+// File(s)..." does, the rest named in one box; wide paths arrive as UTF-8.
+TEST_F(Drops, DroppedFilesAndFoldersJoinTheListAsTheAddButtonsAddThem) {
+  drop({L"C:\\Loose\\\x043B\x0438\x0441\x0442.msg", L"C:\\Mail", L"C:\\photo.jpg"});
+  EXPECT_EQ(listed(), (std::vector<std::string>{"C:\\Loose\\\xD0\xBB\xD0\xB8\xD1\x81\xD1\x82.msg",
+                                                "C:\\Mail\\a.msg", "C:\\Mail\\Sub\\b.MSG"}));
+  EXPECT_EQ(ListView_GetItemCount(window_->control(kIdFileList)), 3);
+  EXPECT_EQ(text(kIdFileCount), L"3 files");
+  EXPECT_TRUE(IsWindowEnabled(window_->control(kIdConvert)));
+  ASSERT_EQ(messages_.shown.size(), 2u);
+  EXPECT_EQ(messages_.shown[0].text, "3 Files Added to List.");
+  EXPECT_EQ(messages_.shown[1].text,
+            "Only .msg files and folders can be added; these were not:\r\nC:\\photo.jpg");
+  EXPECT_EQ(messages_.shown[1].icon, platform::MessageIcon::Exclamation);
+
+  // A file dropped alone is appended as the add button appends a chosen one
+  // (again, when it is listed already), with no box.
+  drop({L"C:\\Mail\\a.msg"});
+  EXPECT_EQ(listed().back(), "C:\\Mail\\a.msg");
+  EXPECT_EQ(text(kIdFileCount), L"4 files");
+  EXPECT_EQ(messages_.shown.size(), 2u);
+}
+
+TEST_F(Drops, NoDropIsTakenWhileTheListButtonsWait) {
+  // A run leaves the list buttons disabled until it ends.
+  EnableWindow(window_->control(kIdAddFiles), FALSE);
+  EnableWindow(window_->control(kIdAddFolder), FALSE);
+  drop({L"C:\\Mail\\a.msg", L"C:\\photo.jpg"});
+  EXPECT_EQ(listed(), (std::vector<std::string>{""}));
+  EXPECT_EQ(text(kIdFileCount), L"0 files");
+  EXPECT_TRUE(messages_.shown.empty());
+  EnableWindow(window_->control(kIdAddFiles), TRUE);
+  EnableWindow(window_->control(kIdAddFolder), TRUE);
+  drop({L"C:\\Mail\\a.msg"});
+  EXPECT_EQ(listed(), (std::vector<std::string>{"C:\\Mail\\a.msg"}));
 }
 
 }  // namespace
