@@ -153,6 +153,11 @@ class TimedStore final : public conversion::StoreService {
     return engine_.setFlags(item, flags);
   }
   conversion::Status save(conversion::ItemHandle item) override { return engine_.save(item); }
+  void discardItem(conversion::ItemHandle item) override { engine_.discardItem(item); }
+  conversion::Result<bool> fitsWithin(conversion::ItemHandle item, std::uint64_t bytes) override {
+    return engine_.fitsWithin(item, bytes);
+  }
+  std::uint64_t storeSize() override { return engine_.storeSize(); }
   std::size_t durableMessages() override { return engine_.durableMessages(); }
   conversion::Status removeStore() override {
     QElapsedTimer timer;

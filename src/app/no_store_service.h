@@ -48,6 +48,11 @@ class NoStoreService final : public conversion::StoreService {
   }
   conversion::Status setFlags(conversion::ItemHandle, std::uint32_t) override { return none(); }
   conversion::Status save(conversion::ItemHandle) override { return none(); }
+  void discardItem(conversion::ItemHandle) override {}
+  conversion::Result<bool> fitsWithin(conversion::ItemHandle, std::uint64_t) override {
+    return none();
+  }
+  std::uint64_t storeSize() override { return 0; }
   std::size_t durableMessages() override { return 0; }
   conversion::Status removeStore() override { return none(); }
   void endSession() override {}

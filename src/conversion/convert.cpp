@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "conversion/folder_list.h"
@@ -91,9 +92,11 @@ class Run {
     createFolders();
     importFiles(trimmed);
     observer_.idle();
-    const Status removed = store_.removeStore();
-    if (!removed && storeBroken(removed.error().cause) && !result_.storeFailure) {
-      storeFailed(request_.files.size(), removed.error());
+    if (storeAttached_) {
+      if (const Status removed = finishStore(); !removed && storeBroken(removed.error().cause) &&
+                                                !result_.storeFailure) {
+        storeFailed(request_.files.size(), removed.error());
+      }
     }
     observer_.idle();
     store_.endSession();
@@ -119,19 +122,63 @@ class Run {
         store_.createStore(result_.storeFilePath, StoreFormat::Default, result_.storeDisplayName);
     // A stamped name has a resolution of one second: a later run in the same
     // second takes the next free number. A name given by the caller is kept.
-    const std::string stamped = result_.storeFilePath;
-    for (int number = 2; !created && created.error().cause == StoreFailure::AlreadyExists &&
-                         request_.storeFilePath.empty() && number <= kMostStoreNumbers;
-         ++number) {
-      result_.storeFilePath = NumberedStorePath(stamped, number);
+    firstPath_ = result_.storeFilePath;
+    while (!created && created.error().cause == StoreFailure::AlreadyExists &&
+           request_.storeFilePath.empty() && number_ < kMostStoreNumbers) {
+      result_.storeFilePath = NumberedStorePath(firstPath_, ++number_);
       created =
           store_.createStore(result_.storeFilePath, StoreFormat::Default, result_.storeDisplayName);
     }
     if (!created) return PreparationError{PreparationFailure::StoreNotCreated, created.error(),
                               result_.storeFilePath};
+    attached(result_.storeFilePath, result_.storeDisplayName);
     if (auto failed = folderOfEachFile(request_, known_)) return failed;
     folders_ = storeFolders(known_, observer_);
     return std::nullopt;
+  }
+
+  // A store is created and attached: the run writes into it from now on.
+  void attached(const std::string& path, const std::string& displayName) {
+    storeAttached_ = true;
+    result_.stores.push_back({path, displayName, 0, 0, false});
+    storePart_ = "\\\\" + displayName + "\\";
+    madeFolders_.clear();
+  }
+
+  Status finishStore() {
+    const Status removed = store_.removeStore();
+    storeAttached_ = false;
+    result_.stores.back().bytes = store_.storeSize();
+    return removed;
+  }
+
+  // The store is full: it is finished, and the next number's store takes
+  // its place, with the display name numbered as the file is. A failure of
+  // either ends the run as a failure of the store.
+  bool moveToNextStore() {
+    if (const Status removed = finishStore(); !removed && storeBroken(removed.error().cause)) {
+      storeFailed(current_, removed.error());
+      return false;
+    }
+    convertedBefore_ += convertedFiles_.size();
+    convertedFiles_.clear();
+    Status created = StoreError{StoreFailure::AlreadyExists, {}};
+    std::string path, displayName;
+    while (!created && created.error().cause == StoreFailure::AlreadyExists &&
+           number_ < kMostStoreNumbers) {
+      ++number_;
+      path = NumberedStorePath(firstPath_, number_);
+      displayName = result_.storeDisplayName + " (" + std::to_string(number_) + ")";
+      created = store_.createStore(path, StoreFormat::Default, displayName);
+    }
+    if (!created) {
+      StoreError error = created.error();
+      error.detail = "cannot create the store \"" + path + "\": " + error.detail;
+      storeFailed(current_, std::move(error));
+      return false;
+    }
+    attached(path, displayName);
+    return true;
   }
 
   bool stopNow() {
@@ -147,7 +194,8 @@ class Run {
   }
 
   // The file keeps the messages saved up to its last commit: the files saved
-  // after it, the one that failed and those never reached are not in it.
+  // after it, the one that failed and those never reached are not in it. The
+  // stores finished before it keep all of theirs.
   void nameFilesNotInTheStore(const std::vector<std::string>& trimmed) {
     const std::size_t durable = std::min(store_.durableMessages(), convertedFiles_.size());
     std::vector<std::size_t> lost(convertedFiles_.begin() + static_cast<std::ptrdiff_t>(durable),
@@ -156,72 +204,114 @@ class Run {
     for (const std::size_t i : lost) {
       result_.failures.push_back({i, trimmed[i], {StoreFailure::StoreFailed, {}}});
     }
-    result_.converted = durable;
+    result_.converted = convertedBefore_ + durable;
+    // (none saved in it: a store that failed at its first message, or the one
+    // finished before a next one that could not be created, keeps its count)
+    if (!convertedFiles_.empty()) result_.stores.back().messages = durable;
     std::stable_sort(result_.failures.begin(), result_.failures.end(),
                      [](const ImportError& a, const ImportError& b) { return a.index < b.index; });
   }
 
-  // Parents first: a top-level folder under the store's top folder unless one
-  // of exactly that name is there; a deeper one under the folder the lookup
-  // finds for its parent. A folder that cannot be made is left out; the files
+  // Parents first; a folder that cannot be made is left out, and the files
   // that belong in it then find no folder.
   void createFolders() {
     for (const auto& entry : folders_) {
       if (stopNow()) return;
-      if (entry.find('\\') != std::string::npos) {
-        const ParentAndLeaf split = SplitLeaf(entry);
-        const auto parent =
-            FindFolderByPath(store_, "\\" + result_.storeDisplayName + "\\" + split.parent);
-        observer_.idle();
-        if (parent) addFolder(*parent, split.leaf);
-        observer_.idle();
-        continue;
-      }
-      const auto top = store_.topFolder();
-      if (top) {
-        const auto names = store_.subfolderNames(top.value());
-        bool exists = false;
-        if (names) {
-          for (const auto& name : names.value()) exists = exists || name == entry;
-        }
-        if (!exists) addFolder(top.value(), entry);
-      }
-      observer_.idle();
+      makeFolder(entry);
     }
   }
+
+  // A top-level folder under the store's top folder unless one of exactly
+  // that name is there; a deeper one under the folder the lookup finds for
+  // its parent.
+  void makeFolder(const std::string& entry) {
+    if (entry.find('\\') != std::string::npos) {
+      const ParentAndLeaf split = SplitLeaf(entry);
+      const auto parent = FindFolderByPath(store_, "\\" + currentDisplayName() + "\\" + split.parent);
+      observer_.idle();
+      if (parent) addFolder(*parent, split.leaf);
+      observer_.idle();
+      return;
+    }
+    const auto top = store_.topFolder();
+    if (top) {
+      const auto names = store_.subfolderNames(top.value());
+      bool exists = false;
+      if (names) {
+        for (const auto& name : names.value()) exists = exists || name == entry;
+      }
+      if (!exists) addFolder(top.value(), entry);
+    }
+    observer_.idle();
+  }
+
+  // In a store after the first, the folder of the next file and its
+  // ancestors, each made once when a file first needs it.
+  void makeFolderPath(const std::string& folder) {
+    if (result_.stores.size() < 2) return;  // the first store has them all
+    for (std::size_t at = folder.find('\\');; at = folder.find('\\', at + 1)) {
+      std::string prefix = folder.substr(0, at);
+      if (madeFolders_.insert(prefix).second) makeFolder(prefix);
+      if (at == std::string::npos) return;
+    }
+  }
+
+  const std::string& currentDisplayName() const { return result_.stores.back().displayName; }
 
   // A folder that cannot be made is left out, unless the store itself failed.
   void addFolder(FolderHandle parent, const std::string& name) {
     const auto added = store_.addFolder(parent, name, FolderKind::Mail);
-    if (!added && storeBroken(added.error().cause)) storeFailed(0, added.error());
+    if (!added && storeBroken(added.error().cause)) storeFailed(current_, added.error());
   }
 
   // One file into its folder: a new item, the file imported into it, marked
   // read and saved. A file that cannot be imported leaves no item behind.
-  std::optional<StoreError> importOne(const std::string& folderPath, const std::string& file) {
-    const auto folder = store_.folderAtPath(folderPath);
+  // With a size limit, a message that would take the store past it goes into
+  // the next store instead, unless the store holds nothing yet.
+  std::optional<StoreError> importOne(const std::string& folderName, const std::string& file,
+                                      bool mayMoveOn) {
+    makeFolderPath(folderName);
+    if (result_.storeFailure) return result_.storeFailure;
+    const auto folder = store_.folderAtPath(storePart_ + folderName);
     if (!folder) return folder.error();
     const auto item = store_.addItem(folder.value());
     if (!item) return item.error();
+    const auto dropped = [&](StoreError error) {
+      store_.discardItem(item.value());
+      return std::optional<StoreError>(std::move(error));
+    };
     if (const Status imported = store_.importMessage(item.value(), file); !imported) {
-      return imported.error();
+      return dropped(imported.error());
     }
     (void)store_.setFlags(item.value(), kReadMessageFlags);
+    if (request_.maxStoreSize > 0) {
+      const auto fits = store_.fitsWithin(item.value(), request_.maxStoreSize);
+      if (!fits) return dropped(fits.error());
+      if (!fits.value()) {
+        if (mayMoveOn && !convertedFiles_.empty()) {
+          store_.discardItem(item.value());
+          if (!moveToNextStore()) return result_.storeFailure;
+          return importOne(folderName, file, false);
+        }
+        result_.stores.back().oversizedMessage = true;
+      }
+    }
     if (const Status saved = store_.save(item.value()); !saved) return saved.error();
     return std::nullopt;
   }
 
   void importFiles(const std::vector<std::string>& trimmed) {
     const std::size_t total = request_.files.size();
-    const std::string storePart = "\\\\" + result_.storeDisplayName + "\\";
     FileProgress progress;
     progress.total = total;
     for (std::size_t i = 0; i < total; ++i) {
       if (stopNow()) return;
+      current_ = i;
       observer_.fileStarted(i);
       observer_.idle();
       const std::string& folder = known_.folders[known_.folderOf[i]];
-      if (auto failed = importOne(storePart + folder, trimmed[i])) {
+      if (auto failed = importOne(folder, trimmed[i], true)) {
+        if (result_.storeFailure) return;
         if (storeBroken(failed->cause)) return storeFailed(i, std::move(*failed));
         // a stop that came while a large message was written: the file is
         // left out like those after it, not refused
@@ -232,6 +322,7 @@ class Run {
         result_.failures.push_back({i, trimmed[i], std::move(*failed)});
       } else {
         ++result_.converted;
+        ++result_.stores.back().messages;
         convertedFiles_.push_back(i);
       }
       progress.index = i;
@@ -251,11 +342,26 @@ class Run {
   RunResult result_;
   FileFolders known_;
   std::vector<std::string> folders_;
-  std::vector<std::size_t> convertedFiles_;  // in the order they were saved
-  std::size_t notAttemptedFrom_ = 0;           // once the store failed
+  bool storeAttached_ = false;
+  std::string storePart_;   // "\\" + the current store's display name + "\"
+  std::string firstPath_;   // the first store's name before any number
+  int number_ = 1;          // of the current store's name
+  std::unordered_set<std::string> madeFolders_;  // in a store after the first
+  std::size_t current_ = 0;                      // the file being handled
+  std::vector<std::size_t> convertedFiles_;  // of the current store, in the order they were saved
+  std::size_t convertedBefore_ = 0;          // in the stores finished before it
+  std::size_t notAttemptedFrom_ = 0;         // once the store failed
 };
 
 }  // namespace
+
+std::vector<const WrittenStore*> StoresPastOutlookWarning(const RunResult& result) {
+  std::vector<const WrittenStore*> past;
+  for (const auto& store : result.stores) {
+    if (store.bytes > kOutlookWarningStoreSize) past.push_back(&store);
+  }
+  return past;
+}
 
 RunResult convert(const ConversionRequest& request, StoreService& store, RunObserver& observer) {
   return Run(request, store, observer).go();

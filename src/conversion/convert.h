@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,12 @@ struct ConversionRequest {
   std::string storeFilePath;       // empty: the stamped name in the destination
   PathRules pathRules = kNativePathRules;
   Clock clock = SystemLocalTime;
+  // 0: one store, whatever its size. Otherwise, when the next message would
+  // take the store's file past this many bytes, that store is finished and the
+  // run goes on in a new one named with the next number ("... (2).pst"),
+  // which gets the folders its messages need. A message larger than that
+  // goes alone into a store of its own.
+  std::uint64_t maxStoreSize = 0;
 };
 
 // Why the store could not be made ready; the run then ends with nothing undone.
@@ -44,11 +51,27 @@ struct ImportError {
   StoreError cause;
 };
 
+// A store file the run wrote.
+struct WrittenStore {
+  std::string path;
+  std::string displayName;
+  std::size_t messages = 0;  // saved in it (after a failure of the store, those its file keeps)
+  std::uint64_t bytes = 0;   // the file's size as the run finished it
+  // It holds one message alone that is larger than the request's maxStoreSize.
+  bool oversizedMessage = false;
+};
+
+// Outlook warns when a Unicode store passes 47.5 GB (48,640 MB of 2^20 bytes)
+// and by default refuses to let it grow past 50 GB.
+inline constexpr std::uint64_t kOutlookWarningStoreSize = 48640ull << 20;
+inline constexpr std::uint64_t kOutlookDefaultStoreLimit = 51200ull << 20;
+
 struct RunResult {
   enum class Stage { PreparationFailed, Completed };
   Stage stage = Stage::Completed;
-  std::string storeFilePath;
-  std::string storeDisplayName;
+  std::string storeFilePath;     // the first store
+  std::string storeDisplayName;  // the first store's
+  std::vector<WrittenStore> stores;  // every store created, in order
   std::optional<PreparationError> preparation;
   std::size_t converted = 0;
   std::vector<ImportError> failures;  // in list order
@@ -91,6 +114,9 @@ class RunObserver {
 
 inline constexpr const char* kStoreFilePrefix = "OstrelMSGMessages";
 inline constexpr const char* kStoreFileExtension = ".pst";
+// The stores of a run that passed the size at which Outlook warns.
+std::vector<const WrittenStore*> StoresPastOutlookWarning(const RunResult& result);
+
 inline constexpr const char* kStoreDisplayNamePrefix = "Ostrel Software : Created - ";
 inline constexpr std::uint32_t kReadMessageFlags = 17;  // read, and "has attachments"
 

@@ -89,6 +89,17 @@ class StoreService {
   virtual Status importMessage(ItemHandle item, const std::string& file) = 0;
   virtual Status setFlags(ItemHandle item, std::uint32_t flags) = 0;
   virtual Status save(ItemHandle item) = 0;
+  // Drops an item that will not be saved (its import failed, or it goes
+  // into another store).
+  virtual void discardItem(ItemHandle item) = 0;
+  // Whether the attached store's file, with the imported item saved in it and
+  // the store finished, stays within `bytes` bytes. The store's file then
+  // grows no further than that unless a message needs more. It may commit
+  // what is pending to tell.
+  virtual Result<bool> fitsWithin(ItemHandle item, std::uint64_t bytes) = 0;
+  // The size in bytes of the store's file: the attached store's now, or the
+  // one last removed as it was finished.
+  virtual std::uint64_t storeSize() = 0;
   // How many saved messages the store file holds durably: after a failure
   // of the store, the file keeps only those (the ones saved first).
   virtual std::size_t durableMessages() = 0;

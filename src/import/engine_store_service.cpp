@@ -11,6 +11,7 @@
 #include "engine/core/source.h"
 #include "engine/messaging/errors.h"
 #include "engine/messaging/folder_names.h"
+#include "engine/messaging/stored_size.h"
 #include "engine/msg/message.h"
 #include "engine/ndb/errors.h"
 #include "import/message_translation.h"
@@ -32,6 +33,8 @@ struct PendingItem {
   bool readByReader = false;  // released on the read-ahead's thread
   std::optional<std::uint32_t> flags;
   std::optional<StoreError> importFailure;
+  // Translated ahead of its save when the run asked whether it fits.
+  std::optional<messaging::StoreMessage> content;
 };
 
 namespace {
@@ -299,15 +302,52 @@ Status EngineStoreService::save(ItemHandle handle) {
   if (item->importFailure) return *item->importFailure;
   if (!store_ || !store_->isOpen()) return notAttached();
   Status saved = typed([&] {
-    messaging::StoreMessage content =
-        item->source ? TranslateMessage(item->source->message(), store_->namedProperties())
-                     : messaging::emptyMessage();
+    messaging::StoreMessage content = item->content ? std::move(*item->content) : translated(*item);
     store_->addMessage(item->folder, std::move(content), item->flags);
     return conversion::Done{};
   });
   // Memory goes back to the thread that allocated it.
   if (item->readByReader && readAhead_) readAhead_->retire(std::move(item->source));
   return saved;
+}
+
+messaging::StoreMessage EngineStoreService::translated(const PendingItem& item) {
+  return item.source ? TranslateMessage(item.source->message(), store_->namedProperties())
+                     : messaging::emptyMessage();
+}
+
+void EngineStoreService::discardItem(ItemHandle handle) {
+  const auto found = items_.find(handle.id);
+  if (found == items_.end()) return;
+  std::unique_ptr<PendingItem> item = std::move(found->second);
+  items_.erase(found);
+  if (item->readByReader && readAhead_) readAhead_->retire(std::move(item->source));
+}
+
+Result<bool> EngineStoreService::fitsWithin(ItemHandle handle, std::uint64_t bytes) {
+  const auto found = items_.find(handle.id);
+  if (found == items_.end()) return StoreError{StoreFailure::NotFound, "no such item"};
+  PendingItem& item = *found->second;
+  if (item.importFailure) return *item.importFailure;
+  if (!store_ || !store_->isOpen()) return notAttached();
+  return typed([&] {
+    if (!item.content) item.content = translated(item);
+    store_->setGrowthLimit(bytes);
+    // What the last commit (at the close) writes beyond the messages' own
+    // bytes: the folders' tables and counts, the B-trees' new pages, and room
+    // the allocator cannot use between blocks.
+    const std::uint64_t reserve = (256ull << 10) + bytes / 128;
+    const std::uint64_t need = messaging::StoredSizeBound(*item.content) + reserve;
+    // Pages and blocks replaced since the last commit still take room, and
+    // the commit writes new B-tree pages: near the limit a commit tells.
+    if (store_->bytesInUse() + need + store_->bytesSinceCommit() / 8 <= bytes) return true;
+    store_->commit();
+    return store_->bytesInUse() + need <= bytes;
+  });
+}
+
+std::uint64_t EngineStoreService::storeSize() {
+  return store_ ? store_->fileSize() : sizeOfRemoved_;
 }
 
 std::size_t EngineStoreService::durableMessages() {
@@ -323,6 +363,7 @@ Status EngineStoreService::removeStore() {
     return conversion::Done{};
   });
   durableOfRemoved_ = static_cast<std::size_t>(store->committedMessageCount());
+  sizeOfRemoved_ = store->fileSize();
   return closed;
 }
 

@@ -43,6 +43,9 @@ class EngineStoreService final : public conversion::StoreService {
   conversion::Status importMessage(conversion::ItemHandle item, const std::string& file) override;
   conversion::Status setFlags(conversion::ItemHandle item, std::uint32_t flags) override;
   conversion::Status save(conversion::ItemHandle item) override;
+  void discardItem(conversion::ItemHandle item) override;
+  conversion::Result<bool> fitsWithin(conversion::ItemHandle item, std::uint64_t bytes) override;
+  std::uint64_t storeSize() override;
   std::size_t durableMessages() override;
   conversion::Status removeStore() override;
   void endSession() override;
@@ -52,6 +55,7 @@ class EngineStoreService final : public conversion::StoreService {
   void closeNow() noexcept;
 
  private:
+  messaging::StoreMessage translated(const PendingItem& item);
   std::optional<conversion::StoreError> requireFolder(conversion::FolderHandle folder) const;
   std::optional<messaging::FolderId> childNamed(messaging::FolderId parent,
                                                 const std::u16string& name) const;
@@ -65,6 +69,7 @@ class EngineStoreService final : public conversion::StoreService {
   std::uint32_t nextItem_ = 1;
   std::unique_ptr<ImportReadAhead> readAhead_;
   std::size_t durableOfRemoved_ = 0;  // of the store last removed
+  std::uint64_t sizeOfRemoved_ = 0;
 };
 
 }  // namespace parvane::importer

@@ -46,6 +46,21 @@ class MemoryStoreService : public conversion::StoreService {
   int commitEvery = 0;
   StoreError saveFailure{StoreFailure::NoSpace, "No space left on device"};
 
+  // ---- sizes: a store's file is emptyStoreSize plus the sizes of the files
+  // saved in it (fileSizes, else defaultFileSize) ----
+  std::uint64_t emptyStoreSize = 1000;
+  std::uint64_t defaultFileSize = 100;
+  std::map<std::string, std::uint64_t> fileSizes;
+
+  // ---- the stores removed, as they were finished ----
+  struct FinishedStore {
+    std::string path, displayName;
+    std::vector<std::string> folderPaths;
+    std::map<std::string, std::vector<std::string>> files;  // by folder path
+    std::uint64_t size = 0;
+  };
+  std::vector<FinishedStore> finished;
+
   // ---- the calls, one line each: "addFolder Mail Work 6" ----
   std::vector<std::string> calls;
 
@@ -84,9 +99,15 @@ class MemoryStoreService : public conversion::StoreService {
     if (createFails) {
       if (auto failed = createFails(p)) return *failed;
     }
+    if (created) {  // a later store of the session starts empty
+      folders.clear();
+      savedFiles.clear();
+      durable_ = 0;
+    }
     created = attached = true;
     path = p;
     displayName = name;
+    size_ = emptyStoreSize;
     folders[kTop] = Folder{"Top of Personal Folders", 0, {}, {}};
     return conversion::Done{};
   }
@@ -172,12 +193,23 @@ class MemoryStoreService : public conversion::StoreService {
     }
     folders[folder].messages.push_back(message);
     savedFiles.push_back(message.file);
+    size_ += sizeOf(message.file);
     pending_.erase(item.id);
     if (commitEvery == 0 || savedFiles.size() % static_cast<std::size_t>(commitEvery) == 0) {
       durable_ = savedFiles.size();
     }
     return conversion::Done{};
   }
+  void discardItem(ItemHandle item) override {
+    calls.push_back("discardItem");
+    pending_.erase(item.id);
+  }
+  Result<bool> fitsWithin(ItemHandle item, std::uint64_t bytes) override {
+    calls.push_back("fitsWithin " + std::to_string(bytes));
+    if (!attached) return notAttached();
+    return size_ + sizeOf(pending_.at(item.id).second.file) <= bytes;
+  }
+  std::uint64_t storeSize() override { return size_; }
   std::size_t durableMessages() override {
     calls.push_back("durableMessages");
     return durable_;
@@ -186,6 +218,9 @@ class MemoryStoreService : public conversion::StoreService {
     calls.push_back("removeStore");
     if (!attached) return notAttached();
     attached = false;
+    FinishedStore done{path, displayName, folderPaths(), {}, size_};
+    for (const auto& folder : done.folderPaths) done.files[folder] = filesIn(folder);
+    finished.push_back(std::move(done));
     // the last commit, at closing, fails as the saves did
     if (saveFailsFrom > 0 && saves_ >= saveFailsFrom) return saveFailure;
     durable_ = savedFiles.size();
@@ -226,7 +261,12 @@ class MemoryStoreService : public conversion::StoreService {
       walk(child, p, visit);
     }
   }
+  std::uint64_t sizeOf(const std::string& file) const {
+    const auto found = fileSizes.find(file);
+    return found == fileSizes.end() ? defaultFileSize : found->second;
+  }
   std::uint32_t next_ = 2, nextItem_ = 1;
+  std::uint64_t size_ = 0;
   int saves_ = 0;
   std::size_t durable_ = 0;
   std::map<std::uint32_t, std::pair<std::uint32_t, Message>> pending_;

@@ -500,6 +500,13 @@ void Store::close() {
 }
 
 bool Store::isOpen() const { return impl_->open_; }
+std::uint64_t Store::fileSize() const { return impl_->ndb_->stats().fileSize; }
+std::uint64_t Store::bytesInUse() const {
+  const ndb::StoreStats stats = impl_->ndb_->stats();
+  return stats.fileSize - stats.freeBytes;
+}
+std::uint64_t Store::bytesSinceCommit() const { return impl_->ndb_->stats().bytesSinceCommit; }
+void Store::setGrowthLimit(std::uint64_t bytes) { impl_->ndb_->setGrowthLimit(bytes); }
 std::uint64_t Store::savedMessageCount() const { return impl_->saved_; }
 std::uint64_t Store::committedMessageCount() const { return impl_->committed_; }
 

@@ -102,6 +102,17 @@ class Store {
   // savedMessageCount() are not in the file; the store takes no more.
   std::uint64_t savedMessageCount() const;
   std::uint64_t committedMessageCount() const;
+  // The size of the file now, and how much of it content uses (pages, blocks,
+  // and space freed since the last commit, which is reusable only after it):
+  // the difference is what the next messages can take without the file growing.
+  std::uint64_t fileSize() const;
+  std::uint64_t bytesInUse() const;
+  // Block bytes written since the last commit.
+  std::uint64_t bytesSinceCommit() const;
+  // The file grows no further than `bytes` unless its content needs more
+  // (0: no limit); see StoredSizeBound() for telling whether a message fits.
+  void setGrowthLimit(std::uint64_t bytes);
+
   // Commits and closes; the store cannot be used afterwards.
   void close();
   bool isOpen() const;

@@ -225,12 +225,15 @@ StoreStats NodeStore::stats() const {
   s.nodes = impl_->nbt.size();
   s.blocks = impl_->bbt.size();
   s.fileSize = impl_->fileEof();
+  s.freeBytes = impl_->space.freeBytes();
   s.commits = impl_->commits;
   s.bytesSinceCommit = impl_->bytesSinceCommit;
   s.leavesInMemory = impl_->nbt.loadedCount() + impl_->bbt.loadedCount();
   s.mapSpansInMemory = impl_->space.loadedCount();
   return s;
 }
+
+void NodeStore::setGrowthLimit(std::uint64_t bytes) { impl_->opts.growthLimit = bytes; }
 
 CryptMethod NodeStore::cryptMethod() const { return impl_->header.bCryptMethod; }
 const std::string& NodeStore::path() const { return impl_->path; }

@@ -22,7 +22,7 @@
 //    writes the final header (maps valid), syncs. A stop between the two header
 //    writes leaves the new content with maps that a reader rebuilds;
 //  - the file grows in whole AMap spans (a quarter of its size at a time, at
-//    most 32 MB). Growing extends the file (the new spans' map pages written
+//    most 32 MB, and one span at a time near CreateOptions::growthLimit). Growing extends the file (the new spans' map pages written
 //    past its end, then its new size) and at once writes a header for the
 //    last commit plus the empty spans, maps marked invalid; then a sync, and
 //    the header with valid maps. Only a kill during the extension, before
@@ -75,6 +75,9 @@ struct CreateOptions {
   // ...or this much time passed.
   std::chrono::milliseconds commitEvery{5000};
   FileSystem* fileSystem = nullptr;  // nullptr: FileSystem::native()
+  // The file grows no further than this many bytes (0: no limit) unless its
+  // content needs more: near it, one AMap span at a time.
+  std::uint64_t growthLimit = 0;
 };
 
 // The content of a node or subnode: its data tree and its subnode tree, each
@@ -96,6 +99,9 @@ struct StoreStats {
   std::uint64_t nodes = 0;
   std::uint64_t blocks = 0;
   std::uint64_t fileSize = 0;
+  // Bytes of the file no page or block uses and the next allocations may
+  // take; space freed since the last commit is not among them until it.
+  std::uint64_t freeBytes = 0;
   // Commits whose content the file shows: those done, and one that failed
   // after its header switched to its B-trees (the maps then rebuilt by readers).
   std::uint64_t commits = 0;
@@ -232,6 +238,8 @@ class NodeStore : public BlockSource {
   void close();
 
   StoreStats stats() const;
+  // See CreateOptions::growthLimit.
+  void setGrowthLimit(std::uint64_t bytes);
   CryptMethod cryptMethod() const;
   const std::string& path() const;  // the store's own name, even before it has it
 

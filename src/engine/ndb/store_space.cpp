@@ -87,6 +87,12 @@ void NodeStore::Impl::readMapBits(std::size_t k, SpaceMap::Bits& out) {
 void NodeStore::Impl::grow() {
   std::size_t first = space.spanCount();
   std::size_t add = std::clamp<std::size_t>(first / 4, 1, 128);
+  // Near the limit one span at a time, so that a file whose content fits
+  // stays within it; content that needs more still gets its span.
+  if (opts.growthLimit > 0) {
+    const std::uint64_t room = opts.growthLimit > fileEof() ? opts.growthLimit - fileEof() : 0;
+    add = std::clamp<std::size_t>(static_cast<std::size_t>(room / kAMapSpan), 1, add);
+  }
   for (std::size_t i = 0; i < add; ++i) space.addSpan();
   std::vector<Bytes> pages;
   pages.reserve(add);
