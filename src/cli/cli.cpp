@@ -181,6 +181,25 @@ class TerminalObserver final : public conversion::RunObserver {
   const CliEnvironment& environment_;
 };
 
+// Every store written, one a line on standard output, in order; on standard
+// error what a user must know about their sizes.
+void ReportStores(const conversion::RunResult& result, std::uint64_t maxStoreSize,
+                  std::ostream& out, std::ostream& err) {
+  for (const auto& store : result.stores) out << TerminalSafe(store.path) << '\n';
+  for (const auto& store : result.stores) {
+    if (store.oversizedMessage) {
+      err << kProgram << ": " << TerminalSafe(store.path)
+          << " holds one message alone, too large to share a store of at most "
+          << ShowSize(maxStoreSize) << " (the store is " << ShowSize(store.bytes) << ")\n";
+    }
+  }
+  for (const auto* store : conversion::StoresPastOutlookWarning(result)) {
+    err << kProgram << ": warning: " << TerminalSafe(store->path) << " is " << ShowSize(store->bytes)
+        << ": Outlook warns past 47.5 GB and by default opens no store past 50 GB; "
+           "--max-store-size 20G writes the messages into stores of at most 20 GB\n";
+  }
+}
+
 int convert(const CliOptions& options, conversion::StoreService& store,
             const platform::FileSystem& fileSystem, const CliEnvironment& environment,
             std::ostream& out, std::ostream& err, std::optional<Report>& report) {
@@ -225,6 +244,7 @@ int convert(const CliOptions& options, conversion::StoreService& store,
   request.destinationFolder = target.folder;
   request.storeFilePath = target.pstFile;
   request.clock = environment.clock;
+  request.maxStoreSize = options.maxStoreSize;
   TerminalObserver observer(err, fileCount, environment.errorIsTerminal && !options.quiet,
                             environment);
   const conversion::RunResult result = conversion::convert(request, store, observer);
@@ -246,7 +266,7 @@ int convert(const CliOptions& options, conversion::StoreService& store,
       reportFailure(err, failure, result);
     }
   }
-  out << TerminalSafe(result.storeFilePath) << '\n';
+  ReportStores(result, options.maxStoreSize, out, err);
   if (result.stopped) {
     const std::size_t attempted = result.converted + result.failures.size();
     err << kProgram << ": interrupted: " << result.converted << " of " << fileCount

@@ -1,5 +1,8 @@
 #include "cli/cli_options.h"
 
+#include <cstdint>
+#include <string>
+
 namespace parvane::cli {
 
 const char* const kUsageText =
@@ -12,6 +15,14 @@ const char* const kUsageText =
     "  -o, --output OUTPUT\n"
     "                    an existing folder (the new file is named by the time stamp), or\n"
     "                    the path of a .pst file that does not exist yet\n"
+    "      --max-store-size SIZE\n"
+    "                    when the next message would take the store past SIZE (e.g. 500M,\n"
+    "                    20G; K, M, G, T are powers of 1024), that store is finished and\n"
+    "                    the run goes on in a new one named with the next number\n"
+    "                    (\"... (2).pst\"), with the folders its messages need; a message\n"
+    "                    larger than SIZE goes alone into a store of its own. Without it\n"
+    "                    the run writes one store, and warns once it passes 47.5 GB\n"
+    "                    (Outlook's default limit for a store is 50 GB)\n"
     "  -q, --quiet       no progress display\n"
     "      --report FILE write a report in JSON Lines to FILE (replaced if it exists):\n"
     "                    one line per listed file (path, folder in the store, outcome\n"
@@ -20,12 +31,79 @@ const char* const kUsageText =
     "  -h, --help        show this text\n"
     "      --version     show the version\n"
     "\n"
-    "The path of the new .pst file is the last line written to standard output.\n"
+    "The path of each new .pst file is written to standard output, one a line, in the\n"
+    "order they were written; the last line names the last store.\n"
     "Interrupted (SIGINT, SIGTERM, SIGHUP), it leaves the files not yet converted out\n"
     "and finishes the store with those converted so far; a second signal ends it at once.\n"
     "Exit status: 0 every file converted, 1 some files failed (listed on standard\n"
     "error) or standard output could not be written, 2 a usage error or no store\n"
     "could be written, 128 + the signal's number when a signal cut the run short.\n";
+
+std::uint64_t ParseStoreSize(const std::string& text) {
+  const UsageError refused("not a store size (a number of bytes, or with K, M, G or T): " + text);
+  std::size_t at = 0;
+  std::uint64_t whole = 0;
+  std::uint64_t fraction = 0, scale = 1;  // fraction / scale
+  bool digits = false;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, digits = true) {
+    if (whole > (UINT64_MAX - 9) / 10) throw refused;
+    whole = whole * 10 + static_cast<std::uint64_t>(text[at] - '0');
+  }
+  if (at < text.size() && text[at] == '.') {
+    for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, digits = true) {
+      if (scale < 1000000000) {
+        fraction = fraction * 10 + static_cast<std::uint64_t>(text[at] - '0');
+        scale *= 10;
+      }
+    }
+  }
+  if (!digits) throw refused;
+  std::string unit = text.substr(at);
+  for (char& c : unit) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  int power = 0;
+  if (!unit.empty()) {
+    const std::string letters = "KMGT";
+    const std::size_t found = letters.find(unit[0]);
+    if (found != std::string::npos) {
+      power = static_cast<int>(found) + 1;
+      unit.erase(0, 1);
+      if (unit == "IB") unit = "B";
+    }
+    if (!unit.empty() && unit != "B") throw refused;
+  }
+  if (power == 0 && fraction != 0) throw refused;  // no part of a byte
+  std::uint64_t multiplier = 1;
+  for (int i = 0; i < power; ++i) multiplier *= 1024;
+  if (whole > UINT64_MAX / multiplier) throw refused;
+  const auto part = static_cast<std::uint64_t>(static_cast<long double>(fraction) /
+                                               static_cast<long double>(scale) *
+                                               static_cast<long double>(multiplier));
+  if (whole * multiplier > UINT64_MAX - part) throw refused;
+  const std::uint64_t bytes = whole * multiplier + part;
+  if (bytes < kSmallestStoreSize) {
+    throw UsageError("a store size must be at least 1M (an empty store takes a quarter of that): " +
+                     text);
+  }
+  return bytes;
+}
+
+std::string ShowSize(std::uint64_t bytes) {
+  static const char* const units[] = {"bytes", "KB", "MB", "GB", "TB"};
+  int unit = 0;
+  double value = static_cast<double>(bytes);
+  while (value >= 1024 && unit < 4) {
+    value /= 1024;
+    ++unit;
+  }
+  if (unit == 0) return std::to_string(bytes) + " bytes";
+  // one decimal, none when it is zero
+  const auto tenths = static_cast<std::uint64_t>(value * 10 + 0.5);
+  std::string text = std::to_string(tenths / 10);
+  if (tenths % 10 != 0) text += "." + std::to_string(tenths % 10);
+  return text + " " + units[unit];
+}
 
 CliOptions ParseCommandLine(const std::vector<std::string>& args) {
   CliOptions options;
@@ -54,6 +132,11 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
       options.version = true;
     } else if (arg == "-q" || arg == "--quiet") {
       options.quiet = true;
+    } else if (arg == "--max-store-size") {
+      if (k + 1 == args.size()) throw UsageError("option " + arg + " needs a size");
+      options.maxStoreSize = ParseStoreSize(args[++k]);
+    } else if (arg.rfind("--max-store-size=", 0) == 0) {
+      options.maxStoreSize = ParseStoreSize(arg.substr(17));
     } else if (arg == "-o" || arg == "--output") {
       if (k + 1 == args.size()) throw UsageError("option " + arg + " needs a path");
       setOutput(args[++k]);

@@ -270,34 +270,75 @@ class Run {
   // the next store instead, unless the store holds nothing yet.
   std::optional<StoreError> importOne(const std::string& folderName, const std::string& file,
                                       bool mayMoveOn) {
+    bool fitsAlready = false;
+    if (request_.maxStoreSize > 0 && mayMoveOn && !convertedFiles_.empty() &&
+        folderStillToMake(folderName)) {
+      // A folder is made only for a message that stays: the size is asked
+      // first with the message in the top folder.
+      const auto fits = fitsInTopFolder(file);
+      if (!fits) return fits.error();
+      if (!fits.value()) return inNextStore(folderName, file);
+      fitsAlready = true;
+    }
     makeFolderPath(folderName);
     if (result_.storeFailure) return result_.storeFailure;
     const auto folder = store_.folderAtPath(storePart_ + folderName);
     if (!folder) return folder.error();
     const auto item = store_.addItem(folder.value());
     if (!item) return item.error();
-    const auto dropped = [&](StoreError error) {
+    if (auto failed = fill(item.value(), file)) {
       store_.discardItem(item.value());
-      return std::optional<StoreError>(std::move(error));
-    };
-    if (const Status imported = store_.importMessage(item.value(), file); !imported) {
-      return dropped(imported.error());
+      return failed;
     }
-    (void)store_.setFlags(item.value(), kReadMessageFlags);
-    if (request_.maxStoreSize > 0) {
-      const auto fits = store_.fitsWithin(item.value(), request_.maxStoreSize);
-      if (!fits) return dropped(fits.error());
-      if (!fits.value()) {
-        if (mayMoveOn && !convertedFiles_.empty()) {
+    bool alone = false;
+    if (request_.maxStoreSize > 0 && !fitsAlready) {
+      // a store given to a message too large to share one takes no other
+      bool fits = false;
+      if (!result_.stores.back().oversizedMessage) {
+        const auto asked = store_.fitsWithin(item.value(), request_.maxStoreSize);
+        if (!asked) {
           store_.discardItem(item.value());
-          if (!moveToNextStore()) return result_.storeFailure;
-          return importOne(folderName, file, false);
+          return asked.error();
         }
-        result_.stores.back().oversizedMessage = true;
+        fits = asked.value();
       }
+      if (!fits && mayMoveOn && !convertedFiles_.empty()) {
+        store_.discardItem(item.value());
+        return inNextStore(folderName, file);
+      }
+      alone = !fits;
     }
     if (const Status saved = store_.save(item.value()); !saved) return saved.error();
+    if (alone) result_.stores.back().oversizedMessage = true;
     return std::nullopt;
+  }
+
+  // The file imported into a new item, marked read.
+  std::optional<StoreError> fill(ItemHandle item, const std::string& file) {
+    if (const Status imported = store_.importMessage(item, file); !imported) return imported.error();
+    (void)store_.setFlags(item, kReadMessageFlags);
+    return std::nullopt;
+  }
+
+  bool folderStillToMake(const std::string& folderName) const {
+    return result_.stores.size() > 1 && madeFolders_.count(folderName) == 0;
+  }
+
+  Result<bool> fitsInTopFolder(const std::string& file) {
+    const auto top = store_.topFolder();
+    if (!top) return top.error();
+    const auto item = store_.addItem(top.value());
+    if (!item) return item.error();
+    std::optional<StoreError> failed = fill(item.value(), file);
+    Result<bool> fits = failed ? Result<bool>(*failed)
+                               : store_.fitsWithin(item.value(), request_.maxStoreSize);
+    store_.discardItem(item.value());
+    return fits;
+  }
+
+  std::optional<StoreError> inNextStore(const std::string& folderName, const std::string& file) {
+    if (!moveToNextStore()) return result_.storeFailure;
+    return importOne(folderName, file, false);
   }
 
   void importFiles(const std::vector<std::string>& trimmed) {

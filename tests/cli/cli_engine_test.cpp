@@ -15,11 +15,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <set>
 #include <fstream>
 #include <sstream>
 
 #include "cli/cli.h"
+#include "conversion/store_file_name.h"
 #include "import/engine_store_service.h"
 #include "platform/posix_file_system.h"
 
@@ -139,6 +142,95 @@ TEST_F(CliEngineTest, ABrokenFileIsReportedAndLeavesNoMessage) {
     }
   }
   EXPECT_EQ(messages, 3);
+}
+
+// Every message file of the corpus in stores of at most 2 MB: the output
+// names every store, each passes the checker, each is within the limit or
+// holds one larger message alone, and an independent reader finds every
+// message of a single-store run exactly once among them, in the same folder.
+TEST_F(CliEngineTest, AStoreSizeLimitSplitsTheRunAndEveryMessageIsInExactlyOneStore) {
+  fs::remove_all(root / "src");
+  fs::create_directories(root / "src");
+  fs::copy(kCorpus, root / "src" / "corpus", fs::copy_options::recursive);
+  fs::create_directories(root / "whole");
+  const int single = run({"--quiet", "-o", (root / "whole" / "all.pst").string(), "src"});
+  ASSERT_NE(single, kExitUsage) << err.str();
+  const std::string singleErrors = err.str();
+  out.str({});
+  err.str({});
+  constexpr std::uintmax_t kLimit = 2u << 20;
+  const int split = run({"--quiet", "--max-store-size", "2M", "-o", "out", "src"});
+  EXPECT_EQ(split, single) << err.str();
+  // the same files refused, in the same words
+  std::string splitErrors = err.str(), oversized;
+  for (std::size_t at; (at = splitErrors.find(" holds one message alone,")) != std::string::npos;) {
+    const std::size_t begin = splitErrors.rfind('\n', at) + 1, end = splitErrors.find('\n', at) + 1;
+    oversized += splitErrors.substr(begin, end - begin);
+    splitErrors.erase(begin, end - begin);
+  }
+  EXPECT_EQ(splitErrors, singleErrors);
+
+  std::vector<std::string> stores;
+  std::istringstream lines(out.str());
+  for (std::string line; std::getline(lines, line);) stores.push_back(line);
+  ASSERT_GE(stores.size(), 4u) << out.str();
+  std::size_t onDisk = 0;
+  for (const auto& entry : fs::directory_iterator(root / "out")) onDisk += entry.is_regular_file();
+  EXPECT_EQ(onDisk, stores.size());
+  for (std::size_t k = 1; k < stores.size(); ++k) {
+    EXPECT_EQ(stores[k], conversion::NumberedStorePath(stores[0], static_cast<int>(k) + 1));
+  }
+
+  const std::string script =
+      "import pypff,sys\n"
+      "for path in sys.argv[1:]:\n"
+      "  f=pypff.file(); f.open(path)\n"
+      "  def walk(folder, at):\n"
+      "    for i in range(folder.number_of_sub_messages):\n"
+      "      m=folder.get_sub_message(i)\n"
+      "      print(repr((at, m.subject, m.number_of_attachments)))\n"
+      "    for i in range(folder.number_of_sub_folders):\n"
+      "      s=folder.get_sub_folder(i); walk(s, at+'/'+s.name)\n"
+      "  walk(f.get_root_folder(), '')\n";
+  std::ofstream(root / "messages.py") << script;
+  const auto messagesIn = [&](const std::vector<std::string>& files) {
+    std::string args;
+    for (const auto& file : files) args += " " + quoted(file);
+    EXPECT_EQ(shell("/usr/bin/python3 " + quoted(root / "messages.py") + args + " > " +
+                    quoted(root / "messages.txt") + " 2>&1"),
+              0)
+        << ReadAll(root / "messages.txt");
+    std::multiset<std::string> found;
+    std::istringstream text(ReadAll(root / "messages.txt"));
+    for (std::string line; std::getline(text, line);) found.insert(line);
+    return found;
+  };
+  const auto whole = messagesIn({(root / "whole" / "all.pst").string()});
+  ASSERT_GE(whole.size(), 100u);
+
+  std::multiset<std::string> together;
+  std::size_t alone = 0;
+  for (const auto& store : stores) {
+    EXPECT_EQ(shell(std::string(PARVANE_SHARED_DIR) + "/tools/pstcheck " + quoted(store) + " > " +
+                    quoted(root / "pstcheck.txt") + " 2>&1"),
+              0)
+        << store << "\n" << ReadAll(root / "pstcheck.txt");
+    const auto messages = messagesIn({store});
+    EXPECT_FALSE(messages.empty()) << store;
+    const bool named = oversized.find(store + " holds") != std::string::npos;
+    if (named) {
+      EXPECT_EQ(messages.size(), 1u) << store << " is named as holding one message";
+      ++alone;
+    }
+    if (fs::file_size(store) > kLimit) {
+      EXPECT_TRUE(named) << store << " is past the limit\n" << oversized;
+    }
+    together.insert(messages.begin(), messages.end());
+  }
+  EXPECT_EQ(together, whole);
+  EXPECT_GE(alone, 1u) << "the corpus holds a message larger than 2 MB";
+  EXPECT_EQ(std::count(oversized.begin(), oversized.end(), '\n'), static_cast<long>(alone))
+      << oversized;
 }
 
 #ifdef PARVANE_CLI

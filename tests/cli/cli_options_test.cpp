@@ -49,6 +49,34 @@ TEST(ParseCommandLine, RefusesIncompleteOrUnknownCommandLines) {
   }
 }
 
+TEST(ParseStoreSize, ReadsBytesAndPowersOf1024WithOrWithoutB) {
+  EXPECT_EQ(ParseStoreSize("500M"), 500ull << 20);
+  EXPECT_EQ(ParseStoreSize("20G"), 20ull << 30);
+  EXPECT_EQ(ParseStoreSize("20g"), 20ull << 30);
+  EXPECT_EQ(ParseStoreSize("20GB"), 20ull << 30);
+  EXPECT_EQ(ParseStoreSize("20GiB"), 20ull << 30);
+  EXPECT_EQ(ParseStoreSize("1.5G"), 3ull << 29);
+  EXPECT_EQ(ParseStoreSize("2048K"), 2ull << 20);
+  EXPECT_EQ(ParseStoreSize("1T"), 1ull << 40);
+  EXPECT_EQ(ParseStoreSize("1048576"), 1ull << 20);
+  EXPECT_EQ(ParseCommandLine({"--max-store-size=3M", "-o", "o", "a"}).maxStoreSize, 3ull << 20);
+  EXPECT_EQ(ParseCommandLine({"-o", "o", "a"}).maxStoreSize, 0u);
+}
+
+TEST(ParseStoreSize, RefusesWhatIsNotASizeAndSizesBelowOneMegabyte) {
+  for (const char* text : {"", "M", "5 M", "5MBB", "5Q", "-1G", "1.5", "0x10M", "1048575", "0.9M",
+                           "16777216T", "18446744073709551616"}) {
+    EXPECT_THROW(ParseStoreSize(text), UsageError) << text;
+  }
+}
+
+TEST(ShowSize, OneDecimalInTheLargestUnitBelow1024) {
+  EXPECT_EQ(ShowSize(1000), "1000 bytes");
+  EXPECT_EQ(ShowSize(1536), "1.5 KB");
+  EXPECT_EQ(ShowSize(20ull << 30), "20 GB");
+  EXPECT_EQ(ShowSize(48640ull << 20), "47.5 GB");
+}
+
 TEST(ProgressLine, FillsTwentyMarksByPercent) {
   EXPECT_EQ(ProgressLine(50.0f, 2, 4), "[##########          ]  50%  2 of 4");
   EXPECT_EQ(ProgressLine(100.0f, 3, 3), "[####################] 100%  3 of 3");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <streambuf>
@@ -14,6 +15,8 @@
 #include <set>
 
 #include "conversion/run_report.h"
+#include "conversion/convert.h"
+#include "conversion/store_file_name.h"
 #include "platform/folder_paths.h"
 #include "support/fake_ui.h"
 #include "support/memory_store_service.h"
@@ -59,6 +62,7 @@ class CliTest : public ::testing::Test {
     services.push_back(std::make_unique<testing::MemoryStoreService>());
     services.back()->unreadable = failing;
     services.back()->saveFailsFrom = failSavesFrom;
+    if (prepareStore) prepareStore(*services.back());
     // A store file an earlier run made is there; a refused destination refuses all.
     services.back()->createFails = [this](const std::string& path) -> std::optional<conversion::StoreError> {
       if (refuseStore) {
@@ -135,6 +139,7 @@ class CliTest : public ::testing::Test {
   std::set<std::string> failing;  // files whose import fails
   bool refuseStore = false;
   int failSavesFrom = 0;
+  std::function<void(testing::MemoryStoreService&)> prepareStore;  // sizes, before each run
   CliEnvironment environment;
   std::ostringstream out, err;
 };
@@ -553,5 +558,52 @@ TEST_F(CliTest, AReportThatFailsToBeWrittenMakesTheExitStatusNonZero) {
   EXPECT_EQ(lastLine(), kNamedPst);
 }
 
+// The run over a store of at most 1.5 MB: every store on its own line, and the
+// one message too large to share a store named on standard error.
+TEST_F(CliTest, AStoreSizeLimitNamesEveryStoreWrittenAndTheMessagesLeftAlone) {
+  files.addFile(NativePath("/mail"), "c.msg");
+  files.addFile(NativePath("/mail"), "huge.msg");
+  prepareStore = [](testing::MemoryStoreService& store) {
+    store.emptyStoreSize = 256 << 10;
+    store.defaultFileSize = 600 << 10;
+    store.fileSizes[NativePath("/mail/huge.msg")] = 3 << 20;
+  };
+  EXPECT_EQ(run({"--max-store-size", "1.5M", "-o", "/out", "/mail"}), kExitConverted) << err.str();
+  const std::string second = conversion::NumberedStorePath(kNamedPst, 2),
+                    third = conversion::NumberedStorePath(kNamedPst, 3);
+  // a, c | huge | B: the list is sorted, the folder's own files first
+  EXPECT_EQ(out.str(), kNamedPst + "\n" + second + "\n" + third + "\n");
+  EXPECT_EQ(err.str(), "parvane-cli: " + second +
+                           " holds one message alone, too large to share a store of at most 1.5 MB"
+                           " (the store is 3.3 MB)\n");
+  EXPECT_EQ(services.back()->finished.size(), 3u);
+
+  // Without the option, one store, whatever its size.
+  EXPECT_EQ(run({"-o", "/out", "/mail"}), kExitConverted) << err.str();
+  EXPECT_EQ(out.str().find('\n'), out.str().size() - 1) << out.str();
+  EXPECT_EQ(err.str(), "");
+}
+
+TEST_F(CliTest, AStorePastTheSizeOutlookWarnsAtIsToldWithTheWayToSplit) {
+  prepareStore = [](testing::MemoryStoreService& store) {
+    store.emptyStoreSize = conversion::kOutlookWarningStoreSize;
+  };
+  EXPECT_EQ(run({"-q", "-o", "/out", "/mail"}), kExitConverted) << err.str();
+  EXPECT_EQ(lastLine(), kNamedPst);
+  EXPECT_NE(err.str().find("warning: " + kNamedPst + " is 47.5 GB: Outlook warns past 47.5 GB"),
+            std::string::npos)
+      << err.str();
+  EXPECT_NE(err.str().find("--max-store-size 20G"), std::string::npos) << err.str();
+}
+
+TEST_F(CliTest, AStoreSizeThatCannotBeReadIsAUsageError) {
+  for (const std::string size : {"", "big", "-5M", "2X", "0.5K", "1000", "99999999999999999999"}) {
+    EXPECT_EQ(run({"--max-store-size", size, "-o", "/out", "/mail"}), kExitUsage) << size;
+    EXPECT_TRUE(out.str().empty());
+  }
+  EXPECT_EQ(run({"-o", "/out", "/mail", "--max-store-size"}), kExitUsage);
+  EXPECT_NE(err.str().find("needs a size"), std::string::npos) << err.str();
+  EXPECT_TRUE(noCalls());
+}
 }  // namespace
 }  // namespace parvane::cli

@@ -310,5 +310,126 @@ TEST_F(ConvertTest, ATakenStampedNameGivesTheNextFreeNumberAndOtherRefusalsStop)
   EXPECT_EQ(tried.size(), 3u);
 }
 
+// ---- a store-size limit: the memory store's file is 1000 bytes empty plus
+// the sizes of the files saved in it (100 each unless told) ----
+
+// The files of every finished store, "store: folder/file ..." in order.
+List StoresAndFiles(const testing::MemoryStoreService& store) {
+  List out;
+  for (const auto& done : store.finished) {
+    std::string line = done.path + ":";
+    for (const auto& [folder, files] : done.files) {
+      for (const auto& file : files) line += " " + folder + "=" + file;
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+TEST_F(ConvertTest, ALimitFinishesAStoreBeforeTheMessageThatWouldPassItAndGoesOnInTheNextNumber) {
+  request.maxStoreSize = 1300;  // exactly three messages of 100
+  const std::string first = "/out/OstrelMSGMessages6.12.26 9.5.07.pst";
+  const auto result = run({"/m/A/1.msg", "/m/A/2.msg", "/m/B/3.msg", "/m/B/4.msg", "/m/A/5.msg",
+                           "/m/A/Deep/6.msg", "/m/C/7.msg"});
+  EXPECT_EQ(result.converted, 7u);
+  EXPECT_THAT(result.failures, IsEmpty());
+  // Each store holds only the folders its own messages need; the first was
+  // made with every folder before the files.
+  EXPECT_THAT(StoresAndFiles(store),
+              ElementsAre(first + ": m\\A=/m/A/1.msg m\\A=/m/A/2.msg m\\B=/m/B/3.msg",
+                          NumberedStorePath(first, 2) +
+                              ": m\\A=/m/A/5.msg m\\A\\Deep=/m/A/Deep/6.msg m\\B=/m/B/4.msg",
+                          NumberedStorePath(first, 3) + ": m\\C=/m/C/7.msg"));
+  EXPECT_THAT(store.finished[0].folderPaths, ElementsAre("m", "m\\A", "m\\A\\Deep", "m\\B", "m\\C"));
+  EXPECT_THAT(store.finished[1].folderPaths,
+              ::testing::UnorderedElementsAre("m", "m\\A", "m\\A\\Deep", "m\\B"));
+  ASSERT_EQ(result.stores.size(), 3u);
+  EXPECT_EQ(result.storeFilePath, first);
+  EXPECT_EQ(result.stores[0].path, first);
+  EXPECT_EQ(result.stores[1].displayName, std::string(kStore) + " (2)");
+  EXPECT_EQ(store.finished[1].displayName, result.stores[1].displayName);
+  EXPECT_EQ(result.stores[0].messages + result.stores[1].messages + result.stores[2].messages, 7u);
+  EXPECT_EQ(result.stores[0].bytes, 1300u);
+  EXPECT_EQ(result.stores[2].bytes, 1100u);
+  for (const auto& written : result.stores) EXPECT_FALSE(written.oversizedMessage);
+  // Each file saved once; every item that was not saved (the ones that moved
+  // on, those that asked for the size before their folder was made) dropped.
+  EXPECT_EQ(std::count(store.calls.begin(), store.calls.end(), "save"), 7);
+  EXPECT_EQ(store.pendingItems(), 0u);
+  EXPECT_TRUE(store.sessionEnded);
+  EXPECT_FALSE(store.attached);
+}
+
+TEST_F(ConvertTest, AMessageLargerThanTheLimitGoesAloneIntoAStoreOfItsOwn) {
+  request.maxStoreSize = 1300;
+  store.fileSizes = {{"/m/big.msg", 5000}, {"/m/first-big.msg", 400}};
+  const auto result =
+      run({"/m/first-big.msg", "/m/a.msg", "/m/b.msg", "/m/big.msg", "/m/c.msg", "/bad/d.msg"});
+  EXPECT_EQ(result.converted, 6u);
+  const std::string first = "/out/OstrelMSGMessages6.12.26 9.5.07.pst";
+  // A first message too large for an empty store stays in the first store, alone.
+  EXPECT_THAT(StoresAndFiles(store),
+              ElementsAre(first + ": m=/m/first-big.msg", NumberedStorePath(first, 2) + ": m=/m/a.msg m=/m/b.msg",
+                          NumberedStorePath(first, 3) + ": m=/m/big.msg",
+                          NumberedStorePath(first, 4) + ": bad=/bad/d.msg m=/m/c.msg"));
+  ASSERT_EQ(result.stores.size(), 4u);
+  EXPECT_TRUE(result.stores[0].oversizedMessage);
+  EXPECT_FALSE(result.stores[1].oversizedMessage);
+  EXPECT_TRUE(result.stores[2].oversizedMessage);
+  EXPECT_EQ(result.stores[2].bytes, 6000u);
+  EXPECT_FALSE(result.stores[3].oversizedMessage);
+}
+
+TEST_F(ConvertTest, FilesThatFailDoNotCountTowardsAStoreAndLeaveNoItem) {
+  request.maxStoreSize = 1200;
+  store.unreadable = {"/m/bad1.msg", "/m/bad2.msg"};
+  const auto result = run({"/m/a.msg", "/m/bad1.msg", "/m/b.msg", "/m/bad2.msg", "/m/c.msg"});
+  EXPECT_EQ(result.converted, 3u);
+  ASSERT_EQ(result.failures.size(), 2u);
+  EXPECT_EQ(result.stores.size(), 2u);
+  EXPECT_EQ(result.stores[0].messages, 2u);
+  EXPECT_EQ(store.pendingItems(), 0u);
+}
+
+// A numbered name taken already is passed over; a next store that cannot be
+// created ends the run as a failed store, the finished ones keeping theirs.
+TEST_F(ConvertTest, ANextStoreThatCannotBeCreatedEndsTheRunAndKeepsTheFinishedStores) {
+  request.maxStoreSize = 1100;  // one message each
+  const std::string first = "/out/OstrelMSGMessages6.12.26 9.5.07.pst";
+  store.createFails = [&](const std::string& path) -> std::optional<StoreError> {
+    if (path == NumberedStorePath(first, 2)) return StoreError{StoreFailure::AlreadyExists, "File exists"};
+    if (path == NumberedStorePath(first, 4)) return StoreError{StoreFailure::NoSpace, "No space left on device"};
+    return std::nullopt;
+  };
+  const auto result = run({"/m/a.msg", "/m/b.msg", "/m/c.msg", "/m/d.msg"});
+  ASSERT_TRUE(result.storeFailure.has_value());
+  EXPECT_EQ(result.storeFailure->cause, StoreFailure::NoSpace);
+  EXPECT_NE(result.storeFailure->detail.find(NumberedStorePath(first, 4)), std::string::npos);
+  EXPECT_EQ(result.converted, 2u);
+  ASSERT_EQ(result.stores.size(), 2u);
+  EXPECT_EQ(result.stores[1].path, NumberedStorePath(first, 3));
+  EXPECT_EQ(result.stores[0].messages, 1u);
+  EXPECT_EQ(result.stores[1].messages, 1u);
+  List lost;
+  for (const auto& failure : result.failures) lost.push_back(failure.path);
+  EXPECT_THAT(lost, ElementsAre("/m/c.msg", "/m/d.msg"));
+}
+
+// Without a limit the run writes one store whatever its size, and tells
+// which stores passed the size at which Outlook warns.
+TEST_F(ConvertTest, OneStoreWithoutALimitAndThoseOutlookWarnsAboutAreNamed) {
+  store.emptyStoreSize = kOutlookWarningStoreSize - 150;
+  const auto result = run({"/m/a.msg", "/m/b.msg"});
+  ASSERT_EQ(result.stores.size(), 1u);
+  EXPECT_EQ(result.stores[0].bytes, kOutlookWarningStoreSize + 50);
+  EXPECT_EQ(std::count(store.calls.begin(), store.calls.end(), "fitsWithin " + std::to_string(0)), 0);
+  ASSERT_EQ(StoresPastOutlookWarning(result).size(), 1u);
+  EXPECT_EQ(StoresPastOutlookWarning(result)[0]->path, result.storeFilePath);
+
+  testing::MemoryStoreService small;
+  small.emptyStoreSize = kOutlookWarningStoreSize - 200;
+  EXPECT_THAT(StoresPastOutlookWarning(convert(request, small, observer)), IsEmpty());
+}
+
 }  // namespace
 }  // namespace parvane::conversion

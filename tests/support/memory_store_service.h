@@ -86,6 +86,8 @@ class MemoryStoreService : public conversion::StoreService {
     });
     return out;
   }
+  // Items added and neither saved nor dropped.
+  std::size_t pendingItems() const { return pending_.size(); }
   std::vector<Message> allMessages() const {
     std::vector<Message> out;
     for (const auto& [id, f] : folders) out.insert(out.end(), f.messages.begin(), f.messages.end());
