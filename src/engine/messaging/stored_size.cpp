@@ -49,7 +49,8 @@ std::uint64_t heapBytes(std::uint64_t heap) {
 constexpr std::uint64_t kMessageFixed = 12 * 1024;
 // Per recipient: its row in the table, counted beside its values.
 constexpr std::uint64_t kRecipientFixed = 256;
-// Per attachment: its property context, its row in the attachment table.
+// Per attachment: its property context's fixed parts, its row in the
+// attachment table (a few short columns).
 constexpr std::uint64_t kAttachmentFixed = 2 * 1024;
 
 }  // namespace
@@ -67,8 +68,7 @@ std::uint64_t StoredSizeBound(const StoreMessage& message) {
   for (const auto& a : message.attachments) {
     ObjectBytes values;
     addValues(a.properties, values);
-    // the attachment table's row holds a copy of some of them
-    total += kAttachmentFixed + 2 * heapBytes(values.heap) + values.streams;
+    total += kAttachmentFixed + heapBytes(values.heap) + values.streams;
     if (a.embedded) total += StoredSizeBound(*a.embedded);
     if (a.oleData) total += streamBytes(a.oleData->size());
   }

@@ -15,6 +15,7 @@
 #include "engine/messaging/errors.h"
 #include "engine/messaging/message_writer.h"
 #include "engine/messaging/node_values.h"
+#include "engine/messaging/stored_size.h"
 #include "engine/messaging/message_content.h"
 #include "import/message_translation.h"
 #include "engine/msg/message.h"
@@ -490,6 +491,90 @@ TEST_F(StoreTest, ManyMessagesAndDeepEmbeddingStayConsistent) {
   // two spaces per level: the top message's node line is indented by 2, each
   // embedded one 4 further (attachment, then message)
   EXPECT_EQ(depth.output, std::to_string(2 + 4 * 5 + 1) + "\n");
+}
+
+// Whether a message fits in a store of limited size is decided before it is
+// written: the bound must cover what each shape of message really takes
+// (committed, so that freed space counts as free), without being so loose
+// that stores end far below their limit.
+TEST_F(StoreTest, TheStoredSizeBoundCoversWhatEachMessageTakes) {
+  auto file = path("bound.pst");
+  auto store = Store::create(file, u"Bound");
+  auto folder = store->createFolder(store->ipmSubtree(), u"In");
+  std::vector<std::string> many;
+  for (int i = 0; i < 300; ++i) many.push_back("person" + std::to_string(i) + "@example.com");
+  std::vector<std::pair<std::string, core::Bytes>> smallFiles;
+  for (int i = 0; i < 12; ++i) smallFiles.push_back({"s" + std::to_string(i) + ".bin", core::Bytes(3000, 7)});
+  auto inner = std::make_shared<testsupport::MsgMessage>(
+      testsupport::simpleMessage("Inner", "inner", {"i@example.com"}, {{"i.bin", core::Bytes(5000, 1)}}));
+  auto embedding = testsupport::simpleMessage("Outer", "outer", {});
+  testsupport::MsgAttachment e;
+  e.properties.push_back(testsupport::MsgProperty::i32(0x3705, 5));
+  e.embedded = inner;
+  embedding.attachments.push_back(e);
+  const std::vector<testsupport::MsgMessage> shapes = {
+      testsupport::simpleMessage("", ""),
+      testsupport::simpleMessage("Plain", "plain", {"a@example.com"}),
+      testsupport::simpleMessage("Long body", std::string(200000, 'b'), {"a@example.com"}),
+      testsupport::simpleMessage("Many recipients", "r", many),
+      testsupport::simpleMessage("Small attachments", "s", {"a@example.com"}, smallFiles),
+      testsupport::simpleMessage("Large attachment", "l", {}, {{"big.bin", core::Bytes(3000000, 9)}}),
+      embedding,
+  };
+  for (std::size_t k = 0; k < shapes.size(); ++k) {
+    auto read = msg::MessageFile::read(std::make_shared<core::MemorySource>(testsupport::writeMsg(shapes[k])), "m.msg");
+    StoreMessage content = importer::TranslateMessage(read.message(), store->namedProperties());
+    const std::uint64_t bound = StoredSizeBound(content);
+    store->commit();
+    const std::uint64_t before = store->bytesInUse();
+    store->addMessage(folder, std::move(content), 17);
+    store->commit();
+    const std::uint64_t taken = store->bytesInUse() - before;
+    const std::string subject = "shape " + std::to_string(k);
+    EXPECT_LE(taken, bound) << subject;
+    EXPECT_LE(bound, 3 * taken + (32 << 10)) << subject << ": the bound is far too loose";
+  }
+  store->close();
+  EXPECT_EQ(pstcheck(file).status, 0);
+}
+
+// With a growth limit the file grows one span at a time near it and stays
+// within it while what is written fits; what does not fit still gets room.
+TEST_F(StoreTest, AGrowthLimitKeepsTheFileWithinItWhileTheContentFits) {
+  auto file = path("limited.pst");
+  auto store = Store::create(file, u"Limited");
+  auto folder = store->createFolder(store->ipmSubtree(), u"In");
+  constexpr std::uint64_t kLimit = 3u << 20;
+  store->setGrowthLimit(kLimit);
+  const auto bytes = testsupport::writeMsg(
+      testsupport::simpleMessage("Part", "p", {"a@example.com"}, {{"p.bin", core::Bytes(60000, 3)}}));
+  int added = 0;
+  for (;; ++added) {
+    auto read = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "p.msg");
+    StoreMessage content = importer::TranslateMessage(read.message(), store->namedProperties());
+    if (store->bytesInUse() + StoredSizeBound(content) + (256u << 10) > kLimit) break;
+    store->addMessage(folder, std::move(content), 17);
+    EXPECT_LE(store->fileSize(), kLimit);
+  }
+  EXPECT_GT(added, 20);
+  store->close();
+  EXPECT_LE(fs::file_size(file), kLimit);
+  EXPECT_GT(fs::file_size(file), kLimit - (1u << 20)) << "the file ends near its limit";
+
+  // Past the limit the store goes on growing as its content needs.
+  auto past = path("past.pst");
+  auto over = Store::create(past, u"Past");
+  auto in = over->createFolder(over->ipmSubtree(), u"In");
+  over->setGrowthLimit(1u << 20);
+  auto big = msg::MessageFile::read(
+      std::make_shared<core::MemorySource>(testsupport::writeMsg(testsupport::simpleMessage(
+          "Big", "b", {}, {{"b.bin", core::Bytes(2500000, 4)}}))),
+      "b.msg");
+  over->addMessage(in, importer::TranslateMessage(big.message(), over->namedProperties()), 17);
+  over->close();
+  EXPECT_GT(fs::file_size(past), 2500000u);
+  EXPECT_EQ(pstcheck(past).status, 0);
+  EXPECT_EQ(pstcheck(file).status, 0);
 }
 
 }  // namespace
