@@ -1,6 +1,8 @@
 #include "app/main_window_controller.h"
 
+#include <chrono>
 #include <exception>
+#include <sstream>
 #include <string>
 #include <utility>
 
@@ -133,7 +135,32 @@ void MainWindowController::runConversion() {
                               controls_.addFilesButton, controls_.addFolderButton,
                               controls_.clearListButton, controls_.messageBox,
                               controls_.desktop});
+  const auto started = std::chrono::steady_clock::now();
   lastRun_ = conversion::convert(request, *store_, observer);
+  lastRunSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  lastRequest_ = std::move(request);
+}
+
+std::optional<std::string> MainWindowController::lastRunReport(
+    const conversion::FileSize& sizeOf) const {
+  if (!lastRun_ || running_) return std::nullopt;
+  const auto files = conversion::RunOutcomes(lastRequest_, *lastRun_, sizeOf);
+  conversion::RunSummary summary = conversion::SummaryOf(*lastRun_, files);
+  summary.seconds = lastRunSeconds_;
+  std::ostringstream text;
+  conversion::WriteReport(text, files, summary);
+  return text.str();
+}
+
+std::string MainWindowController::suggestedReportPath() const {
+  if (!lastRun_) return {};
+  std::string path = lastRun_->storeFilePath;
+  const std::string extension = conversion::kStoreFileExtension;
+  if (path.size() >= extension.size() &&
+      path.compare(path.size() - extension.size(), extension.size(), extension) == 0) {
+    path.erase(path.size() - extension.size());
+  }
+  return path + ".jsonl";
 }
 
 bool MainWindowController::askToExit() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "conversion/convert.h"
+#include "conversion/run_report.h"
 #include "conversion/store_service.h"
 #include "platform/ui.h"
 
@@ -87,6 +88,11 @@ class MainWindowController {
   // cancelled choice of destination.
   const std::optional<conversion::RunResult>& lastRun() const { return lastRun_; }
   bool running() const { return running_; }
+  // The last run's report as parvane-cli --report writes it (JSON Lines, with
+  // no exit status); none while no run has ended. `sizeOf` gives the files' sizes.
+  std::optional<std::string> lastRunReport(const conversion::FileSize& sizeOf) const;
+  // Where the report is first offered: beside the store, named as it is.
+  std::string suggestedReportPath() const;
 
  private:
   void guarded(const std::function<void()>& operation);
@@ -96,6 +102,8 @@ class MainWindowController {
   conversion::StoreService* store_;
   ConversionSettings settings_;
   std::optional<conversion::RunResult> lastRun_;
+  conversion::ConversionRequest lastRequest_;
+  double lastRunSeconds_ = 0;
   bool running_ = false;
 };
 

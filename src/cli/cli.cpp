@@ -14,6 +14,7 @@
 #include "conversion/failure_report.h"
 #include "conversion/run_report.h"
 #include "filelist/add_folder.h"
+#include "platform/native_files.h"
 
 #ifndef PARVANE_VERSION
 #define PARVANE_VERSION "0.0.0"
@@ -159,7 +160,7 @@ std::optional<Report> openReport(const std::string& given, const platform::FileS
   auto file = environment.createReport ? environment.createReport(path) : CreateReportFile(path);
   if (!file || !*file) throw UsageError("the report cannot be written: " + given);
   return Report(path, std::move(file),
-                environment.fileSize ? environment.fileSize : conversion::FileSize(RegularFileSize));
+                environment.fileSize ? environment.fileSize : conversion::FileSize(platform::RegularFileSize));
 }
 
 // The run told on a terminal: a progress line, and a stop once a signal came.

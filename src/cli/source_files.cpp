@@ -13,6 +13,7 @@
 #include "filelist/add_folder.h"
 #include "filelist/folder_walker.h"
 #include "platform/folder_paths.h"
+#include "platform/native_files.h"
 
 namespace parvane::cli {
 
@@ -144,13 +145,9 @@ void walkFolder(const platform::FileSystem& fileSystem, const std::string& folde
 
 }  // namespace
 
-std::filesystem::path FileSystemPath(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 std::string AbsolutePath(const std::string& path, const std::string& currentDirectory) {
-  std::filesystem::path full = FileSystemPath(path);
-  if (!full.is_absolute()) full = FileSystemPath(currentDirectory) / full;
+  std::filesystem::path full = platform::FileSystemPath(path);
+  if (!full.is_absolute()) full = platform::FileSystemPath(currentDirectory) / full;
   const std::u8string normal = full.lexically_normal().make_preferred().u8string();
   std::string text(normal.begin(), normal.end());
   while (text.size() > 1 && text.back() == kSeparator && !IsDriveRoot(text)) text.pop_back();

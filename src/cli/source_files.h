@@ -3,7 +3,6 @@
 // ".msg" in any case).
 #pragma once
 
-#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -11,10 +10,6 @@
 #include "platform/ui.h"
 
 namespace parvane::cli {
-
-// A UTF-8 path for std::filesystem (which on Windows would read a plain
-// string in the system code page).
-std::filesystem::path FileSystemPath(const std::string& utf8);
 
 // `path` read from `currentDirectory` when relative, with "." and ".."
 // resolved and no closing separator (except for the root).

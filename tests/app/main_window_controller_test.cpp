@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <algorithm>
 #include <stdexcept>
 #include <string>
@@ -132,6 +134,40 @@ TEST_F(ControllerTest, FilesThatCannotBeImportedAreNamedInOneBoxAtTheEnd) {
   EXPECT_EQ(frame.caption(), "Details : Converting - (2 of 2) file(s)");
   EXPECT_TRUE(store.filesIn("m").empty());
   EXPECT_EQ(grid.currentRow(), 1);  // the last file's row
+}
+
+// The report the window saves after a run: the lines parvane-cli --report
+// writes, its converted files exactly those the store holds.
+TEST_F(ControllerTest, TheLastRunsReportNamesEveryListedFileAndWhatTheStoreHolds) {
+  EXPECT_FALSE(window().lastRunReport(nullptr));  // no run yet
+  listFolder();
+  store.unreadable.insert(NativePath("/m/a.msg"));
+  folders.results.push_back(NativePath("/out"));
+  window().convert();
+  const auto sizeOf = [](const std::string& path) -> std::optional<std::uint64_t> { return path.size(); };
+  const auto report = window().lastRunReport(sizeOf);
+  ASSERT_TRUE(report);
+  std::istringstream lines(*report);
+  List read;
+  for (std::string line; std::getline(lines, line);) read.push_back(line);
+  ASSERT_EQ(read.size(), 3u) << *report;
+  const std::string a = NativePath("/m/a.msg"), b = NativePath("/m/Work/b.MSG");
+  EXPECT_EQ(read[0], conversion::ReportLine({a, "m", false, "not a message file", a.size()}));
+  EXPECT_EQ(read[1], conversion::ReportLine({b, "m\\Work", true, "", b.size()}));
+  EXPECT_EQ(store.filesIn("m\\Work"), List{b});
+  EXPECT_TRUE(store.filesIn("m").empty());
+  EXPECT_EQ(read[2].rfind(R"({"summary":true,"store":)" +
+                              conversion::JsonString(NativePath("/out/OstrelMSGMessages6.12.26 9.5.07.pst")) +
+                              R"(,"listed":2,"converted":1,"refused":1,"stopped":false,)",
+                          0),
+            0u)
+      << read[2];
+  EXPECT_NE(read[2].find(R"("exit_status":null})"), std::string::npos) << read[2];
+  EXPECT_EQ(window().suggestedReportPath(), NativePath("/out/OstrelMSGMessages6.12.26 9.5.07.jsonl"));
+
+  // A cancelled choice of destination leaves no run to report.
+  window().convert();
+  EXPECT_FALSE(window().lastRunReport(sizeOf));
 }
 
 TEST_F(ControllerTest, TheClearEmptiesTheListARunConverted) {
