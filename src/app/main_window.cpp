@@ -10,6 +10,7 @@
 #include <QtGui/QIcon>
 #include <QtGui/QPainter>
 #include <QtGui/QScreen>
+#include <QtWidgets/QFileDialog>
 #include <QtWidgets/QGroupBox>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
@@ -289,8 +290,8 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
           [this] { click(&MainWindowController::addFolder); });
   connect(clearListButton_, &QPushButton::clicked, this,
           [this] { click(&MainWindowController::clearList); });
-  connect(convertButton_, &QPushButton::clicked, this,
-          [this] { click(&MainWindowController::convert); });
+  connect(convertButton_, &QPushButton::clicked, this, [this] { convertClicked(); });
+  connect(saveReportButton_, &QPushButton::clicked, this, [this] { saveReportClicked(); });
   connect(exitButton_, &QPushButton::clicked, this, [this] { exitClicked(); });
 
   // Files and folders dragged from the desktop onto the file list.
@@ -340,6 +341,8 @@ void MainWindow::buildControls() {
   fileProgressBar_ = Named<QProgressBar>(this, "fileProgressBar");
   fileList_ = Named<QTableWidget>(this, "fileList");
   firstTabStop_ = Named<QWidget>(this, layout::FirstTabStop().name);
+  saveReportButton_ = static_cast<QPushButton*>(MakeControl(this, layout::kSaveReportButton));
+  saveReportButton_->hide();
 
   firstTabStop_->setFocus();
 }
@@ -373,6 +376,9 @@ void MainWindow::setStoreService(conversion::StoreService* store) {
 }
 void MainWindow::setExitHandler(std::function<void()> handler) {
   exitHandler_ = std::move(handler);
+}
+void MainWindow::setReportPathChooser(std::function<std::string(const std::string&)> chooser) {
+  reportPathChooser_ = std::move(chooser);
 }
 void MainWindow::setEndHook(std::function<void()> hook) { endHook_ = std::move(hook); }
 
@@ -440,6 +446,27 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     default:
       return QWidget::eventFilter(watched, event);
   }
+}
+
+void MainWindow::convertClicked() {
+  if (ended_) return;
+  saveReportButton_->hide();
+  click(&MainWindowController::convert);
+  if (!ended_ && controller_->lastRun()) saveReportButton_->show();
+}
+
+void MainWindow::saveReportClicked() {
+  if (ended_ || running_ > 0) return;
+  Running running(running_);
+  const std::string suggested = controller_->suggestedReportPath();
+  const std::string path =
+      reportPathChooser_
+          ? reportPathChooser_(suggested)
+          : QFileDialog::getSaveFileName(this, QString::fromLatin1(layout::kSaveReportTitle),
+                                         QString::fromStdString(suggested),
+                                         QStringLiteral("JSON Lines (*.jsonl);;All files (*)"))
+                .toStdString();
+  if (!path.empty()) controller_->saveReport(path);
 }
 
 void MainWindow::exitClicked() {

@@ -71,6 +71,9 @@ class MainWindow : public QWidget {
   void setFolderDialog(platform::FolderDialog* dialog);
   void setFileSystem(const platform::FileSystem* fileSystem);
   void setStoreService(conversion::StoreService* store);
+  // What asks where to save the last run's report, given the suggested path;
+  // "" cancels. By default the save-file dialog.
+  void setReportPathChooser(std::function<std::string(const std::string& suggested)> chooser);
   // What ends the program: by default the application quits, at once.
   void setExitHandler(std::function<void()> handler);
   // Runs once when the program really ends (not with a replaced exit handler),
@@ -91,6 +94,9 @@ class MainWindow : public QWidget {
   // Runs a click handler of the controller, unless the program has ended.
   void click(void (MainWindowController::*handler)());
   void exitClicked();
+  // "Convert Messages": the run, then "Save Report..." shown when one ended.
+  void convertClicked();
+  void saveReportClicked();
   // Whether a drop would be taken now: the list buttons are enabled (no run
   // is going) and no click handler is running.
   bool takesDrops() const;
@@ -100,6 +106,7 @@ class MainWindow : public QWidget {
   QPushButton* clearListButton_ = nullptr;
   QPushButton* convertButton_ = nullptr;
   QPushButton* exitButton_ = nullptr;
+  QPushButton* saveReportButton_ = nullptr;  // hidden until a run has ended
   QLabel* fileCountLabel_ = nullptr;
   QLabel* currentFolderLabel_ = nullptr;
   QLabel* messageCountLabel_ = nullptr;
@@ -127,6 +134,7 @@ class MainWindow : public QWidget {
   std::unique_ptr<ReplaceableFileSystem> fileSystem_;
   std::unique_ptr<MainWindowController> controller_;
 
+  std::function<std::string(const std::string&)> reportPathChooser_;
   std::function<void()> exitHandler_;
   std::function<void()> endHook_;
   bool ended_ = false;

@@ -12,6 +12,7 @@
 #include "filelist/add_folder.h"
 #include "filelist/file_list.h"
 #include "platform/folder_paths.h"
+#include "platform/native_files.h"
 
 namespace parvane::app {
 
@@ -150,6 +151,16 @@ std::optional<std::string> MainWindowController::lastRunReport(
   std::ostringstream text;
   conversion::WriteReport(text, files, summary);
   return text.str();
+}
+
+void MainWindowController::saveReport(const std::string& path) {
+  guarded([&] {
+    const auto report = lastRunReport(platform::RegularFileSize);
+    if (!report || platform::WriteWholeFile(path, *report)) return;
+    controls_.messageBox.show("The report could not be saved to \"" + path + "\".",
+                              platform::MessageButtons::Ok, platform::MessageIcon::Exclamation,
+                              filelist::kAppTitle);
+  });
 }
 
 std::string MainWindowController::suggestedReportPath() const {

@@ -93,6 +93,10 @@ class MainWindowController {
   std::optional<std::string> lastRunReport(const conversion::FileSize& sizeOf) const;
   // Where the report is first offered: beside the store, named as it is.
   std::string suggestedReportPath() const;
+  // Writes the last run's report to `path` (the front end asked for it),
+  // replacing a file there; when it cannot be written, a box says so. Nothing
+  // while no run has ended.
+  void saveReport(const std::string& path);
 
  private:
   void guarded(const std::function<void()>& operation);

@@ -121,6 +121,14 @@ inline constexpr Control kControls[] = {
      .place = {6360, 0, 1335, 375}, .tabIndex = 5},
 };
 
+// Not part of the window as it starts: shown once a conversion run has ended,
+// beside "Convert Messages", it saves that run's report (as parvane-cli
+// --report writes it). Outside the focus order, like the window's labels.
+inline constexpr Control kSaveReportButton{
+    .name = "saveReportButton", .kind = Kind::Button, .caption = "Save Report...",
+    .container = "", .place = {5520, 5550, 1935, 375}};
+inline constexpr const char* kSaveReportTitle = "Save Report";
+
 // The control of that name; nullptr when there is none.
 constexpr const Control* Find(std::string_view name) {
   for (const Control& control : kControls) {

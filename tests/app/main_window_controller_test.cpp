@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include <algorithm>
@@ -164,6 +167,28 @@ TEST_F(ControllerTest, TheLastRunsReportNamesEveryListedFileAndWhatTheStoreHolds
       << read[2];
   EXPECT_NE(read[2].find(R"("exit_status":null})"), std::string::npos) << read[2];
   EXPECT_EQ(window().suggestedReportPath(), NativePath("/out/OstrelMSGMessages6.12.26 9.5.07.jsonl"));
+
+  // Saved as it reads, replacing a file there; a place that cannot be
+  // written is named in a box.
+  namespace fs = std::filesystem;
+  const fs::path saved = fs::temp_directory_path() / ("parvane-report-" + std::to_string(
+      ::testing::UnitTest::GetInstance()->random_seed()) + ".jsonl");
+  { std::ofstream(saved) << "an older, longer file that the report replaces whole\n"; }
+  window().saveReport(saved.string());
+  std::stringstream file;
+  file << std::ifstream(saved, std::ios::binary).rdbuf();
+  const std::string written = file.str();
+  // (the sizes are the real ones now: none of these paths exists)
+  EXPECT_EQ(written.substr(0, written.find('\n')),
+            conversion::ReportLine({a, "m", false, "not a message file", std::nullopt}));
+  EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 3);
+  EXPECT_EQ(messages.shown.size(), 1u);  // the run's box only
+  const std::string nowhere = (saved.parent_path() / "no such folder" / "r.jsonl").string();
+  window().saveReport(nowhere);
+  ASSERT_EQ(messages.shown.size(), 2u);
+  EXPECT_EQ(messages.shown[1].text, "The report could not be saved to \"" + nowhere + "\".");
+  EXPECT_EQ(messages.shown[1].icon, MessageIcon::Exclamation);
+  fs::remove(saved);
 
   // A cancelled choice of destination leaves no run to report.
   window().convert();

@@ -28,6 +28,7 @@
 
 #include "app/qt/dialogs.h"
 #include "app/qt/widgets.h"
+#include "conversion/run_report.h"
 #include "filelist/file_list.h"
 #include "qt_test_app.h"
 #include "support/memory_store_service.h"
@@ -344,6 +345,61 @@ TEST_F(WindowTest, ReplacedMailStoreServesTheRun) {
   EXPECT_TRUE(button("addFilesButton")->isEnabled() && button("addFolderButton")->isEnabled() &&
               button("clearListButton")->isEnabled());
   EXPECT_EQ(label("messageCountLabel")->text(), QStringLiteral("Message 0 (of 0)"));
+  window->setStoreService(nullptr);
+}
+
+// "Save Report..." appears beside "Convert Messages" once a run has ended,
+// and saves that run's report where the user says.
+TEST_F(WindowTest, SaveReportAppearsOnceARunEndedAndSavesItsReport) {
+  QPushButton* save = button("saveReportButton");
+  ASSERT_NE(save, nullptr);
+  EXPECT_TRUE(save->isHidden());
+  EXPECT_EQ(save->text(), QStringLiteral("Save Report..."));
+  EXPECT_EQ(save->geometry(), QRect(5520 / 15, 5550 / 15, 1935 / 15, 375 / 15));
+
+  parvane::testing::MemoryStoreService store;
+  window->setStoreService(&store);
+  filelist::AppendToList({window->grid(), window->countLabel()}, "/m/a.msg");
+  window->convertButton().setEnabled(true);
+  FakeFolderDialog chooser;
+  chooser.results.push_back("/out");
+  window->setFolderDialog(&chooser);
+  button("convertButton")->click();
+  ASSERT_TRUE(window->controller().lastRun());
+  EXPECT_FALSE(save->isHidden());
+
+  std::vector<std::string> offered;
+  std::string answer;  // cancel first
+  window->setReportPathChooser([&](const std::string& suggested) {
+    offered.push_back(suggested);
+    return answer;
+  });
+  save->click();
+  ASSERT_EQ(offered.size(), 1u);
+  EXPECT_EQ(offered[0], store.path.substr(0, store.path.size() - 4) + ".jsonl");
+
+  namespace fs = std::filesystem;
+  const fs::path saved = fs::temp_directory_path() / ("parvane-window-report-" +
+                                                      std::to_string(::getpid()) + ".jsonl");
+  answer = saved.string();
+  save->click();
+  std::ifstream file(saved);
+  std::string first, summary, more;
+  std::getline(file, first);
+  std::getline(file, summary);
+  EXPECT_EQ(first, conversion::ReportLine({"/m/a.msg", "m", true, "", std::nullopt}));
+  EXPECT_EQ(summary.rfind(R"({"summary":true,"store":)" + conversion::JsonString(store.path) +
+                              R"(,"listed":1,"converted":1,)", 0),
+            0u)
+      << summary;
+  EXPECT_FALSE(std::getline(file, more));
+  fs::remove(saved);
+
+  // A destination cancelled: no run to report, and the button goes.
+  window->convertButton().setEnabled(true);
+  button("convertButton")->click();
+  EXPECT_FALSE(window->controller().lastRun());
+  EXPECT_TRUE(save->isHidden());
   window->setStoreService(nullptr);
 }
 
