@@ -1,6 +1,7 @@
 #include "win32/main_window.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 
 #include <cstdio>
 #include <optional>
@@ -48,6 +49,7 @@ constexpr NamedId kIds[] = {
     {"fileProgressBar", kIdFileProgress},
     {"overallProgressCaption", kIdOverallProgressCaption},
     {"overallProgressBar", kIdOverallProgress},
+    {"saveReportButton", kIdSaveReport},
 };
 
 constexpr int IdOf(std::string_view name) {
@@ -235,6 +237,7 @@ void MainWindow::createControls() {
   for (const app::layout::Control& control : app::layout::kControls) {
     if (!IsPainted(control)) createControl(control);
   }
+  ShowWindow(createControl(app::layout::kSaveReportButton), SW_HIDE);
   const auto button = [this](ControlId id) { return std::make_unique<Win32Button>(control(id)); };
   const auto label = [this](ControlId id) { return std::make_unique<Win32Label>(control(id)); };
   const auto bar = [this](ControlId id) { return std::make_unique<Win32ProgressBar>(control(id)); };
@@ -366,7 +369,10 @@ void MainWindow::onCommand(int id) {
       controller_->clearList();
       break;
     case kIdConvert:
-      controller_->convert();
+      convert();
+      break;
+    case kIdSaveReport:
+      saveReport();
       break;
     case kIdExit:
       if (controller_->askToExit()) endProgram();
@@ -374,6 +380,36 @@ void MainWindow::onCommand(int id) {
     default:
       break;
   }
+}
+
+void MainWindow::convert() {
+  ShowWindow(control(kIdSaveReport), SW_HIDE);
+  controller_->convert();
+  if (!ended_ && controller_->lastRun()) ShowWindow(control(kIdSaveReport), SW_SHOWNA);
+}
+
+void MainWindow::saveReport() {
+  if (handling_ > 1) return;  // not inside another handler that yields
+  const std::string path = askReportPath(controller_->suggestedReportPath());
+  if (!path.empty()) controller_->saveReport(path);
+}
+
+std::string MainWindow::askReportPath(const std::string& suggested) {
+  if (reportPathChooser_) return reportPathChooser_(suggested);
+  std::wstring name = platform::Utf8ToWide(suggested);
+  name.resize(32768, L'\0');
+  const std::wstring title = platform::Utf8ToWide(app::layout::kSaveReportTitle);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = window_;
+  dialog.lpstrFilter = L"JSON Lines (*.jsonl)\0*.jsonl\0All files (*.*)\0*.*\0";
+  dialog.lpstrFile = name.data();
+  dialog.nMaxFile = static_cast<DWORD>(name.size());
+  dialog.lpstrTitle = title.c_str();
+  dialog.lpstrDefExt = L"jsonl";
+  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+  if (!GetSaveFileNameW(&dialog)) return {};
+  return platform::WideToUtf8(name.c_str());
 }
 
 void MainWindow::endProgram() {

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -53,6 +54,7 @@ enum ControlId : int {
   kIdFileProgress,
   kIdOverallProgressCaption,
   kIdOverallProgress,
+  kIdSaveReport,  // hidden until a run has ended
 };
 
 inline constexpr int TwipsToPixels(int twips) { return twips / 15; }
@@ -84,6 +86,11 @@ class MainWindow {
   void setMessageBox(platform::MessageBox* messages);
   void setOpenFileDialog(platform::OpenFileDialog* dialog);
   void setFolderDialog(platform::FolderDialog* dialog);
+  // What asks where to save the last run's report, given the suggested path;
+  // "" cancels. By default the save-file dialog.
+  void setReportPathChooser(std::function<std::string(const std::string& suggested)> chooser) {
+    reportPathChooser_ = std::move(chooser);
+  }
 
   // Shows the window centred on the work area, focus on "Add MSG File(s)...".
   void showCentred();
@@ -107,6 +114,10 @@ class MainWindow {
   // are enabled: never during a run or a folder's walk.
   bool takesDrops() const;
   void onDropFiles(HDROP drop);
+  // "Convert Messages": the run, then "Save Report..." shown when one ended.
+  void convert();
+  void saveReport();
+  std::string askReportPath(const std::string& suggested);
   void endProgram();
 
   HINSTANCE instance_;
@@ -117,6 +128,7 @@ class MainWindow {
   std::function<void()> end_;
   bool ended_ = false;
   int handling_ = 0;  // click and drop handlers running
+  std::function<std::string(const std::string&)> reportPathChooser_;
 
   std::unique_ptr<Win32Grid> grid_;
   std::unique_ptr<Win32Label> fileCountLabel_, currentFolderLabel_;

@@ -4,6 +4,8 @@
 #include <shlobj.h>  // DROPFILES
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -222,6 +224,50 @@ TEST_F(Window, ClearEmptiesAListedGridAfterTheQuestion) {
   EXPECT_EQ(grid.cell(0, 0), "");
   EXPECT_EQ(text(kIdFileCount), L"0 files");
   EXPECT_EQ(ListView_GetItemCount(window_->control(kIdFileList)), 1);
+}
+
+// "Save Report..." appears beside "Convert Messages" once a run has ended
+// (here one whose store could not be made) and saves that run's report.
+TEST_F(Window, SaveReportAppearsOnceARunEndedAndSavesItsReport) {
+  HWND save = window_->control(kIdSaveReport);
+  ASSERT_NE(save, nullptr);
+  const auto shown = [&] { return (GetWindowLongW(save, GWL_STYLE) & WS_VISIBLE) != 0; };
+  EXPECT_FALSE(shown());
+  EXPECT_EQ(text(kIdSaveReport), L"Save Report...");
+  EXPECT_TRUE(At(place(kIdSaveReport), 5520, 5550, 1935, 375));
+
+  Win32Grid& grid = window_->grid();
+  grid.setRow(0);
+  grid.setCol(0);
+  grid.setText("C:\\Mail\\a.msg");
+  EnableWindow(window_->control(kIdConvert), TRUE);
+  testing::FakeFolderDialog chooser;
+  chooser.results.push_back("C:\\out");
+  window_->setFolderDialog(&chooser);
+  click(kIdConvert);
+  ASSERT_TRUE(window_->controller().lastRun());
+  EXPECT_TRUE(shown());
+
+  const std::filesystem::path saved =
+      std::filesystem::temp_directory_path() / ("parvane-win-report-" + std::to_string(GetCurrentProcessId()) + ".jsonl");
+  std::vector<std::string> offered;
+  window_->setReportPathChooser([&](const std::string& suggested) {
+    offered.push_back(suggested);
+    return saved.string();
+  });
+  click(kIdSaveReport);
+  ASSERT_EQ(offered.size(), 1u);
+  EXPECT_EQ(offered[0].substr(offered[0].size() - 6), ".jsonl");
+  std::ifstream file(saved);
+  std::string first, summary;
+  std::getline(file, first);
+  std::getline(file, summary);
+  EXPECT_EQ(first.rfind(R"({"path":"C:\\Mail\\a.msg","folder":"Mail","outcome":"refused","reason":)", 0), 0u)
+      << first;
+  EXPECT_EQ(summary.rfind(R"({"summary":true,"store":null,"listed":1,"converted":0,"refused":1,)", 0), 0u)
+      << summary;
+  file.close();
+  std::filesystem::remove(saved);
 }
 
 // What the desktop hands a window on a drop: a DROPFILES header, then the
