@@ -88,7 +88,7 @@ class Report {
 
   // A file left out before the run, in its place in the list.
   void refuse(const std::string& file, const std::string& reason) {
-    early_.push_back({accepted_, {file, {}, false, reason, sizeOf_(file)}});
+    early_.push_back({accepted_, {file, {}, false, reason, sizeOf_(file), {}}});
   }
   void accept() { ++accepted_; }
   void walked(const SourceFiles& sources) {

@@ -64,7 +64,7 @@ std::string JsonString(std::string_view utf8) {
 
 std::string ReportLine(const FileOutcome& file) {
   return "{\"path\":" + JsonString(file.path) + ",\"folder\":" + nullOr(file.folder) +
-         ",\"outcome\":\"" + (file.converted ? "converted" : "refused") + "\",\"reason\":" +
+         ",\"store\":" + nullOr(file.store) + ",\"outcome\":\"" + (file.converted ? "converted" : "refused") + "\",\"reason\":" +
          (file.converted ? "null" : JsonString(file.reason)) +
          ",\"size\":" + (file.size ? std::to_string(*file.size) : "null") + "}";
 }
@@ -75,6 +75,7 @@ std::string SummaryLine(const RunSummary& summary) {
   const auto written = std::to_chars(seconds, seconds + sizeof seconds, summary.seconds,
                                      std::chars_format::fixed, 3);
   return "{\"summary\":true,\"store\":" + nullOr(summary.store) +
+         ",\"stores\":" + jsonList(summary.stores) +
          ",\"listed\":" + std::to_string(summary.converted + summary.refused) +
          ",\"converted\":" + std::to_string(summary.converted) +
          ",\"refused\":" + std::to_string(summary.refused) +
@@ -107,6 +108,8 @@ std::vector<FileOutcome> RunOutcomes(const ConversionRequest& request, const Run
   std::vector<FileOutcome> files;
   files.reserve(request.files.size());
   auto failure = result.failures.begin();
+  auto store = result.stores.begin();
+  std::size_t inStore = 0;  // the converted files given to `store` so far
   for (std::size_t i = 0; i < request.files.size(); ++i) {
     FileOutcome file;
     file.path = TrimBlanks(request.files[i]);
@@ -124,6 +127,14 @@ std::vector<FileOutcome> RunOutcomes(const ConversionRequest& request, const Run
       file.reason = kLeftOutReason;
     } else {
       file.converted = true;
+      while (store != result.stores.end() && inStore >= store->messages) {
+        ++store;
+        inStore = 0;
+      }
+      if (store != result.stores.end()) {
+        file.store = store->path;
+        ++inStore;
+      }
     }
     files.push_back(std::move(file));
   }
@@ -136,6 +147,7 @@ RunSummary SummaryOf(const RunResult& result, const std::vector<FileOutcome>& fi
                        (result.preparation &&
                         result.preparation->cause != PreparationFailure::StoreNotCreated);
   if (created) summary.store = result.storeFilePath;
+  for (const auto& store : result.stores) summary.stores.push_back(store.path);
   summary.converted = static_cast<std::size_t>(
       std::count_if(files.begin(), files.end(), [](const FileOutcome& f) { return f.converted; }));
   summary.refused = files.size() - summary.converted;

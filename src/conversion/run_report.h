@@ -4,9 +4,9 @@
 // is not well-formed UTF-8 (a file name on POSIX may hold any bytes) is
 // written as U+FFFD, as the text helpers decode it.
 //
-//   {"path":"/m/Work/a.msg","folder":"m\\Work","outcome":"converted","reason":null,"size":20480}
-//   {"path":"/m/b.msg","folder":"m","outcome":"refused","reason":"not a compound file: ...","size":12}
-//   {"summary":true,"store":"/out/x.pst","listed":2,"converted":1,"refused":1,
+//   {"path":"/m/Work/a.msg","folder":"m\\Work","store":"/out/x.pst","outcome":"converted","reason":null,"size":20480}
+//   {"path":"/m/b.msg","folder":"m","store":null,"outcome":"refused","reason":"not a compound file: ...","size":12}
+//   {"summary":true,"store":"/out/x.pst","stores":["/out/x.pst"],"listed":2,"converted":1,"refused":1,
 //    "stopped":false,"store_failure":null,"unreadable_folders":[],"skipped_links":[],"seconds":0.412,"exit_status":1}
 #pragma once
 
@@ -29,10 +29,12 @@ struct FileOutcome {
   bool converted = false;
   std::string reason;                 // why it was refused
   std::optional<std::uint64_t> size;  // the message file's size in bytes, when it can be read
+  std::string store;  // the store file that holds its message; empty when none does
 };
 
 struct RunSummary {
-  std::string store;  // the store file; empty when none was written
+  std::string store;  // the (first) store file; empty when none was written
+  std::vector<std::string> stores;  // every store file written, in order (a size limit makes several)
   std::size_t converted = 0;
   std::size_t refused = 0;
   bool stopped = false;  // the run was stopped before every file was tried
@@ -60,6 +62,7 @@ using FileSize = std::function<std::optional<std::uint64_t>(const std::string& p
 // in list order. Converted are the files the store holds at the end: those
 // imported and not among the failures, in the part of the list the run
 // reached (a stopped run tries a first part of the list and leaves the rest).
+// They fill the run's stores in order, each with as many as it holds.
 std::vector<FileOutcome> RunOutcomes(const ConversionRequest& request, const RunResult& result,
                                      const FileSize& sizeOf);
 

@@ -155,13 +155,16 @@ TEST_F(ControllerTest, TheLastRunsReportNamesEveryListedFileAndWhatTheStoreHolds
   for (std::string line; std::getline(lines, line);) read.push_back(line);
   ASSERT_EQ(read.size(), 3u) << *report;
   const std::string a = NativePath("/m/a.msg"), b = NativePath("/m/Work/b.MSG");
-  EXPECT_EQ(read[0], conversion::ReportLine({a, "m", false, "not a message file", a.size()}));
-  EXPECT_EQ(read[1], conversion::ReportLine({b, "m\\Work", true, "", b.size()}));
+  EXPECT_EQ(read[0], conversion::ReportLine({a, "m", false, "not a message file", a.size(), {}}));
+  EXPECT_EQ(read[1], conversion::ReportLine({b, "m\\Work", true, "", b.size(),
+                                            NativePath("/out/OstrelMSGMessages6.12.26 9.5.07.pst")}));
   EXPECT_EQ(store.filesIn("m\\Work"), List{b});
   EXPECT_TRUE(store.filesIn("m").empty());
   EXPECT_EQ(read[2].rfind(R"({"summary":true,"store":)" +
                               conversion::JsonString(NativePath("/out/OstrelMSGMessages6.12.26 9.5.07.pst")) +
-                              R"(,"listed":2,"converted":1,"refused":1,"stopped":false,)",
+                              R"(,"stores":[)" +
+                              conversion::JsonString(NativePath("/out/OstrelMSGMessages6.12.26 9.5.07.pst")) +
+                              R"(],"listed":2,"converted":1,"refused":1,"stopped":false,)",
                           0),
             0u)
       << read[2];
@@ -180,7 +183,7 @@ TEST_F(ControllerTest, TheLastRunsReportNamesEveryListedFileAndWhatTheStoreHolds
   const std::string written = file.str();
   // (the sizes are the real ones now: none of these paths exists)
   EXPECT_EQ(written.substr(0, written.find('\n')),
-            conversion::ReportLine({a, "m", false, "not a message file", std::nullopt}));
+            conversion::ReportLine({a, "m", false, "not a message file", std::nullopt, {}}));
   EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 3);
   EXPECT_EQ(messages.shown.size(), 1u);  // the run's box only
   const std::string nowhere = (saved.parent_path() / "no such folder" / "r.jsonl").string();

@@ -387,9 +387,9 @@ TEST_F(WindowTest, SaveReportAppearsOnceARunEndedAndSavesItsReport) {
   std::string first, summary, more;
   std::getline(file, first);
   std::getline(file, summary);
-  EXPECT_EQ(first, conversion::ReportLine({"/m/a.msg", "m", true, "", std::nullopt}));
-  EXPECT_EQ(summary.rfind(R"({"summary":true,"store":)" + conversion::JsonString(store.path) +
-                              R"(,"listed":1,"converted":1,)", 0),
+  EXPECT_EQ(first, conversion::ReportLine({"/m/a.msg", "m", true, "", std::nullopt, store.path}));
+  EXPECT_EQ(summary.rfind(R"({"summary":true,"store":)" + conversion::JsonString(store.path) + R"(,"stores":[)" +
+                              conversion::JsonString(store.path) + R"(],"listed":1,"converted":1,)", 0),
             0u)
       << summary;
   EXPECT_FALSE(std::getline(file, more));

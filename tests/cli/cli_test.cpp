@@ -122,7 +122,9 @@ class CliTest : public ::testing::Test {
   static std::string fileLine(const std::string& posixPath, const std::string& folder,
                               const std::string& reason = {}) {
     const std::string path = NativePath(posixPath);
-    return conversion::ReportLine({path, folder, reason.empty(), reason, path.size()});
+    return conversion::ReportLine(
+        {path, folder, reason.empty(), reason, path.size(),
+         reason.empty() ? NativePath("/out/OstrelMSGMessages6.12.26 9.5.07.pst") : ""});
   }
   // A device that takes nothing.
   struct FullBuffer : std::streambuf {
@@ -450,8 +452,8 @@ TEST_F(CliTest, TheReportNamesEveryListedFileInOrderAndTheSummaryAddsUp) {
             (List{fileLine("/mail/bad.msg", "mail", "not a message file"),
                   fileLine("/top.msg", "", rootReason.substr(0, rootReason.find('\n'))),
                   fileLine("/mail/a.msg", "mail"), fileLine("/mail/Sub/B.MSG", "mail\\Sub"),
-                  R"({"summary":true,"store":)" + conversion::JsonString(kNamedPst) +
-                      R"(,"listed":4,"converted":2,"refused":2,"stopped":false,"store_failure":null,)"
+                  R"({"summary":true,"store":)" + conversion::JsonString(kNamedPst) + R"(,"stores":[)" +
+                      conversion::JsonString(kNamedPst) + R"(],"listed":4,"converted":2,"refused":2,"stopped":false,"store_failure":null,)"
                       R"("unreadable_folders":[],"skipped_links":[],"exit_status":1})"}));
   EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{NativePath("/mail/a.msg")}));
 
@@ -505,7 +507,7 @@ TEST_F(CliTest, TheReportOfAStoppedOrUnmadeRunRefusesWhatItLeftOut) {
   lines = reportLines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], fileLine("/mail/a.msg", "mail", conversion::kLeftOutReason));
-  EXPECT_EQ(lines[1].rfind(R"({"summary":true,"store":null,"listed":1,"converted":0,"refused":1,"stopped":true,)", 0), 0u)
+  EXPECT_EQ(lines[1].rfind(R"({"summary":true,"store":null,"stores":[],"listed":1,"converted":0,"refused":1,"stopped":true,)", 0), 0u)
       << lines[1];
 
   // A store that cannot be made: every file refused with the cause.
@@ -543,7 +545,7 @@ TEST_F(CliTest, AReportThatCannotBeWrittenIsRefusedBeforeAnyStore) {
   // A report replaced while the command fails later ends with its summary.
   reportRefused = false;
   EXPECT_EQ(run({"--report", "/mail/run.jsonl", "-o", "/out", "/mail/missing.msg"}), kExitUsage);
-  EXPECT_EQ(reportLines(), (List{R"({"summary":true,"store":null,"listed":0,"converted":0,"refused":0,)"
+  EXPECT_EQ(reportLines(), (List{R"({"summary":true,"store":null,"stores":[],"listed":0,"converted":0,"refused":0,)"
                                  R"("stopped":false,"store_failure":null,"unreadable_folders":[],)"
                                  R"("skipped_links":[],"exit_status":2})"}));
   EXPECT_TRUE(noCalls());

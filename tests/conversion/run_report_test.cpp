@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <sstream>
 
 #include "support/memory_store_service.h"
@@ -28,20 +29,20 @@ TEST(JsonString, BytesThatAreNotUtf8BecomeReplacementCharacters) {
 }
 
 TEST(RunReport, LinesNameEveryFieldWithNullForWhatIsMissing) {
-  EXPECT_EQ(ReportLine({"/m/a.msg", "m", true, "", 20480}),
-            R"({"path":"/m/a.msg","folder":"m","outcome":"converted","reason":null,"size":20480})");
-  EXPECT_EQ(ReportLine({"/a.msg", "", false, "no folder", std::nullopt}),
-            R"({"path":"/a.msg","folder":null,"outcome":"refused","reason":"no folder","size":null})");
-  RunSummary summary{"/out/x.pst", 2, 1, true, "No space left on device", {"/m/locked", "/m/x"},
+  EXPECT_EQ(ReportLine({"/m/a.msg", "m", true, "", 20480, "/out/x.pst"}),
+            R"({"path":"/m/a.msg","folder":"m","store":"/out/x.pst","outcome":"converted","reason":null,"size":20480})");
+  EXPECT_EQ(ReportLine({"/a.msg", "", false, "no folder", std::nullopt, {}}),
+            R"({"path":"/a.msg","folder":null,"store":null,"outcome":"refused","reason":"no folder","size":null})");
+  RunSummary summary{"/out/x.pst", {"/out/x.pst", "/out/x (2).pst"}, 2, 1, true, "No space left on device", {"/m/locked", "/m/x"},
                      {"/m/gone.msg"}, 1.5, 143};
   EXPECT_EQ(SummaryLine(summary),
-            R"({"summary":true,"store":"/out/x.pst","listed":3,"converted":2,"refused":1,)"
+            R"({"summary":true,"store":"/out/x.pst","stores":["/out/x.pst","/out/x (2).pst"],"listed":3,"converted":2,"refused":1,)"
             R"("stopped":true,"store_failure":"No space left on device",)"
             R"("unreadable_folders":["/m/locked","/m/x"],"skipped_links":["/m/gone.msg"],)"
             R"("seconds":1.500,"exit_status":143})");
   // A window's run has no exit status.
   EXPECT_EQ(SummaryLine({}),
-            R"({"summary":true,"store":null,"listed":0,"converted":0,"refused":0,)"
+            R"({"summary":true,"store":null,"stores":[],"listed":0,"converted":0,"refused":0,)"
             R"("stopped":false,"store_failure":null,"unreadable_folders":[],"skipped_links":[],)"
             R"("seconds":0.000,"exit_status":null})");
 }
@@ -96,12 +97,12 @@ TEST_F(RunOutcomesTest, EachFileHasItsFolderSizeAndTheReasonItWasRefused) {
   const auto files = run({"/m/a.msg", " /m/W/fifo.msg", "/m/fifo.msg"});
   ASSERT_EQ(files.size(), 3u);
   EXPECT_EQ(ReportLine(files[0]),
-            R"({"path":"/m/a.msg","folder":"m","outcome":"converted","reason":null,"size":8})");
+            R"({"path":"/m/a.msg","folder":"m","store":"/out/OstrelMSGMessages6.12.26 9.5.07.pst","outcome":"converted","reason":null,"size":8})");
   // blanks trimmed, as the run reads the path
   EXPECT_EQ(ReportLine(files[1]),
-            R"({"path":"/m/W/fifo.msg","folder":"m\\W","outcome":"converted","reason":null,"size":null})");
+            R"({"path":"/m/W/fifo.msg","folder":"m\\W","store":"/out/OstrelMSGMessages6.12.26 9.5.07.pst","outcome":"converted","reason":null,"size":null})");
   EXPECT_EQ(ReportLine(files[2]),
-            R"({"path":"/m/fifo.msg","folder":"m","outcome":"refused","reason":"not a message file","size":null})");
+            R"({"path":"/m/fifo.msg","folder":"m","store":null,"outcome":"refused","reason":"not a message file","size":null})");
   const RunSummary summary = SummaryOf(result, files);
   EXPECT_EQ(summary.store, "/out/OstrelMSGMessages6.12.26 9.5.07.pst");
   EXPECT_EQ(summary.converted, 2u);
@@ -140,6 +141,33 @@ TEST_F(RunOutcomesTest, AFailedStoreCountsOnlyWhatItsFileKeeps) {
   EXPECT_EQ(convertedOf(files), std::vector<std::string>(store.savedFiles.begin(), store.savedFiles.begin() + 3));
 }
 
+// A size limit spreads the run over numbered stores: each file names the one
+// that holds its message.
+TEST_F(RunOutcomesTest, EachConvertedFileNamesTheStoreThatHoldsIt) {
+  request.maxStoreSize = 1300;  // three messages of 100 a store
+  store.unreadable = {"/m/B/3.msg"};
+  const auto files = run({"/m/A/1.msg", "/m/A/2.msg", "/m/B/3.msg", "/m/B/4.msg", "/m/A/5.msg",
+                          "/m/A/6.msg", "/m/C/7.msg"});
+  ASSERT_EQ(result.stores.size(), 2u);
+  std::map<std::string, std::vector<std::string>> reported, held;
+  for (const auto& file : files) {
+    if (file.converted) reported[file.store].push_back(file.path);
+  }
+  for (const auto& finished : store.finished) {
+    for (const auto& [folder, paths] : finished.files) {
+      held[finished.path].insert(held[finished.path].end(), paths.begin(), paths.end());
+    }
+  }
+  for (auto* side : {&reported, &held}) {
+    for (auto& [path, paths] : *side) std::sort(paths.begin(), paths.end());
+  }
+  EXPECT_EQ(reported, held);
+  EXPECT_EQ(files[2].store, "");
+  const RunSummary summary = SummaryOf(result, files);
+  EXPECT_THAT(summary.stores, ::testing::ElementsAre(result.stores[0].path, result.stores[1].path));
+  EXPECT_EQ(summary.store, result.stores[0].path);
+}
+
 TEST_F(RunOutcomesTest, AStoreNotMadeRefusesEveryFileWithTheCause) {
   store.createFails = [](const std::string&) {
     return std::optional<StoreError>(StoreError{StoreFailure::NotWritable, "Read-only file system"});
@@ -156,7 +184,7 @@ TEST_F(RunOutcomesTest, AStoreNotMadeRefusesEveryFileWithTheCause) {
   WriteReport(written, files, summary);
   const std::string text = written.str();
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
-  EXPECT_NE(text.find(R"({"summary":true,"store":null,"listed":2,"converted":0,"refused":2,)"),
+  EXPECT_NE(text.find(R"({"summary":true,"store":null,"stores":[],"listed":2,"converted":0,"refused":2,)"),
             std::string::npos)
       << text;
 }

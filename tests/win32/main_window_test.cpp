@@ -262,9 +262,9 @@ TEST_F(Window, SaveReportAppearsOnceARunEndedAndSavesItsReport) {
   std::string first, summary;
   std::getline(file, first);
   std::getline(file, summary);
-  EXPECT_EQ(first.rfind(R"({"path":"C:\\Mail\\a.msg","folder":"Mail","outcome":"refused","reason":)", 0), 0u)
+  EXPECT_EQ(first.rfind(R"({"path":"C:\\Mail\\a.msg","folder":"Mail","store":null,"outcome":"refused","reason":)", 0), 0u)
       << first;
-  EXPECT_EQ(summary.rfind(R"({"summary":true,"store":null,"listed":1,"converted":0,"refused":1,)", 0), 0u)
+  EXPECT_EQ(summary.rfind(R"({"summary":true,"store":null,"stores":[],"listed":1,"converted":0,"refused":1,)", 0), 0u)
       << summary;
   file.close();
   std::filesystem::remove(saved);

@@ -15,6 +15,8 @@ stopped:   SIGTERM once the store exists; the store's folders hold as many
 storefull: the store cannot grow past a file-size limit (as on a full disk):
            the run stops, and the report calls converted exactly the messages
            the store's file keeps.
+split:     --max-store-size spreads the run over numbered stores: each holds
+           exactly the files the report names with it.
 refused:   a report that cannot be written, or would be the store, stops the
            command before any store is made.
 Exit 0 when every check passes; otherwise the failures are printed.
@@ -102,6 +104,13 @@ def check_lines(files, summary, listed, result):
         check(f["folder"] == store_folder_of(f["path"]), f"{f['path']}: folder {f['folder']}")
         check(f["outcome"] in ("converted", "refused"), f"{f['path']}: outcome {f['outcome']}")
         check((f["reason"] is None) == (f["outcome"] == "converted"), f"{f['path']}: reason {f['reason']}")
+    for f in files:
+        if f["outcome"] == "converted":
+            check(f["store"] in summary["stores"], f"{f['path']}: store {f['store']}")
+        else:
+            check(f["store"] is None, f"{f['path']}: refused, but in store {f['store']}")
+    check(summary["stores"][:1] == ([summary["store"]] if summary["store"] else []),
+          f"summary stores {summary['stores']}, store {summary['store']}")
     converted = sum(f["outcome"] == "converted" for f in files)
     check(summary["converted"] == converted and summary["refused"] == len(files) - converted
           and summary["listed"] == len(files), f"summary counts {summary}")
@@ -109,7 +118,7 @@ def check_lines(files, summary, listed, result):
           f"summary exit status {summary['exit_status']}, the program's {result.returncode}")
     check(summary["seconds"] >= 0, f"summary seconds {summary['seconds']}")
     stdout = result.stdout.strip().splitlines()
-    check(stdout and summary["store"] == stdout[-1], f"summary store {summary['store']} vs {stdout}")
+    check(stdout == summary["stores"], f"summary stores {summary['stores']} vs {stdout}")
 
 
 def check_store_holds_converted(files, summary, name, by_subject=True):
@@ -135,11 +144,11 @@ def big_tree(shared, tree, folders, per_folder):
             os.link(source, os.path.join(tree, f"F{k}", f"{n:04}.msg"))
 
 
-def start(cli, work, tree, **popen):
+def start(cli, work, tree, options=(), **popen):
     out = os.path.join(work, "out")
     os.makedirs(out)
     report = os.path.join(work, "report.jsonl")
-    program = subprocess.Popen([cli, "-q", "--report", report, "-o", out, tree],
+    program = subprocess.Popen([cli, "-q", "--report", report, *options, "-o", out, tree],
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **popen)
     return program, out, report
 
@@ -258,6 +267,24 @@ def storefull(cli, shared, work):
         check_store_holds_converted(files, summary, "storefull", by_subject=False)
 
 
+def split(cli, shared, work):
+    tree = os.path.join(work, "mail")
+    big_tree(shared, tree, 2, 5)
+    program, out, report = start(cli, work, tree, options=("--max-store-size", "5M"))
+    result = finish(program)
+    check(result.returncode == 0, f"split: exit {result.returncode}\n{result.stderr}")
+    files, summary = read_report(report)
+    check_lines(files, summary, tree_messages(tree), result)
+    check(len(summary["stores"]) > 1, f"split: one store only: {summary['stores']}")
+    for store in summary["stores"]:
+        expected = {}
+        for f in files:
+            if f["store"] == store:
+                expected[f["folder"]] = expected.get(f["folder"], 0) + 1
+        found = {k: len(v) for k, v in store_folders(store).items()}
+        check(found == expected, f"split: {store} holds {found}, the report says {expected}")
+
+
 def refused(cli, shared, work):
     source = os.path.join(shared, "corpus", "msg", *BIG)
     os.makedirs(os.path.join(work, "mail"))
@@ -280,7 +307,7 @@ def main():
     cli, shared, work = sys.argv[1:4]
     shutil.rmtree(work, ignore_errors=True)
     for name, scenario in (("mixed", mixed), ("vanished", vanished), ("stopped", stopped),
-                           ("storefull", storefull), ("refused", refused)):
+                           ("storefull", storefull), ("split", split), ("refused", refused)):
         before = len(failures)
         os.makedirs(os.path.join(work, name))
         scenario(cli, shared, os.path.join(work, name))
