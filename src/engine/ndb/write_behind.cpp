@@ -43,29 +43,41 @@ bool WriteBehind::busy() const {
 }
 
 void WriteBehind::waitLocked(std::unique_lock<std::mutex>& lock) {
+  if (inFlight_ && !taken_) {
+    // Not started: written here rather than waited for.
+    taken_ = true;
+    writeInFlight(lock);
+  }
   changed_.wait(lock, [this] { return !inFlight_; });
   if (failure_) std::rethrow_exception(failure_);
+}
+
+void WriteBehind::writeInFlight(std::unique_lock<std::mutex>& lock) {
+  // Nobody else touches the batch once it is taken.
+  WriteBatch& batch = *inFlight_;
+  lock.unlock();
+  std::exception_ptr failed;
+  try {
+    seal(batch, crypt_);
+    file_.writeAt(batch.ib, batch.bytes);
+  } catch (...) {
+    failed = std::current_exception();
+  }
+  lock.lock();
+  if (failed && !failure_) failure_ = failed;
+  spare_ = std::move(*inFlight_);
+  inFlight_.reset();
+  taken_ = false;
+  changed_.notify_all();
 }
 
 void WriteBehind::run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return inFlight_ || stopping_; });
-    if (!inFlight_) return;
-    WriteBatch& batch = *inFlight_;
-    lock.unlock();
-    std::exception_ptr failed;
-    try {
-      seal(batch, crypt_);
-      file_.writeAt(batch.ib, batch.bytes);
-    } catch (...) {
-      failed = std::current_exception();
-    }
-    lock.lock();
-    if (failed && !failure_) failure_ = failed;
-    spare_ = std::move(*inFlight_);
-    inFlight_.reset();
-    changed_.notify_all();
+    changed_.wait(lock, [this] { return (inFlight_ && !taken_) || stopping_; });
+    if (!inFlight_ || taken_) return;  // stopping, nothing left to write
+    taken_ = true;
+    writeInFlight(lock);
   }
 }
 

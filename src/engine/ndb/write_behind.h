@@ -2,6 +2,10 @@
 // of blocks (raw data, placed at their file offsets) and goes on building the
 // next batch while this thread encodes each data block, seals it with its
 // trailer and CRC and writes the batch. One batch is in flight at a time.
+// When the caller would wait for a batch this thread has not started (on a
+// busy machine a woken thread may wait long for a processor), the caller
+// writes it itself instead: either way each batch is written once, in the
+// order handed over.
 //
 // The file is used by one thread at a time: by this thread while a batch is
 // in flight, by the caller once wait() has returned. A failed write is kept
@@ -56,12 +60,16 @@ class WriteBehind {
  private:
   void run();
   void waitLocked(std::unique_lock<std::mutex>& lock);
+  // Seals and writes the batch in flight, outside the lock (taken_ set by the
+  // caller), then hands its storage back and keeps its failure.
+  void writeInFlight(std::unique_lock<std::mutex>& lock);
 
   File& file_;
   CryptMethod crypt_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::optional<WriteBatch> inFlight_;
+  bool taken_ = false;  // inFlight_ is being written, by this thread or the caller
   WriteBatch spare_;
   std::exception_ptr failure_;
   bool stopping_ = false;
