@@ -10,6 +10,12 @@
 //       50 KB, one in BIG_EVERY (default 1000) with an attachment of 1 to
 //       20 MB, one in 200 with an embedded message) over FOLDERS subfolders
 //       (default 1); prints the number of bytes written.
+//   parvane_bench_conversion run-sim COUNT [FOLDERS]
+//       the run's own memory per listed file: COUNT paths as a walk lists them
+//       (about 70 characters, over FOLDERS folders, default 1000) through
+//       convert() over a store service that keeps nothing; run it under
+//       /usr/bin/time -v for the peak. The engine's memory is
+//       parvane_bench_store's to measure.
 //   parvane_bench_conversion window DIR OUT
 //       the Qt window, offscreen, over the engine: lists every .msg below DIR,
 //       converts them into the folder OUT, and meanwhile lets a 10 ms timer
@@ -29,6 +35,7 @@
 #include <vector>
 
 #include "app/engine_binding.h"
+#include "conversion/convert.h"
 #include "app/main_window.h"
 #include "filelist/file_list.h"
 #include "message_mix.h"
@@ -43,6 +50,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: parvane_bench_conversion make DIR COUNT [FOLDERS]\n"
                "       parvane_bench_conversion make-mix DIR COUNT [FOLDERS] [BIG_EVERY]\n"
+               "       parvane_bench_conversion run-sim COUNT [FOLDERS]\n"
                "       parvane_bench_conversion window DIR OUT\n");
   return 2;
 }
@@ -140,8 +148,8 @@ class TimedStore final : public conversion::StoreService {
   conversion::Result<conversion::FolderHandle> folderAtPath(const std::string& path) override {
     return engine_.folderAtPath(path);
   }
-  void expectImports(const std::vector<std::string>& files) override {
-    engine_.expectImports(files);
+  void expectImports(std::shared_ptr<const std::vector<std::string>> files) override {
+    engine_.expectImports(std::move(files));
   }
   conversion::Result<conversion::ItemHandle> addItem(conversion::FolderHandle folder) override {
     return engine_.addItem(folder);
@@ -260,6 +268,70 @@ int Window(int argc, char** argv, const fs::path& dir, const fs::path& out) {
   return outcome.stage == conversion::RunResult::Stage::Completed ? 0 : 1;
 }
 
+// Accepts every folder and message and keeps none of them.
+class NullStore final : public conversion::StoreService {
+ public:
+  conversion::Status createStore(const std::string&, conversion::StoreFormat, const std::string&) override {
+    return conversion::Done{};
+  }
+  conversion::Result<conversion::FolderHandle> topFolder() override { return conversion::FolderHandle{1}; }
+  conversion::Result<std::vector<std::string>> subfolderNames(conversion::FolderHandle) override {
+    return std::vector<std::string>{};
+  }
+  conversion::Result<conversion::FolderHandle> addFolder(conversion::FolderHandle, const std::string&,
+                                                         conversion::FolderKind) override {
+    return conversion::FolderHandle{++folders_};
+  }
+  conversion::Result<conversion::FolderHandle> storeFolder(const std::string&) override {
+    return conversion::FolderHandle{1};
+  }
+  conversion::Result<conversion::FolderHandle> subfolder(conversion::FolderHandle, const std::string&) override {
+    return conversion::FolderHandle{2};
+  }
+  conversion::Result<conversion::FolderHandle> folderAtPath(const std::string&) override {
+    return conversion::FolderHandle{2};
+  }
+  void expectImports(std::shared_ptr<const std::vector<std::string>>) override {}
+  conversion::Result<conversion::ItemHandle> addItem(conversion::FolderHandle) override {
+    return conversion::ItemHandle{1};
+  }
+  conversion::Status importMessage(conversion::ItemHandle, const std::string&) override { return conversion::Done{}; }
+  conversion::Status setFlags(conversion::ItemHandle, std::uint32_t) override { return conversion::Done{}; }
+  conversion::Status save(conversion::ItemHandle) override {
+    ++saved_;
+    return conversion::Done{};
+  }
+  void discardItem(conversion::ItemHandle) override {}
+  conversion::Result<bool> fitsWithin(conversion::ItemHandle, std::uint64_t) override { return true; }
+  std::uint64_t storeSize() override { return 0; }
+  std::size_t durableMessages() override { return saved_; }
+  conversion::Status removeStore() override { return conversion::Done{}; }
+  void endSession() override {}
+
+ private:
+  std::uint32_t folders_ = 2;
+  std::size_t saved_ = 0;
+};
+
+class QuietObserver final : public conversion::RunObserver {};
+
+int RunSimulation(std::uint64_t count, std::uint64_t folders) {
+  conversion::ConversionRequest request;
+  request.destinationFolder = "/srv/out";
+  request.pathRules = conversion::kPosixPathRules;
+  request.files.reserve(count);
+  char name[32];
+  for (std::uint64_t i = 0; i < count; ++i) {
+    std::snprintf(name, sizeof name, "/message-%07llu.msg", static_cast<unsigned long long>(i));
+    request.files.push_back("/srv/mail/archive-2019/mailbox/folder-" + std::to_string(i % folders) + name);
+  }
+  NullStore store;
+  QuietObserver observer;
+  const conversion::RunResult result = conversion::convert(request, store, observer);
+  std::printf("%zu listed, %zu converted\n", request.files.size(), result.converted);
+  return result.converted == count ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -271,6 +343,10 @@ int main(int argc, char** argv) {
   if (command == "make-mix" && argc >= 4 && argc <= 6)
     return MakeMix(argv[2], std::strtoull(argv[3], nullptr, 10), argc >= 5 ? std::max(1ull, std::strtoull(argv[4], nullptr, 10)) : 1,
                    argc == 6 ? std::strtoull(argv[5], nullptr, 10) : 1000);
+  if (command == "run-sim" && (argc == 3 || argc == 4)) {
+    return RunSimulation(std::strtoull(argv[2], nullptr, 10),
+                         argc == 4 ? std::max(1ull, std::strtoull(argv[3], nullptr, 10)) : 1000);
+  }
   if (command == "window" && argc == 4) return Window(argc, argv, argv[2], argv[3]);
   return Usage();
 }

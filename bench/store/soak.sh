@@ -5,7 +5,7 @@
 # 2. a store past 4 GiB, so past the first FPMap (2 GB) too: messages of the
 #    realistic mix, one in 20 with an attachment of 1 to 20 MB, in 10 folders.
 # Each store is checked by pstcheck (0 errors) and read whole by libpff
-# (pypff, every message opened), libpst (readpst) and
+# (pypff, every message opened), libpst (readpst), pst-extractor and
 # @hiraokahypertools/pst-extractor; every reader's count must equal the
 # number written. WORK_DIR (default a new folder in /tmp) needs about 6 GB
 # free; the stores are removed at the end.
@@ -36,6 +36,10 @@ check() {  # FILE EXPECTED
   rm -rf "$work/readpst"
   n=$(cd "$here/oracles" && timeout 3600 node count_messages.mjs "$file" | awk '$1 == "total" { print $2 }') || n="failed"
   echo "   pst-extractor (@hiraokahypertools): $n messages read"
+  [[ $n == "$expected" ]] || failed=1
+  n=$(cd "$here/oracles" && timeout 3600 node count_messages_classic.cjs "$file" 2>&1 >/dev/null |
+      awk '$1 == "total" { print $2 }') || n="failed"
+  echo "   pst-extractor: ${n:-failed} messages read"
   [[ $n == "$expected" ]] || failed=1
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,7 @@ class NoStoreService final : public conversion::StoreService {
   conversion::Result<conversion::FolderHandle> folderAtPath(const std::string&) override {
     return none();
   }
-  void expectImports(const std::vector<std::string>&) override {}
+  void expectImports(std::shared_ptr<const std::vector<std::string>>) override {}
   conversion::Result<conversion::ItemHandle> addItem(conversion::FolderHandle) override {
     return none();
   }

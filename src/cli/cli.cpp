@@ -231,6 +231,8 @@ int convert(const CliOptions& options, conversion::StoreService& store,
       someFailed = true;
     }
   }
+  // the paths live on in the request alone
+  std::vector<std::string>().swap(sources.files);
   if (request.files.empty()) {
     err << kProgram << ": no message files to convert\n";
     return kExitUsage;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -25,13 +26,13 @@ bool storeBroken(StoreFailure cause) {
 // one each file lies in.
 struct FileFolders {
   std::vector<std::string> folders;
-  std::vector<std::size_t> folderOf;  // per file, a position in `folders`
+  std::vector<std::uint32_t> folderOf;  // per file, a position in `folders`
 };
 
 std::optional<PreparationError> folderOfEachFile(const ConversionRequest& request,
                                                  FileFolders& out) {
   if (request.files.empty()) return PreparationError{PreparationFailure::NoFiles, {}, {}};
-  std::unordered_map<std::string, std::size_t> positions;
+  std::unordered_map<std::string, std::uint32_t> positions;
   out.folderOf.reserve(request.files.size());
   for (const auto& file : request.files) {
     const std::string trimmed = TrimBlanks(file);
@@ -42,7 +43,8 @@ std::optional<PreparationError> folderOfEachFile(const ConversionRequest& reques
     } catch (const std::exception&) {
       return PreparationError{PreparationFailure::NoFolder, {}, trimmed};
     }
-    const auto found = positions.try_emplace(std::move(folder), out.folders.size());
+    const auto found =
+        positions.try_emplace(std::move(folder), static_cast<std::uint32_t>(out.folders.size()));
     if (found.second) out.folders.push_back(found.first->first);
     out.folderOf.push_back(found.first->second);
   }
@@ -68,6 +70,26 @@ std::vector<std::string> storeFolders(const FileFolders& known, RunObserver& obs
   return list;
 }
 
+// Ends the store's session once, at the latest when the run leaves by an
+// exception: the store lets go of the run's file list there.
+class SessionEnd {
+ public:
+  explicit SessionEnd(StoreService& store) : store_(store) {}
+  ~SessionEnd() {
+    if (!ended_) store_.endSession();
+  }
+  SessionEnd(const SessionEnd&) = delete;
+  SessionEnd& operator=(const SessionEnd&) = delete;
+  void now() {
+    ended_ = true;
+    store_.endSession();
+  }
+
+ private:
+  StoreService& store_;
+  bool ended_ = false;
+};
+
 class Run {
  public:
   Run(const ConversionRequest& request, StoreService& store, RunObserver& observer)
@@ -85,10 +107,22 @@ class Run {
       observer_.runEnded(result_);
       return result_;
     }
-    std::vector<std::string> trimmed;
-    trimmed.reserve(request_.files.size());
-    for (const auto& file : request_.files) trimmed.push_back(TrimBlanks(file));
-    store_.expectImports(trimmed);
+    // The paths as the store gets them: the request's list itself unless a
+    // row has blanks around its path, so that a long list is held once. The
+    // store holds it until the session ends, before this returns.
+    std::shared_ptr<const std::vector<std::string>> paths(std::shared_ptr<void>(), &request_.files);
+    const bool blanks = std::any_of(request_.files.begin(), request_.files.end(), [](const std::string& f) {
+      return !f.empty() && (f.front() == ' ' || f.back() == ' ');
+    });
+    if (blanks) {
+      auto copy = std::make_shared<std::vector<std::string>>();
+      copy->reserve(request_.files.size());
+      for (const auto& file : request_.files) copy->push_back(TrimBlanks(file));
+      paths = std::move(copy);
+    }
+    const std::vector<std::string>& trimmed = *paths;
+    SessionEnd ending{store_};
+    store_.expectImports(paths);
     createFolders();
     importFiles(trimmed);
     observer_.idle();
@@ -99,7 +133,7 @@ class Run {
       }
     }
     observer_.idle();
-    store_.endSession();
+    ending.now();
     if (result_.storeFailure) nameFilesNotInTheStore(trimmed);
     observer_.runEnded(result_);
     return result_;
@@ -364,7 +398,7 @@ class Run {
       } else {
         ++result_.converted;
         ++result_.stores.back().messages;
-        convertedFiles_.push_back(i);
+        convertedFiles_.push_back(static_cast<std::uint32_t>(i));
       }
       progress.index = i;
       progress.relativeFolder = folder;
@@ -389,7 +423,9 @@ class Run {
   int number_ = 1;          // of the current store's name
   std::unordered_set<std::string> madeFolders_;  // in a store after the first
   std::size_t current_ = 0;                      // the file being handled
-  std::vector<std::size_t> convertedFiles_;  // of the current store, in the order they were saved
+  // of the current store, in the order they were saved (4 bytes a file: a
+  // list of 4 billion files is not in sight)
+  std::vector<std::uint32_t> convertedFiles_;
   std::size_t convertedBefore_ = 0;          // in the stores finished before it
   std::size_t notAttemptedFrom_ = 0;         // once the store failed
 };

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
@@ -82,8 +83,11 @@ class StoreService {
   // "\\" + display name + "\" + folder names: every name must exist.
   virtual Result<FolderHandle> folderAtPath(const std::string& path) = 0;
 
-  // The files about to be imported, in order: the service may read them ahead.
-  virtual void expectImports(const std::vector<std::string>& files) = 0;
+  // The files about to be imported, in order: the service may read them
+  // ahead. Shared rather than copied, so that a long list is held once; it
+  // stays unchanged while the service holds it (until endSession() or the
+  // next expectImports()).
+  virtual void expectImports(std::shared_ptr<const std::vector<std::string>> files) = 0;
   // A new, empty mail item in `folder`; nothing is stored before save().
   virtual Result<ItemHandle> addItem(FolderHandle folder) = 0;
   virtual Status importMessage(ItemHandle item, const std::string& file) = 0;

@@ -246,11 +246,11 @@ Result<FolderHandle> EngineStoreService::folderAtPath(const std::string& path) {
   return folder;
 }
 
-void EngineStoreService::expectImports(const std::vector<std::string>& files) {
+void EngineStoreService::expectImports(std::shared_ptr<const std::vector<std::string>> files) {
   readAhead_.reset();
-  if (files.empty()) return;
+  if (!files || files->empty()) return;
   try {
-    readAhead_ = std::make_unique<ImportReadAhead>(files, &openMessageFile);
+    readAhead_ = std::make_unique<ImportReadAhead>(std::move(files), &openMessageFile);
   } catch (const std::system_error&) {
     // No thread to read with: every import reads its own file.
   }

@@ -10,6 +10,11 @@ namespace parvane::importer {
 
 ImportReadAhead::ImportReadAhead(std::vector<std::string> paths, Opener open, std::size_t depth,
                                  std::uint64_t budget)
+    : ImportReadAhead(std::make_shared<const std::vector<std::string>>(std::move(paths)),
+                      std::move(open), depth, budget) {}
+
+ImportReadAhead::ImportReadAhead(std::shared_ptr<const std::vector<std::string>> paths, Opener open,
+                                 std::size_t depth, std::uint64_t budget)
     : paths_(std::move(paths)), open_(std::move(open)), depth_(std::max<std::size_t>(depth, 1)),
       budget_(budget) {
   thread_ = std::thread([this] { work(); });
@@ -25,7 +30,7 @@ ImportReadAhead::~ImportReadAhead() {
 }
 
 bool ImportReadAhead::readerWanted() const {
-  if (std::max(cursor_, next_) >= paths_.size()) return false;
+  if (std::max(cursor_, next_) >= paths_->size()) return false;
   if (!ready_.empty() && held_ >= budget_) return false;
   return sleeping_ ? ahead() <= depth_ / 2 : ahead() < depth_;
 }
@@ -63,7 +68,7 @@ ImportReadAhead::Read ImportReadAhead::readOne(std::size_t index, bool byReader)
   read.index = index;
   read.byReader = byReader;
   try {
-    OpenedMessageFile opened = open_(paths_[index]);
+    OpenedMessageFile opened = open_((*paths_)[index]);
     read.bytes = opened.bytes;
     read.file.emplace(std::move(opened.file));
   } catch (...) {
@@ -95,8 +100,8 @@ std::optional<msg::MessageFile> ImportReadAhead::take(const std::string& path, b
   // Imports come in announced order, so the search ends at once unless rows
   // were left out before this one.
   std::size_t index = next_;
-  while (index < paths_.size() && paths_[index] != path) ++index;
-  if (index >= paths_.size()) return std::nullopt;
+  while (index < paths_->size() && (*paths_)[index] != path) ++index;
+  if (index >= paths_->size()) return std::nullopt;
 
   std::deque<Read> dropped;
   while (!ready_.empty() && ready_.front().index < index) {
@@ -111,7 +116,7 @@ std::optional<msg::MessageFile> ImportReadAhead::take(const std::string& path, b
     // than wait idle, this thread reads the file after it, which the reader
     // then skips.
     const std::size_t after = index + 1;
-    if (after < paths_.size() && cursor_ == after) {
+    if (after < paths_->size() && cursor_ == after) {
       cursor_ = after + 1;
       lock.unlock();
       Read read = readOne(after, false);

@@ -48,6 +48,11 @@ class ImportReadAhead {
   // std::system_error when no thread can be started.
   ImportReadAhead(std::vector<std::string> paths, Opener open, std::size_t depth = kDefaultDepth,
                   std::uint64_t budget = kDefaultBudget);
+  // The same over a list it shares rather than copies (a long list is held
+  // once): `paths` may own it, or point at one its caller keeps alive and
+  // unchanged for the reader's lifetime.
+  ImportReadAhead(std::shared_ptr<const std::vector<std::string>> paths, Opener open,
+                  std::size_t depth = kDefaultDepth, std::uint64_t budget = kDefaultBudget);
   ~ImportReadAhead();  // waits for a read in progress, drops what was read
   ImportReadAhead(const ImportReadAhead&) = delete;
   ImportReadAhead& operator=(const ImportReadAhead&) = delete;
@@ -84,7 +89,7 @@ class ImportReadAhead {
   bool readerWanted() const;
   std::size_t ahead() const { return cursor_ > next_ ? cursor_ - next_ : 0; }
 
-  const std::vector<std::string> paths_;
+  const std::shared_ptr<const std::vector<std::string>> paths_;
   const Opener open_;
   const std::size_t depth_;
   const std::uint64_t budget_;

@@ -35,7 +35,7 @@ class CorpusImport : public ImportTest {
 
     std::vector<std::string> paths;
     for (const auto& f : files) paths.push_back(f.string());
-    store.expectImports(paths);
+    store.expectImports(std::make_shared<const std::vector<std::string>>(paths));
     std::ofstream manifest(path("manifest.tsv"));
     for (const auto& f : files) {
       const std::string relative = "msg\\" + f.parent_path().filename().string();

@@ -36,7 +36,7 @@ TEST_F(ImportTest, FoldersAndMessagesReachTheFileAndReadBack) {
   ASSERT_TRUE(work);
   EXPECT_EQ(store.storeFolder("RUN STORE").value(), top);
   EXPECT_EQ(store.subfolder(mail, "WORK").value(), work.value());
-  store.expectImports({a, b});
+  store.expectImports(std::make_shared<const std::vector<std::string>>(std::vector<std::string>{a, b}));
   EXPECT_TRUE(importInto(store, work.value(), a));
   EXPECT_TRUE(importInto(store, mail, b));
   ASSERT_TRUE(store.removeStore());

@@ -164,8 +164,8 @@ class MemoryStoreService : public conversion::StoreService {
     }
     return FolderHandle{at};
   }
-  void expectImports(const std::vector<std::string>& files) override {
-    calls.push_back("expectImports " + std::to_string(files.size()));
+  void expectImports(std::shared_ptr<const std::vector<std::string>> files) override {
+    calls.push_back("expectImports " + std::to_string(files ? files->size() : 0));
   }
   Result<ItemHandle> addItem(FolderHandle folder) override {
     calls.push_back("addItem " + nameOf(folder));
