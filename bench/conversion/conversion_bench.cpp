@@ -5,11 +5,12 @@
 //       writes COUNT small messages (text body, two recipients, every third
 //       with a 2 KB attachment) spread over FOLDERS subfolders of DIR
 //       (default 10); prints the number of bytes written.
-//   parvane_bench_conversion make-mix DIR COUNT [FOLDERS] [BIG_EVERY]
+//   parvane_bench_conversion make-mix DIR COUNT [FOLDERS] [BIG_EVERY] [ATTACH_EVERY]
 //       writes COUNT messages of the realistic mix (bench/mix: most under
 //       50 KB, one in BIG_EVERY (default 1000) with an attachment of 1 to
 //       20 MB, one in 200 with an embedded message) over FOLDERS subfolders
-//       (default 1); prints the number of bytes written.
+//       (default 1), one in ATTACH_EVERY (default 5, 0 for none) with small
+//       attachments; prints the number of bytes written.
 //   parvane_bench_conversion run-sim COUNT [FOLDERS]
 //       the run's own memory per listed file: COUNT paths as a walk lists them
 //       (about 70 characters, over FOLDERS folders, default 1000) through
@@ -49,7 +50,7 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: parvane_bench_conversion make DIR COUNT [FOLDERS]\n"
-               "       parvane_bench_conversion make-mix DIR COUNT [FOLDERS] [BIG_EVERY]\n"
+               "       parvane_bench_conversion make-mix DIR COUNT [FOLDERS] [BIG_EVERY] [ATTACH_EVERY]\n"
                "       parvane_bench_conversion run-sim COUNT [FOLDERS]\n"
                "       parvane_bench_conversion window DIR OUT\n");
   return 2;
@@ -78,14 +79,15 @@ int Make(const fs::path& dir, int count, int folders) {
   return 0;
 }
 
-int MakeMix(const fs::path& dir, std::uint64_t count, std::uint64_t folders, std::uint64_t bigEvery) {
+int MakeMix(const fs::path& dir, std::uint64_t count, std::uint64_t folders, std::uint64_t bigEvery,
+            std::uint64_t attachEvery) {
   std::uintmax_t bytes = 0;
   for (std::uint64_t i = 0; i < count; ++i) {
     const fs::path folder = dir / ("folder" + std::to_string(i % folders));
     if (i < folders) fs::create_directories(folder);
     char name[32];
     std::snprintf(name, sizeof name, "%08llu.msg", static_cast<unsigned long long>(i));
-    const core::Bytes file = testsupport::writeMsg(benchmix::mixMessage(i, {bigEvery}));
+    const core::Bytes file = testsupport::writeMsg(benchmix::mixMessage(i, {bigEvery, attachEvery}));
     std::FILE* out = std::fopen((folder / name).string().c_str(), "wb");
     if (!out || std::fwrite(file.data(), 1, file.size(), out) != file.size() || std::fclose(out) != 0) {
       std::fprintf(stderr, "cannot write %s\n", (folder / name).string().c_str());
@@ -340,9 +342,10 @@ int main(int argc, char** argv) {
   if (command == "make" && (argc == 4 || argc == 5)) {
     return Make(argv[2], std::atoi(argv[3]), argc == 5 ? std::max(1, std::atoi(argv[4])) : 10);
   }
-  if (command == "make-mix" && argc >= 4 && argc <= 6)
+  if (command == "make-mix" && argc >= 4 && argc <= 7)
     return MakeMix(argv[2], std::strtoull(argv[3], nullptr, 10), argc >= 5 ? std::max(1ull, std::strtoull(argv[4], nullptr, 10)) : 1,
-                   argc == 6 ? std::strtoull(argv[5], nullptr, 10) : 1000);
+                   argc >= 6 ? std::strtoull(argv[5], nullptr, 10) : 1000,
+                   argc == 7 ? std::strtoull(argv[6], nullptr, 10) : 5);
   if (command == "run-sim" && (argc == 3 || argc == 4)) {
     return RunSimulation(std::strtoull(argv[2], nullptr, 10),
                          argc == 4 ? std::max(1ull, std::strtoull(argv[3], nullptr, 10)) : 1000);

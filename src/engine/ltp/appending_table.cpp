@@ -170,6 +170,9 @@ void AppendingTable::appendRow(std::uint32_t rowId, std::span<const CellRef> cel
   // the matrix: a block goes to the store when it holds as many rows as fit
   matrixTail_.insert(matrixTail_.end(), row_.begin(), row_.end());
   if (matrixTail_.size() + rowSize() > ndb::kMaxBlockData) {
+    // a full block is padded to the whole 8176 bytes, as Outlook writes it:
+    // readers find row r in block r / (8176 / row size) at that block's start
+    matrixTail_.resize(ndb::kMaxBlockData);
     matrixBlocks_.push_back(store_->writeDataBlock(matrixTail_));
     matrixTail_.clear();
   }
@@ -238,8 +241,7 @@ ndb::NodeData AppendingTable::finish() {
     std::uint32_t lastSub = static_cast<std::uint32_t>(bigCells_.size());
     if (rows_ && !matrixInHeap) {
       ndb::DataWriter matrix = store_->newData();
-      const std::size_t full = (ndb::kMaxBlockData / rowSize()) * rowSize();
-      for (ndb::Bid b : matrixBlocks_) matrix.appendWritten(b, full);
+      for (ndb::Bid b : matrixBlocks_) matrix.appendWritten(b, ndb::kMaxBlockData);
       if (!matrixTail_.empty()) matrix.appendBlock(matrixTail_);
       subnodes.add(matrixNid, matrix.finish());
       ++lastSub;

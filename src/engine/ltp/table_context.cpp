@@ -319,9 +319,14 @@ ndb::NodeData TableContextBuilder::finish() {
   } else {
     std::size_t perBlock = ndb::kMaxBlockData / rowSize();
     ndb::DataWriter w = store_->newData();
+    // every block but the last padded to the whole 8176 bytes, as Outlook
+    // writes them: readers find row r at the start of block r / perBlock
+    Bytes block;
     for (std::size_t i = 0; i < rows_.size(); i += perBlock) {
       std::size_t n = std::min(perBlock, rows_.size() - i);
-      w.appendBlock(ByteView(matrix.data() + i * rowSize(), n * rowSize()));
+      block.assign(matrix.data() + i * rowSize(), matrix.data() + (i + n) * rowSize());
+      if (i + n < rows_.size()) block.resize(ndb::kMaxBlockData);
+      w.appendBlock(block);
     }
     info.hnidRows = subnodeFor(w.finish());
   }
