@@ -1,6 +1,5 @@
 #include "import/engine_store_service.h"
 
-#include <cerrno>
 #include <filesystem>
 #include <new>
 #include <stdexcept>
@@ -8,12 +7,12 @@
 #include <utility>
 
 #include "engine/core/text.h"
+#include "engine/core/io_error.h"
 #include "engine/core/source.h"
 #include "engine/messaging/errors.h"
 #include "engine/messaging/folder_names.h"
 #include "engine/messaging/stored_size.h"
 #include "engine/msg/message.h"
-#include "engine/ndb/errors.h"
 #include "import/message_translation.h"
 #include "import/read_ahead.h"
 
@@ -63,25 +62,17 @@ OpenedMessageFile openMessageFile(const std::string& path) {
   return {std::move(file), bytes};
 }
 
-StoreFailure causeOfErrno(int number) {
-  switch (number) {
-    case ENOSPC:
-#ifdef EDQUOT
-    case EDQUOT:
-#endif
-      return StoreFailure::NoSpace;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return StoreFailure::NotWritable;
-    case EEXIST:
-      return StoreFailure::AlreadyExists;
-    case ENOENT:
-    case ENOTDIR:
-      return StoreFailure::NotFound;
-    default:
-      return StoreFailure::Io;
+StoreFailure storeFailureOf(core::IoError::Cause cause) {
+  using Cause = core::IoError::Cause;
+  switch (cause) {
+    case Cause::DiskFull: return StoreFailure::NoSpace;
+    case Cause::AccessDenied: return StoreFailure::NotWritable;
+    case Cause::AlreadyExists: return StoreFailure::AlreadyExists;
+    case Cause::NotFound: return StoreFailure::NotFound;
+    case Cause::NotAFile:
+    case Cause::Other: break;
   }
+  return StoreFailure::Io;
 }
 
 // The reader's texts begin with the file's name; the failure names it once.
@@ -101,8 +92,8 @@ StoreError failureInFlight() {
     return {StoreFailure::UnreadableMessage, e.what()};
   } catch (const msg::ReadError& e) {
     return {StoreFailure::DamagedMessage, e.what()};
-  } catch (const ndb::IoError& e) {
-    return {causeOfErrno(e.errorNumber()), e.what()};
+  } catch (const core::IoError& e) {
+    return {storeFailureOf(e.cause()), e.what()};
   } catch (const messaging::StoreError& e) {
     using Kind = messaging::StoreError::Kind;
     switch (e.kind()) {
@@ -114,7 +105,7 @@ StoreError failureInFlight() {
       case Kind::Closed:
         return {StoreFailure::NotAttached, e.what()};
       case Kind::Io:
-        return {causeOfErrno(e.errorNumber()), e.what()};
+        return {storeFailureOf(e.ioCause()), e.what()};
       case Kind::Abandoned:
         return {StoreFailure::Abandoned, e.what()};
       case Kind::Format:

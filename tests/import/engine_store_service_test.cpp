@@ -14,7 +14,7 @@
 #include <string>
 
 #include "conversion/convert.h"
-#include "engine/ndb/errors.h"
+#include "engine/core/io_error.h"
 #include "engine/ndb/file.h"
 #include "import_fixture.h"
 #include "support/msg_writer.h"
@@ -161,7 +161,7 @@ class FillingFileSystem final : public ndb::FileSystem {
     FillingFile(std::unique_ptr<ndb::File> file, FillingFileSystem& owner, std::string path)
         : file_(std::move(file)), owner_(owner), path_(std::move(path)) {}
     void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
-      if (owner_.written_ + data.size() > owner_.limit_) throw ndb::IoError("write", path_, ENOSPC);
+      if (owner_.written_ + data.size() > owner_.limit_) throw core::IoError::fromErrno("write", path_, ENOSPC);
       owner_.written_ += data.size();
       file_->writeAt(offset, data);
     }

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/ndb/errors.h"
+#include "engine/core/io_error.h"
 #include "engine/ndb/file.h"
 
 namespace parvane::testing {
@@ -58,7 +58,7 @@ class FaultyFileSystem final : public ndb::FileSystem {
       if (data.size() > room) {
         file_->writeAt(offset, data.first(static_cast<std::size_t>(room)));
         owner_.written_ += room;
-        throw ndb::IoError("write", path_, ENOSPC);
+        throw core::IoError::fromErrno("write", path_, ENOSPC);
       }
       file_->writeAt(offset, data);
       owner_.written_ += data.size();

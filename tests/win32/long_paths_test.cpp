@@ -94,7 +94,7 @@ TEST_F(LongPaths, StoreIsWrittenAndReadBackAtALongPath) {
     store->close();
   }
   EXPECT_NE(GetFileAttributesW(Prefixed(pst).c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_THROW(ndb::NodeStore::create(pst), ndb::IoError);  // it exists now
+  EXPECT_THROW(ndb::NodeStore::create(pst), core::IoError);  // it exists now
   {
     auto reader = ndb::StoreReader::open(pst);
     ASSERT_TRUE(reader->findNode(nid).has_value());

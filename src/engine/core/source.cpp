@@ -52,28 +52,6 @@ void ViewSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const
 
 #if defined(_WIN32)
 
-namespace {
-
-// A few words for the Windows errors a user can act on, in the manner of
-// strerror on the POSIX side.
-std::string ErrorText(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-      return "No such file or directory";
-    case ERROR_ACCESS_DENIED:
-      return "Permission denied";
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return "The file is in use by another program";
-    default:
-      return "Windows error " + std::to_string(error);
-  }
-}
-
-}  // namespace
-
 // Positioned reads through OVERLAPPED offsets never move a shared file
 // position, so readers on several threads need no lock, as with pread.
 struct FileSource::Handle {
@@ -87,7 +65,7 @@ FileSource::FileSource(const std::filesystem::path& path)
   handle_->file = CreateFileW(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle_->file == INVALID_HANDLE_VALUE) {
-    throw IoError(name_ + ": cannot open file: " + ErrorText(GetLastError()));
+    throw IoError::fromLastError("open file", name_);
   }
   // Only files on a disk are read: a pipe or a device (a name such as "CON")
   // is refused.
@@ -96,9 +74,9 @@ FileSource::FileSource(const std::filesystem::path& path)
   if (type != FILE_TYPE_DISK || !GetFileSizeEx(handle_->file, &size)) {
     CloseHandle(handle_->file);
     handle_->file = INVALID_HANDLE_VALUE;
-    throw IoError(name_ + (type == FILE_TYPE_PIPE   ? ": not a regular file (a pipe)"
-                           : type == FILE_TYPE_CHAR ? ": not a regular file (a character device)"
-                                                    : ": not a regular file"));
+    throw IoError::notAFile(name_, type == FILE_TYPE_PIPE   ? "not a regular file (a pipe)"
+                            : type == FILE_TYPE_CHAR ? "not a regular file (a character device)"
+                                                     : "not a regular file");
   }
   size_ = static_cast<std::uint64_t>(size.QuadPart);
 }
@@ -121,10 +99,10 @@ void FileSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const
     if (!ReadFile(handle_->file, out.data() + done, want, &read, &position)) {
       const DWORD error = GetLastError();
       if (error != ERROR_HANDLE_EOF) {
-        throw IoError(name_ + ": read failed at offset " + std::to_string(at) + ": " + ErrorText(error));
+        throw IoError::readFailed(name_, at, IoError::SystemCause::ofWindowsError(error));
       }
     }
-    if (read == 0) throw IoError(name_ + ": file shrank while reading at offset " + std::to_string(at));
+    if (read == 0) throw IoError::shrank(name_, at);
     done += read;
   }
 }
@@ -158,15 +136,15 @@ FileSource::FileSource(const std::filesystem::path& path)
     : handle_(std::make_unique<Handle>()), name_(Utf8Name(path)) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    throw IoError(name_ + ": " + NotRegularReason(st.st_mode));
+    throw IoError::notAFile(name_, NotRegularReason(st.st_mode));
   }
   handle_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (handle_->fd < 0) throw IoError(name_ + ": cannot open file: " + std::strerror(errno));
+  if (handle_->fd < 0) throw IoError::fromLastError("open file", name_);
   if (::fstat(handle_->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     const std::string reason = NotRegularReason(st.st_mode);
     ::close(handle_->fd);
     handle_->fd = -1;
-    throw IoError(name_ + ": " + reason);
+    throw IoError::notAFile(name_, reason);
   }
   size_ = static_cast<std::uint64_t>(st.st_size);
 }
@@ -183,10 +161,9 @@ void FileSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const
                            static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw IoError(name_ + ": read failed at offset " + std::to_string(offset + done) + ": " +
-                    std::strerror(errno));
+      throw IoError::readFailed(name_, offset + done, IoError::SystemCause::last());
     }
-    if (n == 0) throw IoError(name_ + ": file shrank while reading at offset " + std::to_string(offset + done));
+    if (n == 0) throw IoError::shrank(name_, offset + done);
     done += static_cast<std::size_t>(n);
   }
 }

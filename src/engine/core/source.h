@@ -12,14 +12,9 @@
 #include <string>
 
 #include "engine/core/coding.h"
+#include "engine/core/io_error.h"
 
 namespace parvane::core {
-
-// Raised when the operating system fails a read or an open.
-class IoError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 class ByteSource {
  public:

@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/core/io_error.h"
+
 namespace parvane::messaging {
 
 class StoreError : public std::runtime_error {
@@ -18,15 +20,20 @@ class StoreError : public std::runtime_error {
              const std::string& found, Kind kind = Kind::Format)
       : std::runtime_error(structure + "." + field + ": expected " + expected + ", found " + found),
         kind_(kind) {}
-  StoreError(Kind kind, const std::string& what, int errorNumber = 0)
-      : std::runtime_error(what), kind_(kind), errorNumber_(errorNumber) {}
+  StoreError(Kind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
+  // The store's file could not be created, written or read: Kind::FileExists
+  // when it was to be new and exists, else Kind::Io, with the system's cause.
+  StoreError(const core::IoError& io, const std::string& what)
+      : std::runtime_error(what),
+        kind_(io.cause() == core::IoError::Cause::AlreadyExists ? Kind::FileExists : Kind::Io),
+        ioCause_(io.cause()) {}
   Kind kind() const { return kind_; }
-  // For Kind::Io: the operating system's error number (ENOSPC...), 0 if none.
-  int errorNumber() const { return errorNumber_; }
+  // Why the file operation failed, for Kind::Io and Kind::FileExists.
+  core::IoError::Cause ioCause() const { return ioCause_; }
 
  private:
   Kind kind_;
-  int errorNumber_ = 0;
+  core::IoError::Cause ioCause_ = core::IoError::Cause::Other;
 };
 
 }  // namespace parvane::messaging

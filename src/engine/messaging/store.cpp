@@ -430,12 +430,11 @@ auto guarded(const std::string& path, F&& f) -> decltype(f()) {
     return f();
   } catch (const StoreError&) {
     throw;
-  } catch (const ndb::IoError& e) {
+  } catch (const core::IoError& e) {
     // the file and the cause, each once
-    const auto kind = e.errorNumber() == EEXIST ? StoreError::Kind::FileExists : StoreError::Kind::Io;
     const std::string& op = e.operation();
-    const char* action = op == "create" || op == "rename" ? "cannot create " : op == "read" ? "cannot read " : "cannot write ";
-    throw StoreError(kind, action + path + ": " + e.reason(), e.errorNumber());
+    const char* action = op == "create file" || op == "rename" ? "cannot create " : op == "read" ? "cannot read " : "cannot write ";
+    throw StoreError(e, action + path + ": " + e.reason());
   } catch (const ndb::NdbError& e) {
     throw StoreError(StoreError::Kind::Format, e.what());
   } catch (const ltp::LtpError& e) {

@@ -15,9 +15,10 @@
 // block. Each folder costs its properties, its hierarchy table's rows (one per
 // subfolder) and about 200 bytes, plus half a byte per message in it.
 //
-// Errors: StoreError (messaging), with ndb::IoError passed through as
-// StoreError::Kind::Io, whose text names the file and the cause once:
-// "cannot write PATH: No space left on device". Not thread-safe.
+// Errors: StoreError (messaging), with a core::IoError passed on inside a
+// StoreError of Kind::Io (Kind::FileExists for a new store's file that
+// exists), whose text names the file and the cause once: "cannot write PATH:
+// No space left on device". Not thread-safe.
 #pragma once
 
 #include <cstdint>

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/core/io_error.h"
 #include "engine/core/text.h"
 
 namespace parvane::ndb {
@@ -22,23 +23,8 @@ class NdbError : public std::runtime_error {
                         const std::string& expected, const std::string& found);
 };
 
-// The operating system refused a file operation (disk full, permissions, a path
-// that already exists...). The file is left as of its last commit.
-class IoError : public NdbError {
- public:
-  IoError(const std::string& operation, const std::string& path, int errorNumber);
-  int errorNumber() const { return errno_; }
-  // "write", "create", "rename"...
-  const std::string& operation() const { return operation_; }
-  // The system's words for the cause, e.g. "No space left on device".
-  std::string reason() const;
-  // The same failure told about another path (a store's own name rather than
-  // the temporary name it is written under).
-  IoError about(const std::string& path) const { return IoError(operation_, path, errno_); }
-
- private:
-  std::string operation_;
-  int errno_;
-};
+// When the operating system refuses a file operation (disk full, permissions,
+// a path that already exists...) this layer raises core::IoError; the file is
+// left as of its last commit.
 
 }  // namespace parvane::ndb

@@ -13,7 +13,7 @@ namespace parvane::ndb {
 class File {
  public:
   virtual ~File() = default;
-  // Writes all of `data` at `offset`, extending the file if needed. Throws IoError.
+  // Writes all of `data` at `offset`, extending the file if needed. Throws core::IoError.
   virtual void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) = 0;
   // Reads up to out.size() bytes at `offset`; returns the count (short at end of file).
   virtual std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
@@ -27,7 +27,7 @@ class File {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // Creates a new file for reading and writing; fails with IoError if the path exists.
+  // Creates a new file for reading and writing; fails with core::IoError if the path exists.
   virtual std::unique_ptr<File> createExclusive(const std::string& path) = 0;
   // Opens an existing file read-only.
   virtual std::unique_ptr<File> openRead(const std::string& path) = 0;
@@ -37,7 +37,7 @@ class FileSystem {
   virtual bool exists(const std::string& path) = 0;
   // Gives the file `from` the name `to` in one atomic step, both in one folder,
   // while `from` may be open. Never replaces anything: when `to` exists it
-  // fails with IoError (EEXIST) and changes nothing.
+  // fails with core::IoError (AlreadyExists) and changes nothing.
   virtual void renameNoReplace(const std::string& from, const std::string& to) = 0;
 
   // The operating system's file system.

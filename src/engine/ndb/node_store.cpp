@@ -70,16 +70,16 @@ NodeStore::~NodeStore() = default;
 std::unique_ptr<NodeStore> NodeStore::create(const std::string& path, const CreateOptions& options) {
   FileSystem& fs = options.fileSystem ? *options.fileSystem : FileSystem::native();
   // refused at once; publish() would refuse it too, but only after the work
-  if (fs.exists(path)) throw IoError("create", path, EEXIST);
+  if (fs.exists(path)) throw core::IoError::fromErrno("create file", path, EEXIST);
   std::string temporary;
   std::unique_ptr<File> file;
   for (unsigned attempt = 0; !file; ++attempt) {
     temporary = temporaryPathFor(path, attempt);
     try {
       file = fs.createExclusive(temporary);
-    } catch (const IoError& e) {
+    } catch (const core::IoError& e) {
       // a name left by an earlier process of the same id: another one
-      if (e.errorNumber() != EEXIST || attempt == 20) throw e.about(path);
+      if (e.cause() != core::IoError::Cause::AlreadyExists || attempt == 20) throw e.about(path);
     }
   }
   auto impl = std::make_unique<Impl>(path, std::move(file), options);
@@ -87,7 +87,7 @@ std::unique_ptr<NodeStore> NodeStore::create(const std::string& path, const Crea
   impl->temporaryPath = temporary;
   try {
     impl->create();
-  } catch (const IoError& e) {
+  } catch (const core::IoError& e) {
     throw e.about(path);  // and the file goes with `impl`
   }
   return std::unique_ptr<NodeStore>(new NodeStore(std::move(impl)));
@@ -242,7 +242,7 @@ Bytes NodeStore::readBlock(Bid bid) const {
   impl_->usable();
   try {
     return impl_->readBlock(bid);
-  } catch (const IoError& e) {
+  } catch (const core::IoError& e) {
     throw e.about(impl_->path);
   }
 }

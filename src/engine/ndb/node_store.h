@@ -33,7 +33,7 @@
 //    messages);
 //  - close() commits and closes. Destroying a store without close() leaves the
 //    file as of its last commit (no file, before the first);
-//  - an I/O failure (IoError: disk full, ...) or a damaged block read back
+//  - an I/O failure (core::IoError: disk full, ...) or a damaged block read back
 //    leaves the store unusable (every later call throws) and the file as of
 //    its last commit; a refused argument (NdbError before anything changed)
 //    does not.
@@ -193,7 +193,7 @@ class SubnodeTreeBuilder {
 class NodeStore : public BlockSource {
  public:
   // Creates a new store, to appear under `path` at the first commit (see
-  // above). Throws IoError (naming `path`) if `path` exists or the file
+  // above). Throws core::IoError (naming `path`) if `path` exists or the file
   // cannot be created.
   static std::unique_ptr<NodeStore> create(const std::string& path, const CreateOptions& options = {});
   ~NodeStore() override;

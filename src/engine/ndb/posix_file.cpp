@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "engine/ndb/errors.h"
+#include "engine/core/io_error.h"
 #include "engine/ndb/file.h"
 
 namespace parvane::ndb {
@@ -24,9 +24,9 @@ class PosixFile final : public File {
       ssize_t n = ::pwrite(fd_, data.data(), data.size(), static_cast<off_t>(offset));
       if (n < 0) {
         if (errno == EINTR) continue;
-        throw IoError("write", path_, errno);
+        throw core::IoError::fromLastError("write", path_);
       }
-      if (n == 0) throw IoError("write", path_, ENOSPC);
+      if (n == 0) throw core::IoError::fromErrno("write", path_, ENOSPC);
       data = data.subspan(static_cast<std::size_t>(n));
       offset += static_cast<std::uint64_t>(n);
     }
@@ -39,7 +39,7 @@ class PosixFile final : public File {
       ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
       if (n < 0) {
         if (errno == EINTR) continue;
-        throw IoError("read", path_, errno);
+        throw core::IoError::fromLastError("read", path_);
       }
       if (n == 0) break;
       done += static_cast<std::size_t>(n);
@@ -48,18 +48,18 @@ class PosixFile final : public File {
   }
 
   void sync() override {
-    if (::fdatasync(fd_) != 0) throw IoError("sync", path_, errno);
+    if (::fdatasync(fd_) != 0) throw core::IoError::fromLastError("sync", path_);
     dirtyFrom_ = dirtyTo_ = dirtyBytes_ = 0;
   }
 
   std::uint64_t size() override {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) throw IoError("stat", path_, errno);
+    if (::fstat(fd_, &st) != 0) throw core::IoError::fromLastError("read the file's size", path_);
     return static_cast<std::uint64_t>(st.st_size);
   }
 
   void resize(std::uint64_t size) override {
-    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw IoError("resize", path_, errno);
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw core::IoError::fromLastError("resize", path_);
   }
 
  private:
@@ -97,12 +97,12 @@ class PosixFileSystem final : public FileSystem {
  public:
   std::unique_ptr<File> createExclusive(const std::string& path) override {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) throw IoError("create", path, errno);
+    if (fd < 0) throw core::IoError::fromLastError("create file", path);
     return std::make_unique<PosixFile>(fd, path);
   }
   std::unique_ptr<File> openRead(const std::string& path) override {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw IoError("open", path, errno);
+    if (fd < 0) throw core::IoError::fromLastError("open file", path);
     return std::make_unique<PosixFile>(fd, path);
   }
   void removeFile(const std::string& path) noexcept override { ::unlink(path.c_str()); }
@@ -116,18 +116,18 @@ class PosixFileSystem final : public FileSystem {
 #ifdef __linux__
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return syncFolderOf(to);
     // EINVAL: a file system (or kernel) without the flag; the ways below do the same
-    if (errno != EINVAL && errno != ENOSYS) throw IoError("rename", to, errno);
+    if (errno != EINVAL && errno != ENOSYS) throw core::IoError::fromErrno("rename", to, errno);
 #endif
     // link() refuses an existing name just as well; then the temporary name goes
     if (::link(from.c_str(), to.c_str()) == 0) {
       ::unlink(from.c_str());
       return syncFolderOf(to);
     }
-    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS) throw IoError("rename", to, errno);
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS) throw core::IoError::fromErrno("rename", to, errno);
     // A file system without hard links (FAT through some drivers): a checked
     // rename, which a name created in the instant between could still lose to.
-    if (exists(to)) throw IoError("rename", to, EEXIST);
-    if (::rename(from.c_str(), to.c_str()) != 0) throw IoError("rename", to, errno);
+    if (exists(to)) throw core::IoError::fromErrno("rename", to, EEXIST);
+    if (::rename(from.c_str(), to.c_str()) != 0) throw core::IoError::fromErrno("rename", to, errno);
     syncFolderOf(to);
   }
 

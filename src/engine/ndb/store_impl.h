@@ -88,7 +88,7 @@ class NodeStore::Impl {
     usable();
     try {
       return fn();
-    } catch (const IoError& e) {
+    } catch (const core::IoError& e) {
       failed = true;
       throw e.about(path);
     } catch (...) {

@@ -5,40 +5,17 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cerrno>
 
 #include "engine/core/text.h"
 #include "engine/core/windows_path.h"
-#include "engine/ndb/errors.h"
+#include "engine/core/io_error.h"
 #include "engine/ndb/file.h"
 
 namespace parvane::ndb {
 namespace {
 
-// IoError speaks errno; the Windows codes a caller can act on are mapped.
-int ErrnoOf(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return EEXIST;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return EACCES;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    default:
-      return EIO;
-  }
-}
-
 [[noreturn]] void Fail(const char* operation, const std::string& path) {
-  throw IoError(operation, path, ErrnoOf(GetLastError()));
+  throw core::IoError::fromLastError(operation, path);
 }
 
 // The path as Windows' file calls take it at any length; empty for an empty
@@ -72,7 +49,7 @@ class WindowsFile final : public File {
       OVERLAPPED position = At(offset);
       DWORD written = 0;
       if (!WriteFile(handle_, data.data(), want, &written, &position)) Fail("write", path_);
-      if (written == 0) throw IoError("write", path_, ENOSPC);
+      if (written == 0) throw core::IoError("write", path_, core::IoError::SystemCause::ofWindowsError(ERROR_DISK_FULL));
       data = data.subspan(written);
       offset += written;
     }
@@ -100,7 +77,7 @@ class WindowsFile final : public File {
 
   std::uint64_t size() override {
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(handle_, &size)) Fail("stat", path_);
+    if (!GetFileSizeEx(handle_, &size)) Fail("read the file's size", path_);
     return static_cast<std::uint64_t>(size.QuadPart);
   }
 
@@ -121,10 +98,10 @@ class WindowsFileSystem final : public FileSystem {
  public:
   std::unique_ptr<File> createExclusive(const std::string& path) override {
     // shared for deleting: a new store is renamed while it is open
-    return open(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_SHARE_READ | FILE_SHARE_DELETE, "create");
+    return open(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_SHARE_READ | FILE_SHARE_DELETE, "create file");
   }
   std::unique_ptr<File> openRead(const std::string& path) override {
-    return open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, "open");
+    return open(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ, "open file");
   }
   void removeFile(const std::string& path) noexcept override {
     const std::wstring wide = Wide(path);
@@ -138,7 +115,7 @@ class WindowsFileSystem final : public FileSystem {
 
   void renameNoReplace(const std::string& from, const std::string& to) override {
     const std::wstring source = Wide(from), target = Wide(to);
-    if (source.empty() || target.empty()) throw IoError("rename", to, ENOENT);
+    if (source.empty() || target.empty()) throw core::IoError("rename", to, core::IoError::SystemCause::ofWindowsError(ERROR_PATH_NOT_FOUND));
     // without MOVEFILE_REPLACE_EXISTING an existing target is refused
     if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) Fail("rename", to);
   }
@@ -147,7 +124,7 @@ class WindowsFileSystem final : public FileSystem {
   static std::unique_ptr<File> open(const std::string& path, DWORD access, DWORD disposition, DWORD share,
                                     const char* operation) {
     const std::wstring wide = Wide(path);
-    if (wide.empty()) throw IoError(operation, path, ENOENT);
+    if (wide.empty()) throw core::IoError(operation, path, core::IoError::SystemCause::ofWindowsError(ERROR_PATH_NOT_FOUND));
     HANDLE handle = CreateFileW(wide.c_str(), access, share, nullptr, disposition,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) Fail(operation, path);

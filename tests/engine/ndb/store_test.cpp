@@ -14,6 +14,7 @@
 #include <map>
 #include <random>
 
+#include "engine/core/io_error.h"
 #include "engine/ndb/errors.h"
 #include "engine/ndb/space_map.h"
 #include "engine/ndb/node_store.h"
@@ -99,18 +100,18 @@ TEST(NodeStore, RefusesAnExistingPathOrFolderAndNamesIt) {
   try {
     NodeStore::create(dir.file("a.pst"));
     ADD_FAILURE() << "an existing store was not refused";
-  } catch (const IoError& e) {
-    EXPECT_EQ(e.errorNumber(), EEXIST);
-    EXPECT_EQ(std::string(e.what()), "create " + dir.file("a.pst") + ": " + std::strerror(EEXIST));
+  } catch (const core::IoError& e) {
+    EXPECT_EQ(e.cause(), core::IoError::Cause::AlreadyExists);
+    EXPECT_EQ(std::string(e.what()), dir.file("a.pst") + ": cannot create file: " + std::strerror(EEXIST));
   }
   ASSERT_EQ(::symlink("nowhere", dir.file("dangling.pst").c_str()), 0);
-  EXPECT_THROW(NodeStore::create(dir.file("dangling.pst")), IoError);
+  EXPECT_THROW(NodeStore::create(dir.file("dangling.pst")), core::IoError);
   try {
     NodeStore::create(dir.path() + "/missing/dir/b.pst");
     ADD_FAILURE() << "a missing folder was not refused";
-  } catch (const IoError& e) {
+  } catch (const core::IoError& e) {
     // the store's own name, not the temporary one
-    EXPECT_EQ(std::string(e.what()), "create " + dir.path() + "/missing/dir/b.pst: " + std::strerror(ENOENT));
+    EXPECT_EQ(std::string(e.what()), dir.path() + "/missing/dir/b.pst: cannot create file: " + std::strerror(ENOENT));
   }
   EXPECT_EQ(std::filesystem::file_size(dir.file("a.pst")), before);
   EXPECT_EQ(namesIn(dir), (std::vector<std::string>{"a.pst", "dangling.pst"}));
@@ -178,9 +179,9 @@ TEST(NodeStore, AStoreDroppedBeforeItsFirstCommitLeavesNothing) {
   try {
     s->commit();
     ADD_FAILURE() << "the store replaced a file";
-  } catch (const IoError& e) {
-    EXPECT_EQ(e.errorNumber(), EEXIST);
-    EXPECT_EQ(std::string(e.what()), "rename " + dir.file("taken.pst") + ": " + std::strerror(EEXIST));
+  } catch (const core::IoError& e) {
+    EXPECT_EQ(e.cause(), core::IoError::Cause::AlreadyExists);
+    EXPECT_EQ(std::string(e.what()), dir.file("taken.pst") + ": cannot rename: " + std::strerror(EEXIST));
   }
   EXPECT_THROW(s->close(), NdbError);
   s.reset();
@@ -515,9 +516,9 @@ TEST(NodeStore, DiskFullWhileCreatingLeavesNoFileAndARetryWorks) {
     try {
       NodeStore::create(path, o)->close();
       ADD_FAILURE() << "created on a full disk";
-    } catch (const IoError& e) {
-      EXPECT_EQ(e.errorNumber(), ENOSPC);
-      EXPECT_EQ(std::string(e.what()), "write " + path + ": " + std::strerror(ENOSPC));
+    } catch (const core::IoError& e) {
+      EXPECT_EQ(e.cause(), core::IoError::Cause::DiskFull);
+      EXPECT_EQ(std::string(e.what()), path + ": cannot write: " + std::strerror(ENOSPC));
     }
     EXPECT_TRUE(namesIn(dir).empty()) << namesIn(dir).front();
   }
@@ -549,7 +550,8 @@ TEST(NodeStore, DiskFullLeavesTheLastCommitIntact) {
             pending.clear();
           }
         }
-      } catch (const IoError&) {
+      } catch (const core::IoError& e) {
+        EXPECT_EQ(e.cause(), core::IoError::Cause::DiskFull);
         failed = true;
       }
       EXPECT_TRUE(failed);

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/ndb/errors.h"
+#include "engine/core/io_error.h"
 
 namespace parvane::testsupport {
 namespace {
@@ -15,7 +15,7 @@ class MemoryFile final : public ndb::File {
       : bytes_(std::move(bytes)), path_(std::move(path)), writable_(writable) {}
 
   void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
-    if (!writable_) throw ndb::IoError("write", path_, EBADF);
+    if (!writable_) throw core::IoError::fromErrno("write", path_, EBADF);
     if (data.empty()) return;
     if (offset + data.size() > bytes_->size()) bytes_->resize(static_cast<std::size_t>(offset + data.size()));
     std::memcpy(bytes_->data() + offset, data.data(), data.size());
@@ -32,7 +32,7 @@ class MemoryFile final : public ndb::File {
   std::uint64_t size() override { return bytes_->size(); }
 
   void resize(std::uint64_t size) override {
-    if (!writable_) throw ndb::IoError("resize", path_, EBADF);
+    if (!writable_) throw core::IoError::fromErrno("resize", path_, EBADF);
     bytes_->resize(static_cast<std::size_t>(size));
   }
 
@@ -45,7 +45,7 @@ class MemoryFile final : public ndb::File {
 }  // namespace
 
 std::unique_ptr<ndb::File> MemoryFileSystem::createExclusive(const std::string& path) {
-  if (files_.count(path)) throw ndb::IoError("create", path, EEXIST);
+  if (files_.count(path)) throw core::IoError::fromErrno("create file", path, EEXIST);
   auto bytes = std::make_shared<core::Bytes>();
   files_.emplace(path, bytes);
   return std::make_unique<MemoryFile>(bytes, path, true);
@@ -53,7 +53,7 @@ std::unique_ptr<ndb::File> MemoryFileSystem::createExclusive(const std::string& 
 
 std::unique_ptr<ndb::File> MemoryFileSystem::openRead(const std::string& path) {
   auto it = files_.find(path);
-  if (it == files_.end()) throw ndb::IoError("open", path, ENOENT);
+  if (it == files_.end()) throw core::IoError::fromErrno("open file", path, ENOENT);
   return std::make_unique<MemoryFile>(it->second, path, false);
 }
 
@@ -63,8 +63,8 @@ bool MemoryFileSystem::exists(const std::string& path) { return files_.count(pat
 
 void MemoryFileSystem::renameNoReplace(const std::string& from, const std::string& to) {
   auto it = files_.find(from);
-  if (it == files_.end()) throw ndb::IoError("rename", from, ENOENT);
-  if (files_.count(to)) throw ndb::IoError("rename", to, EEXIST);
+  if (it == files_.end()) throw core::IoError::fromErrno("rename", from, ENOENT);
+  if (files_.count(to)) throw core::IoError::fromErrno("rename", to, EEXIST);
   // open files share the bytes, so they follow the new name
   auto bytes = it->second;
   files_.erase(it);
