@@ -11,13 +11,13 @@
 #include <exception>
 
 #include "support/store_audit/import_audit.h"
-#include "support/store_audit/memory_file_system.h"
+#include "support/memory_file_system.h"
 
 using namespace parvane;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   try {
-    testsupport::MemoryFileSystem fs;
+    testing::MemoryFileSystem fs;
     testsupport::ImportOptions options;
     // the last byte's low bit (the end of a compound file's last sector,
     // which a reader rarely looks at) picks where values start being read

@@ -29,7 +29,6 @@
 #include "app/replaceable_parts.h"
 #include "app/window_layout.h"
 #include "filelist/file_list.h"
-#include "platform/posix_file_system.h"
 
 namespace parvane::app {
 
@@ -269,13 +268,12 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   qtMessages_ = std::make_unique<QtMessageBox>(this);
   qtOpenDialog_ = std::make_unique<QtOpenFileDialog>(this);
   qtFolderDialog_ = std::make_unique<QtFolderDialog>(this);
-  posixFileSystem_ = std::make_unique<platform::PosixFileSystem>();
   noStore_ = std::make_unique<NoStoreService>();
 
   messages_ = std::make_unique<ReplaceableMessageBox>(*qtMessages_);
   openDialog_ = std::make_unique<ReplaceableOpenFileDialog>(*qtOpenDialog_);
   folderDialog_ = std::make_unique<ReplaceableFolderDialog>(*qtFolderDialog_);
-  fileSystem_ = std::make_unique<ReplaceableFileSystem>(*posixFileSystem_);
+  fileSystem_ = std::make_unique<ReplaceableFileSystem>(core::FileSystem::native());
 
   controller_ = std::make_unique<MainWindowController>(
       MainWindowControls{*grid_, *countLabel_, *frameCaption_, *currentFolder_, *overallProgress_,
@@ -359,7 +357,7 @@ platform::Desktop& MainWindow::desktop() { return *desktop_; }
 platform::MessageBox& MainWindow::messageBox() { return messages_->current(); }
 platform::OpenFileDialog& MainWindow::openFileDialog() { return openDialog_->current(); }
 platform::FolderDialog& MainWindow::folderDialog() { return folderDialog_->current(); }
-const platform::FileSystem& MainWindow::fileSystem() { return fileSystem_->current(); }
+core::FileSystem& MainWindow::fileSystem() { return fileSystem_->current(); }
 
 void MainWindow::setMessageBox(platform::MessageBox* messages) { messages_->replace(messages); }
 void MainWindow::setOpenFileDialog(platform::OpenFileDialog* dialog) {
@@ -368,7 +366,7 @@ void MainWindow::setOpenFileDialog(platform::OpenFileDialog* dialog) {
 void MainWindow::setFolderDialog(platform::FolderDialog* dialog) {
   folderDialog_->replace(dialog);
 }
-void MainWindow::setFileSystem(const platform::FileSystem* fileSystem) {
+void MainWindow::setFileSystem(core::FileSystem* fileSystem) {
   fileSystem_->replace(fileSystem);
 }
 void MainWindow::setStoreService(conversion::StoreService* store) {

@@ -13,6 +13,7 @@
 #include "app/main_window_controller.h"
 #include "app/window_layout.h"
 #include "conversion/store_service.h"
+#include "engine/core/file_system.h"
 #include "platform/ui.h"
 
 class QGroupBox;
@@ -59,7 +60,7 @@ class MainWindow : public QWidget {
   platform::MessageBox& messageBox();  // the replacement, else the Qt one
   platform::OpenFileDialog& openFileDialog();
   platform::FolderDialog& folderDialog();
-  const platform::FileSystem& fileSystem();
+  core::FileSystem& fileSystem();
   // The window's click handlers and what its last run did.
   MainWindowController& controller() { return *controller_; }
 
@@ -69,7 +70,7 @@ class MainWindow : public QWidget {
   void setMessageBox(platform::MessageBox* messages);
   void setOpenFileDialog(platform::OpenFileDialog* dialog);
   void setFolderDialog(platform::FolderDialog* dialog);
-  void setFileSystem(const platform::FileSystem* fileSystem);
+  void setFileSystem(core::FileSystem* fileSystem);
   void setStoreService(conversion::StoreService* store);
   // What asks where to save the last run's report, given the suggested path;
   // "" cancels. By default the save-file dialog.
@@ -125,7 +126,6 @@ class MainWindow : public QWidget {
   std::unique_ptr<QtMessageBox> qtMessages_;
   std::unique_ptr<QtOpenFileDialog> qtOpenDialog_;
   std::unique_ptr<QtFolderDialog> qtFolderDialog_;
-  std::unique_ptr<platform::FileSystem> posixFileSystem_;
   std::unique_ptr<conversion::StoreService> noStore_;
 
   std::unique_ptr<ReplaceableMessageBox> messages_;

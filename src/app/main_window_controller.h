@@ -14,6 +14,7 @@
 #include "conversion/convert.h"
 #include "conversion/run_report.h"
 #include "conversion/store_service.h"
+#include "engine/core/file_system.h"
 #include "platform/ui.h"
 
 namespace parvane::app {
@@ -42,7 +43,7 @@ struct MainWindowControls {
   platform::OpenFileDialog& openFileDialog;
   platform::FolderDialog& folderDialog;  // both folder choosers
   platform::Desktop& desktop;
-  const platform::FileSystem& fileSystem;
+  core::FileSystem& fileSystem;
 };
 
 // How the window's runs name and place things: the time stamp's clock and the

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/file_system.h"
 #include "platform/ui.h"
 
 namespace parvane::app {
@@ -55,22 +56,20 @@ class ReplaceableFolderDialog : public platform::FolderDialog,
   }
 };
 
-class ReplaceableFileSystem : public platform::FileSystem,
-                              public Replaceable<const platform::FileSystem> {
+class ReplaceableFileSystem : public core::FileSystem, public Replaceable<core::FileSystem> {
  public:
   using Replaceable::Replaceable;
-  bool folderExists(const std::string& path) const override {
-    return current().folderExists(path);
+  std::unique_ptr<core::File> createExclusive(const std::string& path) override {
+    return current().createExclusive(path);
   }
-  std::vector<std::string> subFolderNames(const std::string& path) const override {
-    return current().subFolderNames(path);
+  std::unique_ptr<core::File> openRead(const std::string& path) override { return current().openRead(path); }
+  void removeFile(const std::string& path) noexcept override { current().removeFile(path); }
+  bool exists(const std::string& path) override { return current().exists(path); }
+  void renameNoReplace(const std::string& from, const std::string& to) override {
+    current().renameNoReplace(from, to);
   }
-  std::vector<std::string> fileNames(const std::string& path) const override {
-    return current().fileNames(path);
-  }
-  platform::FolderListing listFolder(const std::string& path) const override {
-    return current().listFolder(path);
-  }
+  bool folderExists(const std::string& path) override { return current().folderExists(path); }
+  core::FolderListing listFolder(const std::string& path) override { return current().listFolder(path); }
 };
 
 }  // namespace parvane::app

@@ -42,7 +42,7 @@ bool endsWithPst(const std::string& path) {
   return tail == ".pst";
 }
 
-OutputTarget resolveOutput(const std::string& output, const platform::FileSystem& fileSystem,
+OutputTarget resolveOutput(const std::string& output, core::FileSystem& fileSystem,
                            const std::string& currentDirectory) {
   const std::string path = AbsolutePath(output, currentDirectory);
   if (fileSystem.folderExists(path)) return {path, {}};
@@ -146,7 +146,7 @@ class Report {
 // The report's file, refused before anything is written when it would be a
 // folder, or a message file or store (the new one among them) that it would
 // replace.
-std::optional<Report> openReport(const std::string& given, const platform::FileSystem& fileSystem,
+std::optional<Report> openReport(const std::string& given, core::FileSystem& fileSystem,
                                  const CliEnvironment& environment) {
   if (given.empty()) return std::nullopt;
   const std::string path = AbsolutePath(given, environment.currentDirectory);
@@ -202,7 +202,7 @@ void ReportStores(const conversion::RunResult& result, std::uint64_t maxStoreSiz
 }
 
 int convert(const CliOptions& options, conversion::StoreService& store,
-            const platform::FileSystem& fileSystem, const CliEnvironment& environment,
+            core::FileSystem& fileSystem, const CliEnvironment& environment,
             std::ostream& out, std::ostream& err, std::optional<Report>& report) {
   const OutputTarget target = resolveOutput(options.output, fileSystem, environment.currentDirectory);
   report = openReport(options.report, fileSystem, environment);
@@ -281,7 +281,7 @@ int convert(const CliOptions& options, conversion::StoreService& store,
 }
 
 int runCommand(const std::vector<std::string>& args, conversion::StoreService& store,
-               const platform::FileSystem& fileSystem, const CliEnvironment& environment,
+               core::FileSystem& fileSystem, const CliEnvironment& environment,
                std::ostream& out, std::ostream& err, std::optional<Report>& report) {
   try {
     const CliOptions options = ParseCommandLine(args);
@@ -307,7 +307,7 @@ int runCommand(const std::vector<std::string>& args, conversion::StoreService& s
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, conversion::StoreService& store,
-           const platform::FileSystem& fileSystem, const CliEnvironment& environment,
+           core::FileSystem& fileSystem, const CliEnvironment& environment,
            std::ostream& out, std::ostream& err) {
   std::optional<Report> report;
   int status = runCommand(args, store, fileSystem, environment, out, err, report);

@@ -12,6 +12,7 @@
 #include "conversion/run_report.h"
 #include "conversion/store_service.h"
 #include "conversion/time_stamp.h"
+#include "engine/core/file_system.h"
 #include "platform/ui.h"
 
 namespace parvane::cli {
@@ -39,7 +40,7 @@ struct CliEnvironment {
 
 // `args` are the arguments after the program name.
 int RunCli(const std::vector<std::string>& args, conversion::StoreService& store,
-           const platform::FileSystem& fileSystem, const CliEnvironment& environment,
+           core::FileSystem& fileSystem, const CliEnvironment& environment,
            std::ostream& out, std::ostream& err);
 
 }  // namespace parvane::cli

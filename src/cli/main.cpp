@@ -11,7 +11,6 @@
 
 #include "cli/cli.h"
 #include "import/engine_store_service.h"
-#include "platform/posix_file_system.h"
 
 namespace {
 
@@ -48,6 +47,5 @@ int main(int argc, char** argv) {
   parvane::messaging::StoreOptions storeOptions;
   storeOptions.abandonMessage = [] { return pendingSignal != 0; };
   parvane::importer::EngineStoreService store(storeOptions);
-  parvane::platform::PosixFileSystem fileSystem;
-  return parvane::cli::RunCli(args, store, fileSystem, environment, std::cout, std::cerr);
+  return parvane::cli::RunCli(args, store, parvane::core::FileSystem::native(), environment, std::cout, std::cerr);
 }

@@ -11,7 +11,6 @@
 
 #include "cli/cli.h"
 #include "import/engine_store_service.h"
-#include "platform/win32_file_system.h"
 #include "platform/win32_text.h"
 
 namespace {
@@ -66,6 +65,5 @@ int main() {
   parvane::messaging::StoreOptions storeOptions;
   storeOptions.abandonMessage = [] { return pendingSignal != 0; };
   parvane::importer::EngineStoreService store(storeOptions);
-  parvane::platform::Win32FileSystem fileSystem;
-  return parvane::cli::RunCli(Arguments(), store, fileSystem, environment, std::cout, std::cerr);
+  return parvane::cli::RunCli(Arguments(), store, parvane::core::FileSystem::native(), environment, std::cout, std::cerr);
 }

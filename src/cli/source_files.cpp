@@ -57,17 +57,21 @@ class SeenFiles {
 // and the files named in the same folder share one listing, and so do the
 // thousands of files a shell's "DIR/*.msg" names. Held until the sources are
 // collected; a folder that cannot be read raises the same error every time.
-class ListingCache final : public platform::FileSystem {
+class ListingCache final : public core::FileSystem {
  public:
-  explicit ListingCache(const platform::FileSystem& files) : files_(files) {}
-  bool folderExists(const std::string& path) const override { return files_.folderExists(path); }
-  std::vector<std::string> subFolderNames(const std::string& path) const override {
-    return listing(path).folders;
+  explicit ListingCache(core::FileSystem& files) : files_(files) {}
+  bool folderExists(const std::string& path) override { return files_.folderExists(path); }
+  core::FolderListing listFolder(const std::string& path) override { return listing(path); }
+  // Files are not cached: the walk only lists.
+  std::unique_ptr<core::File> createExclusive(const std::string& path) override {
+    return files_.createExclusive(path);
   }
-  std::vector<std::string> fileNames(const std::string& path) const override {
-    return listing(path).files;
+  std::unique_ptr<core::File> openRead(const std::string& path) override { return files_.openRead(path); }
+  void removeFile(const std::string& path) noexcept override { files_.removeFile(path); }
+  bool exists(const std::string& path) override { return files_.exists(path); }
+  void renameNoReplace(const std::string& from, const std::string& to) override {
+    files_.renameNoReplace(from, to);
   }
-  platform::FolderListing listFolder(const std::string& path) const override { return listing(path); }
 
   // Whether `folder` lists a file `name`; false when it cannot be read.
   bool lists(const std::string& folder, const std::string& name) const {
@@ -82,7 +86,7 @@ class ListingCache final : public platform::FileSystem {
 
  private:
   struct Entry {
-    platform::FolderListing listing;
+    core::FolderListing listing;
     std::exception_ptr error;
     std::unordered_set<std::string_view> files;  // into listing.files, built when first asked
   };
@@ -102,13 +106,13 @@ class ListingCache final : public platform::FileSystem {
     }
     return at->second;
   }
-  const platform::FolderListing& listing(const std::string& path) const {
+  const core::FolderListing& listing(const std::string& path) const {
     const Entry& read = entry(path);
     if (read.error) std::rethrow_exception(read.error);
     return read.listing;
   }
 
-  const platform::FileSystem& files_;
+  core::FileSystem& files_;
   mutable std::unordered_map<std::string, Entry> entries_;  // nodes stay put as it grows
 };
 
@@ -118,7 +122,7 @@ bool ListedFile(const ListingCache& listings, const std::string& path) {
   return !folder.empty() && listings.lists(folder, path.substr(path.rfind(kSeparator) + 1));
 }
 
-void walkFolder(const platform::FileSystem& fileSystem, const std::string& folder,
+void walkFolder(core::FileSystem& fileSystem, const std::string& folder,
                 SourceFiles& found, SeenFiles& seen) {
   filelist::FolderWalker walker(fileSystem, kSeparator);
   walker.prepare();
@@ -164,12 +168,12 @@ std::string ParentFolder(const std::string& path) {
   return path.substr(0, sep);
 }
 
-bool FileExists(const platform::FileSystem& fileSystem, const std::string& path) {
+bool FileExists(core::FileSystem& fileSystem, const std::string& path) {
   try {
     const std::string folder = ParentFolder(path);
     if (folder.empty() || !fileSystem.folderExists(folder)) return false;
     const std::string name = path.substr(path.rfind(kSeparator) + 1);
-    for (const auto& file : fileSystem.fileNames(folder)) {
+    for (const auto& file : fileSystem.listFolder(folder).files) {
       if (file == name) return true;
     }
   } catch (...) {
@@ -178,11 +182,11 @@ bool FileExists(const platform::FileSystem& fileSystem, const std::string& path)
 }
 
 SourceFiles CollectSourceFiles(const std::vector<std::string>& sources,
-                               const platform::FileSystem& fileSystem,
+                               core::FileSystem& fileSystem,
                                const std::string& currentDirectory) {
   SourceFiles found;
   SeenFiles seen(found);
-  const ListingCache listings(fileSystem);
+  ListingCache listings(fileSystem);
   for (const auto& source : sources) {
     const std::string path = AbsolutePath(source, currentDirectory);
     seen.nextSource();

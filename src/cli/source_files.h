@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/file_system.h"
 #include "platform/ui.h"
 
 namespace parvane::cli {
@@ -16,7 +17,7 @@ namespace parvane::cli {
 std::string AbsolutePath(const std::string& path, const std::string& currentDirectory);
 
 // Whether `path` names a file: its folder lists it. Never raises.
-bool FileExists(const platform::FileSystem& fileSystem, const std::string& path);
+bool FileExists(core::FileSystem& fileSystem, const std::string& path);
 
 // The folder part of an absolute path ("/out/a.pst" gives "/out"; "/a.pst" gives "/").
 std::string ParentFolder(const std::string& path);
@@ -31,7 +32,7 @@ struct SourceFiles {
 // Raises UsageError for a source that is neither a folder nor a file. Every
 // folder is read at most once, however many sources lie in it.
 SourceFiles CollectSourceFiles(const std::vector<std::string>& sources,
-                               const platform::FileSystem& fileSystem,
+                               core::FileSystem& fileSystem,
                                const std::string& currentDirectory);
 
 // Names each link the walks passed over on `err`, then their number; nothing

@@ -11,6 +11,7 @@
 
 #include "filelist/file_list.h"
 #include "platform/folder_paths.h"
+#include "engine/core/file_system.h"
 #include "platform/ui.h"
 
 namespace parvane::filelist {
@@ -20,7 +21,7 @@ std::string NotAddedMessage(const std::vector<std::string>& paths);
 
 struct DropContext {
   platform::Desktop& desktop;
-  const platform::FileSystem& fileSystem;
+  core::FileSystem& fileSystem;
   FileListControls list;
   platform::Button& convert;
   platform::MessageBox& messages;

@@ -59,7 +59,7 @@ class BusyPointer {
 }  // namespace
 
 std::int32_t AppendFolderTree(const std::string& folder, platform::Desktop& desktop,
-                              const platform::FileSystem& fileSystem, const FileListControls& list,
+                              core::FileSystem& fileSystem, const FileListControls& list,
                               char separator, std::vector<std::string>& unreadable,
                               std::int32_t& count) {
   const std::int32_t before = count;

@@ -7,6 +7,7 @@
 
 #include "filelist/file_list.h"
 #include "platform/folder_paths.h"
+#include "engine/core/file_system.h"
 #include "platform/ui.h"
 
 namespace parvane::filelist {
@@ -27,7 +28,7 @@ std::string UnreadableFoldersMessage(const std::vector<std::string>& folders);
 struct AddFolderContext {
   platform::FolderDialog& folderDialog;
   platform::Desktop& desktop;
-  const platform::FileSystem& fileSystem;
+  core::FileSystem& fileSystem;
   FileListControls list;
   platform::Button& convert;
   platform::MessageBox& messages;
@@ -41,7 +42,7 @@ struct AddFolderContext {
 // `count` at once, so that a caller that catches what the walk raises knows
 // what stayed. Returns the number appended by this call.
 std::int32_t AppendFolderTree(const std::string& folder, platform::Desktop& desktop,
-                              const platform::FileSystem& fileSystem, const FileListControls& list,
+                              core::FileSystem& fileSystem, const FileListControls& list,
                               char separator, std::vector<std::string>& unreadable,
                               std::int32_t& count);
 

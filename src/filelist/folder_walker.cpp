@@ -3,6 +3,8 @@
 #include <charconv>
 #include <vector>
 
+#include "engine/core/io_error.h"
+
 namespace parvane::filelist {
 
 namespace {
@@ -21,7 +23,7 @@ std::shared_ptr<C>& Made(std::shared_ptr<C>& collection) {
 
 }  // namespace
 
-FolderWalker::FolderWalker(const platform::FileSystem& fileSystem, char separator)
+FolderWalker::FolderWalker(core::FileSystem& fileSystem, char separator)
     : fileSystemSource_(fileSystem), separator_(separator) {}
 
 void FolderWalker::prepare() {
@@ -68,7 +70,7 @@ void FolderWalker::walk(const std::string& path) {
     const std::string folder = visitedFolders_->Item(position);
     try {
       readFolder(folder, position, queueLength);
-    } catch (const platform::PlatformError&) {
+    } catch (const core::IoError&) {
       if (!skipUnreadable_) throw;
       auto& skipped = Made(unreadable_);
       skipped->Add(folder, Key(skipped->Count() + 1));
@@ -78,7 +80,7 @@ void FolderWalker::walk(const std::string& path) {
 
 void FolderWalker::readFolder(const std::string& folder, std::int32_t position,
                               std::int32_t& queueLength) {
-  const platform::FolderListing listing = fileSystem_->listFolder(folder);
+  const core::FolderListing listing = fileSystem_->listFolder(folder);
   for (const std::string& name : listing.folders) {
     ++queueLength;
     visitedFolders_->Add(folder + name + separator_, Key(queueLength));

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/file_system.h"
 #include "filelist/keyed_collection.h"
 #include "platform/folder_paths.h"
 #include "platform/ui.h"
@@ -26,7 +27,7 @@ class FolderWalker {
   // `fileSystem` is the folder listing that prepare() makes available and
   // release() lets go of; it must outlive the walker. Folder paths carry
   // `separator` as their closing character.
-  explicit FolderWalker(const platform::FileSystem& fileSystem,
+  explicit FolderWalker(core::FileSystem& fileSystem,
                         char separator = platform::kPathSeparator);
 
   // Makes the file-system service available, sets fullPathsOnly to true and
@@ -34,7 +35,7 @@ class FolderWalker {
   void prepare();
 
   // Walks `path` and all folders below it. A path that is not an existing
-  // folder changes nothing. A folder that cannot be read raises PlatformError
+  // folder changes nothing. A folder that cannot be read raises core::IoError
   // (the walk stops; what was logged stays), unless skipUnreadableFolders is
   // set: then it is noted in unreadableFolders and the walk goes on. Raises
   // PlatformError(91) without prepare, PlatformError(457) when called a
@@ -80,8 +81,8 @@ class FolderWalker {
   std::string WithClosingSeparator(const std::string& path) const;
   void readFolder(const std::string& folder, std::int32_t position, std::int32_t& queueLength);
 
-  const platform::FileSystem& fileSystemSource_;
-  const platform::FileSystem* fileSystem_ = nullptr;
+  core::FileSystem& fileSystemSource_;
+  core::FileSystem* fileSystem_ = nullptr;
   char separator_;
   std::int32_t counter_ = 0;
   bool fullPathsOnly_ = false;

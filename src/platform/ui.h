@@ -106,29 +106,4 @@ class Desktop {
   virtual std::intptr_t mainWindowHandle() const = 0;
 };
 
-// One read of a folder: its subfolders and files, and the links a walk passes
-// over (named, so that a caller can say what was left out).
-struct FolderListing {
-  std::vector<std::string> folders, files;
-  std::vector<std::string> folderLinks;    // links to folders: never followed
-  std::vector<std::string> danglingLinks;  // links whose target cannot be reached
-};
-
-// Folder listing for the folder walker. Names come back in the platform's
-// listing order; a folder that cannot be read raises PlatformError.
-class FileSystem {
- public:
-  virtual ~FileSystem() = default;
-  virtual bool folderExists(const std::string& path) const = 0;
-  virtual std::vector<std::string> subFolderNames(const std::string& path) const = 0;
-  virtual std::vector<std::string> fileNames(const std::string& path) const = 0;
-  // Everything at once; a file system that knows no links lists none.
-  virtual FolderListing listFolder(const std::string& path) const {
-    FolderListing listing;
-    listing.folders = subFolderNames(path);
-    listing.files = fileNames(path);
-    return listing;
-  }
-};
-
 }  // namespace parvane::platform

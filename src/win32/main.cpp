@@ -5,15 +5,13 @@
 #include <objbase.h>
 
 #include "import/engine_store_service.h"
-#include "platform/win32_file_system.h"
 #include "win32/main_window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The shell's folder dialog needs COM in a single-threaded apartment.
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   parvane::importer::EngineStoreService store;
-  parvane::platform::Win32FileSystem fileSystem;
-  parvane::win32::MainWindow window(instance, store, fileSystem, [&store] {
+  parvane::win32::MainWindow window(instance, store, parvane::core::FileSystem::native(), [&store] {
     store.closeNow();
     ExitProcess(0);
   });

@@ -106,7 +106,7 @@ void RegisterWindowClass(HINSTANCE instance, HICON big, HICON small) {
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, conversion::StoreService& store,
-                       const platform::FileSystem& fileSystem, std::function<void()> end)
+                       core::FileSystem& fileSystem, std::function<void()> end)
     : instance_(instance), end_(std::move(end)), store_(store), fileSystem_(fileSystem) {
   // The common controls (version 6 through the manifest) before any control exists.
   InitCommonControls();

@@ -17,6 +17,7 @@
 #include "app/main_window_controller.h"
 #include "app/window_layout.h"
 #include "conversion/store_service.h"
+#include "engine/core/file_system.h"
 #include "platform/ui.h"
 
 namespace parvane::app {
@@ -71,7 +72,7 @@ class MainWindow {
   // (closing, or Yes in the exit confirmation); by default the process exits
   // at once.
   MainWindow(HINSTANCE instance, conversion::StoreService& store,
-             const platform::FileSystem& fileSystem, std::function<void()> end = {});
+             core::FileSystem& fileSystem, std::function<void()> end = {});
   ~MainWindow();
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
@@ -147,7 +148,7 @@ class MainWindow {
   std::unique_ptr<Win32Desktop> desktop_;
   std::unique_ptr<app::MainWindowController> controller_;
   conversion::StoreService& store_;
-  const platform::FileSystem& fileSystem_;
+  core::FileSystem& fileSystem_;
 };
 
 }  // namespace parvane::win32

@@ -24,7 +24,7 @@
 #include "cli/cli.h"
 #include "conversion/store_file_name.h"
 #include "import/engine_store_service.h"
-#include "platform/posix_file_system.h"
+#include "engine/core/file_system.h"
 
 namespace parvane::cli {
 namespace {
@@ -61,8 +61,7 @@ class CliEngineTest : public ::testing::Test {
   }
   int run(const std::vector<std::string>& args) {
     importer::EngineStoreService store;
-    platform::PosixFileSystem files;
-    return RunCli(args, store, files, environment, out, err);
+    return RunCli(args, store, core::FileSystem::native(), environment, out, err);
   }
   static int shell(const std::string& command) {
     const int status = std::system(command.c_str());

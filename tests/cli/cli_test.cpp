@@ -136,7 +136,7 @@ class CliTest : public ::testing::Test {
   std::string reportPath;
   bool reportRefused = false, reportFull = false;
   testing::MemoryFileSystem files{platform::kPathSeparator};
-  const platform::FileSystem* fileSystem = &files;  // what the run lists folders with
+  core::FileSystem* fileSystem = &files;  // what the run lists folders with
   std::vector<std::unique_ptr<testing::MemoryStoreService>> services;
   std::set<std::string> failing;  // files whose import fails
   bool refuseStore = false;
@@ -301,34 +301,32 @@ TEST_F(CliTest, ASignalBeforeTheRunCreatesNoStore) {
   EXPECT_NE(err.str().find("interrupted before any store was created"), std::string::npos);
 }
 
-// Counts the reads of each folder (a listing of it, in whichever form).
-class CountingFileSystem : public platform::FileSystem {
+// Counts the reads of each folder.
+class CountingFileSystem : public core::FileSystem {
  public:
-  explicit CountingFileSystem(const platform::FileSystem& files) : files_(files) {}
-  bool folderExists(const std::string& path) const override { return files_.folderExists(path); }
-  std::vector<std::string> subFolderNames(const std::string& path) const override {
+  explicit CountingFileSystem(core::FileSystem& files) : files_(files) {}
+  bool folderExists(const std::string& path) override { return files_.folderExists(path); }
+  core::FolderListing listFolder(const std::string& path) override {
     ++reads[key(path)];
-    return files_.subFolderNames(path);
+    return files_.listFolder(path);
   }
-  std::vector<std::string> fileNames(const std::string& path) const override {
-    ++reads[key(path)];
-    return files_.fileNames(path);
+  std::unique_ptr<core::File> createExclusive(const std::string& path) override {
+    return files_.createExclusive(path);
   }
-  platform::FolderListing listFolder(const std::string& path) const override {
-    ++reads[key(path)];
-    platform::FolderListing listing;
-    listing.folders = files_.subFolderNames(path);
-    listing.files = files_.fileNames(path);
-    return listing;
+  std::unique_ptr<core::File> openRead(const std::string& path) override { return files_.openRead(path); }
+  void removeFile(const std::string& path) noexcept override { files_.removeFile(path); }
+  bool exists(const std::string& path) override { return files_.exists(path); }
+  void renameNoReplace(const std::string& from, const std::string& to) override {
+    files_.renameNoReplace(from, to);
   }
-  mutable std::map<std::string, int> reads;
+  std::map<std::string, int> reads;
 
  private:
   static std::string key(std::string path) {
     if (path.size() > 1 && path.back() == platform::kPathSeparator) path.pop_back();
     return path;
   }
-  const platform::FileSystem& files_;
+  core::FileSystem& files_;
 };
 
 // A shell's "DIR/*.msg" names every file of a folder: each named file, and the

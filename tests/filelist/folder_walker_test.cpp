@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/core/io_error.h"
 #include "support/fake_ui.h"
 
 namespace parvane::filelist {
@@ -164,8 +165,8 @@ TEST(FolderWalker, UnreadableFolderStopsTheWalkByDefault) {
   try {
     walker.walk("R");
     FAIL();
-  } catch (const platform::PlatformError& e) {
-    EXPECT_EQ(e.code(), 70);
+  } catch (const core::IoError& e) {
+    EXPECT_EQ(e.cause(), core::IoError::Cause::AccessDenied);
   }
   // What was logged before stays.
   EXPECT_EQ(walker.filePaths()->Values(), (std::vector<std::string>{"R\\r1", "R\\r2"}));

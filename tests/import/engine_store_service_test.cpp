@@ -14,9 +14,8 @@
 #include <string>
 
 #include "conversion/convert.h"
-#include "engine/core/io_error.h"
-#include "engine/ndb/file.h"
 #include "import_fixture.h"
+#include "support/faulty_file_system.h"
 #include "support/msg_writer.h"
 
 namespace parvane::importer {
@@ -135,52 +134,6 @@ TEST_F(ImportTest, ClosingNowLeavesAWholeStore) {
 namespace parvane::importer {
 namespace {
 
-// Writes go to the real file until `limit` bytes have been written, then fail
-// as a full disk does.
-class FillingFileSystem final : public ndb::FileSystem {
- public:
-  explicit FillingFileSystem(std::uint64_t limit) : limit_(limit) {}
-  std::unique_ptr<ndb::File> createExclusive(const std::string& path) override {
-    return std::make_unique<FillingFile>(ndb::FileSystem::native().createExclusive(path), *this,
-                                         path);
-  }
-  std::unique_ptr<ndb::File> openRead(const std::string& path) override {
-    return ndb::FileSystem::native().openRead(path);
-  }
-  void removeFile(const std::string& path) noexcept override {
-    ndb::FileSystem::native().removeFile(path);
-  }
-  bool exists(const std::string& path) override { return ndb::FileSystem::native().exists(path); }
-  void renameNoReplace(const std::string& from, const std::string& to) override {
-    ndb::FileSystem::native().renameNoReplace(from, to);
-  }
-
- private:
-  class FillingFile final : public ndb::File {
-   public:
-    FillingFile(std::unique_ptr<ndb::File> file, FillingFileSystem& owner, std::string path)
-        : file_(std::move(file)), owner_(owner), path_(std::move(path)) {}
-    void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
-      if (owner_.written_ + data.size() > owner_.limit_) throw core::IoError::fromErrno("write", path_, ENOSPC);
-      owner_.written_ += data.size();
-      file_->writeAt(offset, data);
-    }
-    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
-      return file_->readAt(offset, out);
-    }
-    void sync() override { file_->sync(); }
-    std::uint64_t size() override { return file_->size(); }
-    void resize(std::uint64_t size) override { file_->resize(size); }
-
-   private:
-    std::unique_ptr<ndb::File> file_;
-    FillingFileSystem& owner_;
-    std::string path_;
-  };
-  std::uint64_t limit_;
-  std::uint64_t written_ = 0;
-};
-
 // A disk that fills in the middle of a run: the run stops there, and every
 // listed file is either in the store (as a reader finds it) or named.
 TEST_F(ImportTest, AStoreThatFailsMidRunNamesEveryFileItLacks) {
@@ -196,7 +149,8 @@ TEST_F(ImportTest, AStoreThatFailsMidRunNamesEveryFileItLacks) {
     }
   }
   std::sort(files.begin(), files.end());
-  FillingFileSystem disk(900 * 1024);
+  parvane::testing::FaultyFileSystem disk;
+  disk.writeBudget = 900 * 1024;
   messaging::StoreOptions options;
   options.commitEveryBytes = 64 * 1024;  // several commits before the disk is full
   options.fileSystem = &disk;

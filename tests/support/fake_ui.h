@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/ui.h"
+#include "support/memory_file_system.h"
 
 namespace parvane::testing {
 
@@ -180,50 +181,6 @@ class FakeDesktop : public platform::Desktop {
   std::vector<bool> pointerChanges;
   int yields = 0;
   std::function<void()> onYield;  // runs "clicks" that arrive during a yield
-};
-
-// A folder tree held in memory. Paths use "\" or "/" as the caller's separator;
-// folders are stored as full paths with a closing separator.
-class MemoryFileSystem : public platform::FileSystem {
- public:
-  explicit MemoryFileSystem(char separator = '\\') : sep_(separator) {}
-  void addFolder(const std::string& path) { folders_[withSep(path)]; }
-  void addFile(const std::string& folder, const std::string& name) {
-    folders_[withSep(folder)].files.push_back(name);
-  }
-  void addSubFolder(const std::string& folder, const std::string& name) {
-    folders_[withSep(folder)].subFolders.push_back(name);
-    addFolder(withSep(folder) + name);
-  }
-  void makeUnreadable(const std::string& folder) { folders_[withSep(folder)].unreadable = true; }
-
-  bool folderExists(const std::string& path) const override {
-    return folders_.count(withSep(path)) != 0;
-  }
-  std::vector<std::string> subFolderNames(const std::string& path) const override {
-    return get(path).subFolders;
-  }
-  std::vector<std::string> fileNames(const std::string& path) const override {
-    return get(path).files;
-  }
-
- private:
-  struct Folder {
-    std::vector<std::string> subFolders, files;
-    bool unreadable = false;
-  };
-  std::string withSep(std::string p) const {
-    if (p.empty() || p.back() != sep_) p += sep_;
-    return p;
-  }
-  const Folder& get(const std::string& path) const {
-    auto it = folders_.find(withSep(path));
-    if (it == folders_.end()) throw platform::PlatformError(76, "Path not found");
-    if (it->second.unreadable) throw platform::PlatformError(70, "Permission denied");
-    return it->second;
-  }
-  char sep_;
-  std::map<std::string, Folder> folders_;
 };
 
 }  // namespace parvane::testing

@@ -1,4 +1,4 @@
-// A store file system for tests: every call goes to the native one, while the
+// A file system for tests: every call goes to the native one, while the
 // files it creates count their changes (writes and size changes) and can fail
 // like a full disk, or hand each change to the test before it happens (to stop
 // the process right there, as a crash would).
@@ -14,11 +14,11 @@
 #include <string>
 
 #include "engine/core/io_error.h"
-#include "engine/ndb/file.h"
+#include "engine/core/file_system.h"
 
 namespace parvane::testing {
 
-class FaultyFileSystem final : public ndb::FileSystem {
+class FaultyFileSystem final : public core::FileSystem {
  public:
   // Extend: a write reaching past the file's end.
   enum class Change { Write, Extend, Resize };
@@ -33,22 +33,24 @@ class FaultyFileSystem final : public ndb::FileSystem {
   std::uint64_t bytesWritten() const { return written_; }
   std::uint64_t created() const { return created_; }
 
-  std::unique_ptr<ndb::File> createExclusive(const std::string& path) override {
+  std::unique_ptr<core::File> createExclusive(const std::string& path) override {
     auto file = native().createExclusive(path);
     ++created_;
     return std::make_unique<Counted>(std::move(file), *this, path);
   }
-  std::unique_ptr<ndb::File> openRead(const std::string& path) override { return native().openRead(path); }
+  std::unique_ptr<core::File> openRead(const std::string& path) override { return native().openRead(path); }
   void removeFile(const std::string& path) noexcept override { native().removeFile(path); }
   bool exists(const std::string& path) override { return native().exists(path); }
   void renameNoReplace(const std::string& from, const std::string& to) override {
     native().renameNoReplace(from, to);
   }
+  bool folderExists(const std::string& path) override { return native().folderExists(path); }
+  core::FolderListing listFolder(const std::string& path) override { return native().listFolder(path); }
 
  private:
-  class Counted final : public ndb::File {
+  class Counted final : public core::File {
    public:
-    Counted(std::unique_ptr<ndb::File> file, FaultyFileSystem& owner, std::string path)
+    Counted(std::unique_ptr<core::File> file, FaultyFileSystem& owner, std::string path)
         : file_(std::move(file)), owner_(owner), path_(std::move(path)) {}
     void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
       owner_.change(offset + data.size() > end_ ? Change::Extend : Change::Write, offset);
@@ -63,11 +65,11 @@ class FaultyFileSystem final : public ndb::FileSystem {
       file_->writeAt(offset, data);
       owner_.written_ += data.size();
     }
-    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
+    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
       return file_->readAt(offset, out);
     }
     void sync() override { file_->sync(); }
-    std::uint64_t size() override { return file_->size(); }
+    std::uint64_t size() const override { return file_->size(); }
     void resize(std::uint64_t size) override {
       owner_.change(Change::Resize, size);
       file_->resize(size);
@@ -75,13 +77,13 @@ class FaultyFileSystem final : public ndb::FileSystem {
     }
 
    private:
-    std::unique_ptr<ndb::File> file_;
+    std::unique_ptr<core::File> file_;
     FaultyFileSystem& owner_;
     std::string path_;
     std::uint64_t end_ = 0;  // the file's size, as this file made it
   };
 
-  static ndb::FileSystem& native() { return ndb::FileSystem::native(); }
+  static core::FileSystem& native() { return core::FileSystem::native(); }
   void change(Change what, std::uint64_t offset) {
     const std::uint64_t number = ++changes_;
     if (beforeChange) beforeChange(number, what, offset);

@@ -15,7 +15,7 @@
 #include "engine/msg/message.h"
 #include "engine/ndb/node_store.h"
 #include "engine/ndb/store_reader.h"
-#include "platform/win32_file_system.h"
+#include "engine/core/file_system.h"
 #include "platform/win32_text.h"
 #include "remove_tree.h"
 
@@ -56,14 +56,14 @@ TEST_F(LongPaths, MessageFileDeepInATreeIsListedAndRead) {
   ASSERT_GT(file.size(), 300u);
   ASSERT_TRUE(CopyFileW(Utf8ToWide(source).c_str(), Prefixed(file).c_str(), TRUE)) << GetLastError();
 
-  platform::Win32FileSystem fs;
+  core::FileSystem& fs = core::FileSystem::native();
   EXPECT_TRUE(fs.folderExists(deep_));
   const std::string last = deep_.substr(deep_.rfind('\\') + 1);
-  EXPECT_EQ(fs.subFolderNames(parents_.back()), std::vector<std::string>{last});
-  EXPECT_EQ(fs.fileNames(deep_), std::vector<std::string>{"message.msg"});
-  EXPECT_EQ(fs.fileNames(deep_ + "\\"), std::vector<std::string>{"message.msg"});
+  EXPECT_EQ(fs.listFolder(parents_.back()).folders, std::vector<std::string>{last});
+  EXPECT_EQ(fs.listFolder(deep_).files, std::vector<std::string>{"message.msg"});
+  EXPECT_EQ(fs.listFolder(deep_ + "\\").files, std::vector<std::string>{"message.msg"});
   // The same folder reached through "..": resolved before the prefix is put on.
-  EXPECT_EQ(fs.fileNames(deep_ + "\\..\\" + last), std::vector<std::string>{"message.msg"});
+  EXPECT_EQ(fs.listFolder(deep_ + "\\..\\" + last).files, std::vector<std::string>{"message.msg"});
 
   const std::filesystem::path path(std::u8string(file.begin(), file.end()));
   const core::FileSource copy(path);
@@ -100,7 +100,7 @@ TEST_F(LongPaths, StoreIsWrittenAndReadBackAtALongPath) {
     ASSERT_TRUE(reader->findNode(nid).has_value());
     EXPECT_EQ(reader->readBlock(reader->findNode(nid)->bidData).size(), 5000u);
   }
-  ndb::FileSystem::native().removeFile(pst);
+  core::FileSystem::native().removeFile(pst);
   EXPECT_EQ(GetFileAttributesW(Prefixed(pst).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 

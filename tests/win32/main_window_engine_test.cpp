@@ -20,7 +20,7 @@
 #include "engine/ndb/store_reader.h"
 #include "filelist/add_folder.h"
 #include "import/engine_store_service.h"
-#include "platform/win32_file_system.h"
+#include "engine/core/file_system.h"
 #include "platform/win32_text.h"
 #include "support/fake_ui.h"
 #include "win32/controls.h"
@@ -175,7 +175,7 @@ class WindowEngine : public ::testing::Test {
 
   std::string scratch;
   importer::EngineStoreService store;
-  platform::Win32FileSystem files;
+  core::FileSystem& files = core::FileSystem::native();
   testing::ScriptedMessageBox messages;
   testing::FakeOpenFileDialog opener;
   testing::FakeFolderDialog chooser;

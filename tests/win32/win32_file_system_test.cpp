@@ -1,4 +1,4 @@
-#include "platform/win32_file_system.h"
+#include "engine/core/file_system.h"
 
 #include <windows.h>
 
@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/io_error.h"
 #include "platform/win32_text.h"
 #include "remove_tree.h"
 
@@ -51,23 +52,23 @@ TEST(Win32FileSystem, ListsFilesAndFoldersApartInNtfsOrder) {
   for (const char* name : {"Sub", "alpha", "\xCE\xA9mega"}) root.folder(name);
   root.file("Sub\\inner.msg");
 
-  Win32FileSystem fs;
+  core::FileSystem& fs = core::FileSystem::native();
   // Upper-cased code units: A < B < C < Z < _ (0x5F) < U+00DC.
-  EXPECT_EQ(fs.fileNames(root.path()),
+  EXPECT_EQ(fs.listFolder(root.path()).files,
             (Names{"A.msg", "b.msg", "c.MSG", "zz.msg", "_x.msg", "\xC3\xBC.msg"}));
-  EXPECT_EQ(fs.subFolderNames(root.path()), (Names{"alpha", "Sub", "\xCE\xA9mega"}));
+  EXPECT_EQ(fs.listFolder(root.path()).folders, (Names{"alpha", "Sub", "\xCE\xA9mega"}));
   // A closing separator changes nothing.
-  EXPECT_EQ(fs.subFolderNames(root.path() + "\\"), fs.subFolderNames(root.path()));
-  EXPECT_EQ(fs.fileNames(root / "Sub"), Names{"inner.msg"});
-  EXPECT_EQ(fs.fileNames(root / "alpha"), Names{});
-  EXPECT_EQ(fs.subFolderNames(root / "alpha"), Names{});
+  EXPECT_EQ(fs.listFolder(root.path() + "\\").folders, fs.listFolder(root.path()).folders);
+  EXPECT_EQ(fs.listFolder(root / "Sub").files, Names{"inner.msg"});
+  EXPECT_EQ(fs.listFolder(root / "alpha").files, Names{});
+  EXPECT_EQ(fs.listFolder(root / "alpha").folders, Names{});
 }
 
 TEST(Win32FileSystem, FolderExists) {
   TempFolder root;
   root.folder("d");
   root.file("f.msg");
-  Win32FileSystem fs;
+  core::FileSystem& fs = core::FileSystem::native();
   EXPECT_TRUE(fs.folderExists(root.path()));
   EXPECT_TRUE(fs.folderExists(root / "d"));
   EXPECT_TRUE(fs.folderExists(root / "D"));  // case-insensitive, as Windows is
@@ -79,17 +80,17 @@ TEST(Win32FileSystem, FolderExists) {
 TEST(Win32FileSystem, MissingFolderRaisesPathNotFound) {
   TempFolder root;
   root.file("f.msg");
-  Win32FileSystem fs;
+  core::FileSystem& fs = core::FileSystem::native();
   for (const std::string& path : {root / "missing", root / "missing\\deeper", root / "f.msg"}) {
     try {
-      fs.fileNames(path);
+      (void)fs.listFolder(path);
       ADD_FAILURE() << "no error for " << path;
-    } catch (const PlatformError& e) {
-      EXPECT_EQ(e.code(), Win32FileSystem::kPathNotFound) << path << ": " << e.what();
+    } catch (const core::IoError& e) {
+      EXPECT_EQ(e.cause(), core::IoError::Cause::NotFound) << path << ": " << e.what();
       EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
     }
   }
-  EXPECT_THROW(fs.subFolderNames(""), PlatformError);
+  EXPECT_THROW(fs.listFolder(""), core::IoError);
 }
 
 TEST(Win32FileSystem, LinkedFoldersAreNotFollowed) {
@@ -101,19 +102,19 @@ TEST(Win32FileSystem, LinkedFoldersAreNotFollowed) {
     GTEST_SKIP() << "symbolic links to folders cannot be made here (error " << GetLastError()
                  << ")";
   }
-  Win32FileSystem fs;
-  EXPECT_EQ(fs.subFolderNames(root.path()), Names{"real"});
-  EXPECT_EQ(fs.fileNames(root.path()), Names{});
+  core::FileSystem& fs = core::FileSystem::native();
+  EXPECT_EQ(fs.listFolder(root.path()).folders, Names{"real"});
+  EXPECT_EQ(fs.listFolder(root.path()).files, Names{});
 }
 
 TEST(Win32ListingOrder, FoldsCaseThenBreaksTiesOrdinally) {
-  EXPECT_TRUE(Win32ListingOrderLess("a", "B"));
-  EXPECT_FALSE(Win32ListingOrderLess("B", "a"));
-  EXPECT_TRUE(Win32ListingOrderLess("B", "b"));  // equal folded: ordinal, upper first
-  EXPECT_FALSE(Win32ListingOrderLess("b", "b"));
-  EXPECT_TRUE(Win32ListingOrderLess("ab", "ABC"));
-  EXPECT_TRUE(Win32ListingOrderLess("zz", "_x"));  // 'Z' 0x5A before '_' 0x5F
-  EXPECT_TRUE(Win32ListingOrderLess("\xC3\xA4", "\xC3\x84x"));  // a-umlaut folds to A-umlaut
+  EXPECT_TRUE(core::listingOrderLess("a", "B"));
+  EXPECT_FALSE(core::listingOrderLess("B", "a"));
+  EXPECT_TRUE(core::listingOrderLess("B", "b"));  // equal folded: ordinal, upper first
+  EXPECT_FALSE(core::listingOrderLess("b", "b"));
+  EXPECT_TRUE(core::listingOrderLess("ab", "ABC"));
+  EXPECT_TRUE(core::listingOrderLess("zz", "_x"));  // 'Z' 0x5A before '_' 0x5F
+  EXPECT_TRUE(core::listingOrderLess("\xC3\xA4", "\xC3\x84x"));  // a-umlaut folds to A-umlaut
 }
 
 }  // namespace

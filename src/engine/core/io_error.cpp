@@ -40,6 +40,9 @@ IoError::SystemCause IoError::SystemCause::ofWindowsError(unsigned long error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
+    case ERROR_DIRECTORY:
+    case ERROR_BAD_NETPATH:
+    case ERROR_NOT_READY:
       return {Cause::NotFound, "No such file or directory"};
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:

@@ -1,7 +1,7 @@
 // A random-access byte source: the one way the format layers reach a file.
 // Readers ask for exact ranges and never need the whole file in memory; the
-// file-backed source reads with pread (POSIX) or ReadFile at an offset
-// (Windows), the in-memory one serves tests and the fuzzer.
+// file-backed source reads through the file-system seam, the in-memory one
+// serves tests and the fuzzer.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/core/coding.h"
+#include "engine/core/file_system.h"
 #include "engine/core/io_error.h"
 
 namespace parvane::core {
@@ -34,23 +35,20 @@ class ByteSource {
   Bytes readAll() const;
 };
 
-// Reads a file through the platform's positional reads. The file stays open
-// for the lifetime of the object; its size is taken when it is opened.
+// Reads a regular file (FileSystem::openRead refuses anything else). The file
+// stays open for the lifetime of the object; its size is taken when it is
+// opened, and a file that shrinks below it fails the read.
 class FileSource final : public ByteSource {
  public:
-  explicit FileSource(const std::filesystem::path& path);
-  ~FileSource() override;
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
+  explicit FileSource(const std::filesystem::path& path, FileSystem& files = FileSystem::native());
 
   std::uint64_t size() const override { return size_; }
   void readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
 
  private:
-  struct Handle;
-  std::unique_ptr<Handle> handle_;
-  std::uint64_t size_ = 0;
   std::string name_;
+  std::unique_ptr<File> file_;
+  std::uint64_t size_ = 0;
 };
 
 // Serves bytes it owns.

@@ -31,7 +31,7 @@
 #include "engine/messaging/message_content.h"
 #include "engine/messaging/named_property_map.h"
 
-namespace parvane::ndb {
+namespace parvane::core {
 class FileSystem;
 }
 
@@ -43,7 +43,7 @@ using MessageId = std::uint32_t;
 struct StoreOptions {
   std::uint64_t commitEveryBytes = 64ull << 20;
   std::uint32_t commitEveryMilliseconds = 5000;
-  ndb::FileSystem* fileSystem = nullptr;  // nullptr: the operating system's
+  core::FileSystem* fileSystem = nullptr;  // nullptr: the operating system's
   // Where the store's times (FILETIME) and random keys come from; empty: the
   // system clock and a randomly seeded generator. Fixing both, and leaving
   // commits to the byte count alone, makes the file's bytes repeatable.

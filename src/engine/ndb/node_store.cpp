@@ -29,14 +29,14 @@ std::string temporaryPathFor(const std::string& path, unsigned attempt) {
   std::size_t end = std::min(path.size(), start + 160);
   while (end > start && end < path.size() && (static_cast<unsigned char>(path[end]) & 0xC0) == 0x80) --end;
   std::string temporary = path.substr(0, start) + "." + path.substr(start, end - start) + "." +
-                          std::to_string(currentProcessId());
+                          std::to_string(core::currentProcessId());
   if (attempt > 0) temporary += "-" + std::to_string(attempt);
   return temporary + ".partial";
 }
 
 }  // namespace
 
-NodeStore::Impl::Impl(std::string p, std::unique_ptr<File> f, const CreateOptions& o)
+NodeStore::Impl::Impl(std::string p, std::unique_ptr<core::File> f, const CreateOptions& o)
     : path(std::move(p)), file(std::move(f)), opts(o), writer(std::make_unique<WriteBehind>(*file, o.crypt)) {
   header.bCryptMethod = o.crypt;
   header.rgnid = initialNidCounters();
@@ -68,11 +68,11 @@ NodeStore::NodeStore(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 NodeStore::~NodeStore() = default;
 
 std::unique_ptr<NodeStore> NodeStore::create(const std::string& path, const CreateOptions& options) {
-  FileSystem& fs = options.fileSystem ? *options.fileSystem : FileSystem::native();
+  core::FileSystem& fs = options.fileSystem ? *options.fileSystem : core::FileSystem::native();
   // refused at once; publish() would refuse it too, but only after the work
   if (fs.exists(path)) throw core::IoError::fromErrno("create file", path, EEXIST);
   std::string temporary;
-  std::unique_ptr<File> file;
+  std::unique_ptr<core::File> file;
   for (unsigned attempt = 0; !file; ++attempt) {
     temporary = temporaryPathFor(path, attempt);
     try {

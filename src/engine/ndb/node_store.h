@@ -62,7 +62,7 @@
 #include "engine/core/coding.h"
 #include "engine/ndb/block_source.h"
 #include "engine/ndb/errors.h"
-#include "engine/ndb/file.h"
+#include "engine/core/file_system.h"
 #include "engine/ndb/format.h"
 #include "engine/ndb/ids.h"
 
@@ -74,7 +74,7 @@ struct CreateOptions {
   std::uint64_t commitEveryBytes = 64ull << 20;
   // ...or this much time passed.
   std::chrono::milliseconds commitEvery{5000};
-  FileSystem* fileSystem = nullptr;  // nullptr: FileSystem::native()
+  core::FileSystem* fileSystem = nullptr;  // nullptr: the operating system's
   // The file grows no further than this many bytes (0: no limit) unless its
   // content needs more: near it, one AMap span at a time.
   std::uint64_t growthLimit = 0;

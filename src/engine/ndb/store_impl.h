@@ -41,12 +41,12 @@ inline constexpr Bid kFirstPageBid = 1;
 
 class NodeStore::Impl {
  public:
-  Impl(std::string p, std::unique_ptr<File> f, const CreateOptions& o);
+  Impl(std::string p, std::unique_ptr<core::File> f, const CreateOptions& o);
   ~Impl();  // removes the file if it was never published
 
   std::string path;  // the store's own name, which errors name too
-  std::unique_ptr<File> file;
-  FileSystem* fileSystem = nullptr;
+  std::unique_ptr<core::File> file;
+  core::FileSystem* fileSystem = nullptr;
   std::string temporaryPath;  // the file's name until publish()
   bool published = false;
   CreateOptions opts;
@@ -110,7 +110,7 @@ class NodeStore::Impl {
   // Hands the staged batch to the writer.
   void flush();
   // The file, once everything staged is written: every direct use goes through here.
-  File& io();
+  core::File& io();
   std::uint8_t* stage(std::uint64_t ib, std::size_t n);
   // stage() for `n` bytes that start with `head`: the rest is zero.
   std::uint8_t* stage(std::uint64_t ib, std::size_t n, ByteView head);

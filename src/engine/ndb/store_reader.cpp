@@ -10,12 +10,12 @@ namespace {
 constexpr int kMaxDepth = 12;
 }
 
-StoreReader::StoreReader(std::unique_ptr<File> file, HEADER header)
+StoreReader::StoreReader(std::unique_ptr<core::File> file, HEADER header)
     : file_(std::move(file)), header_(header) {}
 StoreReader::~StoreReader() = default;
 
-std::unique_ptr<StoreReader> StoreReader::open(const std::string& path, FileSystem* fs) {
-  FileSystem& f = fs ? *fs : FileSystem::native();
+std::unique_ptr<StoreReader> StoreReader::open(const std::string& path, core::FileSystem* fs) {
+  core::FileSystem& f = fs ? *fs : core::FileSystem::native();
   auto file = f.openRead(path);
   Bytes head(kHeaderSize);
   if (file->readAt(0, head) != kHeaderSize)

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "engine/ndb/block_source.h"
-#include "engine/ndb/file.h"
+#include "engine/core/file_system.h"
 #include "engine/ndb/format.h"
 #include "engine/ndb/node_store.h"
 
@@ -26,7 +26,7 @@ struct BlockInfo {
 
 class StoreReader : public BlockSource {
  public:
-  static std::unique_ptr<StoreReader> open(const std::string& path, FileSystem* fs = nullptr);
+  static std::unique_ptr<StoreReader> open(const std::string& path, core::FileSystem* fs = nullptr);
   ~StoreReader() override;
 
   const HEADER& header() const { return header_; }
@@ -40,7 +40,7 @@ class StoreReader : public BlockSource {
   std::uint64_t fileSize() const;
 
  private:
-  StoreReader(std::unique_ptr<File> file, HEADER header);
+  StoreReader(std::unique_ptr<core::File> file, HEADER header);
   Bytes readPage(std::uint64_t ib) const;
   template <class Visit>
   void walk(PageType type, const BREF& ref, int depth, Visit&& visit) const;
@@ -48,7 +48,7 @@ class StoreReader : public BlockSource {
   void walkPage(PageType type, const BREF& ref, int depth, int level, std::set<std::uint64_t>& seen,
                 Visit&& visit) const;
 
-  std::unique_ptr<File> file_;
+  std::unique_ptr<core::File> file_;
   HEADER header_;
 };
 

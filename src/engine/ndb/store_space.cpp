@@ -10,7 +10,7 @@ void NodeStore::Impl::flush() {
   if (!batch.bytes.empty()) writer->submit(batch);
 }
 
-File& NodeStore::Impl::io() {
+core::File& NodeStore::Impl::io() {
   flush();
   writer->wait();
   return *file;
@@ -104,7 +104,7 @@ void NodeStore::Impl::grow() {
   HEADER unchecked = h;
   unchecked.root.fAMapValid = AMapValidity::Invalid;
   auto growing = encodeHeader(unchecked), grown = encodeHeader(h);
-  File& out = io();
+  core::File& out = io();
 
   // the extension: the first new span's pages start at the old end
   for (std::size_t i = 0; i < pages.size(); ++i) out.writeAt(amapOffset(first + i), pages[i]);

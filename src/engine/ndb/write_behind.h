@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/ndb/file.h"
+#include "engine/core/file_system.h"
 #include "engine/ndb/format.h"
 
 namespace parvane::ndb {
@@ -42,7 +42,7 @@ struct WriteBatch {
 
 class WriteBehind {
  public:
-  WriteBehind(File& file, CryptMethod crypt) : file_(file), crypt_(crypt) {}
+  WriteBehind(core::File& file, CryptMethod crypt) : file_(file), crypt_(crypt) {}
   ~WriteBehind();
   WriteBehind(const WriteBehind&) = delete;
   WriteBehind& operator=(const WriteBehind&) = delete;
@@ -64,7 +64,7 @@ class WriteBehind {
   // caller), then hands its storage back and keeps its failure.
   void writeInFlight(std::unique_lock<std::mutex>& lock);
 
-  File& file_;
+  core::File& file_;
   CryptMethod crypt_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;

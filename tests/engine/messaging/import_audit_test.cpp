@@ -16,12 +16,13 @@
 #include "engine/ndb/store_reader.h"
 #include "support/store_audit/import_audit.h"
 #include "support/msg_writer.h"
-#include "support/store_audit/memory_file_system.h"
+#include "support/memory_file_system.h"
 
 namespace parvane::testsupport {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::MemoryFileSystem;
 
 core::Bytes readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

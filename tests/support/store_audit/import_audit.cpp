@@ -71,7 +71,7 @@ std::uint32_t int32Of(const ltp::PropertyContextReader& pc, std::uint16_t id, co
 class NodeAudit {
  public:
   // `file`: the same store file, for the allocation map pages the reader does not expose.
-  NodeAudit(const ndb::StoreReader& r, ndb::File& file) : r_(r), file_(file) {}
+  NodeAudit(const ndb::StoreReader& r, core::File& file) : r_(r), file_(file) {}
 
   void run() {
     const auto& root = r_.header().root;
@@ -189,7 +189,7 @@ class NodeAudit {
     std::string what;
   };
   const ndb::StoreReader& r_;
-  ndb::File& file_;
+  core::File& file_;
   std::map<Bid, ndb::BlockInfo> blocks_;
   std::map<Bid, int> refs_;
   std::vector<Extent> extents_;
@@ -500,7 +500,7 @@ void auditFolder(const ndb::StoreReader& r, const std::vector<ndb::NodeInfo>& no
 
 }  // namespace
 
-ImportedStore importMessageFile(core::ByteView bytes, ndb::FileSystem& fs, const std::string& path,
+ImportedStore importMessageFile(core::ByteView bytes, core::FileSystem& fs, const std::string& path,
                                 const ImportOptions& options) {
   ImportedStore out;
   out.path = path;
@@ -534,7 +534,7 @@ ImportedStore importMessageFile(core::ByteView bytes, ndb::FileSystem& fs, const
   return out;
 }
 
-void auditStore(ndb::FileSystem& fs, const ImportedStore& expected) {
+void auditStore(core::FileSystem& fs, const ImportedStore& expected) {
   if (!expected.storeWritten) return;
   try {
     auto r = ndb::StoreReader::open(expected.path, &fs);

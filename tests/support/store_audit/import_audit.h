@@ -24,7 +24,7 @@
 
 #include "engine/core/coding.h"
 #include "engine/messaging/message_content.h"
-#include "engine/ndb/file.h"
+#include "engine/core/file_system.h"
 
 namespace parvane::testsupport {
 
@@ -57,11 +57,11 @@ struct ImportedStore {
 // A file the reader refuses (msg::ReadError, or a container error met while a
 // value is read on demand) is a refusal, not an error: the store then holds
 // the folder and no message. Anything else that is thrown passes through.
-ImportedStore importMessageFile(core::ByteView bytes, ndb::FileSystem& fs, const std::string& path,
+ImportedStore importMessageFile(core::ByteView bytes, core::FileSystem& fs, const std::string& path,
                                 const ImportOptions& options = {});
 
 // Reads the store back and checks it against `expected`; raises AuditError
 // naming the first disagreement.
-void auditStore(ndb::FileSystem& fs, const ImportedStore& expected);
+void auditStore(core::FileSystem& fs, const ImportedStore& expected);
 
 }  // namespace parvane::testsupport

@@ -1,5 +1,5 @@
 // Folder listing on the real file system: order, links, errors.
-#include "platform/posix_file_system.h"
+#include "engine/core/file_system.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-namespace parvane::platform {
+#include "engine/core/io_error.h"
+
+namespace parvane::core {
 namespace {
 
 namespace fs = std::filesystem;
@@ -29,37 +31,37 @@ struct TempTree : ::testing::Test {
   std::string at(const std::string& rel = {}) const {
     return rel.empty() ? root.string() : (root / rel).string();
   }
-  PosixFileSystem files;
+  FileSystem& files = FileSystem::native();
 };
 
 TEST(ListingOrderLess, CaseInsensitiveWithDeterministicTieBreak) {
-  EXPECT_TRUE(ListingOrderLess("apple", "Banana"));
-  EXPECT_TRUE(ListingOrderLess("B", "c"));
-  EXPECT_FALSE(ListingOrderLess("c", "B"));
-  EXPECT_TRUE(ListingOrderLess("A", "a"));  // equal ignoring case: byte order decides
-  EXPECT_FALSE(ListingOrderLess("a", "A"));
-  EXPECT_TRUE(ListingOrderLess("a", "a_"));  // a prefix comes first
-  EXPECT_TRUE(ListingOrderLess("Z", "_"));   // '_' is above 'Z' once letters are upper-cased
-  EXPECT_FALSE(ListingOrderLess("x", "x"));
+  EXPECT_TRUE(listingOrderLess("apple", "Banana"));
+  EXPECT_TRUE(listingOrderLess("B", "c"));
+  EXPECT_FALSE(listingOrderLess("c", "B"));
+  EXPECT_TRUE(listingOrderLess("A", "a"));  // equal ignoring case: byte order decides
+  EXPECT_FALSE(listingOrderLess("a", "A"));
+  EXPECT_TRUE(listingOrderLess("a", "a_"));  // a prefix comes first
+  EXPECT_TRUE(listingOrderLess("Z", "_"));   // '_' is above 'Z' once letters are upper-cased
+  EXPECT_FALSE(listingOrderLess("x", "x"));
 }
 
 TEST(ListingOrderLess, NonAsciiLettersFoldToo) {
   // "é" (U+00E9) upper-cases to "É" (U+00C9): "éa" and "Éb" compare on the second letter.
-  EXPECT_TRUE(ListingOrderLess("\xC3\xA9" "a", "\xC3\x89" "b"));
-  EXPECT_FALSE(ListingOrderLess("\xC3\x89" "b", "\xC3\xA9" "a"));
+  EXPECT_TRUE(listingOrderLess("\xC3\xA9" "a", "\xC3\x89" "b"));
+  EXPECT_FALSE(listingOrderLess("\xC3\x89" "b", "\xC3\xA9" "a"));
   // the same after a shared beginning, and with one more character on either side
-  EXPECT_TRUE(ListingOrderLess("m\xC3\xA9" "a", "m\xC3\x89" "b"));
-  EXPECT_TRUE(ListingOrderLess("m\xC3\x89", "m\xC3\xA9" "a"));
-  EXPECT_TRUE(ListingOrderLess("m\xC3\xA9", "m\xC3\x89" "a"));
+  EXPECT_TRUE(listingOrderLess("m\xC3\xA9" "a", "m\xC3\x89" "b"));
+  EXPECT_TRUE(listingOrderLess("m\xC3\x89", "m\xC3\xA9" "a"));
+  EXPECT_TRUE(listingOrderLess("m\xC3\xA9", "m\xC3\x89" "a"));
 }
 
 TEST(ListingOrderLess, BrokenBytesInANameCompareAsReplacementCharacters) {
   // An overlong "A" is no letter: it sorts as U+FFFD, after every letter,
   // and two names broken alike are still told apart by their bytes.
-  EXPECT_TRUE(ListingOrderLess("b", "\xC1\x81"));
-  EXPECT_TRUE(ListingOrderLess("\xE4\xB8\xAD", "\xED\xA0\x80"));  // 中 before an encoded surrogate
-  EXPECT_TRUE(ListingOrderLess("x\xFE", "x\xFF"));
-  EXPECT_FALSE(ListingOrderLess("x\xFF", "x\xFE"));
+  EXPECT_TRUE(listingOrderLess("b", "\xC1\x81"));
+  EXPECT_TRUE(listingOrderLess("\xE4\xB8\xAD", "\xED\xA0\x80"));  // 中 before an encoded surrogate
+  EXPECT_TRUE(listingOrderLess("x\xFE", "x\xFF"));
+  EXPECT_FALSE(listingOrderLess("x\xFF", "x\xFE"));
 }
 
 TEST_F(TempTree, FolderExists) {
@@ -74,8 +76,8 @@ TEST_F(TempTree, FolderExists) {
 TEST_F(TempTree, ListsSortedCaseInsensitively) {
   for (const char* name : {"b.msg", "A.msg", "c.MSG", "a2.msg"}) touch(root / name);
   for (const char* name : {"zeta", "Alpha", "beta"}) fs::create_directory(root / name);
-  EXPECT_EQ(files.fileNames(at()), (std::vector<std::string>{"A.msg", "a2.msg", "b.msg", "c.MSG"}));
-  EXPECT_EQ(files.subFolderNames(at() + "/"), (std::vector<std::string>{"Alpha", "beta", "zeta"}));
+  EXPECT_EQ(files.listFolder(at()).files, (std::vector<std::string>{"A.msg", "a2.msg", "b.msg", "c.MSG"}));
+  EXPECT_EQ(files.listFolder(at() + "/").folders, (std::vector<std::string>{"Alpha", "beta", "zeta"}));
 }
 
 TEST_F(TempTree, LinkToFolderIsNotFollowedLinkToFileIsListed) {
@@ -84,10 +86,10 @@ TEST_F(TempTree, LinkToFolderIsNotFollowedLinkToFileIsListed) {
   fs::create_directory_symlink(root, root / "real" / "loop");   // a loop back to the top
   fs::create_symlink(root / "real" / "m.msg", root / "link.msg");
   fs::create_symlink(root / "nothing", root / "dangling.msg");
-  EXPECT_EQ(files.subFolderNames(at()), std::vector<std::string>{"real"});
-  EXPECT_EQ(files.fileNames(at()), std::vector<std::string>{"link.msg"});
-  EXPECT_TRUE(files.subFolderNames(at("real")).empty());
-  EXPECT_EQ(files.fileNames(at("real")), std::vector<std::string>{"m.msg"});
+  EXPECT_EQ(files.listFolder(at()).folders, std::vector<std::string>{"real"});
+  EXPECT_EQ(files.listFolder(at()).files, std::vector<std::string>{"link.msg"});
+  EXPECT_TRUE(files.listFolder(at("real")).folders.empty());
+  EXPECT_EQ(files.listFolder(at("real")).files, std::vector<std::string>{"m.msg"});
   // One read gives it all, and names the links left out.
   const FolderListing top = files.listFolder(at());
   EXPECT_EQ(top.folders, std::vector<std::string>{"real"});
@@ -99,10 +101,10 @@ TEST_F(TempTree, LinkToFolderIsNotFollowedLinkToFileIsListed) {
 
 TEST_F(TempTree, MissingFolderRaisesPathNotFound) {
   try {
-    files.fileNames(at("missing"));
+    (void)files.listFolder(at("missing"));
     FAIL();
-  } catch (const PlatformError& e) {
-    EXPECT_EQ(e.code(), PosixFileSystem::kPathNotFound);
+  } catch (const IoError& e) {
+    EXPECT_EQ(e.cause(), IoError::Cause::NotFound);
   }
 }
 
@@ -114,10 +116,10 @@ TEST_F(TempTree, UnreadableFolderRaisesPermissionDenied) {
   const std::string locked = at("locked");
   auto outcome = [&]() -> int {
     try {
-      files.subFolderNames(locked);
+      (void)files.listFolder(locked);
       return 1;
-    } catch (const PlatformError& e) {
-      return e.code() == PosixFileSystem::kPermissionDenied ? 0 : 2;
+    } catch (const IoError& e) {
+      return e.cause() == IoError::Cause::AccessDenied ? 0 : 2;
     }
   };
   if (geteuid() != 0) {
@@ -138,4 +140,4 @@ TEST_F(TempTree, UnreadableFolderRaisesPermissionDenied) {
 }
 
 }  // namespace
-}  // namespace parvane::platform
+}  // namespace parvane::core

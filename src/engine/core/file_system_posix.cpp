@@ -1,0 +1,297 @@
+// FileSystem::native() on POSIX systems.
+#ifndef _WIN32
+#include <dirent.h>
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cwctype>
+
+#include "engine/core/file_system.h"
+#include "engine/core/io_error.h"
+#include "engine/core/text.h"
+
+namespace parvane::core {
+namespace {
+
+using Why = IoError::SystemCause;
+
+class PosixFile final : public File {
+ public:
+  PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixFile() override { ::close(fd_); }
+
+  void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+    const std::uint64_t start = offset;
+    while (!data.empty()) {
+      ssize_t n = ::pwrite(fd_, data.data(), data.size(), static_cast<off_t>(offset));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw IoError::fromLastError("write", path_);
+      }
+      if (n == 0) throw IoError::fromErrno("write", path_, ENOSPC);
+      data = data.subspan(static_cast<std::size_t>(n));
+      offset += static_cast<std::uint64_t>(n);
+    }
+    noteWritten(start, offset);
+  }
+
+  std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    std::size_t done = 0;
+    while (done < out.size()) {
+      ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw IoError::readFailed(path_, offset + done, Why::last());
+      }
+      if (n == 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    return done;
+  }
+
+  void sync() override {
+    if (::fdatasync(fd_) != 0) throw IoError::fromLastError("sync", path_);
+    dirtyFrom_ = dirtyTo_ = dirtyBytes_ = 0;
+  }
+
+  std::uint64_t size() const override {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) throw IoError::fromLastError("read the file's size", path_);
+    return static_cast<std::uint64_t>(st.st_size);
+  }
+
+  void resize(std::uint64_t size) override {
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw IoError::fromLastError("resize", path_);
+  }
+
+ private:
+  // Starts write-back of what was written since the last start once a few
+  // megabytes have gathered, without waiting for it, so that the sync of a
+  // commit finds little left to write. Durability still comes from sync().
+  void noteWritten(std::uint64_t from, std::uint64_t to) {
+#ifdef __linux__
+    if (dirtyBytes_ == 0) {
+      dirtyFrom_ = from;
+      dirtyTo_ = to;
+    } else {
+      dirtyFrom_ = std::min(dirtyFrom_, from);
+      dirtyTo_ = std::max(dirtyTo_, to);
+    }
+    dirtyBytes_ += to - from;
+    if (dirtyBytes_ < kWriteBackEvery) return;
+    // advice only: a failure here shows up, if it matters, in sync()
+    (void)::sync_file_range(fd_, static_cast<off_t>(dirtyFrom_), static_cast<off_t>(dirtyTo_ - dirtyFrom_),
+                            SYNC_FILE_RANGE_WRITE);
+    dirtyFrom_ = dirtyTo_ = dirtyBytes_ = 0;
+#else
+    (void)from;
+    (void)to;
+#endif
+  }
+
+  static constexpr std::uint64_t kWriteBackEvery = 4ull << 20;
+  int fd_;
+  std::string path_;
+  std::uint64_t dirtyFrom_ = 0, dirtyTo_ = 0, dirtyBytes_ = 0;
+};
+
+// What a file that is not a regular one is, for the refusal.
+std::string NotRegularReason(mode_t mode) {
+  const char* kind = S_ISFIFO(mode)  ? "a FIFO"
+                     : S_ISSOCK(mode) ? "a socket"
+                     : S_ISCHR(mode)  ? "a character device"
+                     : S_ISBLK(mode)  ? "a block device"
+                     : S_ISDIR(mode)  ? "a folder"
+                                      : nullptr;
+  return kind ? std::string("not a regular file (") + kind + ")" : "not a regular file";
+}
+
+// Upper-cases with the C.UTF-8 locale's tables when the system has them,
+// otherwise ASCII only. Independent of the process's own locale.
+char32_t Upper(char32_t cp) {
+  if (cp < 0x80) return (cp >= 'a' && cp <= 'z') ? cp - 0x20 : cp;
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (utf8 == static_cast<locale_t>(nullptr)) return cp;
+  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), utf8));
+}
+
+int CompareFolded(const std::string& a, const std::string& b) {
+  // Names in one folder often share a long beginning, and equal bytes fold
+  // alike: the comparison starts where they differ, moved back to just after
+  // an ASCII byte (or to the start), as no character runs across one.
+  const std::size_t common = std::min(a.size(), b.size());
+  std::size_t start = 0;
+  while (start < common && a[start] == b[start]) ++start;
+  while (start > 0 && static_cast<unsigned char>(a[start - 1]) >= 0x80) --start;
+  std::size_t i = start, j = start;
+  while (i < a.size() && j < b.size()) {
+    // Names are mostly ASCII: those bytes are compared without decoding.
+    const auto ba = static_cast<unsigned char>(a[i]), bb = static_cast<unsigned char>(b[j]);
+    if (ba < 0x80 && bb < 0x80) {
+      const int ua = (ba >= 'a' && ba <= 'z') ? ba - 0x20 : ba;
+      const int ub = (bb >= 'a' && bb <= 'z') ? bb - 0x20 : bb;
+      if (ua != ub) return ua < ub ? -1 : 1;
+      ++i, ++j;
+      continue;
+    }
+    // A broken part of a name compares as U+FFFD; the byte-wise tie-break
+    // of listingOrderLess still tells such names apart.
+    const Utf8Char ua = readUtf8Char(a, i), ub = readUtf8Char(b, j);
+    const char32_t ca = Upper(ua.codePoint), cb = Upper(ub.codePoint);
+    if (ca != cb) return ca < cb ? -1 : 1;
+    i += ua.length, j += ub.length;
+  }
+  if (i < a.size()) return 1;
+  if (j < b.size()) return -1;
+  return 0;
+}
+
+enum class Kind { Folder, File, FolderLink, DanglingLink, Neither };
+
+// The kind of a link, or of an entry whose type the directory does not give:
+// a link to a file is File; a link whose target cannot be reached (gone, a
+// loop, out of reach) is DanglingLink.
+Kind KindByStat(int folder, const char* name) {
+  struct stat own {};
+  if (::fstatat(folder, name, &own, AT_SYMLINK_NOFOLLOW) != 0) return Kind::Neither;
+  if (!S_ISLNK(own.st_mode)) return S_ISDIR(own.st_mode) ? Kind::Folder : Kind::File;
+  struct stat target {};
+  if (::fstatat(folder, name, &target, 0) != 0) return Kind::DanglingLink;
+  return S_ISDIR(target.st_mode) ? Kind::FolderLink : Kind::File;
+}
+
+// The directory entry's own type when the file system gives it; a stat only
+// for links and unknown types.
+Kind KindOf(int folder, const struct dirent& entry) {
+  switch (entry.d_type) {
+    case DT_DIR: return Kind::Folder;
+    case DT_LNK:
+    case DT_UNKNOWN: return KindByStat(folder, entry.d_name);
+    default: return Kind::File;
+  }
+}
+
+struct DirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  std::unique_ptr<File> createExclusive(const std::string& path) override {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) throw IoError::fromLastError("create file", path);
+    return std::make_unique<PosixFile>(fd, path);
+  }
+
+  // A FIFO, socket or device is refused from its status without being opened
+  // (opening one may block for ever or act on the device); the open itself
+  // is non-blocking, and the descriptor's own status is checked again, in
+  // case the name changed in between.
+  std::unique_ptr<File> openRead(const std::string& path) override {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      throw IoError::notAFile(path, NotRegularReason(st.st_mode));
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) throw IoError::fromLastError("open file", path);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      throw IoError::notAFile(path, NotRegularReason(st.st_mode));
+    }
+    return std::make_unique<PosixFile>(fd, path);
+  }
+
+  void removeFile(const std::string& path) noexcept override { ::unlink(path.c_str()); }
+
+  bool exists(const std::string& path) override {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+  }
+
+  void renameNoReplace(const std::string& from, const std::string& to) override {
+#ifdef __linux__
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return syncFolderOf(to);
+    // EINVAL: a file system (or kernel) without the flag; the ways below do the same
+    if (errno != EINVAL && errno != ENOSYS) throw IoError::fromErrno("rename", to, errno);
+#endif
+    // link() refuses an existing name just as well; then the temporary name goes
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return syncFolderOf(to);
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS) throw IoError::fromErrno("rename", to, errno);
+    // A file system without hard links (FAT through some drivers): a checked
+    // rename, which a name created in the instant between could still lose to.
+    if (exists(to)) throw IoError::fromErrno("rename", to, EEXIST);
+    if (::rename(from.c_str(), to.c_str()) != 0) throw IoError::fromErrno("rename", to, errno);
+    syncFolderOf(to);
+  }
+
+  bool folderExists(const std::string& path) override {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+
+  FolderListing listFolder(const std::string& path) override {
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
+    if (!dir) throw IoError::fromLastError("list folder", path);
+    const int fd = ::dirfd(dir.get());
+    FolderListing listing;
+    for (;;) {
+      errno = 0;
+      const struct dirent* entry = ::readdir(dir.get());
+      if (entry == nullptr) {
+        if (errno != 0) throw IoError::fromLastError("list folder", path);
+        break;
+      }
+      const char* name = entry->d_name;
+      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+      switch (KindOf(fd, *entry)) {
+        case Kind::Folder: listing.folders.emplace_back(name); break;
+        case Kind::File: listing.files.emplace_back(name); break;
+        case Kind::FolderLink: listing.folderLinks.emplace_back(name); break;
+        case Kind::DanglingLink: listing.danglingLinks.emplace_back(name); break;
+        case Kind::Neither: break;
+      }
+    }
+    for (auto* names : {&listing.folders, &listing.files, &listing.folderLinks, &listing.danglingLinks}) {
+      std::sort(names->begin(), names->end(), listingOrderLess);
+    }
+    return listing;
+  }
+
+ private:
+  // Makes a new name durable. Advice only: without it a crash can lose the
+  // name, never the data already synced through the file.
+  static void syncFolderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+  }
+};
+
+}  // namespace
+
+bool listingOrderLess(const std::string& a, const std::string& b) {
+  const int folded = CompareFolded(a, b);
+  if (folded != 0) return folded < 0;
+  return a < b;
+}
+
+std::uint64_t currentProcessId() { return static_cast<std::uint64_t>(::getpid()); }
+
+FileSystem& FileSystem::native() {
+  static PosixFileSystem fs;
+  return fs;
+}
+
+}  // namespace parvane::core
+#endif  // _WIN32
