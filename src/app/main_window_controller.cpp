@@ -73,14 +73,14 @@ void MainWindowController::addFiles() {
   });
 }
 
+filelist::AddFolderContext MainWindowController::folderAdditions() const {
+  return {controls_.desktop, controls_.fileSystem, {controls_.fileList, controls_.fileCountLabel},
+          controls_.convertButton, controls_.messageBox};
+}
+
 void MainWindowController::addFolder() {
   guarded([this] {
-    filelist::AddFolderTree({controls_.folderDialog,
-                             controls_.desktop,
-                             controls_.fileSystem,
-                             {controls_.fileList, controls_.fileCountLabel},
-                             controls_.convertButton,
-                             controls_.messageBox});
+    filelist::AddFolderTree(controls_.folderDialog, folderAdditions());
   });
 }
 
@@ -94,12 +94,7 @@ void MainWindowController::clearList() {
 void MainWindowController::addDropped(const std::vector<std::string>& paths,
                                       const std::vector<std::string>& unusable) {
   guarded([&] {
-    filelist::AddDroppedPaths({controls_.desktop,
-                               controls_.fileSystem,
-                               {controls_.fileList, controls_.fileCountLabel},
-                               controls_.convertButton,
-                               controls_.messageBox},
-                              paths, unusable);
+    filelist::AddDroppedPaths(folderAdditions(), paths, unusable);
   });
 }
 

@@ -15,6 +15,7 @@
 #include "conversion/run_report.h"
 #include "conversion/store_service.h"
 #include "engine/core/file_system.h"
+#include "filelist/add_folder.h"
 #include "platform/ui.h"
 
 namespace parvane::app {
@@ -100,6 +101,8 @@ class MainWindowController {
   void saveReport(const std::string& path);
 
  private:
+  // The window's parts that adding a folder or a drop works on.
+  filelist::AddFolderContext folderAdditions() const;
   void guarded(const std::function<void()>& operation);
   void runConversion();
 

@@ -13,7 +13,7 @@ std::string NotAddedMessage(const std::vector<std::string>& paths) {
   return text;
 }
 
-std::int32_t AddDroppedPaths(const DropContext& c, const std::vector<std::string>& paths,
+std::int32_t AddDroppedPaths(const AddFolderContext& c, const std::vector<std::string>& paths,
                              const std::vector<std::string>& unusable) {
   std::int32_t count = 0;
   bool folderDropped = false;
@@ -22,7 +22,7 @@ std::int32_t AddDroppedPaths(const DropContext& c, const std::vector<std::string
     for (const std::string& path : paths) {
       if (c.fileSystem.folderExists(path)) {
         folderDropped = true;
-        AppendFolderTree(path, c.desktop, c.fileSystem, c.list, c.separator, unreadable, count);
+        AppendFolderTree(c, path, unreadable, count);
       } else if (IsMessageFile(path)) {
         AppendToList(c.list, path);
         ++count;
@@ -31,21 +31,11 @@ std::int32_t AddDroppedPaths(const DropContext& c, const std::vector<std::string
       }
     }
   } catch (const std::exception& e) {
-    if (count > 0) c.convert.setEnabled(true);
-    c.messages.show(ErrorText(e), platform::MessageButtons::Ok,
-                    platform::MessageIcon::Exclamation, kAppTitle);
+    ShowAdditionFailure(c, e, count);
     return count;
   }
-
   if (count > 0) c.convert.setEnabled(true);
-  if (folderDropped) {
-    c.messages.show(FilesAddedMessage(count), platform::MessageButtons::Ok,
-                    platform::MessageIcon::None, kAppTitle);
-  }
-  if (!unreadable.empty()) {
-    c.messages.show(UnreadableFoldersMessage(unreadable), platform::MessageButtons::Ok,
-                    platform::MessageIcon::Exclamation, kAppTitle);
-  }
+  ShowFoldersAdded(c, count, folderDropped, unreadable);
   notAdded.insert(notAdded.end(), unusable.begin(), unusable.end());
   if (!notAdded.empty()) {
     c.messages.show(NotAddedMessage(notAdded), platform::MessageButtons::Ok,

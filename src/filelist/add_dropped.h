@@ -9,24 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "filelist/file_list.h"
-#include "platform/folder_paths.h"
-#include "engine/core/file_system.h"
-#include "platform/ui.h"
+#include "filelist/add_folder.h"
 
 namespace parvane::filelist {
 
 // The box naming what a drop could not add.
 std::string NotAddedMessage(const std::vector<std::string>& paths);
-
-struct DropContext {
-  platform::Desktop& desktop;
-  core::FileSystem& fileSystem;
-  FileListControls list;
-  platform::Button& convert;
-  platform::MessageBox& messages;
-  char separator = platform::kPathSeparator;
-};
 
 // In the order dropped: a folder's tree is walked as the folder click walks
 // it; a path ending in ".msg" (any case) that is not a folder is appended as
@@ -38,7 +26,7 @@ struct DropContext {
 // "code:description" and ends the drop; what was appended stays. Returns the
 // number of files added. `unusable` are dropped items that name no path (a
 // web address, say): they are named in the same last box.
-std::int32_t AddDroppedPaths(const DropContext& context, const std::vector<std::string>& paths,
+std::int32_t AddDroppedPaths(const AddFolderContext& context, const std::vector<std::string>& paths,
                              const std::vector<std::string>& unusable = {});
 
 }  // namespace parvane::filelist

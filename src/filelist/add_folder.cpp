@@ -58,57 +58,61 @@ class BusyPointer {
 
 }  // namespace
 
-std::int32_t AppendFolderTree(const std::string& folder, platform::Desktop& desktop,
-                              core::FileSystem& fileSystem, const FileListControls& list,
-                              char separator, std::vector<std::string>& unreadable,
-                              std::int32_t& count) {
-  const std::int32_t before = count;
-  BusyPointer busy(desktop);
+void AppendFolderTree(const AddFolderContext& c, const std::string& folder, std::vector<std::string>& unreadable,
+                      std::int32_t& count) {
+  BusyPointer busy(c.desktop);
   std::shared_ptr<StringCollection> files;
   {
-    FolderWalker walker(fileSystem, separator);
+    FolderWalker walker(c.fileSystem, c.separator);
     walker.prepare();
     walker.fullPathsOnly(true);
     walker.skipUnreadableFolders(true);
-    walker.walk(folder.empty() || folder.back() == separator ? folder : folder + separator);
+    walker.walk(folder.empty() || folder.back() == c.separator ? folder : folder + c.separator);
     files = walker.filePaths();
     for (auto& skipped : walker.unreadableFolders()->Values()) unreadable.push_back(skipped);
     walker.release();
   }
 
   for (const std::string& entry : *files) {
-    desktop.yield();
+    c.desktop.yield();
     if (!IsMessageFile(entry)) continue;
-    desktop.yield();
-    AppendToList(list, entry);
+    c.desktop.yield();
+    AppendToList(c.list, entry);
     ++count;
   }
-  return count - before;
 }
 
-std::int32_t AddFolderTree(const AddFolderContext& c) {
-  const std::string folder = platform::ChooseFolder(c.folderDialog, c.desktop.mainWindowHandle(),
-                                                    kSourceFolderTitle, c.separator);
+void ShowAdditionFailure(const AddFolderContext& c, const std::exception& error, std::int32_t count) {
+  if (count > 0) c.convert.setEnabled(true);
+  c.messages.show(ErrorText(error), platform::MessageButtons::Ok, platform::MessageIcon::Exclamation, kAppTitle);
+}
+
+void ShowFoldersAdded(const AddFolderContext& c, std::int32_t count, bool showCount,
+                      const std::vector<std::string>& unreadable) {
+  if (showCount) {
+    c.messages.show(FilesAddedMessage(count), platform::MessageButtons::Ok, platform::MessageIcon::None, kAppTitle);
+  }
+  if (!unreadable.empty()) {
+    c.messages.show(UnreadableFoldersMessage(unreadable), platform::MessageButtons::Ok,
+                    platform::MessageIcon::Exclamation, kAppTitle);
+  }
+}
+
+std::int32_t AddFolderTree(platform::FolderDialog& folderDialog, const AddFolderContext& c) {
+  const std::string folder =
+      platform::ChooseFolder(folderDialog, c.desktop.mainWindowHandle(), kSourceFolderTitle, c.separator);
   if (folder.empty()) return 0;
 
   std::int32_t count = 0;
   std::vector<std::string> unreadable;
   try {
-    AppendFolderTree(folder, c.desktop, c.fileSystem, c.list, c.separator, unreadable, count);
+    AppendFolderTree(c, folder, unreadable, count);
   } catch (const std::exception& e) {
-    if (count > 0) c.convert.setEnabled(true);
-    c.messages.show(ErrorText(e), platform::MessageButtons::Ok,
-                    platform::MessageIcon::Exclamation, kAppTitle);
+    ShowAdditionFailure(c, e, count);
     return count;
   }
-
   c.convert.setEnabled(count > 0);
-  c.messages.show(FilesAddedMessage(count), platform::MessageButtons::Ok,
-                  platform::MessageIcon::None, kAppTitle);
-  if (!unreadable.empty()) {
-    c.messages.show(UnreadableFoldersMessage(unreadable), platform::MessageButtons::Ok,
-                    platform::MessageIcon::Exclamation, kAppTitle);
-  }
+  ShowFoldersAdded(c, count, true, unreadable);
   return count;
 }
 

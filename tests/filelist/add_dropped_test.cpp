@@ -48,7 +48,7 @@ TEST_F(AddDroppedTest, AFolderGivesTheRowsAndTheBoxOfTheFolderClick) {
   ScriptedMessageBox clickMessages;
   FakeFolderDialog dialog;
   dialog.results.push_back("C:\\M");
-  AddFolderTree({dialog, desktop, fs, {clickGrid, clickCounter}, clickConvert, clickMessages, '\\'});
+  AddFolderTree(dialog, {desktop, fs, {clickGrid, clickCounter}, clickConvert, clickMessages, '\\'});
 
   EXPECT_EQ(Drop({"C:\\M"}), 2);
   EXPECT_EQ(grid.column0(), clickGrid.column0());

@@ -51,7 +51,7 @@ struct AddFolderTest : ::testing::Test {
   MemoryFileSystem fs{'\\'};
 
   std::int32_t Click() {
-    return AddFolderTree({dialog, desktop, fs, {grid, counter}, convert, messages, '\\'});
+    return AddFolderTree(dialog, {desktop, fs, {grid, counter}, convert, messages, '\\'});
   }
 };
 
@@ -178,7 +178,7 @@ TEST_F(AddFolderTest, FailureRestoresThePointerAndKeepsWhatWasAdded) {
   fs.addFile("C:\\M", "a.msg");
   fs.addFile("C:\\M", "bad.msg");
   dialog.results.push_back("C:\\M");
-  EXPECT_EQ(AddFolderTree({dialog, desktop, fs, {failing, counter}, convert, messages, '\\'}), 1);
+  EXPECT_EQ(AddFolderTree(dialog, {desktop, fs, {failing, counter}, convert, messages, '\\'}), 1);
   EXPECT_FALSE(desktop.busy);
   EXPECT_EQ(desktop.pointerChanges, (std::vector<bool>{true, false}));
   EXPECT_EQ(failing.cell(0, 0), "C:\\M\\a.msg");
