@@ -24,10 +24,19 @@ def main():
     out = []
     nodes = []
     blobs = []
+    seen = {}  # the same bytes or the same table are written once
     def blob(b):
-        name = "kBlob%d" % len(blobs)
-        blobs.append("const std::uint8_t %s[] = %s;" % (name, cbytes(b)) if b else "const std::uint8_t %s[1] = {0};" % name)
-        return "ByteView(%s, %d)" % (name, len(b))
+        b = bytes(b)
+        if ("blob", b) not in seen:
+            name = seen[("blob", b)] = "kBlob%d" % len(blobs)
+            blobs.append("const std::uint8_t %s[] = %s;" % (name, cbytes(b)) if b else "const std::uint8_t %s[1] = {0};" % name)
+        return "ByteView(%s, %d)" % (seen[("blob", b)], len(b))
+    def table(ctype, name, lines):
+        body = "\n".join(lines)
+        if (ctype, body) not in seen:
+            seen[(ctype, body)] = name
+            out.append("const %s %s[] = {\n%s\n};" % (ctype, name, body))
+        return seen[(ctype, body)]
     nameid = None
     for i in range(len(t["nid"])):
         nid, bd, bs, par = t["nid"][i], t["data"][i], t["sub"][i], t["parent"][i]
@@ -41,18 +50,15 @@ def main():
             continue
         if sig == 0xBC:
             props = chk.pc(ctx, "pc", set(), load_subnodes=True)
-            arr = "kProps%X" % nid
             items = ["  {0x%08X, %s}," % ((pid << 16) | ptype, blob(value_bytes(ptype, v))) for pid, (ptype, v) in sorted(props.items())]
-            out.append("const TemplateProperty %s[] = {\n%s\n};" % (arr, "\n".join(items)))
+            arr = table("TemplateProperty", "kProps%X" % nid, items)
             nodes.append("  {0x%X, 0x%X, NodeKind::PropertyContext, %s, {}, {}, {}}," % (nid, par, arr))
         elif sig == 0x7C:
             heap = chk.heap(ctx, "t")
             info = heap.get(heap.user_root)
             ccols = info[1]
             cols = [struct.unpack_from("<IHBB", info, 22 + 8 * k) for k in range(ccols)]
-            carr = "kCols%X" % nid
-            out.append("const ColumnDescriptor %s[] = {\n%s\n};" % (carr, "\n".join(
-                "  {0x%08X, %d, %d, %d}," % c for c in cols)))
+            carr = table("ColumnDescriptor", "kCols%X" % nid, ["  {0x%08X, %d, %d, %d}," % c for c in cols])
             cells = {}
             rows = chk.tc(ctx, "tc", set(), cells) or []
             rarr = "{}"
@@ -60,12 +66,10 @@ def main():
                 rlines = []
                 for rid in rows:
                     row = cells["rows"][rid]
-                    cname = "kRow%X_%X" % (nid, rid)
                     items = ["  {0x%08X, %s}," % (tag, blob(value_bytes(tag & 0xFFFF, v))) for tag, v in sorted(row.items())]
-                    out.append("const TemplateProperty %s[] = {\n%s\n};" % (cname, "\n".join(items)))
+                    cname = table("TemplateProperty", "kRow%X_%X" % (nid, rid), items)
                     rlines.append("  {0x%X, %s}," % (rid, cname))
-                rarr = "kRows%X" % nid
-                out.append("const TemplateRow %s[] = {\n%s\n};" % (rarr, "\n".join(rlines)))
+                rarr = table("TemplateRow", "kRows%X" % nid, rlines)
             nodes.append("  {0x%X, 0x%X, NodeKind::TableContext, {}, %s, %s, {}}," % (nid, par, carr, rarr))
         else:
             raw = b"".join(blocks)
