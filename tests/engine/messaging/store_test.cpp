@@ -150,7 +150,7 @@ class FailingSource final : public core::ByteSource {
   FailingSource(std::uint64_t size, std::uint64_t failAt) : size_(size), failAt_(failAt) {}
   std::uint64_t size() const override { return size_; }
   void readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
-    if (offset + out.size() > failAt_) throw core::IoError("the source ends early");
+    if (offset + out.size() > failAt_) throw core::IoError::shrank("message.msg", failAt_);
     std::fill(out.begin(), out.end(), static_cast<std::uint8_t>(offset >> 20));
   }
 
