@@ -431,6 +431,8 @@ auto guarded(const std::string& path, F&& f) -> decltype(f()) {
   } catch (const StoreError&) {
     throw;
   } catch (const core::IoError& e) {
+    // A message's source that fails is not the store's failure: passed on.
+    if (e.path() != path) throw;
     // the file and the cause, each once
     const std::string& op = e.operation();
     const char* action = op == "create file" || op == "rename" ? "cannot create " : op == "read" ? "cannot read " : "cannot write ";

@@ -90,6 +90,8 @@ class NodeStore::Impl {
       return fn();
     } catch (const core::IoError& e) {
       failed = true;
+      // told about the store's own name; a source's failure is passed on as it is
+      if (e.path() != temporaryPath && e.path() != path) throw;
       throw e.about(path);
     } catch (...) {
       failed = true;
