@@ -4,31 +4,32 @@
 // by the next submit() or wait() with nothing written after it.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
 
-#include "engine/ndb/errors.h"
+#include "engine/core/io_error.h"
 #include "engine/ndb/write_behind.h"
 
 namespace parvane::ndb {
 namespace {
 
 // Records every write; fails the write numbered `failAt` (from 1) with a full disk.
-class RecordingFile final : public File {
+class RecordingFile final : public core::File {
  public:
   explicit RecordingFile(std::size_t failAt = 0) : failAt_(failAt) {}
   void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
     std::lock_guard lock(mutex_);
     // vary how long a write takes, so that both threads get to write
     if (random_() % 4 == 0) std::this_thread::yield();
-    if (++attempts_ == failAt_) throw IoError("write", "recording", 28);
+    if (++attempts_ == failAt_) throw core::IoError::fromErrno("write", "recording", ENOSPC);
     writes.push_back({offset, Bytes(data.begin(), data.end())});
   }
-  std::size_t readAt(std::uint64_t, std::span<std::uint8_t>) override { return 0; }
+  std::size_t readAt(std::uint64_t, std::span<std::uint8_t>) const override { return 0; }
   void sync() override {}
-  std::uint64_t size() override { return 0; }
+  std::uint64_t size() const override { return 0; }
   void resize(std::uint64_t) override {}
 
   struct Write {
@@ -91,7 +92,7 @@ TEST(WriteBehind, AFailedWriteIsRaisedByTheNextCallAndStopsTheWriting) {
         writer.submit(batch);
         ++handed;
         if (waitAfterEach) writer.wait();
-      } catch (const IoError&) {
+      } catch (const core::IoError&) {
         raised = true;
       }
     }
@@ -99,7 +100,7 @@ TEST(WriteBehind, AFailedWriteIsRaisedByTheNextCallAndStopsTheWriting) {
     // the fifth batch failed: raised by the wait after it, or by the submit of the sixth
     EXPECT_EQ(handed, 5u);
     EXPECT_EQ(file.writes.size(), 4u);
-    EXPECT_THROW(writer.wait(), IoError);
+    EXPECT_THROW(writer.wait(), core::IoError);
     EXPECT_EQ(file.writes.size(), 4u);
   }
 }
