@@ -64,7 +64,7 @@ class RowCells {
 // an attachment of a gigabyte. Empty: never.
 using AbandonCheck = std::function<bool()>;
 
-// A data stream written from a byte source in chunks of 1 MB, so a value of
+// A data stream written from a byte source in pieces of 64 KiB, so a value of
 // any size passes through a fixed amount of memory.
 ndb::NodeData streamInto(ndb::NodeStore& store, const core::ByteSource& source,
                          const AbandonCheck& abandon = {});

@@ -49,7 +49,7 @@ struct StoreOptions {
   // commits to the byte count alone, makes the file's bytes repeatable.
   std::function<std::uint64_t()> fileTime;
   RandomSource random;
-  // Asked between the 1 MB chunks of a large value: true abandons the message
+  // Asked between the 64 KiB pieces of a large value: true abandons the message
   // being written (StoreError Abandoned) and leaves the store as before it.
   std::function<bool()> abandonMessage;
 };
