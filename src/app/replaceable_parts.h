@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/core/file_system.h"
+#include "engine/core/forwarding_file_system.h"
 #include "platform/ui.h"
 
 namespace parvane::app {
@@ -56,20 +56,12 @@ class ReplaceableFolderDialog : public platform::FolderDialog,
   }
 };
 
-class ReplaceableFileSystem : public core::FileSystem, public Replaceable<core::FileSystem> {
+class ReplaceableFileSystem : public core::ForwardingFileSystem, public Replaceable<core::FileSystem> {
  public:
   using Replaceable::Replaceable;
-  std::unique_ptr<core::File> createExclusive(const std::string& path) override {
-    return current().createExclusive(path);
-  }
-  std::unique_ptr<core::File> openRead(const std::string& path) override { return current().openRead(path); }
-  void removeFile(const std::string& path) noexcept override { current().removeFile(path); }
-  bool exists(const std::string& path) override { return current().exists(path); }
-  void renameNoReplace(const std::string& from, const std::string& to) override {
-    current().renameNoReplace(from, to);
-  }
-  bool folderExists(const std::string& path) override { return current().folderExists(path); }
-  core::FolderListing listFolder(const std::string& path) override { return current().listFolder(path); }
+
+ protected:
+  core::FileSystem& target() override { return current(); }
 };
 
 }  // namespace parvane::app

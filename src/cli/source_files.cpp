@@ -1,4 +1,5 @@
 #include "cli/source_files.h"
+#include "engine/core/forwarding_file_system.h"
 
 #include <exception>
 #include <filesystem>
@@ -57,21 +58,11 @@ class SeenFiles {
 // and the files named in the same folder share one listing, and so do the
 // thousands of files a shell's "DIR/*.msg" names. Held until the sources are
 // collected; a folder that cannot be read raises the same error every time.
-class ListingCache final : public core::FileSystem {
+class ListingCache final : public core::ForwardingFileSystem {
  public:
   explicit ListingCache(core::FileSystem& files) : files_(files) {}
-  bool folderExists(const std::string& path) override { return files_.folderExists(path); }
+  // Only listings are cached: the walk does nothing else.
   core::FolderListing listFolder(const std::string& path) override { return listing(path); }
-  // Files are not cached: the walk only lists.
-  std::unique_ptr<core::File> createExclusive(const std::string& path) override {
-    return files_.createExclusive(path);
-  }
-  std::unique_ptr<core::File> openRead(const std::string& path) override { return files_.openRead(path); }
-  void removeFile(const std::string& path) noexcept override { files_.removeFile(path); }
-  bool exists(const std::string& path) override { return files_.exists(path); }
-  void renameNoReplace(const std::string& from, const std::string& to) override {
-    files_.renameNoReplace(from, to);
-  }
 
   // Whether `folder` lists a file `name`; false when it cannot be read.
   bool lists(const std::string& folder, const std::string& name) const {
@@ -85,6 +76,7 @@ class ListingCache final : public core::FileSystem {
   }
 
  private:
+  core::FileSystem& target() override { return files_; }
   struct Entry {
     core::FolderListing listing;
     std::exception_ptr error;

@@ -1,5 +1,6 @@
 // parvane-cli over a store service and a file system held in memory.
 #include "cli/cli.h"
+#include "engine/core/forwarding_file_system.h"
 
 #include <gtest/gtest.h>
 
@@ -302,22 +303,12 @@ TEST_F(CliTest, ASignalBeforeTheRunCreatesNoStore) {
 }
 
 // Counts the reads of each folder.
-class CountingFileSystem : public core::FileSystem {
+class CountingFileSystem : public core::ForwardingFileSystem {
  public:
   explicit CountingFileSystem(core::FileSystem& files) : files_(files) {}
-  bool folderExists(const std::string& path) override { return files_.folderExists(path); }
   core::FolderListing listFolder(const std::string& path) override {
     ++reads[key(path)];
     return files_.listFolder(path);
-  }
-  std::unique_ptr<core::File> createExclusive(const std::string& path) override {
-    return files_.createExclusive(path);
-  }
-  std::unique_ptr<core::File> openRead(const std::string& path) override { return files_.openRead(path); }
-  void removeFile(const std::string& path) noexcept override { files_.removeFile(path); }
-  bool exists(const std::string& path) override { return files_.exists(path); }
-  void renameNoReplace(const std::string& from, const std::string& to) override {
-    files_.renameNoReplace(from, to);
   }
   std::map<std::string, int> reads;
 
@@ -326,6 +317,7 @@ class CountingFileSystem : public core::FileSystem {
     if (path.size() > 1 && path.back() == platform::kPathSeparator) path.pop_back();
     return path;
   }
+  core::FileSystem& target() override { return files_; }
   core::FileSystem& files_;
 };
 

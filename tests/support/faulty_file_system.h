@@ -14,11 +14,11 @@
 #include <string>
 
 #include "engine/core/io_error.h"
-#include "engine/core/file_system.h"
+#include "engine/core/forwarding_file_system.h"
 
 namespace parvane::testing {
 
-class FaultyFileSystem final : public core::FileSystem {
+class FaultyFileSystem final : public core::ForwardingFileSystem {
  public:
   // Extend: a write reaching past the file's end.
   enum class Change { Write, Extend, Resize };
@@ -38,16 +38,9 @@ class FaultyFileSystem final : public core::FileSystem {
     ++created_;
     return std::make_unique<Counted>(std::move(file), *this, path);
   }
-  std::unique_ptr<core::File> openRead(const std::string& path) override { return native().openRead(path); }
-  void removeFile(const std::string& path) noexcept override { native().removeFile(path); }
-  bool exists(const std::string& path) override { return native().exists(path); }
-  void renameNoReplace(const std::string& from, const std::string& to) override {
-    native().renameNoReplace(from, to);
-  }
-  bool folderExists(const std::string& path) override { return native().folderExists(path); }
-  core::FolderListing listFolder(const std::string& path) override { return native().listFolder(path); }
 
  private:
+  core::FileSystem& target() override { return native(); }
   class Counted final : public core::File {
    public:
     Counted(std::unique_ptr<core::File> file, FaultyFileSystem& owner, std::string path)
