@@ -150,7 +150,7 @@ class TimedStore final : public conversion::StoreService {
   conversion::Result<conversion::FolderHandle> folderAtPath(const std::string& path) override {
     return engine_.folderAtPath(path);
   }
-  void expectImports(std::shared_ptr<const std::vector<std::string>> files) override {
+  void expectImports(std::shared_ptr<const conversion::PathList> files) override {
     engine_.expectImports(std::move(files));
   }
   conversion::Result<conversion::ItemHandle> addItem(conversion::FolderHandle folder) override {
@@ -293,7 +293,7 @@ class NullStore final : public conversion::StoreService {
   conversion::Result<conversion::FolderHandle> folderAtPath(const std::string&) override {
     return conversion::FolderHandle{2};
   }
-  void expectImports(std::shared_ptr<const std::vector<std::string>>) override {}
+  void expectImports(std::shared_ptr<const conversion::PathList>) override {}
   conversion::Result<conversion::ItemHandle> addItem(conversion::FolderHandle) override {
     return conversion::ItemHandle{1};
   }
@@ -321,11 +321,11 @@ int RunSimulation(std::uint64_t count, std::uint64_t folders) {
   conversion::ConversionRequest request;
   request.destinationFolder = "/srv/out";
   request.pathRules = conversion::kPosixPathRules;
-  request.files.reserve(count);
+  request.files.reserve(count, count * 20);
   char name[32];
   for (std::uint64_t i = 0; i < count; ++i) {
     std::snprintf(name, sizeof name, "/message-%07llu.msg", static_cast<unsigned long long>(i));
-    request.files.push_back("/srv/mail/archive-2019/mailbox/folder-" + std::to_string(i % folders) + name);
+    request.files.append("/srv/mail/archive-2019/mailbox/folder-" + std::to_string(i % folders) + name);
   }
   NullStore store;
   QuietObserver observer;

@@ -123,7 +123,7 @@ void MainWindowController::runConversion() {
   for (std::int32_t row = 0; row < rows; ++row) {
     grid.setRow(row);
     grid.setCol(0);
-    request.files.push_back(grid.text());
+    request.files.append(grid.text());
   }
   WindowRunObserver observer({controls_.fileList, controls_.progressFrame,
                               controls_.currentFolderLabel, controls_.overallProgressBar,

@@ -40,7 +40,7 @@ class NoStoreService final : public conversion::StoreService {
   conversion::Result<conversion::FolderHandle> folderAtPath(const std::string&) override {
     return none();
   }
-  void expectImports(std::shared_ptr<const std::vector<std::string>>) override {}
+  void expectImports(std::shared_ptr<const conversion::PathList>) override {}
   conversion::Result<conversion::ItemHandle> addItem(conversion::FolderHandle) override {
     return none();
   }

@@ -217,22 +217,31 @@ int convert(const CliOptions& options, conversion::StoreService& store,
 
   // A file that cannot go into a store folder would stop the whole run; it is
   // reported and left out instead.
+  // The walk's list goes to the run as it is, unless a file is left out: the
+  // files kept are then listed anew from there on.
   conversion::ConversionRequest request;
   request.pathRules = conversion::kNativePathRules;
-  request.files.reserve(sources.files.size());
-  for (auto& file : sources.files) {
+  conversion::PathList kept;
+  bool leftOut = false;
+  for (std::size_t i = 0; i < sources.files.size(); ++i) {
+    const std::string file = sources.files.path(i);
     try {
       request.pathRules.relativeFolder(file);
-      request.files.push_back(std::move(file));
+      if (leftOut) kept.append(file);
       if (report) report->accept();
     } catch (const std::exception& e) {
       reportFailure(err, file, e.what());
       if (report) report->refuse(file, e.what());
       someFailed = true;
+      if (!leftOut) {
+        for (std::size_t k = 0; k < i; ++k) kept.append(sources.files.path(k));
+        leftOut = true;
+      }
     }
   }
   // the paths live on in the request alone
-  std::vector<std::string>().swap(sources.files);
+  request.files = leftOut ? std::move(kept) : std::move(sources.files);
+  sources.files = {};
   if (request.files.empty()) {
     err << kProgram << ": no message files to convert\n";
     return kExitUsage;

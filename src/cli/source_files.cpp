@@ -31,27 +31,64 @@ bool IsDriveRoot([[maybe_unused]] const std::string& path) {
 #endif
 }
 
-// The files found so far, so that a file named twice is taken once. One walk
-// never meets a path twice (a folder's names differ, and so do the folders'
-// paths), so the set is only built once a second source comes.
+// A set of positions in the run's list of paths that is searched with a path:
+// the hash and the comparison read the list's own parts, so the set holds no
+// second copy of any path.
+struct PositionHash {
+  using is_transparent = void;
+  const conversion::PathList* list;
+  std::size_t operator()(std::size_t i) const { return list->hashOf(i); }
+  std::size_t operator()(std::string_view path) const { return conversion::PathList::hashOf(path); }
+};
+struct SamePath {
+  using is_transparent = void;
+  const conversion::PathList* list;
+  bool operator()(std::size_t a, std::size_t b) const {
+    return list->folder(a) == list->folder(b) && list->name(a) == list->name(b);
+  }
+  bool operator()(std::string_view path, std::size_t i) const { return list->is(i, path); }
+  bool operator()(std::size_t i, std::string_view path) const { return list->is(i, path); }
+};
+
+// The files found so far, so that a file named twice is taken once: each
+// file and link is added through here. One walk never meets a path twice (a
+// folder's names differ, and so do the folders' paths), so nothing is looked
+// up before a second source comes.
 class SeenFiles {
  public:
-  explicit SeenFiles(const SourceFiles& found) : found_(found) {}
+  explicit SeenFiles(SourceFiles& found)
+      : found_(found), files_(0, PositionHash{&found.files}, SamePath{&found.files}) {}
   void nextSource() {
     if (++sources_ == 2) {
-      seen_.insert(found_.files.begin(), found_.files.end());
-      seen_.insert(found_.folderLinks.begin(), found_.folderLinks.end());
-      seen_.insert(found_.danglingLinks.begin(), found_.danglingLinks.end());
+      files_.reserve(found_.files.size());
+      for (std::size_t i = 0; i < found_.files.size(); ++i) files_.insert(i);
+      links_.insert(found_.folderLinks.begin(), found_.folderLinks.end());
+      links_.insert(found_.danglingLinks.begin(), found_.danglingLinks.end());
     }
   }
-  bool firstTime(const std::string& file) {
-    return sources_ < 2 || seen_.insert(file).second;
+  // Each adds `path` unless a source before found it (as any of the three).
+  void addFile(std::string_view path) {
+    if (seen(path)) return;
+    found_.files.append(path);
+    if (sources_ >= 2) files_.insert(found_.files.size() - 1);
   }
+  void addFolderLink(const std::string& path) { addLink(path, found_.folderLinks); }
+  void addDanglingLink(const std::string& path) { addLink(path, found_.danglingLinks); }
 
  private:
-  const SourceFiles& found_;
+  bool seen(std::string_view path) const {
+    return sources_ >= 2 && (files_.find(path) != files_.end() || links_.count(std::string(path)) != 0);
+  }
+  void addLink(const std::string& path, std::vector<std::string>& links) {
+    if (seen(path)) return;
+    links.push_back(path);
+    if (sources_ >= 2) links_.insert(path);
+  }
+
+  SourceFiles& found_;
   int sources_ = 0;
-  std::unordered_set<std::string> seen_;
+  std::unordered_set<std::size_t, PositionHash, SamePath> files_;  // positions in found_.files
+  std::unordered_set<std::string> links_;
 };
 
 // The folders read while the sources are collected, each read once: a walk
@@ -68,20 +105,38 @@ class ListingCache final : public core::ForwardingFileSystem {
   bool lists(const std::string& folder, const std::string& name) const {
     Entry& read = entry(folder);
     if (read.error) return false;
-    if (read.files.empty() && !read.listing.files.empty()) {
-      read.files.reserve(read.listing.files.size());
-      for (const std::string& file : read.listing.files) read.files.insert(file);
+    if (read.files.empty() && !read.fileNames.empty()) {
+      forEachName(read.fileNames, [&](std::string_view file) { read.files.insert(file); });
     }
     return read.files.count(name) != 0;
   }
 
  private:
   core::FileSystem& target() override { return files_; }
+  // The walks pass every folder through here, so a folder's file names are
+  // kept in one text rather than a string each: a walk of a million files
+  // then holds a few bytes a name.
   struct Entry {
-    core::FolderListing listing;
+    core::FolderListing listing;  // without its files
+    std::string fileNames;        // each file's name followed by a NUL, which no name holds
     std::exception_ptr error;
-    std::unordered_set<std::string_view> files;  // into listing.files, built when first asked
+    std::unordered_set<std::string_view> files;  // into fileNames, built when first asked
   };
+  template <class Visit>
+  static void forEachName(std::string_view names, Visit visit) {
+    for (std::size_t at = 0; at < names.size();) {
+      const std::size_t end = names.find('\0', at);
+      visit(names.substr(at, end - at));
+      at = end + 1;
+    }
+  }
+  static void keepNamesCompact(Entry& read) {
+    std::size_t length = 0;
+    for (const std::string& file : read.listing.files) length += file.size() + 1;
+    read.fileNames.reserve(length);
+    for (const std::string& file : read.listing.files) read.fileNames.append(file).push_back('\0');
+    std::vector<std::string>().swap(read.listing.files);
+  }
   // "/a/b/" and "/a/b" are one folder.
   static std::string key(std::string path) {
     while (path.size() > 1 && path.back() == kSeparator && !IsDriveRoot(path)) path.pop_back();
@@ -92,16 +147,19 @@ class ListingCache final : public core::ForwardingFileSystem {
     if (added) {
       try {
         at->second.listing = files_.listFolder(path);
+        keepNamesCompact(at->second);
       } catch (...) {
         at->second.error = std::current_exception();
       }
     }
     return at->second;
   }
-  const core::FolderListing& listing(const std::string& path) const {
+  core::FolderListing listing(const std::string& path) const {
     const Entry& read = entry(path);
     if (read.error) std::rethrow_exception(read.error);
-    return read.listing;
+    core::FolderListing whole = read.listing;
+    forEachName(read.fileNames, [&](std::string_view file) { whole.files.emplace_back(file); });
+    return whole;
   }
 
   core::FileSystem& files_;
@@ -114,27 +172,26 @@ bool ListedFile(const ListingCache& listings, const std::string& path) {
   return !folder.empty() && listings.lists(folder, path.substr(path.rfind(kSeparator) + 1));
 }
 
-void walkFolder(core::FileSystem& fileSystem, const std::string& folder,
-                SourceFiles& found, SeenFiles& seen) {
+void walkFolder(core::FileSystem& fileSystem, const std::string& folder, SourceFiles& found,
+                SeenFiles& seen) {
   filelist::FolderWalker walker(fileSystem, kSeparator);
   walker.prepare();
   walker.fullPathsOnly(true);
   walker.skipUnreadableFolders(true);
+  // Straight into the list: the walk holds no path of its own.
+  std::string path;
+  walker.sendFilesTo([&](const std::string& in, const std::string& name) {
+    path.assign(in).append(name);
+    if (filelist::IsMessageFile(path)) seen.addFile(path);
+  });
   walker.walk(folder.back() == kSeparator ? folder : folder + kSeparator);
-  std::vector<std::string> files = walker.filePaths()->TakeValues();
-  found.files.reserve(found.files.size() + files.size());
-  for (std::string& file : files) {
-    if (filelist::IsMessageFile(file) && seen.firstTime(file)) found.files.push_back(std::move(file));
-  }
   for (const std::string& unreadable : *walker.unreadableFolders()) {
     found.unreadableFolders.push_back(unreadable);
   }
   // A walk taken twice meets its links twice; they are named once.
-  for (const std::string& link : walker.folderLinks()) {
-    if (seen.firstTime(link)) found.folderLinks.push_back(link);
-  }
+  for (const std::string& link : walker.folderLinks()) seen.addFolderLink(link);
   for (const std::string& link : walker.danglingLinks()) {
-    if (filelist::IsMessageFile(link) && seen.firstTime(link)) found.danglingLinks.push_back(link);
+    if (filelist::IsMessageFile(link)) seen.addDanglingLink(link);
   }
   walker.release();
 }
@@ -185,7 +242,7 @@ SourceFiles CollectSourceFiles(const std::vector<std::string>& sources,
     if (listings.folderExists(path)) {
       walkFolder(listings, path, found, seen);
     } else if (ListedFile(listings, path)) {
-      if (seen.firstTime(path)) found.files.push_back(path);
+      seen.addFile(path);
     } else {
       throw UsageError("no such file or folder: " + source);
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "conversion/path_list.h"
 #include "engine/core/file_system.h"
 #include "platform/ui.h"
 
@@ -23,7 +24,7 @@ bool FileExists(core::FileSystem& fileSystem, const std::string& path);
 std::string ParentFolder(const std::string& path);
 
 struct SourceFiles {
-  std::vector<std::string> files;               // absolute, in order, each once
+  conversion::PathList files;                   // absolute, in order, each once
   std::vector<std::string> unreadableFolders;   // skipped during the walks
   std::vector<std::string> folderLinks;         // links to folders the walks did not follow
   std::vector<std::string> danglingLinks;       // message-file links the walks found broken

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -22,6 +23,18 @@ bool storeBroken(StoreFailure cause) {
          cause == StoreFailure::NotWritable || cause == StoreFailure::NotAttached;
 }
 
+// Whether a listed path begins or ends with a blank, read from its parts so
+// that no path is built.
+bool anyBlankEnds(const PathList& files) {
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string_view folder = files.folder(i), name = files.name(i);
+    const std::string_view first = folder.empty() ? name : folder;
+    const std::string_view last = name.empty() ? folder : name;
+    if ((!first.empty() && first.front() == ' ') || (!last.empty() && last.back() == ' ')) return true;
+  }
+  return false;
+}
+
 // The listed files' folders: each distinct relative folder once, and which
 // one each file lies in.
 struct FileFolders {
@@ -34,7 +47,8 @@ std::optional<PreparationError> folderOfEachFile(const ConversionRequest& reques
   if (request.files.empty()) return PreparationError{PreparationFailure::NoFiles, {}, {}};
   std::unordered_map<std::string, std::uint32_t> positions;
   out.folderOf.reserve(request.files.size());
-  for (const auto& file : request.files) {
+  for (std::size_t i = 0; i < request.files.size(); ++i) {
+    const std::string file = request.files.path(i);
     const std::string trimmed = TrimBlanks(file);
     if (trimmed.empty()) return PreparationError{PreparationFailure::NoFiles, {}, {}};
     std::string folder;
@@ -110,17 +124,16 @@ class Run {
     // The paths as the store gets them: the request's list itself unless a
     // row has blanks around its path, so that a long list is held once. The
     // store holds it until the session ends, before this returns.
-    std::shared_ptr<const std::vector<std::string>> paths(std::shared_ptr<void>(), &request_.files);
-    const bool blanks = std::any_of(request_.files.begin(), request_.files.end(), [](const std::string& f) {
-      return !f.empty() && (f.front() == ' ' || f.back() == ' ');
-    });
-    if (blanks) {
-      auto copy = std::make_shared<std::vector<std::string>>();
+    std::shared_ptr<const PathList> paths(std::shared_ptr<void>(), &request_.files);
+    if (anyBlankEnds(request_.files)) {
+      auto copy = std::make_shared<PathList>();
       copy->reserve(request_.files.size());
-      for (const auto& file : request_.files) copy->push_back(TrimBlanks(file));
+      for (std::size_t i = 0; i < request_.files.size(); ++i) {
+        copy->append(TrimBlanks(request_.files.path(i)));
+      }
       paths = std::move(copy);
     }
-    const std::vector<std::string>& trimmed = *paths;
+    const PathList& trimmed = *paths;
     SessionEnd ending{store_};
     store_.expectImports(paths);
     createFolders();
@@ -230,13 +243,13 @@ class Run {
   // The file keeps the messages saved up to its last commit: the files saved
   // after it, the one that failed and those never reached are not in it. The
   // stores finished before it keep all of theirs.
-  void nameFilesNotInTheStore(const std::vector<std::string>& trimmed) {
+  void nameFilesNotInTheStore(const PathList& trimmed) {
     const std::size_t durable = std::min(store_.durableMessages(), convertedFiles_.size());
     std::vector<std::size_t> lost(convertedFiles_.begin() + static_cast<std::ptrdiff_t>(durable),
                                   convertedFiles_.end());
     for (std::size_t i = notAttemptedFrom_; i < trimmed.size(); ++i) lost.push_back(i);
     for (const std::size_t i : lost) {
-      result_.failures.push_back({i, trimmed[i], {StoreFailure::StoreFailed, {}}});
+      result_.failures.push_back({i, trimmed.path(i), {StoreFailure::StoreFailed, {}}});
     }
     result_.converted = convertedBefore_ + durable;
     // (none saved in it: a store that failed at its first message, or the one
@@ -375,7 +388,7 @@ class Run {
     return importOne(folderName, file, false);
   }
 
-  void importFiles(const std::vector<std::string>& trimmed) {
+  void importFiles(const PathList& trimmed) {
     const std::size_t total = request_.files.size();
     FileProgress progress;
     progress.total = total;
@@ -385,7 +398,8 @@ class Run {
       observer_.fileStarted(i);
       observer_.idle();
       const std::string& folder = known_.folders[known_.folderOf[i]];
-      if (auto failed = importOne(folder, trimmed[i], true)) {
+      const std::string file = trimmed.path(i);
+      if (auto failed = importOne(folder, file, true)) {
         if (result_.storeFailure) return;
         if (storeBroken(failed->cause)) return storeFailed(i, std::move(*failed));
         // a stop that came while a large message was written: the file is
@@ -394,7 +408,7 @@ class Run {
           result_.stopped = true;
           return;
         }
-        result_.failures.push_back({i, trimmed[i], std::move(*failed)});
+        result_.failures.push_back({i, file, std::move(*failed)});
       } else {
         ++result_.converted;
         ++result_.stores.back().messages;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "conversion/path_list.h"
 #include "conversion/relative_folder.h"
 #include "conversion/store_service.h"
 #include "conversion/time_stamp.h"
@@ -18,9 +19,9 @@
 namespace parvane::conversion {
 
 struct ConversionRequest {
-  std::vector<std::string> files;  // one full path per listed row
-  std::string destinationFolder;   // as the user chose it, not empty
-  std::string storeFilePath;       // empty: the stamped name in the destination
+  PathList files;                 // one full path per listed row
+  std::string destinationFolder;  // as the user chose it, not empty
+  std::string storeFilePath;      // empty: the stamped name in the destination
   PathRules pathRules = kNativePathRules;
   Clock clock = SystemLocalTime;
   // 0: one store, whatever its size. Otherwise, when the next message would

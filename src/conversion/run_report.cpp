@@ -112,9 +112,10 @@ std::vector<FileOutcome> RunOutcomes(const ConversionRequest& request, const Run
   std::size_t inStore = 0;  // the converted files given to `store` so far
   for (std::size_t i = 0; i < request.files.size(); ++i) {
     FileOutcome file;
-    file.path = TrimBlanks(request.files[i]);
+    const std::string row = request.files.path(i);
+    file.path = TrimBlanks(row);
     try {
-      file.folder = request.pathRules.relativeFolder(request.files[i]);
+      file.folder = request.pathRules.relativeFolder(row);
     } catch (const std::exception&) {
     }
     if (sizeOf) file.size = sizeOf(file.path);

@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "conversion/path_list.h"
+
 namespace parvane::conversion {
 
 // Why a store operation failed.
@@ -87,7 +89,7 @@ class StoreService {
   // ahead. Shared rather than copied, so that a long list is held once; it
   // stays unchanged while the service holds it (until endSession() or the
   // next expectImports()).
-  virtual void expectImports(std::shared_ptr<const std::vector<std::string>> files) = 0;
+  virtual void expectImports(std::shared_ptr<const PathList> files) = 0;
   // A new, empty mail item in `folder`; nothing is stored before save().
   virtual Result<ItemHandle> addItem(FolderHandle folder) = 0;
   virtual Status importMessage(ItemHandle item, const std::string& file) = 0;

@@ -31,6 +31,7 @@ void FolderWalker::prepare() {
   fileSystem_ = &fileSystemSource_;
   fullPathsOnly_ = true;
   skipUnreadable_ = false;
+  sink_ = nullptr;
 }
 
 void FolderWalker::release() {
@@ -88,6 +89,11 @@ void FolderWalker::readFolder(const std::string& folder, std::int32_t position,
   for (const std::string& name : listing.folderLinks) folderLinks_.push_back(folder + name);
   for (const std::string& name : listing.danglingLinks) danglingLinks_.push_back(folder + name);
   for (const std::string& name : listing.files) {
+    if (sink_) {
+      sink_(folder, name);
+      ++counter_;
+      continue;
+    }
     const std::string key = Key(counter_);
     if (fullPathsOnly_) {
       Made(filePaths_)->Add(folder + name, key);

@@ -8,8 +8,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/core/file_system.h"
@@ -53,6 +55,13 @@ class FolderWalker {
   bool fullPathsOnly() const { return fullPathsOnly_; }
   void fullPathsOnly(bool only) { fullPathsOnly_ = only; }
 
+  // Hands each file found to `sink` (its folder, closing separator on, and
+  // its name) instead of logging it in the collections, so that a walk of a
+  // million files holds none of them; the file counter still counts them.
+  // prepare() takes the sink away again.
+  using FileSink = std::function<void(const std::string& folder, const std::string& name)>;
+  void sendFilesTo(FileSink sink) { sink_ = std::move(sink); }
+
   // Skip folders that cannot be read instead of stopping (false on a new walker
   // and after prepare).
   bool skipUnreadableFolders() const { return skipUnreadable_; }
@@ -90,6 +99,7 @@ class FolderWalker {
   std::shared_ptr<StringCollection> fileNames_, visitedFolders_, filePaths_, unreadable_;
   std::shared_ptr<IntCollection> folderPositions_;
   std::vector<std::string> folderLinks_, danglingLinks_;
+  FileSink sink_;
 };
 
 }  // namespace parvane::filelist

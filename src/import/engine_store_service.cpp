@@ -237,7 +237,7 @@ Result<FolderHandle> EngineStoreService::folderAtPath(const std::string& path) {
   return folder;
 }
 
-void EngineStoreService::expectImports(std::shared_ptr<const std::vector<std::string>> files) {
+void EngineStoreService::expectImports(std::shared_ptr<const conversion::PathList> files) {
   readAhead_.reset();
   if (!files || files->empty()) return;
   try {

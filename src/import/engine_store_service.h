@@ -38,7 +38,7 @@ class EngineStoreService final : public conversion::StoreService {
   conversion::Result<conversion::FolderHandle> subfolder(conversion::FolderHandle parent,
                                                          const std::string& name) override;
   conversion::Result<conversion::FolderHandle> folderAtPath(const std::string& path) override;
-  void expectImports(std::shared_ptr<const std::vector<std::string>> files) override;
+  void expectImports(std::shared_ptr<const conversion::PathList> files) override;
   conversion::Result<conversion::ItemHandle> addItem(conversion::FolderHandle folder) override;
   conversion::Status importMessage(conversion::ItemHandle item, const std::string& file) override;
   conversion::Status setFlags(conversion::ItemHandle item, std::uint32_t flags) override;

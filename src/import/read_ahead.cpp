@@ -8,12 +8,12 @@
 
 namespace parvane::importer {
 
-ImportReadAhead::ImportReadAhead(std::vector<std::string> paths, Opener open, std::size_t depth,
+ImportReadAhead::ImportReadAhead(conversion::PathList paths, Opener open, std::size_t depth,
                                  std::uint64_t budget)
-    : ImportReadAhead(std::make_shared<const std::vector<std::string>>(std::move(paths)),
+    : ImportReadAhead(std::make_shared<const conversion::PathList>(std::move(paths)),
                       std::move(open), depth, budget) {}
 
-ImportReadAhead::ImportReadAhead(std::shared_ptr<const std::vector<std::string>> paths, Opener open,
+ImportReadAhead::ImportReadAhead(std::shared_ptr<const conversion::PathList> paths, Opener open,
                                  std::size_t depth, std::uint64_t budget)
     : paths_(std::move(paths)), open_(std::move(open)), depth_(std::max<std::size_t>(depth, 1)),
       budget_(budget) {
@@ -68,7 +68,7 @@ ImportReadAhead::Read ImportReadAhead::readOne(std::size_t index, bool byReader)
   read.index = index;
   read.byReader = byReader;
   try {
-    OpenedMessageFile opened = open_((*paths_)[index]);
+    OpenedMessageFile opened = open_(paths_->path(index));
     read.bytes = opened.bytes;
     read.file.emplace(std::move(opened.file));
   } catch (...) {
@@ -100,7 +100,7 @@ std::optional<msg::MessageFile> ImportReadAhead::take(const std::string& path, b
   // Imports come in announced order, so the search ends at once unless rows
   // were left out before this one.
   std::size_t index = next_;
-  while (index < paths_->size() && (*paths_)[index] != path) ++index;
+  while (index < paths_->size() && !paths_->is(index, path)) ++index;
   if (index >= paths_->size()) return std::nullopt;
 
   std::deque<Read> dropped;

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "conversion/path_list.h"
 #include "engine/msg/message.h"
 
 namespace parvane::importer {
@@ -46,12 +47,12 @@ class ImportReadAhead {
   // Starts reading `paths` in order with `open`, holding at most `depth` files
   // and, unless it holds none, at most `budget` bytes of them. Raises
   // std::system_error when no thread can be started.
-  ImportReadAhead(std::vector<std::string> paths, Opener open, std::size_t depth = kDefaultDepth,
+  ImportReadAhead(conversion::PathList paths, Opener open, std::size_t depth = kDefaultDepth,
                   std::uint64_t budget = kDefaultBudget);
   // The same over a list it shares rather than copies (a long list is held
   // once): `paths` may own it, or point at one its caller keeps alive and
   // unchanged for the reader's lifetime.
-  ImportReadAhead(std::shared_ptr<const std::vector<std::string>> paths, Opener open,
+  ImportReadAhead(std::shared_ptr<const conversion::PathList> paths, Opener open,
                   std::size_t depth = kDefaultDepth, std::uint64_t budget = kDefaultBudget);
   ~ImportReadAhead();  // waits for a read in progress, drops what was read
   ImportReadAhead(const ImportReadAhead&) = delete;
@@ -89,7 +90,7 @@ class ImportReadAhead {
   bool readerWanted() const;
   std::size_t ahead() const { return cursor_ > next_ ? cursor_ - next_ : 0; }
 
-  const std::shared_ptr<const std::vector<std::string>> paths_;
+  const std::shared_ptr<const conversion::PathList> paths_;
   const Opener open_;
   const std::size_t depth_;
   const std::uint64_t budget_;

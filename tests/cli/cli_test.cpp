@@ -234,6 +234,11 @@ TEST_F(CliTest, FileInTheRootIsLeftOutAndReported) {
   EXPECT_EQ(run({"-o", "/out", "/top.msg", "/mail/a.msg"}), kExitSomeFailed);
   EXPECT_NE(err.str().find("cannot convert " + NativePath("/top.msg")), std::string::npos);
   EXPECT_EQ(messagesIn(kNamedPst, "mail"), (List{NativePath("/mail/a.msg")}));
+  // left out between files that are kept: those before and after it stay, in order
+  EXPECT_EQ(run({"-o", "/out/y.pst", "/mail/a.msg", "/top.msg", "/mail/Sub/B.MSG"}), kExitSomeFailed);
+  EXPECT_EQ(messagesIn("/out/y.pst", "mail"), (List{NativePath("/mail/a.msg")}));
+  EXPECT_EQ(messagesIn("/out/y.pst", "mail\\Sub"), (List{NativePath("/mail/Sub/B.MSG")}));
+  EXPECT_EQ(callsOf("save").size(), 2u);
 
   EXPECT_EQ(run({"-o", "/out/x.pst", "/top.msg"}), kExitUsage);
   EXPECT_NE(err.str().find("no message files to convert"), std::string::npos);

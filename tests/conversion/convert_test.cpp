@@ -14,6 +14,7 @@
 #include "conversion/folder_lookup.h"
 #include "conversion/store_file_name.h"
 #include "support/memory_store_service.h"
+#include "support/path_lists.h"
 
 namespace parvane::conversion {
 namespace {
@@ -54,7 +55,7 @@ class NotingObserver : public RunObserver {
 class ConvertTest : public ::testing::Test {
  protected:
   RunResult run(List files, PathRules rules = kPosixPathRules) {
-    request.files = std::move(files);
+    request.files = parvane::testing::Listed(files);
     request.pathRules = rules;
     return convert(request, store, observer);
   }
@@ -171,7 +172,7 @@ TEST_F(ConvertTest, FailedPreparationsNameTheirCauseAndUndoNothing) {
     testing::MemoryStoreService fresh;
     if (c.createFails) fresh.createFails = [&](const std::string&) { return c.createFails; };
     NotingObserver noted;
-    request.files = c.files;
+    request.files = parvane::testing::Listed(c.files);
     request.storeFilePath =
         c.createFails && c.createFails->cause == StoreFailure::AlreadyExists ? "/out/given.pst" : "";
     const auto result = convert(request, fresh, noted);

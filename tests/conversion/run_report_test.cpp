@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "support/memory_store_service.h"
+#include "support/path_lists.h"
 
 namespace parvane::conversion {
 namespace {
@@ -60,7 +61,7 @@ class RunOutcomesTest : public ::testing::Test {
   };
 
   std::vector<FileOutcome> run(const std::vector<std::string>& files) {
-    request.files = files;
+    request.files = parvane::testing::Listed(files);
     result = convert(request, store, observer);
     return RunOutcomes(request, result, [](const std::string& path) -> std::optional<std::uint64_t> {
       if (path.find("fifo") != std::string::npos) return std::nullopt;

@@ -93,6 +93,25 @@ TEST(FolderWalker, FullFileNamesOnlyFillsNothingElse) {
   EXPECT_EQ(walker.visitedFolders()->Item(1), "R\\");  // given with its closing separator
 }
 
+TEST(FolderWalker, ASinkGetsTheFilesInWalkingOrderAndTheCollectionsNone) {
+  auto fs = SampleTree();
+  FolderWalker walker(fs, '\\');
+  walker.prepare();
+  std::vector<std::string> sent;
+  walker.sendFilesTo([&](const std::string& folder, const std::string& name) { sent.push_back(folder + "|" + name); });
+  walker.walk("R");
+  EXPECT_EQ(sent, (std::vector<std::string>{"R\\|r1", "R\\|r2", "R\\A\\|a1", "R\\B\\C\\|c1"}));
+  EXPECT_EQ(walker.filePaths()->Count(), 0);
+  EXPECT_EQ(walker.nextFileNumber(), 5);
+  EXPECT_EQ(walker.visitedFolders()->Count(), 4);  // folders are still logged
+
+  // a walk after prepare() logs its files again
+  walker.prepare();
+  walker.walk("R");
+  EXPECT_EQ(sent.size(), 4u);
+  EXPECT_EQ(walker.filePaths()->Count(), 4);
+}
+
 TEST(FolderWalker, EmptyFolderCountsOne) {
   MemoryFileSystem fs('/');
   fs.addFolder("/e");

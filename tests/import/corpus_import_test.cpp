@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "import_fixture.h"
+#include "support/path_lists.h"
 
 namespace parvane::importer {
 namespace {
@@ -35,7 +36,7 @@ class CorpusImport : public ImportTest {
 
     std::vector<std::string> paths;
     for (const auto& f : files) paths.push_back(f.string());
-    store.expectImports(std::make_shared<const std::vector<std::string>>(paths));
+    store.expectImports(std::make_shared<const conversion::PathList>(parvane::testing::Listed(paths)));
     std::ofstream manifest(path("manifest.tsv"));
     for (const auto& f : files) {
       const std::string relative = "msg\\" + f.parent_path().filename().string();

@@ -17,6 +17,7 @@
 #include "import_fixture.h"
 #include "support/faulty_file_system.h"
 #include "support/msg_writer.h"
+#include "support/path_lists.h"
 
 namespace parvane::importer {
 namespace {
@@ -35,7 +36,7 @@ TEST_F(ImportTest, FoldersAndMessagesReachTheFileAndReadBack) {
   ASSERT_TRUE(work);
   EXPECT_EQ(store.storeFolder("RUN STORE").value(), top);
   EXPECT_EQ(store.subfolder(mail, "WORK").value(), work.value());
-  store.expectImports(std::make_shared<const std::vector<std::string>>(std::vector<std::string>{a, b}));
+  store.expectImports(std::make_shared<const conversion::PathList>(parvane::testing::Listed({a, b})));
   EXPECT_TRUE(importInto(store, work.value(), a));
   EXPECT_TRUE(importInto(store, mail, b));
   ASSERT_TRUE(store.removeStore());
@@ -156,7 +157,7 @@ TEST_F(ImportTest, AStoreThatFailsMidRunNamesEveryFileItLacks) {
   options.fileSystem = &disk;
   EngineStoreService store(options);
   conversion::ConversionRequest request;
-  request.files = files;
+  request.files = parvane::testing::Listed(files);
   request.destinationFolder = dir.string();
   request.storeFilePath = path("filled.pst");
   request.pathRules = conversion::kPosixPathRules;

@@ -20,6 +20,7 @@
 
 #include "engine/core/source.h"
 #include "support/msg_writer.h"
+#include "support/path_lists.h"
 
 namespace parvane::importer {
 namespace {
@@ -81,7 +82,7 @@ TEST(ImportReadAhead, ServesEveryFileOnceInOrderWithinItsDepth) {
   Opener opener;
   opener.depth = 4;
   opener.announced = paths(200);
-  ImportReadAhead readAhead(opener.announced, opener.function(), opener.depth);
+  ImportReadAhead readAhead(parvane::testing::Listed(opener.announced), opener.function(), opener.depth);
   for (const auto& path : opener.announced) {
     EXPECT_EQ(subjectOf(takeOrRead(readAhead, opener, path)), path);
   }
@@ -95,7 +96,7 @@ TEST(ImportReadAhead, HoldsNoMoreBytesThanItsBudget) {
   Opener opener;
   opener.depth = 3;  // 100-byte files: a 250-byte budget is full after three
   opener.announced = paths(100);
-  ImportReadAhead readAhead(opener.announced, opener.function(), 32, 250);
+  ImportReadAhead readAhead(parvane::testing::Listed(opener.announced), opener.function(), 32, 250);
   // Left alone, the reader stops at the budget (however long it is given).
   while (opener.opened.load() < 3) std::this_thread::yield();
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -120,7 +121,7 @@ TEST(ImportReadAhead, AnImportWaitingForTheReaderReadsTheNextFileItself) {
     return OpenedMessageFile{
         msg::MessageFile::read(std::make_shared<core::MemorySource>(std::move(bytes)), path), 100};
   };
-  ImportReadAhead readAhead(paths(3), open, 8);
+  ImportReadAhead readAhead(parvane::testing::Listed(paths(3)), open, 8);
   {
     std::unique_lock<std::mutex> lock(mutex);
     changed.wait(lock, [&] { return readers.count("m0") != 0; });  // the reader is on m0
@@ -150,7 +151,7 @@ TEST(ImportReadAhead, AnImportWaitingForTheReaderReadsTheNextFileItself) {
 TEST(ImportReadAhead, AnImportThatWaitsFindsItsFileReadAhead) {
   Opener opener;
   opener.announced = paths(20);
-  ImportReadAhead readAhead(opener.announced, opener.function(), 8);
+  ImportReadAhead readAhead(parvane::testing::Listed(opener.announced), opener.function(), 8);
   // Given time, the reader fills its depth; every file then comes from it.
   while (opener.finished.load() < 8) std::this_thread::yield();
   for (int i = 0; i < 8; ++i) {
@@ -164,7 +165,7 @@ TEST(ImportReadAhead, AnImportThatWaitsFindsItsFileReadAhead) {
 TEST(ImportReadAhead, PassesOverFilesWhoseImportsNeverComeAndLeavesOthersToTheCaller) {
   Opener opener;
   opener.announced = paths(100);
-  ImportReadAhead readAhead(opener.announced, opener.function(), 8);
+  ImportReadAhead readAhead(parvane::testing::Listed(opener.announced), opener.function(), 8);
   EXPECT_EQ(subjectOf(takeOrRead(readAhead, opener, "m3")), "m3");  // m0..m2 left out
   EXPECT_FALSE(take(readAhead, opener, "elsewhere").has_value());    // not announced
   EXPECT_FALSE(take(readAhead, opener, "m1").has_value());           // passed over
@@ -178,7 +179,7 @@ TEST(ImportReadAhead, PassesOverFilesWhoseImportsNeverComeAndLeavesOthersToTheCa
 TEST(ImportReadAhead, HandsAReadingErrorToItsOwnImportOnly) {
   Opener opener;
   opener.announced = {"m0", "bad1", "m2", "m2"};  // a file may be listed twice
-  ImportReadAhead readAhead(opener.announced, opener.function());
+  ImportReadAhead readAhead(parvane::testing::Listed(opener.announced), opener.function());
   while (opener.finished.load() < 3) std::this_thread::yield();  // all read ahead (bad1 never finishes)
   EXPECT_EQ(subjectOf(*take(readAhead, opener, "m0")), "m0");
   try {
@@ -195,7 +196,7 @@ TEST(ImportReadAhead, EndsPromptlyWithFilesUntaken) {
   Opener opener;
   opener.announced = paths(10000);
   {
-    ImportReadAhead readAhead(opener.announced, opener.function(), 16);
+    ImportReadAhead readAhead(parvane::testing::Listed(opener.announced), opener.function(), 16);
     EXPECT_EQ(subjectOf(takeOrRead(readAhead, opener, "m0")), "m0");
   }
   EXPECT_LE(opener.opened.load(), 18);

@@ -164,7 +164,7 @@ class MemoryStoreService : public conversion::StoreService {
     }
     return FolderHandle{at};
   }
-  void expectImports(std::shared_ptr<const std::vector<std::string>> files) override {
+  void expectImports(std::shared_ptr<const conversion::PathList> files) override {
     calls.push_back("expectImports " + std::to_string(files ? files->size() : 0));
   }
   Result<ItemHandle> addItem(FolderHandle folder) override {
