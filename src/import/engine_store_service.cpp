@@ -28,7 +28,8 @@ using conversion::StoreFailure;
 // A new message: nothing reaches the store until it is saved.
 struct PendingItem {
   messaging::FolderId folder = 0;
-  std::shared_ptr<const msg::MessageFile> source;
+  std::shared_ptr<const msg::MessageFile> source;  // when not translated yet
+  std::optional<DetachedTranslation> translation;
   bool readByReader = false;  // released on the read-ahead's thread
   std::optional<std::uint32_t> flags;
   std::optional<StoreError> importFailure;
@@ -57,9 +58,21 @@ OpenedMessageFile openMessageFile(const std::string& path) {
   } catch (const core::IoError& e) {
     throw UnopenedFile(e.what());
   }
-  msg::MessageFile file = msg::MessageFile::read(std::move(source), path);
-  const std::uint64_t bytes = file.fileSize();
-  return {std::move(file), bytes};
+  OpenedMessageFile opened;
+  opened.file.emplace(msg::MessageFile::read(std::move(source), path));
+  opened.bytes = opened.file->fileSize();
+  // Translated on the thread that read it, the message leaves the store's
+  // thread less to do, and the file's own structures go at once (its values
+  // too big for memory keep the file open themselves). A message that does
+  // not translate is left to its save, which meets the same failure and
+  // reports it as always.
+  try {
+    opened.translation = TranslateDetached(opened.file->message());
+    opened.file.reset();
+  } catch (...) {
+    opened.translation.reset();
+  }
+  return opened;
 }
 
 StoreFailure storeFailureOf(core::IoError::Cause cause) {
@@ -262,10 +275,12 @@ Status EngineStoreService::importMessage(ItemHandle handle, const std::string& f
   PendingItem& item = *found->second;
   try {
     bool byReader = false;
-    std::optional<msg::MessageFile> read;
+    std::optional<OpenedMessageFile> read;
     if (readAhead_) read = readAhead_->take(file, &byReader);
-    if (!read) read.emplace(openMessageFile(file).file);
-    item.source = std::make_shared<const msg::MessageFile>(std::move(*read));
+    if (!read) read.emplace(openMessageFile(file));
+    item.source.reset();
+    if (read->file) item.source = std::make_shared<const msg::MessageFile>(std::move(*read->file));
+    item.translation = std::move(read->translation);
     item.readByReader = byReader;
     item.importFailure.reset();
     return conversion::Done{};
@@ -273,6 +288,7 @@ Status EngineStoreService::importMessage(ItemHandle handle, const std::string& f
     StoreError failure = failureInFlight();
     failure.detail = withoutPathPrefix(failure.detail, file);
     item.source.reset();
+    item.translation.reset();
     item.importFailure = failure;
     return failure;
   }
@@ -302,7 +318,12 @@ Status EngineStoreService::save(ItemHandle handle) {
   return saved;
 }
 
-messaging::StoreMessage EngineStoreService::translated(const PendingItem& item) {
+messaging::StoreMessage EngineStoreService::translated(PendingItem& item) {
+  if (item.translation) {
+    DetachedTranslation translation = std::move(*item.translation);
+    item.translation.reset();
+    return WithStoreIds(std::move(translation), store_->namedProperties());
+  }
   return item.source ? TranslateMessage(item.source->message(), store_->namedProperties())
                      : messaging::emptyMessage();
 }

@@ -55,7 +55,7 @@ class EngineStoreService final : public conversion::StoreService {
   void closeNow() noexcept;
 
  private:
-  messaging::StoreMessage translated(const PendingItem& item);
+  messaging::StoreMessage translated(PendingItem& item);
   std::optional<conversion::StoreError> requireFolder(conversion::FolderHandle folder) const;
   std::optional<messaging::FolderId> childNamed(messaging::FolderId parent,
                                                 const std::u16string& name) const;

@@ -68,9 +68,8 @@ ImportReadAhead::Read ImportReadAhead::readOne(std::size_t index, bool byReader)
   read.index = index;
   read.byReader = byReader;
   try {
-    OpenedMessageFile opened = open_(paths_->path(index));
-    read.bytes = opened.bytes;
-    read.file.emplace(std::move(opened.file));
+    read.opened.emplace(open_(paths_->path(index)));
+    read.bytes = read.opened->bytes;
   } catch (...) {
     read.error = std::current_exception();
   }
@@ -95,7 +94,7 @@ void ImportReadAhead::keep(Read read, std::unique_lock<std::mutex>& lock) {
   if (awaited) readDone_.notify_one();
 }
 
-std::optional<msg::MessageFile> ImportReadAhead::take(const std::string& path, bool* byReader) {
+std::optional<OpenedMessageFile> ImportReadAhead::take(const std::string& path, bool* byReader) {
   std::unique_lock<std::mutex> lock(mutex_);
   // Imports come in announced order, so the search ends at once unless rows
   // were left out before this one.
@@ -142,7 +141,7 @@ std::optional<msg::MessageFile> ImportReadAhead::take(const std::string& path, b
   if (!read) return std::nullopt;
   if (read->error) std::rethrow_exception(read->error);
   if (byReader) *byReader = read->byReader;
-  return std::move(read->file);
+  return std::move(read->opened);
 }
 
 void ImportReadAhead::retire(std::shared_ptr<const msg::MessageFile> file) {

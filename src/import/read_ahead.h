@@ -28,14 +28,18 @@
 
 #include "conversion/path_list.h"
 #include "engine/msg/message.h"
+#include "import/message_translation.h"
 
 namespace parvane::importer {
 
 // A message file read, with the size of the file it was read from: what the
-// reader holds in memory for it is at most about that.
+// reader holds in memory for it is at most about that. An opener may also
+// translate the message, so that the import's thread only gives it the
+// store's named-property ids; the file itself is then no longer needed.
 struct OpenedMessageFile {
-  msg::MessageFile file;
+  std::optional<msg::MessageFile> file;  // empty when translation holds the message
   std::uint64_t bytes = 0;
+  std::optional<DetachedTranslation> translation;
 };
 
 class ImportReadAhead {
@@ -65,7 +69,7 @@ class ImportReadAhead {
   // Nothing when `path` is not among them, or the reader has not come to it
   // yet (it then skips it): the caller reads it. *byReader tells whether the
   // reader's thread read the file.
-  std::optional<msg::MessageFile> take(const std::string& path, bool* byReader = nullptr);
+  std::optional<OpenedMessageFile> take(const std::string& path, bool* byReader = nullptr);
 
   // A file taken and no longer used, released by the reader: memory goes back
   // to the thread that allocated it, which is cheaper for the allocator than
@@ -75,7 +79,7 @@ class ImportReadAhead {
  private:
   struct Read {
     std::size_t index = 0;
-    std::optional<msg::MessageFile> file;
+    std::optional<OpenedMessageFile> opened;
     std::uint64_t bytes = 0;
     std::exception_ptr error;
     bool byReader = true;

@@ -49,7 +49,7 @@ struct Opener {
       if (path.rfind("bad", 0) == 0) throw std::runtime_error(path + ": not a message file");
       auto bytes = testsupport::writeMsg(testsupport::simpleMessage(path, "body of " + path));
       OpenedMessageFile file{
-          msg::MessageFile::read(std::make_shared<core::MemorySource>(std::move(bytes)), path), 100};
+          msg::MessageFile::read(std::make_shared<core::MemorySource>(std::move(bytes)), path), 100, std::nullopt};
       ++finished;
       return file;
     };
@@ -69,13 +69,15 @@ std::vector<std::string> paths(int count, const std::string& prefix = "m") {
 
 std::optional<msg::MessageFile> take(ImportReadAhead& readAhead, Opener& opener, const std::string& path) {
   ++opener.taken;
-  return readAhead.take(path);
+  auto opened = readAhead.take(path);
+  if (!opened) return std::nullopt;
+  return std::move(opened->file);
 }
 
 // As an import does: the file read ahead, or else read here.
 msg::MessageFile takeOrRead(ImportReadAhead& readAhead, Opener& opener, const std::string& path) {
   auto file = take(readAhead, opener, path);
-  return file ? std::move(*file) : opener.function()(path).file;
+  return file ? std::move(*file) : std::move(*opener.function()(path).file);
 }
 
 TEST(ImportReadAhead, ServesEveryFileOnceInOrderWithinItsDepth) {
@@ -119,7 +121,7 @@ TEST(ImportReadAhead, AnImportWaitingForTheReaderReadsTheNextFileItself) {
     if (path == "m0") changed.wait(lock, [&] { return release; });  // a slow first file
     auto bytes = testsupport::writeMsg(testsupport::simpleMessage(path, "body"));
     return OpenedMessageFile{
-        msg::MessageFile::read(std::make_shared<core::MemorySource>(std::move(bytes)), path), 100};
+        msg::MessageFile::read(std::make_shared<core::MemorySource>(std::move(bytes)), path), 100, std::nullopt};
   };
   ImportReadAhead readAhead(parvane::testing::Listed(paths(3)), open, 8);
   {
@@ -144,7 +146,8 @@ TEST(ImportReadAhead, AnImportWaitingForTheReaderReadsTheNextFileItself) {
   bool secondByReader = true;
   auto second = readAhead.take("m1", &secondByReader);
   ASSERT_TRUE(second.has_value());
-  EXPECT_EQ(subjectOf(*second), "m1");
+  ASSERT_TRUE(second->file.has_value());
+  EXPECT_EQ(subjectOf(*second->file), "m1");
   EXPECT_FALSE(secondByReader);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <stdexcept>
 #include <utility>
 
 namespace parvane::messaging {
@@ -160,6 +161,21 @@ std::u16string PropertyList::text(std::uint16_t id) const {
 
 // The ids are sorted as small keys, then each value moved once to its place:
 // moving a value costs far more than comparing two ids.
+void PropertyList::renumberNamed(std::span<const std::uint16_t> ids) {
+  bool renumbered = false;
+  for (auto& v : values_) {
+    if (v.id() < 0x8000) continue;
+    const std::size_t local = v.id() - 0x8000u;
+    if (local >= ids.size()) throw std::out_of_range("a named property without a store id");
+    v.tag = makeTag(ids[local], v.type());
+    renumbered = true;
+  }
+  if (renumbered) {
+    sorted_ = std::is_sorted(values_.begin(), values_.end(),
+                             [](const PropertyValue& a, const PropertyValue& b) { return a.id() < b.id(); });
+  }
+}
+
 void PropertyList::sort() {
   const std::size_t n = values_.size();
   constexpr std::size_t kMaxKeys = 1024;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,9 @@ class PropertyList {
   void reserve(std::size_t n) { values_.reserve(n); }
   // Sorted by property id, as a property context stores them.
   void sort();
+  // Gives each named property (id 0x8000 and up) the id ids[id - 0x8000];
+  // `ids` must give distinct ids.
+  void renumberNamed(std::span<const std::uint16_t> ids);
   // True when all() is in property id order.
   bool sorted() const { return sorted_; }
 

@@ -261,6 +261,53 @@ TEST(MessageContent, NamedPropertiesAreTranslatedToTheStoresIds) {
   EXPECT_EQ(map.size(), 36u);
 }
 
+// Messages are translated ahead of their save, on another thread and in any
+// order; saved in file order they must leave the store's map and their values
+// as translating each at its save does.
+TEST(MessageContent, NamedPropertiesTranslatedAheadTakeTheStoresIdsAtTheSave) {
+  std::vector<MsgNamedProperty> named{{testsupport::psPublicStrings(), std::nullopt, u"Keywords"}};
+  auto first = testsupport::simpleMessage("First", "b");
+  first.properties.push_back(MsgProperty::multiUnicode(0x8000, {"Red"}));  // Keywords: 0x8013 in the store
+  // twenty new names: the nineteenth has id 0x8013 inside the message
+  for (std::uint16_t i = 1; i <= 20; ++i) {
+    named.push_back({testsupport::psetidCommon(), 0x9000u + i, {}});
+    first.properties.push_back(MsgProperty::i32(static_cast<std::uint16_t>(0x8000 + i), i));
+  }
+  auto second = testsupport::simpleMessage("Second", "b");
+  second.properties.push_back(MsgProperty::i32(0x8001, 2));  // a name only this message has, then
+  second.properties.push_back(MsgProperty::i32(0x8000, 3));  // one the first has too
+  const std::vector<MsgNamedProperty> named2{{testsupport::psetidCommon(), 0x9001, {}},
+                                             {testsupport::psetidCommon(), 0x9999, {}}};
+
+  NamedPropertyMap atSave = NamedPropertyMap::outlookDefault();
+  const auto fileA = readBack(first, named), fileB = readBack(second, named2);
+  const StoreMessage expectedA = importer::TranslateMessage(fileA.message(), atSave);
+  const StoreMessage expectedB = importer::TranslateMessage(fileB.message(), atSave);
+
+  NamedPropertyMap ahead = NamedPropertyMap::outlookDefault();
+  auto detachedB = importer::TranslateDetached(fileB.message());
+  auto detachedA = importer::TranslateDetached(fileA.message());
+  const StoreMessage a = importer::WithStoreIds(std::move(detachedA), ahead);
+  const StoreMessage b = importer::WithStoreIds(std::move(detachedB), ahead);
+
+  ASSERT_EQ(ahead.size(), atSave.size());
+  for (std::size_t i = 0; i < ahead.size(); ++i) EXPECT_EQ(ahead.entry(i), atSave.entry(i)) << i;
+  const auto tagsOf = [](const PropertyList& list) {
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> out;
+    for (const auto& v : list.all()) out.emplace_back(v.tag, v.size());
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  EXPECT_EQ(tagsOf(a.properties), tagsOf(expectedA.properties));
+  EXPECT_EQ(tagsOf(b.properties), tagsOf(expectedB.properties));
+
+  ASSERT_NE(a.properties.find(0x8013), nullptr);
+  EXPECT_EQ(a.properties.find(0x8013)->type(), 0x101F);
+  EXPECT_EQ(a.properties.int32(static_cast<std::uint16_t>(0x8000 + 35 + 18)), 19u);
+  EXPECT_EQ(b.properties.int32(static_cast<std::uint16_t>(0x8000 + 35)), 3u);  // the first's first new name
+  EXPECT_EQ(b.properties.int32(static_cast<std::uint16_t>(0x8000 + 35 + 20)), 2u);
+}
+
 TEST(MessageContent, SizesAreTheSumOfThePropertySizes) {
   NamedPropertyMap map;
   auto inner = std::make_shared<MsgMessage>(testsupport::simpleMessage("Inner", "inner body"));
