@@ -14,6 +14,14 @@
 # WORK_DIR (default a new folder in /tmp) needs twice the largest corpus
 # (about 10 GB per 100,000 messages) and, for the simulation, about 20 GB
 # while it runs. Set SIMULATE=0 to skip the simulation.
+#
+# LINKED=1 makes each size's files hard links to 5,000 files of the mix
+# (1,000 a folder, 100 folders to a parent), so that a real run of
+# 1,000,000 message files needs only their 190 MB: by default without the
+# 1 to 20 MB attachments and with small ones in one message of 25
+# (BIG_EVERY, ATTACH_EVERY; about 38 KB a message, a store of 33 GB at
+# 1,000,000), the same mix at every size. E.g.
+#   LINKED=1 SIMULATE=0 bench/store/run.sh build "1000 10000 100000 1000000" /var/tmp/scale
 set -euo pipefail
 build=$(cd "${1:?usage: run.sh BUILD_DIR [SIZES] [WORK_DIR]}" && pwd)
 sizes=${2-"1000 10000 100000"}
@@ -35,9 +43,33 @@ row() {  # WHAT COUNT SECONDS PEAK_KIB BYTES
     printf "%-14s %9d msgs %9.2f s %8.1f us/msg  peak RSS %7.1f MB  %9.1f MB\n", w, n, s, s * 1e6 / n, m / 1024, b / 1e6 }'
 }
 
+# "$work/src" made of COUNT hard links to the files in "$work/base"
+link_mix() {
+  /usr/bin/python3 - "$work/base/folder0" "$work/src" "$1" <<'PY'
+import os, sys
+base, root, n = sys.argv[1], sys.argv[2], int(sys.argv[3])
+names = sorted(os.listdir(base))
+for j in range(n):
+    if j % 1000 == 0:
+        folder = os.path.join(root, "archive-%d" % (j // 100000), "mailbox-%04d" % (j // 1000))
+        os.makedirs(folder)
+    os.link(os.path.join(base, names[j % len(names)]), os.path.join(folder, "message-%08d.msg" % j))
+PY
+  find "$work/src" -name '*.msg' -print0 | xargs -0 stat -c %s | awk '{ s += $1 } END { print s }'
+}
+if [[ ${LINKED:-0} != 0 ]]; then
+  rm -rf "$work/base"
+  "$make" make-mix "$work/base" 5000 1 "${BIG_EVERY:-0}" "${ATTACH_EVERY:-25}" > /dev/null
+  trap 'rm -rf "$work/src" "$work/base" "$work/out.pst" "$work/cat.bin"' EXIT
+fi
+
 for n in $sizes; do
   rm -rf "$work/src" "$work/out.pst"
-  bytes=$("$make" make-mix "$work/src" "$n" 10)
+  if [[ ${LINKED:-0} != 0 ]]; then
+    bytes=$(link_mix "$n")
+  else
+    bytes=$("$make" make-mix "$work/src" "$n" 10)
+  fi
   find "$work/src" -name '*.msg' -print0 | xargs -0 cat > /dev/null  # both runs start from a warm cache
   read -r s m < <(timed sh -c "find '$work/src' -name '*.msg' -print0 | xargs -0 cat > '$work/cat.bin' && sync '$work/cat.bin'")
   row "cat" "$n" "$s" "$m" "$bytes"
