@@ -41,6 +41,19 @@ class LeafList {
   std::vector<Leaf>& leaves() { return leaves_; }
   std::vector<BREF>& retired() { return retired_; }
 
+  // What changed since written(), so that writing the tree costs what
+  // changed rather than its size: the positions of leaves changed in place
+  // (each once), and the first position from which leaves were added,
+  // removed or shifted (npos: none). Every leaf not yet on its page is among
+  // them.
+  static constexpr std::size_t npos = ~std::size_t{0};
+  const std::vector<std::size_t>& changedInPlace() const { return changed_; }
+  std::size_t firstMoved() const { return firstMoved_; }
+  void written() {
+    changed_.clear();
+    firstMoved_ = npos;
+  }
+
   // The entries of a leaf, read back from its page if needed.
   const std::vector<Entry>& entries(Leaf& leaf) { return load(leaf); }
 
@@ -59,7 +72,10 @@ class LeafList {
   // Inserts or replaces the entry with the same key.
   void put(const Entry& e) {
     Key k = e.key();
-    if (leaves_.empty()) leaves_.push_back(freshLeaf());
+    if (leaves_.empty()) {
+      leaves_.push_back(freshLeaf());
+      moved(0);
+    }
     std::size_t li = leafFor(k);
     // appending past a full last leaf: start a new one, leave that one as it is
     if (li + 1 == leaves_.size() && leaves_[li].count == Cap && load(leaves_[li]).back().key() < k) {
@@ -68,6 +84,7 @@ class LeafList {
       fresh.first = k;
       fresh.count = 1;
       leaves_.push_back(std::move(fresh));
+      moved(leaves_.size() - 1);
       ++count_;
       return;
     }
@@ -90,6 +107,7 @@ class LeafList {
       sync(leaf);
       sync(right);
       leaves_.insert(leaves_.begin() + static_cast<std::ptrdiff_t>(li + 1), std::move(right));
+      moved(li + 1);
     }
   }
   bool erase(Key k) {
@@ -101,6 +119,7 @@ class LeafList {
     --count_;
     if (leaf.items->empty()) {
       leaves_.erase(leaves_.begin() + static_cast<std::ptrdiff_t>(li));
+      moved(li);
       --loaded_;
     } else {
       sync(leaf);
@@ -131,7 +150,6 @@ class LeafList {
   }
 
  private:
-  static constexpr std::size_t npos = ~std::size_t{0};
   Leaf freshLeaf() {
     ++loaded_;
     Leaf l;
@@ -159,9 +177,13 @@ class LeafList {
   }
   void touch(Leaf& leaf) {
     load(leaf);
-    if (leaf.page.bid != 0) retired_.push_back(leaf.page);
+    if (leaf.page.bid != 0) {
+      retired_.push_back(leaf.page);
+      changed_.push_back(static_cast<std::size_t>(&leaf - leaves_.data()));
+    }
     leaf.page = BREF{};
   }
+  void moved(std::size_t position) { firstMoved_ = std::min(firstMoved_, position); }
   std::size_t leafFor(Key k) const {
     auto it = std::upper_bound(leaves_.begin(), leaves_.end(), k, [](Key key, const Leaf& l) { return key < l.first; });
     return it == leaves_.begin() ? 0 : static_cast<std::size_t>(it - leaves_.begin()) - 1;
@@ -177,6 +199,8 @@ class LeafList {
 
   std::vector<Leaf> leaves_;
   std::vector<BREF> retired_;
+  std::vector<std::size_t> changed_;
+  std::size_t firstMoved_ = npos;
   std::size_t count_ = 0;
   std::size_t loaded_ = 0;  // leaves whose entries are in memory
   Loader loader_;

@@ -75,17 +75,69 @@ BREF NodeStore::Impl::writeTree(List& list, PageType type, std::vector<std::vect
     return emptyRoot;
   }
   retirePage(emptyRoot);
+  // Only what changed since the last commit is visited: the leaves changed
+  // in place and those from the first one added, removed or shifted, and
+  // above them the first level's pages that hold them. A commit then costs
+  // what changed, not the size of the tree (only the levels above the first
+  // are gone through whole, a page per kBtEntriesPerPage leaves).
+  auto& leaves = list.leaves();
+  const std::size_t moved = std::min(list.firstMoved(), leaves.size());
+  const auto writeLeaf = [&](auto& leaf) {
+    if (leaf.page.bid != 0) return;
+    BTPAGE content;
+    for (const auto& e : list.entries(leaf)) addEntry(content, e);
+    leaf.page = writePage(type, content);
+  };
+  // in the order of their keys, as the pages' places and ids always came
+  std::vector<std::size_t> changedLeaves;
+  for (std::size_t i : list.changedInPlace())
+    if (i < moved) changedLeaves.push_back(i);
+  std::sort(changedLeaves.begin(), changedLeaves.end());
+  for (std::size_t i : changedLeaves) writeLeaf(leaves[i]);
+  for (std::size_t i = moved; i < leaves.size(); ++i) writeLeaf(leaves[i]);
+
   std::vector<BTENTRY> level;
-  level.reserve(list.leaves().size());
-  for (auto& leaf : list.leaves()) {
-    if (leaf.page.bid == 0) {
-      BTPAGE content;
-      for (const auto& e : list.entries(leaf)) addEntry(content, e);
-      leaf.page = writePage(type, content);
+  if (leaves.size() == 1) {
+    level.push_back(BTENTRY{static_cast<std::uint64_t>(leaves[0].first), leaves[0].page});
+  } else {
+    // the first level: a page whose leaves did not change keeps its place
+    if (cache.empty()) cache.emplace_back();
+    auto& pages = cache[0];
+    const std::size_t n = (leaves.size() + kBtEntriesPerPage - 1) / kBtEntriesPerPage;
+    std::vector<bool> mayDiffer(n, false);
+    for (std::size_t i : changedLeaves) mayDiffer[i / kBtEntriesPerPage] = true;
+    for (std::size_t j = std::min(moved / kBtEntriesPerPage, pages.size()); j < n; ++j) mayDiffer[j] = true;
+    std::vector<IndexPage> fresh(n);
+    std::vector<BTENTRY> children;
+    level.reserve(n);
+    for (std::size_t j = 0; j < n; ++j) {
+      const std::size_t from = j * kBtEntriesPerPage, to = std::min(leaves.size(), from + kBtEntriesPerPage);
+      if (!mayDiffer[j] && pages[j].page.bid != 0) {
+        fresh[j] = std::move(pages[j]);
+        pages[j].page = BREF{};
+      } else {
+        children.clear();
+        for (std::size_t i = from; i < to; ++i)
+          children.push_back(BTENTRY{static_cast<std::uint64_t>(leaves[i].first), leaves[i].page});
+        const std::uint64_t hash = childrenHash(children, 0, children.size());
+        if (j < pages.size() && pages[j].page.bid != 0 && pages[j].children == hash) {
+          fresh[j] = std::move(pages[j]);
+          pages[j].page = BREF{};
+        } else {
+          BTPAGE content;
+          content.cLevel = 1;
+          content.index = children;
+          fresh[j].children = hash;
+          fresh[j].page = writePage(type, content);
+        }
+      }
+      level.push_back(BTENTRY{static_cast<std::uint64_t>(leaves[from].first), fresh[j].page});
     }
-    level.push_back(BTENTRY{static_cast<std::uint64_t>(leaf.first), leaf.page});
+    for (auto& p : pages) retirePage(p.page);
+    pages = std::move(fresh);
   }
-  std::size_t depth = 0;
+  list.written();
+  std::size_t depth = leaves.size() == 1 ? 0 : 1;
   while (level.size() > 1) {
     if (cache.size() <= depth) cache.emplace_back();
     auto& pages = cache[depth];

@@ -301,6 +301,62 @@ TEST(NodeStore, ThousandsOfNodesWithReplaceDeleteAndSharedBlocks) {
   EXPECT_EQ(parvane::testing::pypffOpen(path), 0);
 }
 
+// A commit writes again only the leaves that changed and the index pages
+// above them. Rounds of commits that each change nodes in early leaves in
+// place, append new ones and at last remove some from the middle must leave
+// every index page pointing at its leaves' latest pages.
+TEST(NodeStore, CommitsAfterChangesAnywhereInTheTreeKeepEveryNodeReachable) {
+  TempDir dir;
+  const std::string path = dir.file("rounds.pst");
+  std::map<Nid, Bytes> expect;
+  std::vector<Nid> nids;
+  {
+    auto s = NodeStore::create(path);
+    const auto put = [&](Nid nid, std::uint32_t seed) {
+      Bytes b = pattern(40 + seed % 200, seed);
+      s->putNode(nid, 0x122, s->writeData(b));
+      expect[nid] = b;
+    };
+    for (std::uint32_t i = 0; i < 3000; ++i) {
+      nids.push_back(s->allocateNid(NidType::Ltp));
+      put(nids.back(), i);
+    }
+    s->commit();
+    for (std::uint32_t round = 1; round <= 6; ++round) {
+      // in place: a node in each of a few leaves spread over the tree
+      for (std::size_t k = round * 7; k < nids.size(); k += 397) put(nids[k], 10000 * round + static_cast<std::uint32_t>(k));
+      for (std::uint32_t i = 0; i < 40; ++i) {
+        nids.push_back(s->allocateNid(NidType::Ltp));
+        put(nids.back(), 20000 * round + i);
+      }
+      if (round == 5) {
+        for (std::size_t k = 1500; k < 1530; ++k) {
+          EXPECT_TRUE(s->deleteNode(nids[k]));
+          expect.erase(nids[k]);
+        }
+      }
+      s->commit();
+    }
+    s->close();
+  }
+  auto r = StoreReader::open(path);
+  std::size_t nodes = 0;
+  r->forEachNode([&](const NodeInfo& n) {
+    ++nodes;
+    auto it = expect.find(n.nid);
+    ASSERT_NE(it, expect.end()) << hex(n.nid);
+    EXPECT_EQ(readData(*r, n.bidData), it->second) << hex(n.nid);
+  });
+  EXPECT_EQ(nodes, expect.size());
+  for (const auto& [nid, bytes] : expect) {
+    const auto found = r->findNode(nid);
+    ASSERT_TRUE(found) << hex(nid);
+    EXPECT_EQ(readData(*r, found->bidData), bytes) << hex(nid);
+  }
+  expectClean(path);
+  EXPECT_EQ(parvane::testing::pypffOpen(path), 0);
+}
+
 // After a commit only the last leaf of each B-tree and the maps in use stay in
 // memory; changing old nodes and freeing old blocks reads their leaves and
 // maps back from the file, and the result is exact.
