@@ -314,7 +314,7 @@ Status EngineStoreService::save(ItemHandle handle) {
     return conversion::Done{};
   });
   // Memory goes back to the thread that allocated it.
-  if (item->readByReader && readAhead_) readAhead_->retire(std::move(item->source));
+  if (item->readByReader && readAhead_ && item->source) readAhead_->retire(std::move(item->source));
   return saved;
 }
 
@@ -333,7 +333,7 @@ void EngineStoreService::discardItem(ItemHandle handle) {
   if (found == items_.end()) return;
   std::unique_ptr<PendingItem> item = std::move(found->second);
   items_.erase(found);
-  if (item->readByReader && readAhead_) readAhead_->retire(std::move(item->source));
+  if (item->readByReader && readAhead_ && item->source) readAhead_->retire(std::move(item->source));
 }
 
 Result<bool> EngineStoreService::fitsWithin(ItemHandle handle, std::uint64_t bytes) {
