@@ -64,7 +64,17 @@ struct WindowTest : ::testing::Test {
   QTableWidget* table() const { return find<QTableWidget>("fileList"); }
   QLabel* label(const char* name) const { return find<QLabel>(name); }
 
+  // Lists `rows` and converts them, the folder chooser answering `destination`.
+  void convertInto(const std::string& destination, const std::vector<std::string>& rows) {
+    for (const auto& row : rows) filelist::AppendToList({window->grid(), window->countLabel()}, row);
+    window->convertButton().setEnabled(true);
+    destinationChooser.results.push_back(destination);
+    window->setFolderDialog(&destinationChooser);
+    button("convertButton")->click();
+  }
+
   std::unique_ptr<MainWindow> window;
+  FakeFolderDialog destinationChooser;
   ScriptedMessageBox messages;
   int exits = 0;
 };
@@ -307,12 +317,7 @@ TEST_F(WindowTest, DialogFailureIsShownNotThrown) {
 
 // The window alone has no mail store: the run shows its preparation error.
 TEST_F(WindowTest, WithoutAMailStoreTheRunShowsTheOutlookError) {
-  filelist::AppendToList({window->grid(), window->countLabel()}, "/m/a.msg");
-  window->convertButton().setEnabled(true);
-  FakeFolderDialog chooser;
-  chooser.results.push_back("/nowhere");
-  window->setFolderDialog(&chooser);
-  button("convertButton")->click();
+  convertInto("/nowhere", {"/m/a.msg"});
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].title, "Outlook Error");
   ASSERT_TRUE(window->controller().lastRun() && window->controller().lastRun()->preparation);
@@ -325,13 +330,7 @@ TEST_F(WindowTest, WithoutAMailStoreTheRunShowsTheOutlookError) {
 TEST_F(WindowTest, ReplacedMailStoreServesTheRun) {
   parvane::testing::MemoryStoreService store;
   window->setStoreService(&store);
-  filelist::AppendToList({window->grid(), window->countLabel()}, "/m/a.msg");
-  filelist::AppendToList({window->grid(), window->countLabel()}, "/m/Work/b.msg");
-  window->convertButton().setEnabled(true);
-  FakeFolderDialog chooser;
-  chooser.results.push_back("/out");
-  window->setFolderDialog(&chooser);
-  button("convertButton")->click();
+  convertInto("/out", {"/m/a.msg", "/m/Work/b.msg"});
   ASSERT_TRUE(window->controller().lastRun());
   const auto& run = *window->controller().lastRun();
   ASSERT_EQ(run.stage, conversion::RunResult::Stage::Completed);
@@ -359,12 +358,7 @@ TEST_F(WindowTest, SaveReportAppearsOnceARunEndedAndSavesItsReport) {
 
   parvane::testing::MemoryStoreService store;
   window->setStoreService(&store);
-  filelist::AppendToList({window->grid(), window->countLabel()}, "/m/a.msg");
-  window->convertButton().setEnabled(true);
-  FakeFolderDialog chooser;
-  chooser.results.push_back("/out");
-  window->setFolderDialog(&chooser);
-  button("convertButton")->click();
+  convertInto("/out", {"/m/a.msg"});
   ASSERT_TRUE(window->controller().lastRun());
   EXPECT_FALSE(save->isHidden());
 

@@ -1,6 +1,7 @@
 // B-tree pages and the commit of a store.
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "engine/ndb/store_impl.h"
 
@@ -17,10 +18,10 @@ void addEntry(BTPAGE& page, const BlockRec& e) {
 
 // A hash of an index page's children, to tell whether it must be written
 // again without keeping their list: 64 bits over the children's BIDs.
-std::uint64_t childrenHash(const std::vector<BTENTRY>& level, std::size_t from, std::size_t to) {
-  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ (to - from);
-  for (std::size_t i = from; i < to; ++i) {
-    std::uint64_t x = level[i].bref.bid + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+std::uint64_t childrenHash(std::span<const BTENTRY> children) {
+  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ children.size();
+  for (const BTENTRY& child : children) {
+    std::uint64_t x = child.bref.bid + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
     x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
     h ^= x ^ (x >> 31);
@@ -75,6 +76,24 @@ BREF NodeStore::Impl::writeTree(List& list, PageType type, std::vector<std::vect
     return emptyRoot;
   }
   retirePage(emptyRoot);
+  // Page j of a level over `children`: the one the last commit wrote there
+  // when its children are the same, else a new one.
+  const auto indexPage = [&](std::vector<IndexPage>& pages, std::size_t j, std::span<const BTENTRY> children,
+                             std::size_t depth) {
+    IndexPage page;
+    const std::uint64_t hash = childrenHash(children);
+    if (j < pages.size() && pages[j].page.bid != 0 && pages[j].children == hash) {
+      page = std::move(pages[j]);
+      pages[j].page = BREF{};
+      return page;
+    }
+    BTPAGE content;
+    content.cLevel = static_cast<std::uint8_t>(depth + 1);
+    content.index.assign(children.begin(), children.end());
+    page.children = hash;
+    page.page = writePage(type, content);
+    return page;
+  };
   // Only what changed since the last commit is visited: the leaves changed
   // in place and those from the first one added, removed or shifted, and
   // above them the first level's pages that hold them. A commit then costs
@@ -119,17 +138,7 @@ BREF NodeStore::Impl::writeTree(List& list, PageType type, std::vector<std::vect
         children.clear();
         for (std::size_t i = from; i < to; ++i)
           children.push_back(BTENTRY{static_cast<std::uint64_t>(leaves[i].first), leaves[i].page});
-        const std::uint64_t hash = childrenHash(children, 0, children.size());
-        if (j < pages.size() && pages[j].page.bid != 0 && pages[j].children == hash) {
-          fresh[j] = std::move(pages[j]);
-          pages[j].page = BREF{};
-        } else {
-          BTPAGE content;
-          content.cLevel = 1;
-          content.index = children;
-          fresh[j].children = hash;
-          fresh[j].page = writePage(type, content);
-        }
+        fresh[j] = indexPage(pages, j, children, 0);
       }
       level.push_back(BTENTRY{static_cast<std::uint64_t>(leaves[from].first), fresh[j].page});
     }
@@ -147,18 +156,7 @@ BREF NodeStore::Impl::writeTree(List& list, PageType type, std::vector<std::vect
     up.reserve(n);
     for (std::size_t j = 0; j < n; ++j) {
       std::size_t from = j * kBtEntriesPerPage, to = std::min(level.size(), from + kBtEntriesPerPage);
-      const std::uint64_t children = childrenHash(level, from, to);
-      if (j < pages.size() && pages[j].page.bid != 0 && pages[j].children == children) {
-        fresh[j] = std::move(pages[j]);
-        pages[j].page = BREF{};
-      } else {
-        BTPAGE content;
-        content.cLevel = static_cast<std::uint8_t>(depth + 1);
-        content.index.assign(level.begin() + static_cast<std::ptrdiff_t>(from),
-                             level.begin() + static_cast<std::ptrdiff_t>(to));
-        fresh[j].children = children;
-        fresh[j].page = writePage(type, content);
-      }
+      fresh[j] = indexPage(pages, j, std::span<const BTENTRY>(level).subspan(from, to - from), depth);
       up.push_back(BTENTRY{level[from].btkey, fresh[j].page});
     }
     for (auto& p : pages) retirePage(p.page);

@@ -84,6 +84,29 @@ std::map<Bid, int> countReferences(const StoreReader& r) {
   return refs;
 }
 
+// Every node the reader finds is one of `expect` with its data, and none is missing.
+void expectNodes(const StoreReader& r, const std::map<Nid, Bytes>& expect) {
+  std::size_t nodes = 0;
+  r.forEachNode([&](const NodeInfo& n) {
+    ++nodes;
+    auto it = expect.find(n.nid);
+    ASSERT_NE(it, expect.end()) << hex(n.nid);
+    EXPECT_EQ(readData(r, n.bidData), it->second) << hex(n.nid);
+  });
+  EXPECT_EQ(nodes, expect.size());
+}
+
+// cRef is exactly the number of references plus one, and no block is unreferenced.
+void expectBlockCountsMatchTheirReferences(const StoreReader& r) {
+  auto refs = countReferences(r);
+  std::size_t blocks = 0;
+  r.forEachBlock([&](const BlockInfo& b) {
+    ++blocks;
+    EXPECT_EQ(b.cRef, refs[b.bid] + 1) << hex(b.bid);
+  });
+  EXPECT_EQ(blocks, refs.size());
+}
+
 // The names in a folder, its hidden ones too.
 std::vector<std::string> namesIn(const TempDir& dir) {
   std::vector<std::string> names;
@@ -276,22 +299,8 @@ TEST(NodeStore, ThousandsOfNodesWithReplaceDeleteAndSharedBlocks) {
     s->close();
   }
   auto r = StoreReader::open(path);
-  std::size_t nodes = 0;
-  r->forEachNode([&](const NodeInfo& n) {
-    ++nodes;
-    auto it = expect.find(n.nid);
-    ASSERT_NE(it, expect.end()) << hex(n.nid);
-    EXPECT_EQ(readData(*r, n.bidData), it->second) << hex(n.nid);
-  });
-  EXPECT_EQ(nodes, expect.size());
-  // cRef is exactly the number of references plus one, and no block is unreferenced
-  auto refs = countReferences(*r);
-  std::size_t blocks = 0;
-  r->forEachBlock([&](const BlockInfo& b) {
-    ++blocks;
-    EXPECT_EQ(b.cRef, refs[b.bid] + 1) << hex(b.bid);
-  });
-  EXPECT_EQ(blocks, refs.size());
+  expectNodes(*r, expect);
+  expectBlockCountsMatchTheirReferences(*r);
   int levels = 0;
   r->forEachPage([&](PageType t, int level, const BREF&, std::size_t) {
     if (t == PageType::NBT) levels = std::max(levels, level);
@@ -340,14 +349,7 @@ TEST(NodeStore, CommitsAfterChangesAnywhereInTheTreeKeepEveryNodeReachable) {
     s->close();
   }
   auto r = StoreReader::open(path);
-  std::size_t nodes = 0;
-  r->forEachNode([&](const NodeInfo& n) {
-    ++nodes;
-    auto it = expect.find(n.nid);
-    ASSERT_NE(it, expect.end()) << hex(n.nid);
-    EXPECT_EQ(readData(*r, n.bidData), it->second) << hex(n.nid);
-  });
-  EXPECT_EQ(nodes, expect.size());
+  expectNodes(*r, expect);
   for (const auto& [nid, bytes] : expect) {
     const auto found = r->findNode(nid);
     ASSERT_TRUE(found) << hex(nid);
@@ -403,21 +405,8 @@ TEST(NodeStore, LeavesAndMapsLeaveMemoryAtACommitAndAreReadBack) {
     s->close();
   }
   auto r = StoreReader::open(path);
-  std::size_t nodes = 0;
-  r->forEachNode([&](const NodeInfo& n) {
-    ++nodes;
-    auto it = expect.find(n.nid);
-    ASSERT_NE(it, expect.end()) << hex(n.nid);
-    EXPECT_EQ(readData(*r, n.bidData), it->second) << hex(n.nid);
-  });
-  EXPECT_EQ(nodes, expect.size());
-  auto refs = countReferences(*r);
-  std::size_t blocks = 0;
-  r->forEachBlock([&](const BlockInfo& b) {
-    ++blocks;
-    EXPECT_EQ(b.cRef, refs[b.bid] + 1) << hex(b.bid);
-  });
-  EXPECT_EQ(blocks, refs.size());
+  expectNodes(*r, expect);
+  expectBlockCountsMatchTheirReferences(*r);
   expectClean(path);
 }
 
