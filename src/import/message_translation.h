@@ -4,6 +4,8 @@
 // properties the store computes itself dropped.
 #pragma once
 
+#include <vector>
+
 #include "engine/messaging/message_content.h"
 #include "engine/msg/message.h"
 
@@ -19,7 +21,7 @@ messaging::StoreMessage TranslateMessage(const msg::Message& source, messaging::
 // TranslateMessage would have.
 struct DetachedTranslation {
   messaging::StoreMessage content;
-  messaging::NamedPropertyMap names;  // the message's own, from an empty map
+  std::vector<messaging::PropertyName> names;  // by local id - 0x8000
 };
 DetachedTranslation TranslateDetached(const msg::Message& source);
 messaging::StoreMessage WithStoreIds(DetachedTranslation translation, messaging::NamedPropertyMap& map);
