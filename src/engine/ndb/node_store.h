@@ -20,14 +20,18 @@
 //    pages and blocks, writes a header that switches to the new B-trees while
 //    marking the maps invalid (fAMapValid 0), syncs, writes the maps, syncs, and
 //    writes the final header (maps valid), syncs. A stop between the two header
-//    writes leaves the new content with maps that a reader rebuilds;
+//    writes leaves the new content with maps that a reader rebuilds. Before
+//    the file has its own name only the last sync is made: nothing reads the
+//    temporary file;
 //  - the file grows in whole AMap spans (a quarter of its size at a time, at
-//    most 32 MB, and one span at a time near CreateOptions::growthLimit). Growing extends the file (the new spans' map pages written
-//    past its end, then its new size) and at once writes a header for the
-//    last commit plus the empty spans, maps marked invalid; then a sync, and
-//    the header with valid maps. Only a kill during the extension, before
-//    that header, leaves a file longer than its header's ibFileEof (nothing
-//    past it is used: cut there, the file is the last commit);
+//    most 32 MB, and one span at a time near CreateOptions::growthLimit).
+//    Growing extends the file (the new spans' map pages written past its end,
+//    then its new size) and at once writes a header for the last commit plus
+//    the empty spans, maps marked invalid until the next commit: a stop in
+//    between leaves the last commit with maps that a reader rebuilds. Only a
+//    kill during the extension, before that header, leaves a file longer than
+//    its header's ibFileEof (nothing past it is used: cut there, the file is
+//    the last commit);
 //  - checkpoint() commits when the configured interval (bytes or time) has
 //    passed; call it where the store's content is consistent (e.g. between two
 //    messages);

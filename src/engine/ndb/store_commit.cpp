@@ -172,10 +172,14 @@ BREF NodeStore::Impl::writeTree(List& list, PageType type, std::vector<std::vect
 
 void NodeStore::Impl::commit() {
   if (!changed) return;
+  // The syncs between the steps order what a stop can leave under the
+  // store's name. Under its temporary name the file is nobody's store until
+  // the rename that follows this commit, so there one sync at the end does.
+  const bool ordered = underItsName();
   // 1. pages of both trees into free space, then everything to disk
   BREF nbtRoot = writeTree(nbt, PageType::NBT, nbtIndex, nbtEmptyRoot);
   BREF bbtRoot = writeTree(bbt, PageType::BBT, bbtIndex, bbtEmptyRoot);
-  io().sync();
+  if (ordered) io().sync();
   // the leaves are on their pages now: only the last of each tree stays in memory
   nbt.trim();
   bbt.trim();
@@ -195,7 +199,7 @@ void NodeStore::Impl::commit() {
     writeHeader(h);
     // the file now shows this commit's content: counted even if what follows fails
     ++commits;
-    io().sync();
+    if (ordered) io().sync();
   }
   // 3. the new trees no longer use the space freed since the last commit:
   //    the maps mark it free and it can be reused from now on
@@ -204,7 +208,7 @@ void NodeStore::Impl::commit() {
   h.root.cbAMapFree = space.freeBytes();
   for (std::size_t k = 0; k < space.spanCount(); ++k)
     if (space.dirty(k)) writeMapPages(k);
-  io().sync();
+  if (ordered) io().sync();
   // 4. the header with valid maps
   h.root.fAMapValid = AMapValidity::Valid2;
   writeHeader(h);

@@ -101,6 +101,9 @@ class NodeStore::Impl {
 
   // Gives the file its own name once a commit is on disk (a no-op after the first time).
   void publish();
+  // Whether the file has its own name, or is one opened by it: what a stop
+  // leaves there is what a reader may find.
+  bool underItsName() const { return published || temporaryPath.empty(); }
 
   void bumpCounter(Nid nid) {
     auto& c = header.rgnid[nid & 0x1F];

@@ -82,8 +82,12 @@ void NodeStore::Impl::readMapBits(std::size_t k, SpaceMap::Bits& out) {
 // be. A process killed during the extension leaves bytes past ibFileEof that
 // no page or block uses, and the file up to ibFileEof is still its last
 // commit. That header calls the maps invalid, since the new pages may not yet
-// be on disk when the header is (a power loss then leaves a store whose maps
-// a reader rebuilds); a sync, and the header calls them valid again.
+// be on disk when the header is, and they stay so called until the next
+// commit, whose syncs make them valid: a store stopped before it is its last
+// commit with maps that a reader rebuilds, as one stopped inside a commit.
+// Declaring them valid here would need a sync of everything written since
+// the last commit, at every growth: in a store of a few megabytes that is
+// most of its syncs.
 void NodeStore::Impl::grow() {
   std::size_t first = space.spanCount();
   std::size_t add = std::clamp<std::size_t>(first / 4, 1, 128);
@@ -101,20 +105,15 @@ void NodeStore::Impl::grow() {
   h.root.ibFileEof = fileEof();
   h.root.ibAMapLast = amapOffset(space.spanCount() - 1);
   h.root.cbAMapFree += space.freeBytesFrom(first);
-  HEADER unchecked = h;
-  unchecked.root.fAMapValid = AMapValidity::Invalid;
-  auto growing = encodeHeader(unchecked), grown = encodeHeader(h);
+  h.root.fAMapValid = AMapValidity::Invalid;
+  auto growing = encodeHeader(h);
   core::File& out = io();
 
   // the extension: the first new span's pages start at the old end
   for (std::size_t i = 0; i < pages.size(); ++i) out.writeAt(amapOffset(first + i), pages[i]);
   out.resize(h.root.ibFileEof);
   // the header covering it, at once
-  if (commits > 0) {
-    out.writeAt(0, growing);
-    out.sync();
-    out.writeAt(0, grown);
-  }
+  if (commits > 0) out.writeAt(0, growing);
   for (std::size_t k = first; k < space.spanCount(); ++k) space.clean(k);
   committed = h;
 }

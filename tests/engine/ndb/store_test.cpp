@@ -500,7 +500,27 @@ TEST(NodeStore, OnlyCommittedContentSurvivesAnAbandonedStore) {
   EXPECT_TRUE(r->findNode(kept));
   EXPECT_FALSE(r->findNode(lost));
   EXPECT_EQ(readData(*r, r->findNode(kept)->bidData), pattern(20000, 1));
+  // the file grew after the commit: its maps are left for a reader to rebuild
+  EXPECT_EQ(r->header().root.fAMapValid, AMapValidity::Invalid);
+  expectClean(path, {"INVALID_AMAP"});
+}
+
+// Growing marks the maps invalid; the next commit makes them valid again.
+TEST(NodeStore, ACommitAfterTheFileGrewLeavesValidMaps) {
+  TempDir dir;
+  const std::string path = dir.file("grown.pst");
+  auto s = NodeStore::create(path);
+  Nid first = s->allocateNid(NidType::Internal);
+  s->putNode(first, 0, s->writeData(pattern(20000, 1)));
+  s->commit();
+  Nid second = s->allocateNid(NidType::Internal);
+  s->putNode(second, 0, s->writeData(pattern(3000000, 2)));  // grows the file
+  s->commit();
+  auto r = StoreReader::open(path);
+  EXPECT_NE(r->header().root.fAMapValid, AMapValidity::Invalid);
+  EXPECT_EQ(readData(*r, r->findNode(second)->bidData), pattern(3000000, 2));
   expectClean(path);
+  s->close();
 }
 
 TEST(NodeStore, EncodingOptionsAllRoundTrip) {
