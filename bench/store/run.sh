@@ -11,6 +11,8 @@
 # 15 KB a message), else its store would need 100 GB of disk while it runs. For each: wall time, time per message, peak RSS
 # (/usr/bin/time -v) and store size, and cat copying the same .msg bytes
 # (for the simulation: the same bytes generated and written to a file).
+# ROUNDS=N (default 1) runs cat and parvane-cli N times each, in turn, at every
+# size and prints the median wall time with its range.
 # WORK_DIR (default a new folder in /tmp) needs twice the largest corpus
 # (about 10 GB per 100,000 messages) and, for the simulation, about 20 GB
 # while it runs. Set SIMULATE=0 to skip the simulation.
@@ -25,6 +27,7 @@
 set -euo pipefail
 build=$(cd "${1:?usage: run.sh BUILD_DIR [SIZES] [WORK_DIR]}" && pwd)
 sizes=${2-"1000 10000 100000"}
+rounds=${ROUNDS:-1}
 work=${3:-$(mktemp -d /tmp/parvane-scale-XXXXXX)}
 mkdir -p "$work"
 trap 'rm -rf "$work/src" "$work/out.pst" "$work/cat.bin"' EXIT
@@ -32,15 +35,34 @@ cli=$build/src/cli/parvane-cli
 make=$build/bench/conversion/parvane_bench_conversion
 store=$build/bench/store/parvane_bench_store
 
-# runs a command under /usr/bin/time -v; prints "SECONDS PEAK_KIB"
+# runs a command; prints "SECONDS CPU_SECONDS PEAK_KIB" from the clock and its
+# resource use (to the microsecond: time(1) rounds to hundredths)
 timed() {
-  /usr/bin/time -v -o "$work/time.txt" "$@" > "$work/stdout.txt"
-  awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, t, ":"); s = 0; for (i = 1; i <= n; ++i) s = s * 60 + t[i] }
-              /Maximum resident set size/ { m = $2 } END { print s, m }' "$work/time.txt"
+  /usr/bin/python3 - "$work/stdout.txt" "$@" <<'PY'
+import os, subprocess, sys, time
+with open(sys.argv[1], "wb") as out:
+    start = time.perf_counter()
+    child = subprocess.Popen(sys.argv[2:], stdout=out)
+    _, status, use = os.wait4(child.pid, 0)
+    wall = time.perf_counter() - start
+if os.waitstatus_to_exitcode(status) not in (0, 1):  # 1: some files refused
+    sys.exit("%s failed: %d" % (sys.argv[2], os.waitstatus_to_exitcode(status)))
+print("%.4f %.4f %d" % (wall, use.ru_utime + use.ru_stime, use.ru_maxrss))
+PY
 }
-row() {  # WHAT COUNT SECONDS PEAK_KIB BYTES
-  awk -v w="$1" -v n="$2" -v s="$3" -v m="$4" -v b="$5" 'BEGIN {
-    printf "%-14s %9d msgs %9.2f s %8.1f us/msg  peak RSS %7.1f MB  %9.1f MB\n", w, n, s, s * 1e6 / n, m / 1024, b / 1e6 }'
+# WHAT COUNT BYTES, then one "SECONDS CPU_SECONDS PEAK_KIB" line a round on stdin:
+# the median wall time and its range, time and CPU per message (medians) and
+# the highest peak
+row() {
+  local rounds cpu
+  rounds=$(sort -n)
+  cpu=$(sort -n -k2 <<< "$rounds" | awk '{ c[NR] = $2 } END { print NR % 2 ? c[(NR + 1) / 2] : (c[NR / 2] + c[NR / 2 + 1]) / 2 }')
+  awk -v w="$1" -v n="$2" -v b="$3" -v cm="$cpu" '
+    { s[NR] = $1; if ($3 > m) m = $3 }
+    END {
+      med = NR % 2 ? s[(NR + 1) / 2] : (s[NR / 2] + s[NR / 2 + 1]) / 2
+      printf "%-14s %9d msgs %8.3f s (%.3f-%.3f) %7.1f us/msg  CPU %7.1f us/msg  peak RSS %7.1f MB  %9.1f MB\n",
+             w, n, med, s[1], s[NR], med * 1e6 / n, cm * 1e6 / n, m / 1024, b / 1e6 }' <<< "$rounds"
 }
 
 # "$work/src" made of COUNT hard links to the files in "$work/base"
@@ -71,19 +93,24 @@ for n in $sizes; do
     bytes=$("$make" make-mix "$work/src" "$n" 10)
   fi
   find "$work/src" -name '*.msg' -print0 | xargs -0 cat > /dev/null  # both runs start from a warm cache
-  read -r s m < <(timed sh -c "find '$work/src' -name '*.msg' -print0 | xargs -0 cat > '$work/cat.bin' && sync '$work/cat.bin'")
-  row "cat" "$n" "$s" "$m" "$bytes"
-  rm -f "$work/cat.bin"
-  read -r s m < <(timed "$cli" -q -o "$work/out.pst" "$work/src")
-  row "parvane-cli" "$n" "$s" "$m" "$(stat -c %s "$work/out.pst")"
+  : > "$work/cat.rounds"
+  : > "$work/cli.rounds"
+  for ((round = 0; round < rounds; ++round)); do  # the two in turn, so that both meet the same machine
+    rm -f "$work/cat.bin" "$work/out.pst"
+    timed sh -c "find '$work/src' -name '*.msg' -print0 | xargs -0 cat > '$work/cat.bin' && sync '$work/cat.bin'" >> "$work/cat.rounds"
+    rm -f "$work/cat.bin"
+    timed "$cli" -q -o "$work/out.pst" "$work/src" >> "$work/cli.rounds"
+  done
+  row "cat" "$n" "$bytes" < "$work/cat.rounds"
+  row "parvane-cli" "$n" "$(stat -c %s "$work/out.pst")" < "$work/cli.rounds"
   rm -rf "$work/src" "$work/out.pst"
 done
 
 if [[ ${SIMULATE:-1} != 0 ]]; then
   n=1000000
   written() { awk '{ for (i = 1; i < NF; ++i) if ($(i + 1) == "MB" && $(i + 2) == "written,") print $i * 1e6 }' "$work/stdout.txt"; }
-  read -r s m < <(timed "$store" cat "$work/cat.bin" "$n" 0 0)
-  row "cat (sim.)" "$n" "$s" "$m" "$(written)"
-  read -r s m < <(timed "$store" store "$work/out.pst" "$n" 10 0 0)
-  row "store (sim.)" "$n" "$s" "$m" "$(written)"
+  timed "$store" cat "$work/cat.bin" "$n" 0 0 > "$work/cat.rounds"
+  row "cat (sim.)" "$n" "$(written)" < "$work/cat.rounds"
+  timed "$store" store "$work/out.pst" "$n" 10 0 0 > "$work/cli.rounds"
+  row "store (sim.)" "$n" "$(written)" < "$work/cli.rounds"
 fi
