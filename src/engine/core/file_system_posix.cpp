@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cwctype>
+#include <utility>
+#include <vector>
 
 #include "engine/core/file_system.h"
 #include "engine/core/io_error.h"
@@ -57,6 +59,7 @@ class PosixFile final : public File {
   void sync() override {
     if (::fdatasync(fd_) != 0) throw IoError::fromLastError("sync", path_);
     dirtyFrom_ = dirtyTo_ = dirtyBytes_ = 0;
+    dropBulkFromCache();
   }
 
   std::uint64_t size() const override {
@@ -73,8 +76,20 @@ class PosixFile final : public File {
   // Starts write-back of what was written since the last start once a few
   // megabytes have gathered, without waiting for it, so that the sync of a
   // commit finds little left to write. Durability still comes from sync().
+  //
+  // Bulk writes (a store's blocks: written once, seldom read again) leave the
+  // page cache at the next sync, once they are on disk. A store bigger than
+  // the memory would otherwise fill the cache, and the kernel's reclaiming of
+  // it would cost more than the writing: 1,000,000 messages into a 33 GB
+  // store took 93 s with the pages kept and 61 s without them (kernel time
+  // 80 s and 43 s). Small writes (headers, maps, B-tree pages, which a store
+  // reads back) stay cached, and so does everything between two syncs.
   void noteWritten(std::uint64_t from, std::uint64_t to) {
 #ifdef __linux__
+    if (to - from >= kBulkWrite) {
+      if (!bulkSinceSync_.empty() && bulkSinceSync_.back().second == from) bulkSinceSync_.back().second = to;
+      else bulkSinceSync_.emplace_back(from, to);
+    }
     if (dirtyBytes_ == 0) {
       dirtyFrom_ = from;
       dirtyTo_ = to;
@@ -94,7 +109,18 @@ class PosixFile final : public File {
 #endif
   }
 
+  void dropBulkFromCache() {
+#ifdef __linux__
+    // advice only, as above
+    for (const auto& [from, to] : bulkSinceSync_)
+      (void)::posix_fadvise(fd_, static_cast<off_t>(from), static_cast<off_t>(to - from), POSIX_FADV_DONTNEED);
+#endif
+    bulkSinceSync_.clear();
+  }
+
   static constexpr std::uint64_t kWriteBackEvery = 4ull << 20;
+  static constexpr std::uint64_t kBulkWrite = 64ull << 10;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> bulkSinceSync_;  // [from, to), adjacent ones joined
   int fd_;
   std::string path_;
   std::uint64_t dirtyFrom_ = 0, dirtyTo_ = 0, dirtyBytes_ = 0;

@@ -1,12 +1,17 @@
-// Folder listing on the real file system: order, links, errors.
+// The real file system: folder listing (order, links, errors) and what
+// written files leave in the page cache.
 #include "engine/core/file_system.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "engine/core/io_error.h"
 
@@ -138,6 +143,53 @@ TEST_F(TempTree, UnreadableFolderRaisesPermissionDenied) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+#ifdef __linux__
+// How many of the file's pages in [from, to) are in the page cache.
+std::size_t cachedPages(const std::string& path, std::size_t from, std::size_t to) {
+  const long page = sysconf(_SC_PAGESIZE);
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return SIZE_MAX;
+  void* map = ::mmap(nullptr, to, PROT_READ, MAP_SHARED, fd, 0);
+  ::close(fd);
+  if (map == MAP_FAILED) return SIZE_MAX;
+  std::vector<unsigned char> resident((to + static_cast<std::size_t>(page) - 1) / static_cast<std::size_t>(page));
+  const bool ok = ::mincore(map, to, resident.data()) == 0;
+  ::munmap(map, to);
+  if (!ok) return SIZE_MAX;
+  std::size_t n = 0;
+  for (std::size_t i = from / static_cast<std::size_t>(page); i < resident.size(); ++i) if ((resident[i] & 1u) != 0) ++n;
+  return n;
+}
+
+// A store's blocks are written once and seldom read again: once on disk they
+// leave the page cache, where a store bigger than the memory would crowd out
+// everything else. Small writes (headers, maps) stay cached.
+TEST_F(TempTree, BulkWritesLeaveThePageCacheOnceOnDisk) {
+  struct statfs where {};
+  ASSERT_EQ(statfs(root.c_str(), &where), 0);
+  if (where.f_type == 0x01021994) GTEST_SKIP() << "tmpfs keeps every page in memory";  // TMPFS_MAGIC
+  const std::string path = at("bulk.bin");
+  constexpr std::size_t kPage = 4096, kPiece = 1 << 20, kPieces = 12;
+  const std::size_t small = kPage + kPieces * kPiece;  // a page of its own after the pieces
+  {
+    auto file = files.createExclusive(path);
+    std::vector<std::uint8_t> piece(kPiece);
+    for (std::size_t i = 0; i < kPieces; ++i) {
+      std::fill(piece.begin(), piece.end(), static_cast<std::uint8_t>(i + 1));
+      file->writeAt(kPage + i * kPiece, piece);
+    }
+    file->writeAt(small, std::vector<std::uint8_t>(512, 0xEE));
+    file->sync();
+    EXPECT_EQ(cachedPages(path, small, small + 512), 1u);
+    EXPECT_LE(cachedPages(path, kPage, small), 8u) << "of " << kPieces * kPiece / kPage << " pages written";
+    // and what was written reads back whole, from the disk
+    std::vector<std::uint8_t> back(kPiece);
+    ASSERT_EQ(file->readAt(kPage + 5 * kPiece, back), kPiece);
+    EXPECT_EQ(back, std::vector<std::uint8_t>(kPiece, 6));
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace parvane::core
