@@ -1,0 +1,18 @@
+// The POSIX file system with a chosen page-cache allowance.
+#pragma once
+#ifndef _WIN32
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/core/file_system.h"
+
+namespace parvane::core {
+
+// FileSystem::native() as it would be if each file it writes kept only its
+// first `bulkBytes` of bulk writes (writes of 64 KB and more) in the page cache
+// once they are synced; native() keeps up to a quarter of the memory.
+std::unique_ptr<FileSystem> PosixFileSystemKeepingCached(std::uint64_t bulkBytes);
+
+}  // namespace parvane::core
+#endif  // _WIN32
