@@ -29,7 +29,7 @@ check() {  # FILE EXPECTED
   echo "   libpff (pypff): $n messages read"
   [[ $n == "$expected" ]] || failed=1
   rm -rf "$work/readpst" && mkdir -p "$work/readpst"
-  readpst -q -o "$work/readpst" "$file" > /dev/null 2>&1 || true
+  readpst -j 0 -q -o "$work/readpst" "$file" > /dev/null 2>&1 || true
   n=$(find "$work/readpst" -type f -print0 | xargs -0 grep -c '^From ' | awk -F: '{ s += $NF } END { print s + 0 }')
   echo "   libpst (readpst): $n messages written out"
   [[ $n == "$expected" ]] || failed=1

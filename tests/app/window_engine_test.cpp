@@ -126,11 +126,12 @@ List SubjectsOf(const std::vector<fs::path>& files, const fs::path& scratch) {
   return subjects;
 }
 
-// How many messages readpst writes out (one file each, named by number).
+// How many messages readpst writes out (one file each, named by number). It
+// runs as one job: its parallel jobs now and then skip items of a folder.
 int ReadpstMessageCount(const fs::path& pst, const fs::path& scratch) {
   const fs::path out = scratch / "readpst";
   fs::create_directories(out);
-  if (Shell("readpst -q -S -o " + Quoted(out) + " " + Quoted(pst) + " > /dev/null 2>&1") != 0) {
+  if (Shell("readpst -j 0 -q -S -o " + Quoted(out) + " " + Quoted(pst) + " > /dev/null 2>&1") != 0) {
     return -1;
   }
   int messages = 0;

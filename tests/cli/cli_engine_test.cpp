@@ -126,9 +126,11 @@ TEST_F(CliEngineTest, ABrokenFileIsReportedAndLeavesNoMessage) {
                   quoted(root / "out" / "mixed.pst") + " > " + quoted(root / "pstcheck.txt") + " 2>&1"),
             0)
       << ReadAll(root / "pstcheck.txt");
-  // readpst sees exactly the three good messages (one file each, named by number).
+  // readpst sees exactly the three good messages (one file each, named by
+  // number). Here and below it runs as one job (-j 0): its parallel jobs now
+  // and then skip items of a folder.
   fs::create_directories(root / "read");
-  ASSERT_EQ(shell("readpst -q -S -o " + quoted(root / "read") + " " +
+  ASSERT_EQ(shell("readpst -j 0 -q -S -o " + quoted(root / "read") + " " +
                   quoted(root / "out" / "mixed.pst") + " > " + quoted(root / "readpst.txt") + " 2>&1"),
             0)
       << ReadAll(root / "readpst.txt");
@@ -325,7 +327,7 @@ TEST_F(CliEngineTest, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
             0)
       << ReadAll(root / "pstcheck.txt");
   fs::create_directories(root / "read");
-  ASSERT_EQ(shell("readpst -q -S -o " + quoted(root / "read") + " " + quoted(pst) + " > /dev/null 2>&1"), 0);
+  ASSERT_EQ(shell("readpst -j 0 -q -S -o " + quoted(root / "read") + " " + quoted(pst) + " > /dev/null 2>&1"), 0);
   int messages = 0;
   for (const auto& entry : fs::recursive_directory_iterator(root / "read")) {
     const std::string name = entry.path().filename().string();
@@ -409,7 +411,7 @@ TEST_F(CliEngineTest, ASignalMidRunLeavesAFinishedStoreOfTheConvertedFiles) {
         << ReadAll(root / "pstcheck.txt");
     const fs::path read = root / ("read" + std::to_string(signal));
     fs::create_directories(read);
-    ASSERT_EQ(shell("readpst -q -S -o " + quoted(read) + " " + quoted(pst) + " > /dev/null 2>&1"), 0);
+    ASSERT_EQ(shell("readpst -j 0 -q -S -o " + quoted(read) + " " + quoted(pst) + " > /dev/null 2>&1"), 0);
     int messages = 0;
     for (const auto& entry : fs::recursive_directory_iterator(read)) {
       const std::string name = entry.path().filename().string();
