@@ -9,7 +9,7 @@
 # that nothing is kept). The mix averages about 100 KB a message, so the
 # simulation leaves out its attachments (BIG_EVERY and ATTACH_EVERY 0: about
 # 15 KB a message), else its store would need 100 GB of disk while it runs. For each: wall time, time per message, peak RSS
-# (/usr/bin/time -v) and store size, and cat copying the same .msg bytes
+# (the kernel's accounting of the finished process) and store size, and cat copying the same .msg bytes
 # (for the simulation: the same bytes generated and written to a file).
 # ROUNDS=N (default 1) runs cat and parvane-cli N times each, in turn, at every
 # size and prints the median wall time with its range.
@@ -26,6 +26,7 @@
 #   LINKED=1 SIMULATE=0 bench/store/run.sh build "1000 10000 100000 1000000" /var/tmp/scale
 set -euo pipefail
 build=$(cd "${1:?usage: run.sh BUILD_DIR [SIZES] [WORK_DIR]}" && pwd)
+here=$(cd "$(dirname "$0")/../.." && pwd)
 sizes=${2-"1000 10000 100000"}
 rounds=${ROUNDS:-1}
 work=${3:-$(mktemp -d /tmp/parvane-scale-XXXXXX)}
@@ -35,19 +36,19 @@ cli=$build/src/cli/parvane-cli
 make=$build/bench/conversion/parvane_bench_conversion
 store=$build/bench/store/parvane_bench_store
 
-# runs a command; prints "SECONDS CPU_SECONDS PEAK_KIB" from the clock and its
-# resource use (to the microsecond: time(1) rounds to hundredths)
+# runs a command as bench/real/pairs.py times one (its stdout to
+# "$work/stdout.txt"); prints "SECONDS CPU_SECONDS PEAK_KIB"
 timed() {
-  /usr/bin/python3 - "$work/stdout.txt" "$@" <<'PY'
-import os, subprocess, sys, time
-with open(sys.argv[1], "wb") as out:
-    start = time.perf_counter()
-    child = subprocess.Popen(sys.argv[2:], stdout=out)
-    _, status, use = os.wait4(child.pid, 0)
-    wall = time.perf_counter() - start
-if os.waitstatus_to_exitcode(status) not in (0, 1):  # 1: some files refused
-    sys.exit("%s failed: %d" % (sys.argv[2], os.waitstatus_to_exitcode(status)))
-print("%.4f %.4f %d" % (wall, use.ru_utime + use.ru_stime, use.ru_maxrss))
+  local command
+  printf -v command '%q ' "$@"
+  /usr/bin/python3 - "$here/bench/real" "$command> '$work/stdout.txt'" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+from pairs import run
+figures = run(sys.argv[2])
+if figures["status"] not in (0, 1):  # 1: some files refused
+    sys.exit("%s failed: %d" % (sys.argv[2], figures["status"]))
+print("%.4f %.4f %d" % (figures["wall"], figures["cpu"], figures["peak"] * 1024))
 PY
 }
 # WHAT COUNT BYTES, then one "SECONDS CPU_SECONDS PEAK_KIB" line a round on stdin:

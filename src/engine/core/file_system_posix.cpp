@@ -91,9 +91,12 @@ class PosixFile final : public File {
   // cached, and so does everything between two syncs.
   void noteWritten(std::uint64_t from, std::uint64_t to) {
 #ifdef __linux__
-    if (to - from >= kBulkWrite && (bulkWritten_ += to - from) > bulkKeptCached_) {
-      if (!bulkSinceSync_.empty() && bulkSinceSync_.back().second == from) bulkSinceSync_.back().second = to;
-      else bulkSinceSync_.emplace_back(from, to);
+    if (to - from >= kBulkWrite) {
+      bulkWritten_ += to - from;
+      if (bulkWritten_ > bulkKeptCached_) {
+        if (!bulkSinceSync_.empty() && bulkSinceSync_.back().second == from) bulkSinceSync_.back().second = to;
+        else bulkSinceSync_.emplace_back(from, to);
+      }
     }
     if (dirtyBytes_ == 0) {
       dirtyFrom_ = from;

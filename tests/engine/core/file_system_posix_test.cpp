@@ -8,6 +8,9 @@
 #include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/magic.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -192,7 +195,7 @@ std::pair<std::size_t, std::size_t> cachedAfterSync(FileSystem& files, const std
 TEST_F(TempTree, BulkWritesPastTheAllowanceLeaveThePageCacheOnceOnDisk) {
   struct statfs where {};
   ASSERT_EQ(statfs(root.c_str(), &where), 0);
-  if (where.f_type == 0x01021994) GTEST_SKIP() << "tmpfs keeps every page in memory";  // TMPFS_MAGIC
+  if (where.f_type == TMPFS_MAGIC) GTEST_SKIP() << "tmpfs keeps every page in memory";
   constexpr std::size_t kPiecePages = 12 * 256;
 
   auto dropping = PosixFileSystemKeepingCached(0);
