@@ -207,6 +207,53 @@ TEST_F(TempTree, BulkWritesPastTheAllowanceLeaveThePageCacheOnceOnDisk) {
   EXPECT_GE(kept, kPiecePages * 9 / 10);
   EXPECT_EQ(small, 1u);
 }
+
+// Past the allowance a bulk write's whole pages go around the cache and its
+// part pages through it; small writes share those pages. Whatever order
+// they come in, at whatever offsets, the file reads back as written, before
+// and after a sync and through another descriptor.
+TEST_F(TempTree, BulkWritesAroundTheCacheReadBackWithTheCachedOnesAtAnyOffset) {
+  auto around = PosixFileSystemKeepingCached(0);
+  const std::string path = at("mixed.bin");
+  auto file = around->createExclusive(path);
+  std::vector<std::uint8_t> expected;
+  std::uint8_t fill = 0;
+  const auto write = [&](std::size_t offset, std::size_t size) {
+    std::vector<std::uint8_t> data(size);
+    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(fill + i * 7);
+    ++fill;
+    file->writeAt(offset, data);
+    if (expected.size() < offset + size) expected.resize(offset + size);
+    std::copy(data.begin(), data.end(), expected.begin() + static_cast<std::ptrdiff_t>(offset));
+  };
+  const auto readsBack = [&](const File& from) {
+    std::vector<std::uint8_t> back(expected.size());
+    return from.readAt(0, back) == expected.size() && back == expected;
+  };
+  write(100, 300);                 // small, in the first page
+  write(3 * 4096 + 123, 200003);   // bulk, both ends in part pages
+  write(5 * 4096 + 10, 5000);      // small, into pages the bulk write put on disk
+  write(4 * 4096 + 1, 150000);     // bulk over both, from another part page
+  write(40 * 4096, 65536);         // bulk, exactly whole pages
+  write(41 * 4096 - 7, 14);        // small, across two of them
+  write(60 * 4096 + 4000, 131072); // bulk past the end of the file
+  write(2 * 4096, 2200000);        // bulk over everything since, past the end again
+  write(300 * 4096 + 5, 70000);    // bulk inside that
+  EXPECT_EQ(file->size(), expected.size());
+  EXPECT_TRUE(readsBack(*file));
+  file->sync();
+  EXPECT_TRUE(readsBack(*file));
+  EXPECT_TRUE(readsBack(*files.openRead(path)));
+
+  // Where the file system takes uncached writes, the whole pages never
+  // entered the cache (the part pages at either end did).
+  const int probe = ::open(path.c_str(), O_RDONLY | O_DIRECT);
+  if (probe < 0) GTEST_SKIP() << "this file system writes everything through the cache";
+  ::close(probe);
+  auto fresh = around->createExclusive(at("fresh.bin"));
+  fresh->writeAt(4096 + 1, std::vector<std::uint8_t>(100 * 4096, 0x5A));
+  EXPECT_LE(cachedPages(at("fresh.bin"), 0, 102 * 4096), 2u);
+}
 #endif
 
 }  // namespace
