@@ -12,7 +12,10 @@
 # (the kernel's accounting of the finished process) and store size, and cat copying the same .msg bytes
 # (for the simulation: the same bytes generated and written to a file).
 # ROUNDS=N (default 1) runs cat and parvane-cli N times each, in turn, at every
-# size and prints the median wall time with its range.
+# size and prints the median wall time with its range. A small size gets more
+# rounds, up to 21, as many as make 100,000 messages in all: one run of
+# 1,000 messages lasts a twentieth of a second, which a busy machine can
+# double.
 # WORK_DIR (default a new folder in /tmp) needs twice the largest corpus
 # (about 10 GB per 100,000 messages) and, for the simulation, about 20 GB
 # while it runs. Set SIMULATE=0 to skip the simulation.
@@ -96,7 +99,9 @@ for n in $sizes; do
   find "$work/src" -name '*.msg' -print0 | xargs -0 cat > /dev/null  # both runs start from a warm cache
   : > "$work/cat.rounds"
   : > "$work/cli.rounds"
-  for ((round = 0; round < rounds; ++round)); do  # the two in turn, so that both meet the same machine
+  size_rounds=$(( (100000 + n - 1) / n ))
+  size_rounds=$(( size_rounds > 21 ? 21 : size_rounds < rounds ? rounds : size_rounds ))
+  for ((round = 0; round < size_rounds; ++round)); do  # the two in turn, so that both meet the same machine
     rm -f "$work/cat.bin" "$work/out.pst"
     timed sh -c "find '$work/src' -name '*.msg' -print0 | xargs -0 cat > '$work/cat.bin' && sync '$work/cat.bin'" >> "$work/cat.rounds"
     rm -f "$work/cat.bin"
