@@ -25,6 +25,7 @@
 #include "conversion/store_file_name.h"
 #include "import/engine_store_service.h"
 #include "engine/core/file_system.h"
+#include "engine/core/file_system_posix.h"
 
 namespace parvane::cli {
 namespace {
@@ -68,6 +69,39 @@ class CliEngineTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   static std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+  void expectCheckerPasses(const std::string& store) {
+    EXPECT_EQ(shell(std::string(PARVANE_SHARED_DIR) + "/tools/pstcheck " + quoted(store) + " > " +
+                    quoted(root / "pstcheck.txt") + " 2>&1"),
+              0)
+        << store << "\n" << ReadAll(root / "pstcheck.txt");
+  }
+
+  // Every message of the stores as pypff reads it: its folder, subject,
+  // body size and number of attachments.
+  std::multiset<std::string> messagesIn(const std::vector<std::string>& stores) {
+    std::ofstream(root / "messages.py") <<
+        "import pypff,sys\n"
+        "for path in sys.argv[1:]:\n"
+        "  f=pypff.file(); f.open(path)\n"
+        "  def walk(folder, at):\n"
+        "    for i in range(folder.number_of_sub_messages):\n"
+        "      m=folder.get_sub_message(i)\n"
+        "      print(repr((at, m.subject, len(m.plain_text_body or b''), m.number_of_attachments)))\n"
+        "    for i in range(folder.number_of_sub_folders):\n"
+        "      s=folder.get_sub_folder(i); walk(s, at+'/'+s.name)\n"
+        "  walk(f.get_root_folder(), '')\n";
+    std::string args;
+    for (const auto& store : stores) args += " " + quoted(store);
+    EXPECT_EQ(shell("/usr/bin/python3 " + quoted(root / "messages.py") + args + " > " +
+                    quoted(root / "messages.txt") + " 2>&1"),
+              0)
+        << ReadAll(root / "messages.txt");
+    std::multiset<std::string> found;
+    std::istringstream text(ReadAll(root / "messages.txt"));
+    for (std::string line; std::getline(text, line);) found.insert(line);
+    return found;
+  }
 
   fs::path root;
   CliEnvironment environment;
@@ -182,40 +216,13 @@ TEST_F(CliEngineTest, AStoreSizeLimitSplitsTheRunAndEveryMessageIsInExactlyOneSt
     EXPECT_EQ(stores[k], conversion::NumberedStorePath(stores[0], static_cast<int>(k) + 1));
   }
 
-  const std::string script =
-      "import pypff,sys\n"
-      "for path in sys.argv[1:]:\n"
-      "  f=pypff.file(); f.open(path)\n"
-      "  def walk(folder, at):\n"
-      "    for i in range(folder.number_of_sub_messages):\n"
-      "      m=folder.get_sub_message(i)\n"
-      "      print(repr((at, m.subject, m.number_of_attachments)))\n"
-      "    for i in range(folder.number_of_sub_folders):\n"
-      "      s=folder.get_sub_folder(i); walk(s, at+'/'+s.name)\n"
-      "  walk(f.get_root_folder(), '')\n";
-  std::ofstream(root / "messages.py") << script;
-  const auto messagesIn = [&](const std::vector<std::string>& files) {
-    std::string args;
-    for (const auto& file : files) args += " " + quoted(file);
-    EXPECT_EQ(shell("/usr/bin/python3 " + quoted(root / "messages.py") + args + " > " +
-                    quoted(root / "messages.txt") + " 2>&1"),
-              0)
-        << ReadAll(root / "messages.txt");
-    std::multiset<std::string> found;
-    std::istringstream text(ReadAll(root / "messages.txt"));
-    for (std::string line; std::getline(text, line);) found.insert(line);
-    return found;
-  };
   const auto whole = messagesIn({(root / "whole" / "all.pst").string()});
   ASSERT_GE(whole.size(), 100u);
 
   std::multiset<std::string> together;
   std::size_t alone = 0;
   for (const auto& store : stores) {
-    EXPECT_EQ(shell(std::string(PARVANE_SHARED_DIR) + "/tools/pstcheck " + quoted(store) + " > " +
-                    quoted(root / "pstcheck.txt") + " 2>&1"),
-              0)
-        << store << "\n" << ReadAll(root / "pstcheck.txt");
+    expectCheckerPasses(store);
     const auto messages = messagesIn({store});
     EXPECT_FALSE(messages.empty()) << store;
     const bool named = oversized.find(store + " holds") != std::string::npos;
@@ -232,6 +239,27 @@ TEST_F(CliEngineTest, AStoreSizeLimitSplitsTheRunAndEveryMessageIsInExactlyOneSt
   EXPECT_GE(alone, 1u) << "the corpus holds a message larger than 2 MB";
   EXPECT_EQ(std::count(oversized.begin(), oversized.end(), '\n'), static_cast<long>(alone))
       << oversized;
+}
+
+// A store past the page cache's allowance has its blocks written around the
+// cache, straight to the disk: the same messages arrive, and the store passes
+// the checker, which checks every block's signature and CRC.
+TEST_F(CliEngineTest, AStoreWrittenAroundThePageCacheHoldsTheSameMessages) {
+  fs::remove_all(root / "src");
+  fs::create_directories(root / "src");
+  fs::copy(kCorpus, root / "src" / "corpus", fs::copy_options::recursive);
+  const std::string cached = (root / "out" / "cached.pst").string();
+  const std::string around = (root / "out" / "around.pst").string();
+  importer::EngineStoreService service;
+  const int status = RunCli({"--quiet", "-o", cached, "src"}, service, core::FileSystem::native(), environment, out, err);
+  ASSERT_NE(status, kExitUsage) << err.str();
+  const auto uncachedFiles = core::PosixFileSystemKeepingCached(0);
+  EXPECT_EQ(RunCli({"--quiet", "-o", around, "src"}, service, *uncachedFiles, environment, out, err), status)
+      << err.str();
+  expectCheckerPasses(around);
+  const auto expected = messagesIn({cached});
+  ASSERT_GE(expected.size(), 100u);
+  EXPECT_EQ(messagesIn({around}), expected);
 }
 
 #ifdef PARVANE_CLI
