@@ -185,6 +185,9 @@ class LeafList {
   }
   void moved(std::size_t position) { firstMoved_ = std::min(firstMoved_, position); }
   std::size_t leafFor(Key k) const {
+    // Ids only grow, so a new key, and most keys looked up soon after, fall
+    // in the last leaf: no search for them among a big tree's leaves.
+    if (!leaves_.empty() && !(k < leaves_.back().first)) return leaves_.size() - 1;
     auto it = std::upper_bound(leaves_.begin(), leaves_.end(), k, [](Key key, const Leaf& l) { return key < l.first; });
     return it == leaves_.begin() ? 0 : static_cast<std::size_t>(it - leaves_.begin()) - 1;
   }

@@ -21,52 +21,68 @@ void WriteBehind::seal(WriteBatch& batch, CryptMethod crypt) {
 
 void WriteBehind::submit(WriteBatch& batch) {
   std::unique_lock lock(mutex_);
-  waitLocked(lock);
+  waitLocked(lock, [&] {
+    return queued_.empty() ||
+           (queued_.size() < kMaxQueuedBatches && queuedBytes_ + batch.bytes.size() <= kMaxQueuedBytes);
+  });
   if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-  inFlight_.emplace(std::move(batch));
-  batch = std::move(spare_);
-  batch.bytes.clear();
-  batch.blocks.clear();
-  spare_ = WriteBatch{};
+  queuedBytes_ += batch.bytes.size();
+  queued_.push_back(std::move(batch));
+  if (spares_.empty()) {
+    batch = WriteBatch{};
+  } else {
+    batch = std::move(spares_.back());
+    spares_.pop_back();
+    batch.bytes.clear();
+    batch.blocks.clear();
+  }
   lock.unlock();
   changed_.notify_all();
 }
 
 void WriteBehind::wait() {
   std::unique_lock lock(mutex_);
-  waitLocked(lock);
+  waitLocked(lock, [this] { return queued_.empty(); });
 }
 
 bool WriteBehind::busy() const {
   std::lock_guard lock(mutex_);
-  return inFlight_.has_value();
+  return !queued_.empty();
 }
 
-void WriteBehind::waitLocked(std::unique_lock<std::mutex>& lock) {
-  if (inFlight_ && !taken_) {
-    // Not started: written here rather than waited for.
-    taken_ = true;
-    writeInFlight(lock);
+template <class Done>
+void WriteBehind::waitLocked(std::unique_lock<std::mutex>& lock, Done done) {
+  while (!done()) {
+    if (!queued_.empty() && !taken_) {
+      // Not started: written here rather than waited for.
+      taken_ = true;
+      writeFirst(lock);
+    } else {
+      changed_.wait(lock);
+    }
   }
-  changed_.wait(lock, [this] { return !inFlight_; });
   if (failure_) std::rethrow_exception(failure_);
 }
 
-void WriteBehind::writeInFlight(std::unique_lock<std::mutex>& lock) {
-  // Nobody else touches the batch once it is taken.
-  WriteBatch& batch = *inFlight_;
-  lock.unlock();
+void WriteBehind::writeFirst(std::unique_lock<std::mutex>& lock) {
+  // Nobody else touches the batch once it is taken, and a batch queued
+  // behind it leaves it in place.
+  WriteBatch& batch = queued_.front();
   std::exception_ptr failed;
-  try {
-    seal(batch, crypt_);
-    file_.writeAt(batch.ib, batch.bytes);
-  } catch (...) {
-    failed = std::current_exception();
+  if (!failure_) {  // after a failure nothing more is written
+    lock.unlock();
+    try {
+      seal(batch, crypt_);
+      file_.writeAt(batch.ib, batch.bytes);
+    } catch (...) {
+      failed = std::current_exception();
+    }
+    lock.lock();
   }
-  lock.lock();
   if (failed && !failure_) failure_ = failed;
-  spare_ = std::move(*inFlight_);
-  inFlight_.reset();
+  queuedBytes_ -= batch.bytes.size();
+  if (spares_.size() < kMaxQueuedBatches) spares_.push_back(std::move(batch));
+  queued_.pop_front();
   taken_ = false;
   changed_.notify_all();
 }
@@ -74,10 +90,10 @@ void WriteBehind::writeInFlight(std::unique_lock<std::mutex>& lock) {
 void WriteBehind::run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return (inFlight_ && !taken_) || stopping_; });
-    if (!inFlight_ || taken_) return;  // stopping, nothing left to write
+    changed_.wait(lock, [this] { return (!queued_.empty() && !taken_) || stopping_; });
+    if (queued_.empty() || taken_) return;  // stopping, nothing left to write
     taken_ = true;
-    writeInFlight(lock);
+    writeFirst(lock);
   }
 }
 

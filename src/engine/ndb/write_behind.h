@@ -1,23 +1,28 @@
 // Writes a store's blocks on a thread of its own: the caller stages a batch
 // of blocks (raw data, placed at their file offsets) and goes on building the
-// next batch while this thread encodes each data block, seals it with its
-// trailer and CRC and writes the batch. One batch is in flight at a time.
-// When the caller would wait for a batch this thread has not started (on a
-// busy machine a woken thread may wait long for a processor), the caller
-// writes it itself instead: either way each batch is written once, in the
-// order handed over.
+// next ones while this thread encodes each data block, seals it with its
+// trailer and CRC and writes the batch. Several batches may wait their turn
+// (up to kMaxQueuedBatches and kMaxQueuedBytes): a batch ends where the
+// free space it fills ends, at the latest at the next allocation map, every
+// 248 KB, and a write that goes straight to the disk lasts as long as the
+// disk takes, so with one batch at a time each thread would wait for the
+// other. When the caller would wait for a batch this thread has not started
+// (on a busy machine a woken thread may wait long for a processor), the
+// caller writes it itself instead: either way each batch is written once,
+// in the order handed over, by one thread at a time.
 //
-// The file is used by one thread at a time: by this thread while a batch is
-// in flight, by the caller once wait() has returned. A failed write is kept
-// and raised by the next submit() or wait(); the store then stops, and its
-// file stays as of its last commit, since batches only fill free space.
+// The file is used by one thread at a time: by this thread while batches are
+// queued, by the caller once wait() has returned. A failed write is kept and
+// raised by the next submit() or wait(), and the batches after it are not
+// written; the store then stops, and its file stays as of its last commit,
+// since batches only fill free space.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -47,10 +52,13 @@ class WriteBehind {
   WriteBehind(const WriteBehind&) = delete;
   WriteBehind& operator=(const WriteBehind&) = delete;
 
-  // Waits for the batch in flight, then hands over this one. `batch` comes
+  static constexpr std::size_t kMaxQueuedBatches = 8;
+  static constexpr std::size_t kMaxQueuedBytes = 8u << 20;
+
+  // Waits for room in the queue, then hands over this batch. `batch` comes
   // back emptied, with the storage of an earlier batch to fill again.
   void submit(WriteBatch& batch);
-  // Waits until nothing is in flight; raises the failure of a batch.
+  // Waits until every batch handed over is written; raises the failure of a batch.
   void wait();
   bool busy() const;
 
@@ -59,18 +67,22 @@ class WriteBehind {
 
  private:
   void run();
-  void waitLocked(std::unique_lock<std::mutex>& lock);
-  // Seals and writes the batch in flight, outside the lock (taken_ set by the
-  // caller), then hands its storage back and keeps its failure.
-  void writeInFlight(std::unique_lock<std::mutex>& lock);
+  // Waits until `done` holds, writing the next batch here whenever this
+  // thread has not started it; then raises the failure of a batch.
+  template <class Done>
+  void waitLocked(std::unique_lock<std::mutex>& lock, Done done);
+  // Seals and writes the first queued batch outside the lock (taken_ set by
+  // the caller), then keeps its storage for reuse and keeps its failure.
+  void writeFirst(std::unique_lock<std::mutex>& lock);
 
   core::File& file_;
   CryptMethod crypt_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  std::optional<WriteBatch> inFlight_;
-  bool taken_ = false;  // inFlight_ is being written, by this thread or the caller
-  WriteBatch spare_;
+  std::deque<WriteBatch> queued_;  // handed over, not yet written
+  std::size_t queuedBytes_ = 0;
+  bool taken_ = false;  // queued_.front() is being written, by this thread or the caller
+  std::vector<WriteBatch> spares_;
   std::exception_ptr failure_;
   bool stopping_ = false;
   std::thread thread_;

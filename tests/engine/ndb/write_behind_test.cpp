@@ -1,7 +1,7 @@
 // The store's writer thread: whichever thread ends up writing a batch (the
 // writer, or the caller when the writer has not started it), every batch is
 // written once, whole, in the order handed over, and a failed write is raised
-// by the next submit() or wait() with nothing written after it.
+// by a later submit() or the next wait() with nothing written after it.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -97,8 +97,13 @@ TEST(WriteBehind, AFailedWriteIsRaisedByTheNextCallAndStopsTheWriting) {
       }
     }
     EXPECT_TRUE(raised);
-    // the fifth batch failed: raised by the wait after it, or by the submit of the sixth
-    EXPECT_EQ(handed, 5u);
+    // the fifth batch failed: raised by the wait after it, or by a submit of
+    // one of the batches queued behind it
+    if (waitAfterEach) {
+      EXPECT_EQ(handed, 5u);
+    }
+    EXPECT_GE(handed, 5u);
+    EXPECT_LE(handed, 5u + WriteBehind::kMaxQueuedBatches);
     EXPECT_EQ(file.writes.size(), 4u);
     EXPECT_THROW(writer.wait(), core::IoError);
     EXPECT_EQ(file.writes.size(), 4u);
