@@ -11,14 +11,16 @@
 # 15 KB a message), else its store would need 100 GB of disk while it runs. For each: wall time, time per message, peak RSS
 # (the kernel's accounting of the finished process) and store size, and cat copying the same .msg bytes
 # (for the simulation: the same bytes generated and written to a file).
-# ROUNDS=N (default 1) runs cat and parvane-cli N times each, in turn, at every
-# size and prints the median wall time with its range. A small size gets more
-# rounds, up to 21, as many as make 100,000 messages in all: one run of
-# 1,000 messages lasts a twentieth of a second, which a busy machine can
-# double.
-# WORK_DIR (default a new folder in /tmp) needs twice the largest corpus
-# (about 10 GB per 100,000 messages) and, for the simulation, about 20 GB
-# while it runs. Set SIMULATE=0 to skip the simulation.
+# ROUNDS=N (default 1) makes N rounds, each of which runs cat and parvane-cli
+# in turn at every size, so that a machine whose speed drifts over the series
+# (a shared one does, by a third within minutes) meets every size alike; it
+# prints each size's median wall time with its range. A small size runs
+# several times a round, up to 21 times in all, as many as make 100,000
+# messages: one run of 1,000 messages lasts a twentieth of a second, which a
+# busy machine can double.
+# WORK_DIR (default a new folder in /tmp) needs every size's corpus at once
+# and the largest store (about 10 GB per 100,000 messages), and for the
+# simulation about 20 GB while it runs. Set SIMULATE=0 to skip the simulation.
 #
 # LINKED=1 makes each size's files hard links to 5,000 files of the mix
 # (1,000 a folder, 100 folders to a parent), so that a real run of
@@ -34,7 +36,7 @@ sizes=${2-"1000 10000 100000"}
 rounds=${ROUNDS:-1}
 work=${3:-$(mktemp -d /tmp/parvane-scale-XXXXXX)}
 mkdir -p "$work"
-trap 'rm -rf "$work/src" "$work/out.pst" "$work/cat.bin"' EXIT
+trap 'rm -rf "$work"/src-* "$work/out.pst" "$work/cat.bin"' EXIT
 cli=$build/src/cli/parvane-cli
 make=$build/bench/conversion/parvane_bench_conversion
 store=$build/bench/store/parvane_bench_store
@@ -69,9 +71,9 @@ row() {
              w, n, med, s[1], s[NR], med * 1e6 / n, cm * 1e6 / n, m / 1024, b / 1e6 }' <<< "$rounds"
 }
 
-# "$work/src" made of COUNT hard links to the files in "$work/base"
+# FOLDER made of COUNT hard links to the files in "$work/base": link_mix FOLDER COUNT
 link_mix() {
-  /usr/bin/python3 - "$work/base/folder0" "$work/src" "$1" <<'PY'
+  /usr/bin/python3 - "$work/base/folder0" "$1" "$2" <<'PY'
 import os, sys
 base, root, n = sys.argv[1], sys.argv[2], int(sys.argv[3])
 names = sorted(os.listdir(base))
@@ -81,35 +83,48 @@ for j in range(n):
         os.makedirs(folder)
     os.link(os.path.join(base, names[j % len(names)]), os.path.join(folder, "message-%08d.msg" % j))
 PY
-  find "$work/src" -name '*.msg' -print0 | xargs -0 stat -c %s | awk '{ s += $1 } END { print s }'
+  find "$1" -name '*.msg' -print0 | xargs -0 stat -c %s | awk '{ s += $1 } END { print s }'
 }
 if [[ ${LINKED:-0} != 0 ]]; then
   rm -rf "$work/base"
   "$make" make-mix "$work/base" 5000 1 "${BIG_EVERY:-0}" "${ATTACH_EVERY:-25}" > /dev/null
-  trap 'rm -rf "$work/src" "$work/base" "$work/out.pst" "$work/cat.bin"' EXIT
+  trap 'rm -rf "$work"/src-* "$work/base" "$work/out.pst" "$work/cat.bin"' EXIT
 fi
 
+declare -A bytes
 for n in $sizes; do
-  rm -rf "$work/src" "$work/out.pst"
+  src=$work/src-$n
+  rm -rf "$src"
   if [[ ${LINKED:-0} != 0 ]]; then
-    bytes=$(link_mix "$n")
+    bytes[$n]=$(link_mix "$src" "$n")
   else
-    bytes=$("$make" make-mix "$work/src" "$n" 10)
+    bytes[$n]=$("$make" make-mix "$src" "$n" 10)
   fi
-  find "$work/src" -name '*.msg' -print0 | xargs -0 cat > /dev/null  # both runs start from a warm cache
-  : > "$work/cat.rounds"
-  : > "$work/cli.rounds"
-  size_rounds=$(( (100000 + n - 1) / n ))
-  size_rounds=$(( size_rounds > 21 ? 21 : size_rounds < rounds ? rounds : size_rounds ))
-  for ((round = 0; round < size_rounds; ++round)); do  # the two in turn, so that both meet the same machine
-    rm -f "$work/cat.bin" "$work/out.pst"
-    timed sh -c "find '$work/src' -name '*.msg' -print0 | xargs -0 cat > '$work/cat.bin' && sync '$work/cat.bin'" >> "$work/cat.rounds"
-    rm -f "$work/cat.bin"
-    timed "$cli" -q -o "$work/out.pst" "$work/src" >> "$work/cli.rounds"
+  find "$src" -name '*.msg' -print0 | xargs -0 cat > /dev/null  # both runs start from a warm cache
+  : > "$work/cat-$n.rounds"
+  : > "$work/cli-$n.rounds"
+done
+
+for ((round = 0; round < rounds; ++round)); do
+  for n in $sizes; do
+    src=$work/src-$n
+    runs=$(( (100000 + n - 1) / n ))
+    runs=$(( ((runs > 21 ? 21 : runs) + rounds - 1) / rounds ))
+    for ((i = 0; i < runs; ++i)); do  # the two in turn, so that both meet the same machine
+      rm -f "$work/cat.bin" "$work/out.pst"
+      timed sh -c "find '$src' -name '*.msg' -print0 | xargs -0 cat > '$work/cat.bin' && sync '$work/cat.bin'" >> "$work/cat-$n.rounds"
+      rm -f "$work/cat.bin"
+      timed "$cli" -q -o "$work/out.pst" "$src" >> "$work/cli-$n.rounds"
+      stat -c %s "$work/out.pst" > "$work/store-$n.size"
+      rm -f "$work/out.pst"
+    done
   done
-  row "cat" "$n" "$bytes" < "$work/cat.rounds"
-  row "parvane-cli" "$n" "$(stat -c %s "$work/out.pst")" < "$work/cli.rounds"
-  rm -rf "$work/src" "$work/out.pst"
+done
+
+for n in $sizes; do
+  row "cat" "$n" "${bytes[$n]}" < "$work/cat-$n.rounds"
+  row "parvane-cli" "$n" "$(cat "$work/store-$n.size")" < "$work/cli-$n.rounds"
+  rm -rf "$work/src-$n"
 done
 
 if [[ ${SIMULATE:-1} != 0 ]]; then
