@@ -56,11 +56,11 @@ class PosixFile final : public File {
   // costs the kernel more than the writing itself, and a store bigger than
   // the memory would crowd out everything else: on a 24 GB machine, 8 GB
   // written through the cache took 29 s (27 s of it in the kernel), and
-  // 5.6 s (1.2 s) around it; 1,000,000 messages into a 33 GB store took 58.7 s
-  // around it past its first gigabyte, 96 s through it with the cache's pages
-  // dropped at each sync. A small store keeps them: its write-back then runs
-  // beside the program instead of each write waiting for the disk, which made
-  // 10,000 messages (330 MB) about 1.2 times faster.
+  // 5.6 s (1.2 s) around it; 100,000 messages (a 3.3 GB store) took 7.7 to
+  // 8.6 s through it, 5.0 to 6.2 s around it past the first gigabyte. A small
+  // store keeps them: its write-back then runs beside the program instead of
+  // each write waiting for the disk, which made 10,000 messages (330 MB)
+  // about 1.2 times faster.
   void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
     if (data.size() >= kBulkWrite) {
       bulkWritten_ += data.size();
