@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <mutex>
 #include <vector>
 
 #include "engine/core/coding.h"
@@ -84,19 +85,25 @@ class MemoryFileSystem final : public core::FileSystem {
     void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
       if (!writable_) throw core::IoError::fromErrno("write", path_, EBADF);
       if (data.empty()) return;
+      std::lock_guard lock(mutex_);
       if (offset + data.size() > bytes_->size()) bytes_->resize(static_cast<std::size_t>(offset + data.size()));
       std::memcpy(bytes_->data() + offset, data.data(), data.size());
     }
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+      std::lock_guard lock(mutex_);
       if (offset >= bytes_->size()) return 0;
       const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), bytes_->size() - offset));
       std::memcpy(out.data(), bytes_->data() + offset, n);
       return n;
     }
     void sync() override {}
-    std::uint64_t size() const override { return bytes_->size(); }
+    std::uint64_t size() const override {
+      std::lock_guard lock(mutex_);
+      return bytes_->size();
+    }
     void resize(std::uint64_t size) override {
       if (!writable_) throw core::IoError::fromErrno("resize", path_, EBADF);
+      std::lock_guard lock(mutex_);
       bytes_->resize(static_cast<std::size_t>(size));
     }
 
@@ -104,6 +111,8 @@ class MemoryFileSystem final : public core::FileSystem {
     std::shared_ptr<core::Bytes> bytes_;
     std::string path_;
     bool writable_;
+    // a store reads its file on one thread while it writes other bytes on another
+    mutable std::mutex mutex_;
   };
 
   struct Folder {

@@ -20,7 +20,8 @@ class File {
   // Writes all of `data` at `offset`, extending the file if needed.
   virtual void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) = 0;
   // Reads up to out.size() bytes at `offset`; returns the count (short at end
-  // of file). Readers on several threads may share one file.
+  // of file). Readers on several threads may share one file, and a read may
+  // run while another thread writes other bytes of it.
   virtual std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) const = 0;
   // Makes everything written so far durable.
   virtual void sync() = 0;

@@ -27,7 +27,7 @@ Bytes NodeStore::Impl::readBlock(Bid bid) {
   if (!r) throw NdbError::field("BBT", "bid", "a block of this store", hex(bid));
   std::size_t disk = blockDiskSize(r->cb);
   Bytes raw(disk);
-  if (io().readAt(r->ib, raw) != disk)
+  if (readBack(r->ib, raw) != disk)
     throw NdbError::field("block " + hex(bid), "ib", "inside the file", hex(r->ib));
   ByteView stored = checkBlock(raw, r->cb, bid, r->ib);
   Bytes out(stored.begin(), stored.end());

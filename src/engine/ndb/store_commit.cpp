@@ -42,7 +42,7 @@ void fromPage(const BTPAGE& page, std::vector<BlockRec>& out) {
 template <class Entry>
 void NodeStore::Impl::readLeaf(PageType type, const BREF& page, std::vector<Entry>& out) {
   std::array<std::uint8_t, kPageSize> raw{};
-  if (io().readAt(page.ib, raw) != kPageSize)
+  if (readBack(page.ib, raw) != kPageSize)
     throw NdbError::field("B-tree page " + hex(page.bid), "ib", "inside the file", hex(page.ib));
   BTPAGE content = decodeBtPage(raw, type, page.bid, page.ib);
   if (content.cLevel != 0) throw NdbError::field("B-tree page " + hex(page.bid), "cLevel", "0 (a leaf)", std::to_string(content.cLevel));

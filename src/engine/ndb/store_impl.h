@@ -116,6 +116,9 @@ class NodeStore::Impl {
   void flush();
   // The file, once everything staged is written: every direct use goes through here.
   core::File& io();
+  // Reads `out.size()` bytes at `ib` once what is staged for them is written,
+  // while the writer may go on writing other bytes; returns the count read.
+  std::size_t readBack(std::uint64_t ib, std::span<std::uint8_t> out);
   std::uint8_t* stage(std::uint64_t ib, std::size_t n);
   // stage() for `n` bytes that start with `head`: the rest is zero.
   std::uint8_t* stage(std::uint64_t ib, std::size_t n, ByteView head);

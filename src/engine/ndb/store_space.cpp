@@ -16,6 +16,12 @@ core::File& NodeStore::Impl::io() {
   return *file;
 }
 
+std::size_t NodeStore::Impl::readBack(std::uint64_t ib, std::span<std::uint8_t> out) {
+  if (!batch.bytes.empty() && batch.ib < ib + out.size() && ib < batch.ib + batch.bytes.size()) flush();
+  writer->waitFor(ib, out.size());
+  return file->readAt(ib, out);
+}
+
 std::uint8_t* NodeStore::Impl::stage(std::uint64_t ib, std::size_t n) { return stage(ib, n, {}); }
 
 std::uint8_t* NodeStore::Impl::stage(std::uint64_t ib, std::size_t n, ByteView head) {
@@ -66,7 +72,7 @@ void NodeStore::Impl::writeMapPages(std::size_t k) {
 void NodeStore::Impl::readMapBits(std::size_t k, SpaceMap::Bits& out) {
   std::array<std::uint8_t, kPageSize> page{};
   const std::uint64_t ib = amapOffset(k);
-  if (io().readAt(ib, page) != kPageSize) throw NdbError::field("AMap page " + std::to_string(k), "ib", "inside the file", hex(ib));
+  if (readBack(ib, page) != kPageSize) throw NdbError::field("AMap page " + std::to_string(k), "ib", "inside the file", hex(ib));
   checkPage(page, PageType::AMap, ib);
   std::memcpy(out.data(), page.data(), kPageDataSize);
 }

@@ -1,5 +1,7 @@
 #include "engine/ndb/write_behind.h"
 
+#include <algorithm>
+
 namespace parvane::ndb {
 
 WriteBehind::~WriteBehind() {
@@ -43,6 +45,15 @@ void WriteBehind::submit(WriteBatch& batch) {
 void WriteBehind::wait() {
   std::unique_lock lock(mutex_);
   waitLocked(lock, [this] { return queued_.empty(); });
+}
+
+void WriteBehind::waitFor(std::uint64_t ib, std::size_t size) {
+  std::unique_lock lock(mutex_);
+  waitLocked(lock, [&] {
+    return std::none_of(queued_.begin(), queued_.end(), [&](const WriteBatch& queued) {
+      return queued.ib < ib + size && ib < queued.ib + queued.bytes.size();
+    });
+  });
 }
 
 bool WriteBehind::busy() const {

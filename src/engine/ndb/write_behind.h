@@ -11,8 +11,11 @@
 // caller writes it itself instead: either way each batch is written once,
 // in the order handed over, by one thread at a time.
 //
-// The file is used by one thread at a time: by this thread while batches are
-// queued, by the caller once wait() has returned. A failed write is kept and
+// The file is written by one thread at a time: by this thread while batches
+// are queued, by the caller once wait() has returned. The caller may read
+// bytes that no queued batch covers (waitFor()) while this thread writes
+// others: a store reads an allocation map or a B-tree page back in the middle
+// of its writing, and waiting for every batch there would stall both threads. A failed write is kept and
 // raised by the next submit() or wait(), and the batches after it are not
 // written; the store then stops, and its file stays as of its last commit,
 // since batches only fill free space.
@@ -60,6 +63,9 @@ class WriteBehind {
   void submit(WriteBatch& batch);
   // Waits until every batch handed over is written; raises the failure of a batch.
   void wait();
+  // Waits until no batch handed over and not yet written covers any of the
+  // `size` bytes at file offset `ib`; raises the failure of a batch.
+  void waitFor(std::uint64_t ib, std::size_t size);
   bool busy() const;
 
   // Encodes and seals the staged blocks of a batch in place.

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <future>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -108,6 +111,76 @@ TEST(WriteBehind, AFailedWriteIsRaisedByTheNextCallAndStopsTheWriting) {
     EXPECT_THROW(writer.wait(), core::IoError);
     EXPECT_EQ(file.writes.size(), 4u);
   }
+}
+
+// Holds its first write until opened, so that a batch stays in the writing.
+class GatedFile final : public core::File {
+ public:
+  void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+    std::unique_lock lock(mutex_);
+    if (!entered_) {
+      entered_ = true;
+      changed_.notify_all();
+      changed_.wait(lock, [this] { return open_; });
+    }
+    written_.push_back(offset);
+    (void)data;
+  }
+  std::size_t readAt(std::uint64_t, std::span<std::uint8_t>) const override { return 0; }
+  void sync() override {}
+  std::uint64_t size() const override { return 0; }
+  void resize(std::uint64_t) override {}
+
+  void awaitFirstWrite() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return entered_; });
+  }
+  void open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  std::vector<std::uint64_t> written() {
+    std::lock_guard lock(mutex_);
+    return written_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool entered_ = false, open_ = false;
+  std::vector<std::uint64_t> written_;
+};
+
+TEST(WriteBehind, AReadWaitsOnlyForTheBatchesThatCoverItsBytes) {
+  GatedFile file;
+  WriteBehind writer(file, CryptMethod::None);
+  WriteBatch batch;
+  batch.ib = 0;
+  batch.bytes.assign(100, 1);
+  writer.submit(batch);
+  file.awaitFirstWrite();  // the first batch is held in the writing
+  batch.ib = 1000;
+  batch.bytes.assign(100, 2);
+  writer.submit(batch);
+
+  // Opened once the reads that must not wait are done, or after two seconds
+  // when one of them waits after all (the check after it then fails).
+  std::promise<void> readsDone;
+  std::thread opener([&file, done = readsDone.get_future()] {
+    done.wait_for(std::chrono::seconds(2));
+    file.open();
+  });
+  // bytes no batch covers, before, between and after them: no waiting
+  writer.waitFor(100, 900);
+  writer.waitFor(1100, 50);
+  EXPECT_TRUE(file.written().empty());
+  EXPECT_TRUE(writer.busy());
+  readsDone.set_value();
+
+  writer.waitFor(1099, 1);  // the last byte of the second batch
+  EXPECT_EQ(file.written(), (std::vector<std::uint64_t>{0, 1000}));
+  opener.join();
 }
 
 }  // namespace
