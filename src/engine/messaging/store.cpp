@@ -386,6 +386,9 @@ class Store::Impl {
   }
 
   void close() {
+    // Tried once: a close that fails has already let go of the growing
+    // tables, and the file stays as of its last commit.
+    open_ = false;
     made([&] {
       flush();
       // the references the growing tables and the queue hold, dropped before the last commit
@@ -394,7 +397,6 @@ class Store::Impl {
       queueBlocks_.clear();
       ndb_->close();
     });
-    open_ = false;
   }
 
   std::string path_;

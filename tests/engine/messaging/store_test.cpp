@@ -409,6 +409,37 @@ TEST_F(StoreTest, DiskFullMidRunTellsWhichMessagesAreInTheFile) {
   EXPECT_GE(lostCounts.size(), 3u);
 }
 
+// The disk fills up at the close: the close fails once, with the cause, and
+// leaves the store closed; letting go of it afterwards writes nothing more
+// (and does not crash), and the file holds the messages of the last commit.
+TEST_F(StoreTest, AFailedCloseLeavesTheStoreClosedAsOfItsLastCommit) {
+  auto bytes = testsupport::writeMsg(testsupport::simpleMessage("Last", "body", {"a@example.com"}, {}));
+  const std::string file = path("failed-close.pst");
+  parvane::testing::FaultyFileSystem disk;
+  StoreOptions options;
+  options.fileSystem = &disk;
+  auto store = Store::create(file, u"Failed close", options);
+  auto folder = store->createFolder(store->ipmSubtree(), u"In");
+  auto add = [&] {
+    auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "f.msg");
+    store->addMessage(folder, importer::TranslateMessage(msg.message(), store->namedProperties()), 17);
+  };
+  add();
+  store->commit();
+  add();
+  disk.writeBudget = disk.bytesWritten();  // nothing more fits
+  EXPECT_THROW(store->close(), StoreError);
+  EXPECT_FALSE(store->isOpen());
+  EXPECT_NO_THROW(store->close());  // closed already: nothing to do
+  EXPECT_EQ(store->committedMessageCount(), 1u);
+  const std::uint64_t written = disk.bytesWritten(), changes = disk.changes();
+  store.reset();
+  EXPECT_EQ(disk.bytesWritten(), written);
+  EXPECT_EQ(disk.changes(), changes);
+  auto check = pstcheck(file);
+  EXPECT_EQ(check.status, 0) << check.output.substr(0, 2000);
+}
+
 // Messages spread over many folders and written in turns, with commits in
 // between: the contents tables of folders that got no recent message are
 // parked in the store and resumed; every table, count and queue entry is
