@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/core/direct_writes_linux.h"
 #include "engine/core/file_system.h"
 #include "engine/core/file_system_posix.h"
 #include "engine/core/io_error.h"
@@ -42,12 +43,19 @@ int WriteAll(int fd, std::span<const std::uint8_t> data, std::uint64_t offset) {
 
 class PosixFile final : public File {
  public:
-  // `uncached`: a second descriptor of the same file that bypasses the page
-  // cache (O_DIRECT), or -1.
-  PosixFile(int fd, std::string path, std::uint64_t bulkKeptCached, int uncached = -1)
-      : fd_(fd), uncached_(uncached), path_(std::move(path)), bulkKeptCached_(bulkKeptCached) {}
+  PosixFile(int fd, std::string path, std::uint64_t bulkKeptCached)
+      : fd_(fd), path_(std::move(path)), bulkKeptCached_(bulkKeptCached) {}
+#ifdef __linux__
+  // `direct`: writes of the same file around the page cache, or null.
+  PosixFile(int fd, std::string path, std::uint64_t bulkKeptCached, std::unique_ptr<DirectWrites> direct)
+      : PosixFile(fd, std::move(path), bulkKeptCached) {
+    direct_ = std::move(direct);
+  }
+#endif
   ~PosixFile() override {
-    if (uncached_ >= 0) ::close(uncached_);
+#ifdef __linux__
+    direct_.reset();  // its writes in flight finish first
+#endif
     ::close(fd_);
   }
 
@@ -70,6 +78,7 @@ class PosixFile final : public File {
   }
 
   std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
+    finishDirect(offset, offset + out.size());
     std::size_t done = 0;
     while (done < out.size()) {
       ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
@@ -84,65 +93,67 @@ class PosixFile final : public File {
   }
 
   void sync() override {
+    finishDirect(0, UINT64_MAX);
     if (::fdatasync(fd_) != 0) throw IoError::fromLastError("sync", path_);
     dirtyFrom_ = dirtyTo_ = dirtyBytes_ = 0;
     dropBulkFromCache();
   }
 
   std::uint64_t size() const override {
+    finishDirect(0, UINT64_MAX);
     struct stat st {};
     if (::fstat(fd_, &st) != 0) throw IoError::fromLastError("read the file's size", path_);
     return static_cast<std::uint64_t>(st.st_size);
   }
 
   void resize(std::uint64_t size) override {
+    finishDirect(0, UINT64_MAX);
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw IoError::fromLastError("resize", path_);
   }
 
  private:
   void writeCached(std::uint64_t offset, std::span<const std::uint8_t> data) {
+    // after any direct write of the same pages, so that this one lands last
+    finishDirect(offset, offset + data.size());
     if (const int failed = WriteAll(fd_, data, offset)) throw IoError::fromErrno("write", path_, failed);
     startWriteBack(offset, offset + data.size());
   }
 
   // Straight to the disk where the file system allows it: the whole pages
-  // through the uncached descriptor, the part pages at either end (which
-  // other writes share) through the cache. Elsewhere through the cache, and
-  // out of it at the next sync, once on disk.
+  // around the cache (the disk writes them while the caller goes on), the part
+  // pages at either end (which other writes share) through the cache.
+  // Elsewhere through the cache, and out of it at the next sync, once on disk.
   void writeUncached(std::uint64_t offset, std::span<const std::uint8_t> data) {
     const std::uint64_t end = offset + data.size();
+#ifdef __linux__
+    constexpr std::uint64_t kPage = DirectWrites::kAlignment;
     const std::uint64_t first = (offset + kPage - 1) / kPage * kPage, last = end / kPage * kPage;
-    if (uncached_ >= 0 && first < last && writeWholePages(first, data.subspan(first - offset, last - first))) {
-      writeCached(offset, data.first(first - offset));
-      writeCached(last, data.subspan(last - offset));
-      return;
+    if (direct_ && first < last) {
+      const int failed = direct_->write(first, data.subspan(first - offset, last - first));
+      if (failed == 0) {
+        writeCached(offset, data.first(first - offset));
+        writeCached(last, data.subspan(last - offset));
+        return;
+      }
+      if (failed != DirectWrites::kRefused) throw IoError::fromErrno("write", path_, failed);
+      direct_.reset();  // refused: these pages go through the cache, as every write from now on
     }
+#endif
     writeCached(offset, data);
     if (!bulkSinceSync_.empty() && bulkSinceSync_.back().second == offset) bulkSinceSync_.back().second = end;
     else bulkSinceSync_.emplace_back(offset, end);
   }
 
-  // Writes page-aligned `pages` at page-aligned `offset` past the cache,
-  // through a page-aligned copy; false when the file system refuses such
-  // writes (nothing is lost: the caller then writes them through the cache).
-  bool writeWholePages(std::uint64_t offset, std::span<const std::uint8_t> pages) {
-    if (!alignedCopy_) {
-      void* memory = nullptr;
-      if (::posix_memalign(&memory, kPage, kUncachedChunk) != 0) return false;
-      alignedCopy_.reset(static_cast<std::uint8_t*>(memory));
-    }
-    for (std::size_t at = 0; at < pages.size(); at += kUncachedChunk) {
-      const std::size_t n = std::min(kUncachedChunk, pages.size() - at);
-      std::memcpy(alignedCopy_.get(), pages.data() + at, n);
-      const int failed = WriteAll(uncached_, {alignedCopy_.get(), n}, offset + at);
-      if (failed == EINVAL) {  // alignment or O_DIRECT itself not supported after all
-        ::close(uncached_);
-        uncached_ = -1;
-        return false;
-      }
-      if (failed) throw IoError::fromErrno("write", path_, failed);
-    }
-    return true;
+  // Waits for the direct writes in flight over [from, to); raises the failure
+  // of one, whichever it was: the file no longer holds what was written.
+  void finishDirect(std::uint64_t from, std::uint64_t to) const {
+#ifdef __linux__
+    if (!direct_) return;
+    if (const int failed = direct_->finish(from, to)) throw IoError::fromErrno("write", path_, failed);
+#else
+    (void)from;
+    (void)to;
+#endif
   }
 
   // Starts write-back of what was written since the last start once a few
@@ -180,40 +191,35 @@ class PosixFile final : public File {
     bulkSinceSync_.clear();
   }
 
-  struct Free {
-    void operator()(std::uint8_t* p) const { std::free(p); }
-  };
-
   static constexpr std::uint64_t kWriteBackEvery = 4ull << 20;
   static constexpr std::uint64_t kBulkWrite = 64ull << 10;
-  // The alignment of offsets, lengths and memory that uncached writes need
-  // on every Linux file system and disk (512 on most, 4096 on some).
-  static constexpr std::uint64_t kPage = 4096;
-  static constexpr std::size_t kUncachedChunk = std::size_t{1} << 20;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> bulkSinceSync_;  // [from, to), adjacent ones joined
-  std::unique_ptr<std::uint8_t, Free> alignedCopy_;
-  int fd_, uncached_;
+#ifdef __linux__
+  std::unique_ptr<DirectWrites> direct_;
+#endif
+  int fd_;
   std::string path_;
   std::uint64_t bulkKeptCached_, bulkWritten_ = 0;
   std::uint64_t dirtyFrom_ = 0, dirtyTo_ = 0, dirtyBytes_ = 0;
 };
 
-// A descriptor of the file `fd` that writes past the page cache, or -1 where
-// the system or file system has none. Opened by name, so it is checked to
-// be the same file.
-int OpenUncached(int fd, const std::string& path) {
-#ifdef O_DIRECT
+#ifdef __linux__
+// Writes of the file `fd` past the page cache, or null where the system or
+// file system has none. Opened by name, so it is checked to be the same file.
+std::unique_ptr<DirectWrites> OpenDirect(int fd, const std::string& path) {
   const int uncached = ::open(path.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
-  if (uncached < 0) return -1;
+  if (uncached < 0) return nullptr;
   struct stat a {}, b {};
-  if (::fstat(fd, &a) == 0 && ::fstat(uncached, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) return uncached;
+  if (::fstat(fd, &a) == 0 && ::fstat(uncached, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+    // `fd` outlives these writes: the file closes them first
+    return DirectWrites::open(uncached, [fd](std::uint64_t offset, std::span<const std::uint8_t> data) {
+      return WriteAll(fd, data, offset);
+    });
+  }
   ::close(uncached);
-#else
-  (void)fd;
-  (void)path;
-#endif
-  return -1;
+  return nullptr;
 }
+#endif
 
 // What a file that is not a regular one is, for the refusal.
 std::string NotRegularReason(mode_t mode) {
@@ -311,7 +317,11 @@ class PosixFileSystem final : public FileSystem {
   std::unique_ptr<File> createExclusive(const std::string& path) override {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) throw IoError::fromLastError("create file", path);
-    return std::make_unique<PosixFile>(fd, path, bulkKeptCached_, OpenUncached(fd, path));
+#ifdef __linux__
+    return std::make_unique<PosixFile>(fd, path, bulkKeptCached_, OpenDirect(fd, path));
+#else
+    return std::make_unique<PosixFile>(fd, path, bulkKeptCached_);
+#endif
   }
 
   // A FIFO, socket or device is refused from its status without being opened
