@@ -136,7 +136,9 @@ int DirectWrites::write(std::uint64_t offset, std::span<const std::uint8_t> page
       at += n;
     } else if (errno == EAGAIN && busy_ > 0) {
       reapOne();
-    } else if (errno != EINTR && errno != EAGAIN) {
+    } else if (errno == EAGAIN || errno == EINVAL) {
+      refused_ = true;  // no room for any request, or none of this kind: through the cache
+    } else if (errno != EINTR) {
       failure_ = errno;
     }
   }

@@ -135,8 +135,8 @@ class PosixFile final : public File {
         writeCached(last, data.subspan(last - offset));
         return;
       }
+      // refused (then at once from now on): these pages go through the cache
       if (failed != DirectWrites::kRefused) throw IoError::fromErrno("write", path_, failed);
-      direct_.reset();  // refused: these pages go through the cache, as every write from now on
     }
 #endif
     writeCached(offset, data);
@@ -195,6 +195,7 @@ class PosixFile final : public File {
   static constexpr std::uint64_t kBulkWrite = 64ull << 10;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> bulkSinceSync_;  // [from, to), adjacent ones joined
 #ifdef __linux__
+  // kept for the file's life: a reader on another thread may be waiting on it
   std::unique_ptr<DirectWrites> direct_;
 #endif
   int fd_;
