@@ -34,28 +34,29 @@ long IoGetEvents(aio_context_t context, long least, long most, io_event* events)
 
 }  // namespace
 
-std::unique_ptr<DirectWrites> DirectWrites::open(int fd, CachedWrite cached) {
-  aio_context_t context = 0;
-  if (IoSetup(kSlots, &context) != 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  std::unique_ptr<DirectWrites> writes(new DirectWrites(fd, context, std::move(cached)));
-  for (std::size_t k = 0; k < kSlots; ++k) {
-    void* memory = nullptr;
-    if (::posix_memalign(&memory, kAlignment, kSlotBytes) != 0) return nullptr;
-    writes->slots_[k].buffer.reset(static_cast<std::uint8_t*>(memory));
-  }
-  return writes;
-}
-
-DirectWrites::DirectWrites(int fd, unsigned long context, CachedWrite cached)
-    : fd_(fd), context_(context), slots_(new Slot[kSlots]), cached_(std::move(cached)) {}
+DirectWrites::DirectWrites(int fd, CachedWrite cached) : fd_(fd), slots_(new Slot[kSlots]), cached_(std::move(cached)) {}
 
 DirectWrites::~DirectWrites() {
-  finishAll();  // a failure here has no one left to tell: the file's sync did, or will never come
-  IoDestroy(context_);
+  if (context_ != 0) {
+    finishAll();  // a failure here has no one left to tell: the file's sync did, or will never come
+    IoDestroy(context_);
+  }
   ::close(fd_);
+}
+
+bool DirectWrites::start() {
+  // Made at the first write, not before: a file that never writes around the
+  // cache (a store that stays small) would wait at its close for the
+  // kernel's tearing down of them, about 70 ms on a virtual machine.
+  aio_context_t context = 0;
+  if (IoSetup(kSlots, &context) != 0) return false;
+  context_ = context;
+  for (std::size_t k = 0; k < kSlots; ++k) {
+    void* memory = nullptr;
+    if (::posix_memalign(&memory, kAlignment, kSlotBytes) != 0) return false;
+    slots_[k].buffer.reset(static_cast<std::uint8_t*>(memory));
+  }
+  return true;
 }
 
 void DirectWrites::reapOne() {
@@ -103,6 +104,7 @@ bool DirectWrites::inFlight(std::uint64_t from, std::uint64_t to) const {
 
 int DirectWrites::write(std::uint64_t offset, std::span<const std::uint8_t> pages) {
   std::lock_guard lock(mutex_);
+  if (context_ == 0 && !refused_ && !start()) refused_ = true;  // no asynchronous I/O for this process
   for (std::size_t at = 0; at < pages.size();) {
     if (failure_) return failure_;
     if (refused_) {

@@ -29,9 +29,9 @@ class DirectWrites {
   using CachedWrite = std::function<int(std::uint64_t offset, std::span<const std::uint8_t> data)>;
 
   // Takes over `fd` (opened with O_DIRECT); `cached` writes the same file
-  // through the cache. Null, with `fd` closed, where the system gives the
-  // process no asynchronous I/O.
-  static std::unique_ptr<DirectWrites> open(int fd, CachedWrite cached);
+  // through the cache. Where the system gives the process no asynchronous
+  // I/O, every write is refused.
+  DirectWrites(int fd, CachedWrite cached);
   ~DirectWrites();  // waits for the writes in flight, then closes the descriptor
   DirectWrites(const DirectWrites&) = delete;
   DirectWrites& operator=(const DirectWrites&) = delete;
@@ -53,7 +53,8 @@ class DirectWrites {
 
  private:
   struct Slot;
-  DirectWrites(int fd, unsigned long context, CachedWrite cached);
+  // Sets up the kernel's side and the buffers; false where it cannot.
+  bool start();
   // Reaps at least one finished write, writing through the cache what it
   // did not write; the lock is held.
   void reapOne();
@@ -65,7 +66,7 @@ class DirectWrites {
   static constexpr std::size_t kSlots = 4;
   static constexpr std::size_t kSlotBytes = std::size_t{1} << 20;
   int fd_;
-  unsigned long context_;  // aio_context_t
+  unsigned long context_ = 0;  // aio_context_t, once started
   std::unique_ptr<Slot[]> slots_;
   std::size_t busy_ = 0;
   CachedWrite cached_;

@@ -213,7 +213,7 @@ std::unique_ptr<DirectWrites> OpenDirect(int fd, const std::string& path) {
   struct stat a {}, b {};
   if (::fstat(fd, &a) == 0 && ::fstat(uncached, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
     // `fd` outlives these writes: the file closes them first
-    return DirectWrites::open(uncached, [fd](std::uint64_t offset, std::span<const std::uint8_t> data) {
+    return std::make_unique<DirectWrites>(uncached, [fd](std::uint64_t offset, std::span<const std::uint8_t> data) {
       return WriteAll(fd, data, offset);
     });
   }

@@ -41,7 +41,7 @@ struct DirectWritesTest : ::testing::Test {
     cachedFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     const int fd = ::open(path.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
     if (cachedFd < 0 || fd < 0) return nullptr;
-    return DirectWrites::open(fd, [this](std::uint64_t offset, std::span<const std::uint8_t> data) {
+    return std::make_unique<DirectWrites>(fd, [this](std::uint64_t offset, std::span<const std::uint8_t> data) {
       return ::pwrite(cachedFd, data.data(), data.size(), static_cast<off_t>(offset)) == static_cast<ssize_t>(data.size()) ? 0 : errno;
     });
   }
