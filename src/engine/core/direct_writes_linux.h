@@ -5,6 +5,11 @@
 // A thread that would write and wait for the disk in turn keeps the disk idle
 // while it prepares, and the processor idle while the disk writes.
 //
+// It is Linux's older interface (io_submit), not io_uring: for writes into
+// newly allocated blocks of ext4, io_uring hands the work to kernel worker
+// threads, which on a two-processor machine compete with the program's own
+// (a 100,000-message store took 1.14 times as long).
+//
 // Only Linux has it. A failure of a write shows only once it has finished:
 // it is kept and returned by every later call, and nothing more is started.
 // A write the file system refuses to take around the cache (it says so only
