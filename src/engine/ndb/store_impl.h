@@ -114,7 +114,8 @@ class NodeStore::Impl {
   std::uint64_t fileEof() const { return kFirstAMapOffset + space.spanCount() * kAMapSpan; }
   // Hands the staged batch to the writer.
   void flush();
-  // The file, once everything staged is written: every direct use goes through here.
+  // The file, once everything staged is written: every write, sync or resize
+  // of it goes through here, every read through readBack().
   core::File& io();
   // Reads `out.size()` bytes at `ib` once what is staged for them is written,
   // while the writer may go on writing other bytes; returns the count read.
