@@ -10,8 +10,8 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <string>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "engine/core/coding.h"

@@ -15,10 +15,11 @@
 // are queued, by the caller once wait() has returned. The caller may read
 // bytes that no queued batch covers (waitFor()) while this thread writes
 // others: a store reads an allocation map or a B-tree page back in the middle
-// of its writing, and waiting for every batch there would stall both threads. A failed write is kept and
-// raised by the next submit() or wait(), and the batches after it are not
-// written; the store then stops, and its file stays as of its last commit,
-// since batches only fill free space.
+// of its writing, and waiting for every batch there would stall both threads.
+// A failed write is kept and raised by the next submit(), wait() or
+// waitFor(), and the batches after it are not written; the store then stops,
+// and its file stays as of its last commit, since batches only fill free
+// space.
 #pragma once
 
 #include <condition_variable>
