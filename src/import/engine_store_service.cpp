@@ -11,7 +11,6 @@
 #include "engine/core/source.h"
 #include "engine/messaging/errors.h"
 #include "engine/messaging/folder_names.h"
-#include "engine/messaging/stored_size.h"
 #include "engine/msg/message.h"
 #include "import/message_translation.h"
 #include "import/read_ahead.h"
@@ -344,17 +343,7 @@ Result<bool> EngineStoreService::fitsWithin(ItemHandle handle, std::uint64_t byt
   if (!store_ || !store_->isOpen()) return notAttached();
   return typed([&] {
     if (!item.content) item.content = translated(item);
-    store_->setGrowthLimit(bytes);
-    // What the last commit (at the close) writes beyond the messages' own
-    // bytes: the folders' tables and counts, the B-trees' new pages, and room
-    // the allocator cannot use between blocks.
-    const std::uint64_t reserve = (256ull << 10) + bytes / 128;
-    const std::uint64_t need = messaging::StoredSizeBound(*item.content) + reserve;
-    // Pages and blocks replaced since the last commit still take room, and
-    // the commit writes new B-tree pages: near the limit a commit tells.
-    if (store_->bytesInUse() + need + store_->bytesSinceCommit() / 8 <= bytes) return true;
-    store_->commit();
-    return store_->bytesInUse() + need <= bytes;
+    return store_->fitsWithin(*item.content, bytes);
   });
 }
 

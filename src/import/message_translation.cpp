@@ -8,7 +8,6 @@
 #include <string>
 #include <utility>
 
-#include "engine/core/codepage.h"
 #include "engine/messaging/errors.h"
 #include "engine/messaging/node_values.h"
 
@@ -51,29 +50,6 @@ core::Bytes multiVariable(const std::vector<core::Bytes>& items) {
   }
   for (const auto& item : items) w.bytes(item);
   return out;
-}
-
-// An Internet code page of the ISO-2022-JP family is a 7-bit transfer
-// encoding; 8-bit text with bytes above 0x7F in such a message is Shift-JIS
-// (code page 932), as Outlook keeps Japanese text. Anything else decodes as
-// the reader decoded it.
-bool isIso2022Jp(std::uint32_t codePage) { return codePage >= 50220 && codePage <= 50222; }
-
-std::u16string shiftJisOr(core::ByteView stored, std::u16string decoded) {
-  while (!stored.empty() && stored.back() == 0) stored = stored.first(stored.size() - 1);
-  bool eightBit = std::any_of(stored.begin(), stored.end(), [](std::uint8_t b) { return b >= 0x80; });
-  if (!eightBit) return decoded;
-  return core::platformCodePages().decode(stored, 932);
-}
-
-std::u16string string8Text(const msg::Property& p) {
-  if (isIso2022Jp(p.codePage()) && p.inMemory()) return shiftJisOr(p.bytes(), p.text());
-  return p.text();
-}
-
-std::u16string string8Item(const msg::Property& p, std::size_t i) {
-  if (isIso2022Jp(p.codePage())) return shiftJisOr(p.item(i), p.itemText(i));
-  return p.itemText(i);
 }
 
 PropertyName nameOf(const msg::PropertyName& n) {
@@ -134,7 +110,7 @@ std::optional<PropertyValue> convertValue(const msg::Property& p, LocalNames& na
     std::vector<core::Bytes> items;
     if (base == ptype::String8 || base == ptype::Unicode) {
       for (std::size_t i = 0; i < p.count(); ++i)
-        items.push_back(utf16(base == ptype::String8 ? string8Item(p, i) : p.itemText(i)));
+        items.push_back(utf16(p.itemText(i)));
       v.bytes = multiVariable(items);
       v.tag = makeTag(id, ptype::Unicode | ptype::MultiValued);
     } else if (msg::ptype::fixedSize(base) != 0) {
@@ -164,7 +140,7 @@ std::optional<PropertyValue> convertValue(const msg::Property& p, LocalNames& na
     return v;
   }
   if (type == ptype::String8) {
-    v.bytes = utf16(type == ptype::String8 ? string8Text(p) : p.text());
+    v.bytes = utf16(p.text());
     v.tag = makeTag(id, ptype::Unicode);
     return v;
   }

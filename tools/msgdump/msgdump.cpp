@@ -39,6 +39,14 @@ std::string shown(std::u16string_view s, std::size_t max = 120) {
   return out;
 }
 
+// What an object says of its 8-bit strings' code pages, in the order tried.
+std::string codePagesText(const core::StringCodePages& pages) {
+  const core::CodePageOrder order = core::codePageOrder(pages, false);
+  std::string out = "code pages";
+  for (std::size_t i = 0; i < order.count; ++i) out += " " + std::to_string(order.pages[i]);
+  return out;
+}
+
 std::string value(const msg::Property& p) {
   const auto base = p.baseType();
   if (p.isMultiValued()) {
@@ -63,7 +71,7 @@ std::string value(const msg::Property& p) {
   }
   if (base == msg::ptype::Unicode || base == msg::ptype::String8) {
     std::string out = shown(p.text());
-    if (base == msg::ptype::String8) out += " (code page " + std::to_string(p.codePage()) + ")";
+    if (base == msg::ptype::String8) out += " (" + codePagesText(p.codePages()) + ")";
     return out;
   }
   std::string out = std::to_string(p.size()) + " bytes";
@@ -81,7 +89,7 @@ void dumpProperties(const msg::PropertyBag& bag, const std::string& indent) {
 }
 
 void dumpMessage(const msg::Message& m, const std::string& indent) {
-  std::cout << indent << "properties (" << m.properties().size() << ", code page " << m.codePage() << "):\n";
+  std::cout << indent << "properties (" << m.properties().size() << ", " << codePagesText(m.codePages()) << "):\n";
   dumpProperties(m.properties(), indent + "  ");
   for (const auto& r : m.recipients()) {
     std::cout << indent << "recipient #" << hex(r.number(), 8) << ":\n";

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <string>
 
@@ -83,8 +84,26 @@ class IconvConverter final : public CodePageConverter {
     std::lock_guard<std::mutex> guard(lock_);
     iconv_t cd = handle(cp);
     if (cd == invalid()) return decodeWindows1252(bytes);
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
+    return *convert(cd, bytes, false);
+  }
 
+  std::optional<std::u16string> decodeWhole(ByteView bytes, std::uint32_t cp) const override {
+    if (cp == codepage::Utf8) return decodeUtf8Whole(bytes);
+    if (cp == codepage::Utf16le) return fromUtf16le(bytes);
+    if (cp == codepage::Windows1252) return decodeWindows1252Whole(bytes);
+    std::lock_guard<std::mutex> guard(lock_);
+    iconv_t cd = handle(cp);
+    if (cd == invalid()) return std::nullopt;
+    return convert(cd, bytes, true);
+  }
+
+ private:
+  static iconv_t invalid() { return reinterpret_cast<iconv_t>(-1); }
+
+  // The bytes through `cd`. An invalid or incomplete sequence gives nullopt
+  // when `whole`, else U+FFFD for its first byte, decoding going on at the next.
+  static std::optional<std::u16string> convert(iconv_t cd, ByteView bytes, bool whole) {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
     std::u16string out;
     std::string buffer(bytes.size() * 4 + 16, '\0');
     char* in = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
@@ -105,6 +124,7 @@ class IconvConverter final : public CodePageConverter {
         continue;
       }
       if (err == E2BIG) continue;
+      if (whole) return std::nullopt;
       // EILSEQ or EINVAL: an invalid or incomplete sequence. Replace one byte
       // and go on from the next.
       out.push_back(0xFFFD);
@@ -116,9 +136,6 @@ class IconvConverter final : public CodePageConverter {
     }
     return out;
   }
-
- private:
-  static iconv_t invalid() { return reinterpret_cast<iconv_t>(-1); }
 
   iconv_t handle(std::uint32_t cp) const {
     auto it = open_.find(cp);

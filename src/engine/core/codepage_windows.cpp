@@ -6,6 +6,8 @@
 // here when the system has no converter for it (Wine has none).
 #include <windows.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,7 +56,9 @@ DefaultCharacter DefaultOf(std::uint32_t cp) {
   return found;
 }
 
-std::u16string DecodeChecked(const char* in, std::size_t size, std::uint32_t cp) {
+// The bytes in `cp`. An invalid sequence gives nullopt when `whole`, else
+// U+FFFD for its first byte, decoding going on at the next.
+std::optional<std::u16string> DecodeChecked(const char* in, std::size_t size, std::uint32_t cp, bool whole) {
   std::u16string out;
   const DWORD flags = TakesNoFlags(cp) ? 0 : MB_ERR_INVALID_CHARS;
   const DefaultCharacter fallback = DefaultOf(cp);
@@ -84,6 +88,7 @@ std::u16string DecodeChecked(const char* in, std::size_t size, std::uint32_t cp)
       }
     }
     if (!done) {
+      if (whole) return std::nullopt;
       out.push_back(u'\uFFFD');
       ++at;
     }
@@ -152,13 +157,31 @@ class WindowsConverter final : public CodePageConverter {
   std::u16string decode(ByteView bytes, std::uint32_t cp) const override {
     if (cp == codepage::Utf8) return utf8ToUtf16(bytes);
     if (cp == codepage::Utf16le) return fromUtf16le(bytes);
-    if (bytes.empty()) return {};
+    if (cp == codepage::Windows1252 || !supports(cp)) return decodeWindows1252(bytes);
+    return *Decode(bytes, cp, false);
+  }
+
+  std::optional<std::u16string> decodeWhole(ByteView bytes, std::uint32_t cp) const override {
+    if (cp == codepage::Utf8) return decodeUtf8Whole(bytes);
+    if (cp == codepage::Utf16le) return fromUtf16le(bytes);
+    if (cp == codepage::Windows1252) return decodeWindows1252Whole(bytes);
+    if (!supports(cp)) return std::nullopt;
+    return Decode(bytes, cp, true);
+  }
+
+ private:
+  static std::optional<std::u16string> Decode(ByteView bytes, std::uint32_t cp, bool whole) {
+    if (bytes.empty()) return std::u16string();
+    // The system converts these 7-bit encodings without MB_ERR_INVALID_CHARS,
+    // so it cannot refuse an 8-bit byte, which none of them holds.
+    const bool sevenBit = (cp >= 50220 && cp <= 50229) || cp == 65000;
+    if (whole && sevenBit && std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b >= 0x80; }))
+      return std::nullopt;
     if (IsIso2022Jp(cp) && !IsValidCodePage(cp)) {
       const std::string shiftJis = Iso2022JpToShiftJis(bytes);
-      return DecodeChecked(shiftJis.data(), shiftJis.size(), kShiftJis);
+      return DecodeChecked(shiftJis.data(), shiftJis.size(), kShiftJis, whole);
     }
-    if (cp == codepage::Windows1252 || !IsValidCodePage(cp)) return decodeWindows1252(bytes);
-    return DecodeChecked(reinterpret_cast<const char*>(bytes.data()), bytes.size(), cp);
+    return DecodeChecked(reinterpret_cast<const char*>(bytes.data()), bytes.size(), cp, whole);
   }
 };
 

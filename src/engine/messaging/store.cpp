@@ -17,6 +17,7 @@
 #include "engine/messaging/message_writer.h"
 #include "engine/messaging/node_values.h"
 #include "engine/messaging/store_template.h"
+#include "engine/messaging/stored_size.h"
 #include "engine/ndb/node_store.h"
 
 namespace parvane::messaging {
@@ -27,16 +28,12 @@ using ndb::NidType;
 
 constexpr Nid kStoreNid = 0x21;
 constexpr Nid kNameMapNid = 0x61;
-constexpr Nid kSearchQueueNid = 0x1E1;
 constexpr Nid kRootNid = 0x122;
 constexpr Nid kIpmNid = 0x8022;
 constexpr Nid kSearchRootNid = 0x8042;
 constexpr Nid kDeletedNid = 0x8062;
 constexpr Nid kCommonViewsNid = 0x8082;
 
-// Search update descriptor types queued for the search folders.
-constexpr std::uint16_t kSudMessageAdded = 0x0001;
-constexpr std::uint16_t kSudFolderAdded = 0x0005;
 
 constexpr std::uint32_t kFolderLastIndex = 0x404;
 // The last index Outlook's new store has used per node type.
@@ -134,7 +131,6 @@ class Store::Impl {
         continue;
       }
       if (node.kind == store_template::NodeKind::TableContext && isFolderTable(node.nid)) continue;
-      if (node.nid == kSearchQueueNid) continue;
       if (node.nid == kNameMapNid) continue;
       if (node.kind == store_template::NodeKind::PropertyContext) {
         PropertyList list = listOf(node.properties);
@@ -157,6 +153,8 @@ class Store::Impl {
         }
         ndb_->putNode(node.nid, node.parentNid, tc.finish());
       } else {
+        // the search management queue (0x1E1) among them stays empty, as in
+        // every store Outlook leaves: what it queues is work for its next open
         ndb_->putNode(node.nid, node.parentNid, ndb_->writeData(node.raw));
       }
     }
@@ -176,7 +174,6 @@ class Store::Impl {
       if (ndb_->nidCounter(type) < outlookNidCounter(t)) ndb_->setNidCounter(type, outlookNidCounter(t));
     }
     namesDirty_ = true;
-    queueDirty_ = true;
   }
 
   bool isFolderTable(Nid nid) const {
@@ -219,7 +216,6 @@ class Store::Impl {
     f.count++;
     if (!(message.properties.int32(tags::MessageFlags).value_or(0) & kMsgFlagRead)) f.unread++;
     f.pcDirty = f.contentsDirty = true;
-    queue(kSudMessageAdded, f.nid, nid);
     ++saved_;
     f.lastMessage = saved_;
     checkpoint();
@@ -262,7 +258,6 @@ class Store::Impl {
     parent.children.push_back(nid);
     parent.pcDirty = true;
     hierarchyRow(folders_.at(nid));
-    queue(kSudFolderAdded, parent.nid, nid);
     return nid;
   }
 
@@ -302,20 +297,6 @@ class Store::Impl {
     ndb_->putNode(nid, parent, table.finish());
   }
 
-  void queue(std::uint16_t type, Nid parent, Nid child) {
-    core::ByteWriter w(searchQueue_);
-    w.u16(0);
-    w.u16(type);
-    w.u32(parent);
-    w.u32(child);
-    w.zeros(8);
-    // the queue's full blocks go to the store for good: only its end stays here
-    if (searchQueue_.size() >= ndb::kMaxBlockData) {
-      queueBlocks_.push_back(ndb_->writeDataBlock(core::ByteView(searchQueue_).first(ndb::kMaxBlockData)));
-      searchQueue_.erase(searchQueue_.begin(), searchQueue_.begin() + static_cast<std::ptrdiff_t>(ndb::kMaxBlockData));
-    }
-    queueDirty_ = true;
-  }
 
   // ---- durability ----
 
@@ -338,13 +319,6 @@ class Store::Impl {
       if (f.assocDirty) putTable(tableOf(nid, NidType::AssocContentsTable), 0, *f.assoc);
       f.hierarchyDirty = f.contentsDirty = f.assocDirty = false;
     }
-    if (queueDirty_) {
-      ndb::DataWriter w = ndb_->newData();
-      for (ndb::Bid b : queueBlocks_) w.appendWritten(b, ndb::kMaxBlockData);
-      w.append(searchQueue_);
-      ndb_->putNode(kSearchQueueNid, 0, w.finish());
-      queueDirty_ = false;
-    }
     if (namesDirty_ || names_.size() != namesWritten_) {
       ltp::PropertyContextBuilder pc(*ndb_);
       putProperties(*ndb_, pc, names_.toProperties());
@@ -353,6 +327,33 @@ class Store::Impl {
       namesDirty_ = false;
     }
   }
+
+  bool fitsWithin(const StoreMessage& message, std::uint64_t limit) {
+    ndb_->setGrowthLimit(limit);
+    // the message, its folder written again, and the close
+    const std::uint64_t need = StoredSizeBound(message) + kFolderFlushBound + kCloseReserve;
+    // Far from the limit no commit is needed: the folders changed since the
+    // last commit are written again, and the blocks written since, for the
+    // B-tree pages they may still cost, are counted at an eighth.
+    if (ndb_->roomWithin(limit) >= need + flushBound() + ndb_->stats().bytesSinceCommit / 8) return true;
+    commit();
+    return ndb_->roomWithin(limit) >= need;
+  }
+
+  // What the next flush() writes at most beyond the message's own row: each
+  // folder whose count, tables or properties changed gets its property
+  // context and changed tables written again, the last blocks of a contents
+  // table and its block lists among them.
+  std::uint64_t flushBound() const {
+    std::uint64_t bytes = 0;
+    for (const auto& [nid, f] : folders_)
+      if (f.pcDirty || f.hierarchyDirty || f.contentsDirty || f.assocDirty) bytes += kFolderFlushBound;
+    return bytes;
+  }
+  static constexpr std::uint64_t kFolderFlushBound = 64u << 10;
+  // What the close writes beyond the folders: the name map and the B-tree
+  // pages of the message's entries.
+  static constexpr std::uint64_t kCloseReserve = 256u << 10;
 
   void commit() {
     made([&] {
@@ -391,10 +392,8 @@ class Store::Impl {
     open_ = false;
     made([&] {
       flush();
-      // the references the growing tables and the queue hold, dropped before the last commit
+      // the references the growing tables hold, dropped before the last commit
       for (auto& [nid, f] : folders_) f.contents.reset();
-      for (ndb::Bid b : queueBlocks_) ndb_->release(b);
-      queueBlocks_.clear();
       ndb_->close();
     });
   }
@@ -415,9 +414,6 @@ class Store::Impl {
     ndb::NodeData data;
   };
   std::vector<EmptyTable> emptyTables_;  // tables without rows written so far, to share
-  core::Bytes searchQueue_;               // the search queue after its full blocks
-  std::vector<ndb::Bid> queueBlocks_;     // its full blocks, one reference each
-  bool queueDirty_ = true;
   bool open_ = true;
   std::uint64_t saved_ = 0, committed_ = 0;  // messages
   std::chrono::steady_clock::time_point lastCommit_;
@@ -510,6 +506,11 @@ std::uint64_t Store::bytesInUse() const {
 }
 std::uint64_t Store::bytesSinceCommit() const { return impl_->ndb_->stats().bytesSinceCommit; }
 void Store::setGrowthLimit(std::uint64_t bytes) { impl_->ndb_->setGrowthLimit(bytes); }
+
+bool Store::fitsWithin(const StoreMessage& message, std::uint64_t limit) {
+  if (!impl_->open_) throw StoreError(StoreError::Kind::Closed, "the store " + impl_->path_ + " is closed");
+  return guarded(impl_->path_, [&] { return impl_->fitsWithin(message, limit); });
+}
 std::uint64_t Store::savedMessageCount() const { return impl_->saved_; }
 std::uint64_t Store::committedMessageCount() const { return impl_->committed_; }
 

@@ -111,8 +111,14 @@ class Store {
   // Block bytes written since the last commit.
   std::uint64_t bytesSinceCommit() const;
   // The file grows no further than `bytes` unless its content needs more
-  // (0: no limit); see StoredSizeBound() for telling whether a message fits.
+  // (0: no limit); fitsWithin() tells whether a message fits.
   void setGrowthLimit(std::uint64_t bytes);
+  // Whether `message`, added now, keeps the file within `limit` bytes up to
+  // and including the close, whatever else the store writes meanwhile (the
+  // message's blocks, the folders' tables and counts, B-tree pages, the
+  // commits). Sets the growth limit. Near the limit it commits first, so that
+  // space freed since the last commit counts and nothing is left to guess.
+  bool fitsWithin(const StoreMessage& message, std::uint64_t limit);
 
   // Commits and closes; the store cannot be used afterwards.
   void close();

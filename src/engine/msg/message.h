@@ -46,12 +46,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/core/codepage.h"
 #include "engine/core/coding.h"
 #include "engine/core/source.h"
-
-namespace parvane::core {
-class CodePageConverter;
-}
 
 #include "engine/core/property_types.h"
 
@@ -69,6 +66,7 @@ inline constexpr std::uint32_t AttachDataObject = 0x3701000D;
 inline constexpr std::uint16_t AttachMethod = 0x3705;
 inline constexpr std::uint16_t MessageCodepage = 0x3FFD;
 inline constexpr std::uint16_t InternetCodepage = 0x3FDE;
+inline constexpr std::uint16_t MessageLocaleId = 0x3FF1;
 }  // namespace tag
 
 // A GUID as stored on disk (Data1..Data3 little-endian, then 8 bytes).
@@ -142,10 +140,11 @@ class Property {
   std::unique_ptr<core::ByteSource> open() const;
 
   // String8 and Unicode values as UTF-16 without terminator(s). String8 is
-  // decoded with codePage(); the stored bytes stay available through bytes().
+  // decoded by the code pages its object names (core::decodeString8()); the
+  // stored bytes stay available through bytes().
   std::u16string text() const;
   std::string utf8() const;
-  std::uint32_t codePage() const { return codePage_; }
+  const core::StringCodePages& codePages() const { return codePages_; }
 
   // Multi-valued properties: the number of values and each value's bytes as
   // stored (a fixed-size item is its element; strings as in their item stream,
@@ -162,7 +161,7 @@ class Property {
   std::uint64_t raw_ = 0;
   std::uint64_t size_ = 0;
   bool inMemory_ = false;
-  std::uint32_t codePage_ = 1252;
+  core::StringCodePages codePages_;
   std::uint32_t streamEntry_ = 0;  // directory entry of the value's stream
   std::shared_ptr<const PropertyName> name_;
   core::Bytes data_;
@@ -238,8 +237,9 @@ class Message {
   const PropertyBag& properties() const { return props_; }
   const std::vector<Recipient>& recipients() const { return recipients_; }
   const std::vector<Attachment>& attachments() const { return attachments_; }
-  // The code page that decodes this message's String8 values.
-  std::uint32_t codePage() const { return codePage_; }
+  // What the message says of its String8 values' code pages (its
+  // recipients and attachments may say otherwise).
+  const core::StringCodePages& codePages() const { return codePages_; }
   // 0 for the top-level message, 1 for a message embedded in it, ...
   unsigned depth() const { return depth_; }
   // Header of the property stream (top level and embedded messages).
@@ -251,7 +251,7 @@ class Message {
   PropertyBag props_;
   std::vector<Recipient> recipients_;
   std::vector<Attachment> attachments_;
-  std::uint32_t codePage_ = 1252;
+  core::StringCodePages codePages_;
   unsigned depth_ = 0;
   std::uint32_t nextRecipientId_ = 0;
   std::uint32_t nextAttachmentId_ = 0;

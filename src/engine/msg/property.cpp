@@ -115,8 +115,8 @@ std::unique_ptr<core::ByteSource> Property::open() const {
 
 namespace {
 
-std::u16string decodeText(core::ByteView b, std::uint16_t baseType, std::uint32_t codePage,
-                          const detail::FileContext* file) {
+std::u16string decodeText(core::ByteView b, std::uint16_t baseType, std::uint16_t id,
+                          const core::StringCodePages& pages, const detail::FileContext* file) {
   if (baseType == ptype::Unicode) {
     std::u16string s = core::fromUtf16le(b);
     while (!s.empty() && s.back() == u'\0') s.pop_back();
@@ -125,7 +125,8 @@ std::u16string decodeText(core::ByteView b, std::uint16_t baseType, std::uint32_
   if (baseType == ptype::String8) {
     while (!b.empty() && b.back() == 0) b = b.first(b.size() - 1);
     const auto& cp = file && file->codePages ? *file->codePages : core::platformCodePages();
-    return cp.decode(b, codePage);
+    // the internet code page speaks for the bodies: PR_BODY, PR_HTML
+    return core::decodeString8(b, pages, id == 0x1000 || id == 0x1013, cp);
   }
   return {};
 }
@@ -134,8 +135,8 @@ std::u16string decodeText(core::ByteView b, std::uint16_t baseType, std::uint32_
 
 std::u16string Property::text() const {
   if (isMultiValued()) return {};
-  if (inMemory_) return decodeText(data_, baseType(), codePage_, file_.get());
-  return decodeText(load(), baseType(), codePage_, file_.get());
+  if (inMemory_) return decodeText(data_, baseType(), id(), codePages_, file_.get());
+  return decodeText(load(), baseType(), id(), codePages_, file_.get());
 }
 
 std::string Property::utf8() const { return core::toUtf8(text()); }
@@ -146,7 +147,7 @@ core::ByteView Property::item(std::size_t i) const {
 }
 
 std::u16string Property::itemText(std::size_t i) const {
-  return decodeText(item(i), baseType(), codePage_, file_.get());
+  return decodeText(item(i), baseType(), id(), codePages_, file_.get());
 }
 
 const Property* PropertyBag::findTag(std::uint32_t t) const {

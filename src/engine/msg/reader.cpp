@@ -66,7 +66,7 @@ class MessageReader {
   void read() {
     const cfb::CompoundFile& f = *ctx_->file;
     readNameMap(f.root());
-    out_.message_ = readMessage(f.root(), 0, core::codepage::Windows1252, format::HeaderKind::TopLevel, "message");
+    out_.message_ = readMessage(f.root(), 0, core::StringCodePages{}, format::HeaderKind::TopLevel, "message");
   }
 
  private:
@@ -199,17 +199,20 @@ class MessageReader {
   core::Bytes propertyStream_;
   std::vector<format::PropertyEntry> propertyEntries_;
 
-  static std::uint32_t codePageOf(const std::vector<format::PropertyEntry>& entries, std::uint32_t fallback) {
-    std::uint32_t internet = 0;
+  // What an object's own properties say of its strings' code pages, each
+  // left as `inherited` (its message's) where the object says nothing.
+  static core::StringCodePages codePagesOf(const std::vector<format::PropertyEntry>& entries,
+                                           core::StringCodePages inherited) {
     for (const auto& e : entries) {
       const auto id = static_cast<std::uint16_t>(e.propertyTag >> 16);
       const auto type = static_cast<std::uint16_t>(e.propertyTag & 0xFFFF);
-      if (type != ptype::Int32) continue;
       const auto v = static_cast<std::uint32_t>(e.value & 0xFFFFFFFF);
-      if (id == tag::MessageCodepage && v != 0) return v;
-      if (id == tag::InternetCodepage && v != 0) internet = v;
+      if (type != ptype::Int32 || v == 0) continue;
+      if (id == tag::MessageCodepage) inherited.message = v;
+      else if (id == tag::MessageLocaleId) inherited.locale = v;
+      else if (id == tag::InternetCodepage) inherited.internet = v;
     }
-    return internet ? internet : fallback;
+    return inherited;
   }
 
   // Builds the properties of one object. Object-typed values (0x000D) are left
@@ -243,7 +246,7 @@ class MessageReader {
   std::vector<ValueStream> valueStreams_;
 
   PropertyBag buildProperties(const cfb::Entry& storage, const std::vector<format::PropertyEntry>& entries,
-                              std::uint32_t codePage, const std::string& where) {
+                              const core::StringCodePages& codePages, const std::string& where) {
     indexValueStreams(storage);
     PropertyBag bag;
     bag.props_.reserve(entries.size());
@@ -259,7 +262,7 @@ class MessageReader {
       Property p;
       p.tag_ = t;
       p.flags_ = e.flags;
-      p.codePage_ = codePage;
+      p.codePages_ = codePages;
       p.file_ = ctx_;
       if (id >= 0x8000) {
         auto it = names_.find(id);
@@ -339,19 +342,21 @@ class MessageReader {
 
   // ---- messages, recipients, attachments --------------------------------------
 
-  std::shared_ptr<const Message> readMessage(const cfb::Entry& storage, unsigned depth, std::uint32_t parentCodePage,
+  std::shared_ptr<const Message> readMessage(const cfb::Entry& storage, unsigned depth,
+                                             const core::StringCodePages& inherited,
                                              format::HeaderKind kind, const std::string& where) {
     auto m = std::make_shared<Message>();
     format::EmbeddedPropertyHeader header{};
     const auto& entries = readEntries(storage, kind, where, &header);
     m->depth_ = depth;
-    m->codePage_ = codePageOf(entries, parentCodePage);
-    if (!ctx_->codePages->supports(m->codePage_)) {
-      warn(where, "code page " + std::to_string(m->codePage_) + " is not supported here; 8-bit strings decode as Windows-1252");
+    m->codePages_ = codePagesOf(entries, inherited);
+    if (m->codePages_.message != 0 && !ctx_->codePages->supports(m->codePages_.message)) {
+      warn(where, "code page " + std::to_string(m->codePages_.message) +
+                      " is not supported here; 8-bit strings decode by the next code page the file names");
     }
     m->nextRecipientId_ = header.nextRecipientId;
     m->nextAttachmentId_ = header.nextAttachmentId;
-    m->props_ = buildProperties(storage, entries, m->codePage_, where);
+    m->props_ = buildProperties(storage, entries, m->codePages_, where);
 
     // Recipients, then attachments, each by number: one list for both.
     struct Numbered {
@@ -391,24 +396,27 @@ class MessageReader {
       const std::string rwhere = joinWhere(where, " > recipient ", e.name);
       Recipient r;
       r.number_ = part.number;
-      r.props_ = buildProperties(e, readEntries(e, format::HeaderKind::Object, rwhere, nullptr), m->codePage_, rwhere);
+      const auto& own = readEntries(e, format::HeaderKind::Object, rwhere, nullptr);
+      r.props_ = buildProperties(e, own, codePagesOf(own, m->codePages_), rwhere);
       m->recipients_.push_back(std::move(r));
     }
     m->attachments_.reserve(attachs.size());
     for (const Numbered& part : attachs) {
-      m->attachments_.push_back(readAttachment(*part.entry, part.number, depth, m->codePage_, where));
+      m->attachments_.push_back(readAttachment(*part.entry, part.number, depth, m->codePages_, where));
     }
     return m;
   }
 
-  Attachment readAttachment(const cfb::Entry& storage, std::uint32_t number, unsigned depth, std::uint32_t codePage,
+  Attachment readAttachment(const cfb::Entry& storage, std::uint32_t number, unsigned depth,
+                            const core::StringCodePages& inherited,
                             const std::string& parentWhere) {
     const std::string where = joinWhere(parentWhere, " > attachment ", storage.name);
     Attachment a;
     a.number_ = number;
     a.file_ = ctx_;
     const auto& entries = readEntries(storage, format::HeaderKind::Object, where, nullptr);
-    a.props_ = buildProperties(storage, entries, codePage, where);
+    const core::StringCodePages codePages = codePagesOf(entries, inherited);
+    a.props_ = buildProperties(storage, entries, codePages, where);
 
     // buildProperties() has just indexed this storage's value streams.
     const cfb::Entry* object = valueStream(tag::AttachDataObject);
@@ -423,7 +431,7 @@ class MessageReader {
       if (depth + 1 > options_.maxDepth) {
         fail(where, "embedded messages nest deeper than " + std::to_string(options_.maxDepth) + " levels");
       }
-      a.embedded_ = readMessage(*object, depth + 1, codePage, format::HeaderKind::Embedded, where + " > embedded message");
+      a.embedded_ = readMessage(*object, depth + 1, codePages, format::HeaderKind::Embedded, where + " > embedded message");
     } else {
       a.oleStorage_ = object->id;
     }

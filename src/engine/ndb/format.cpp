@@ -357,4 +357,22 @@ std::vector<PageType> mapPagesAfterAMap(std::size_t index) {
   return out;
 }
 
+namespace {
+// How many spans k of [first, end) have k >= from and (k - from) % every == 0.
+std::uint64_t countEvery(std::size_t first, std::size_t end, std::size_t from, std::size_t every) {
+  const auto upTo = [&](std::size_t n) -> std::uint64_t { return n <= from ? 0 : (n - from + every - 1) / every; };
+  return end <= first ? 0 : upTo(end) - upTo(first);
+}
+}  // namespace
+
+std::uint64_t freshSpanRoom(std::size_t first, std::size_t end) {
+  if (end <= first) return 0;
+  constexpr std::uint64_t kPageUnits = kPageSize / kAllocUnit, kWaste = kMaxBlockSize / kAllocUnit - 1;
+  const std::uint64_t spans = end - first;
+  const std::uint64_t mapPages = spans + countEvery(first, end, 0, kPMapEvery) +
+                                 countEvery(first, end, kFMapFirst, kFMapEvery) +
+                                 countEvery(first, end, kFPMapFirst, kFPMapEvery);
+  return (spans * (kUnitsPerAMap - kWaste) - mapPages * kPageUnits) * kAllocUnit;
+}
+
 }  // namespace parvane::ndb

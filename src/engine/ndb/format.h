@@ -203,6 +203,14 @@ std::vector<PageType> mapPagesAfterAMap(std::size_t index);
 inline constexpr std::uint64_t amapOffset(std::size_t index) {
   return kFirstAMapOffset + index * kAMapSpan;
 }
+// How many AMap spans a file of at most `bytes` bytes holds: a file with n
+// spans ends at amapOffset(n).
+inline constexpr std::size_t spansWithin(std::uint64_t bytes) {
+  return bytes < kFirstAMapOffset ? 0 : static_cast<std::size_t>((bytes - kFirstAMapOffset) / kAMapSpan);
+}
+// The bytes that spans [first, end), added empty, are sure to take in blocks
+// and pages: blockRoomOf() of each, the span less its map pages.
+std::uint64_t freshSpanRoom(std::size_t first, std::size_t end);
 
 // ---- data encoding ------------------------------------------------------------------
 // Encodes / decodes data block bytes in place (permutation or cyclic method).

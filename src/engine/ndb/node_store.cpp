@@ -234,6 +234,9 @@ StoreStats NodeStore::stats() const {
 }
 
 void NodeStore::setGrowthLimit(std::uint64_t bytes) { impl_->opts.growthLimit = bytes; }
+std::uint64_t NodeStore::roomWithin(std::uint64_t limit) {
+  return impl_->guarded([&] { return impl_->roomWithin(limit); });
+}
 
 CryptMethod NodeStore::cryptMethod() const { return impl_->header.bCryptMethod; }
 const std::string& NodeStore::path() const { return impl_->path; }

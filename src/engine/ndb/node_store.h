@@ -244,6 +244,11 @@ class NodeStore : public BlockSource {
   StoreStats stats() const;
   // See CreateOptions::growthLimit.
   void setGrowthLimit(std::uint64_t bytes);
+  // Bytes of blocks and pages (of any sizes, in any order) the store is sure
+  // to write without its file growing past `limit`, once the next commit has
+  // written its B-tree pages; 0 if the file is past it already. Space freed
+  // since the last commit is not counted: a commit makes it free.
+  std::uint64_t roomWithin(std::uint64_t limit);
   CryptMethod cryptMethod() const;
   const std::string& path() const;  // the store's own name, even before it has it
 

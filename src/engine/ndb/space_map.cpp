@@ -46,6 +46,7 @@ void SpaceMap::mark(Span& s, std::size_t u, std::size_t n, bool on) {
     n -= m;
   }
   s.dirty = true;
+  s.roomKnown = false;
 }
 
 bool SpaceMap::allFree(const Span& s, std::size_t u, std::size_t n) {
@@ -86,6 +87,8 @@ void SpaceMap::trim() {
   for (std::size_t k = 0; k < spans_.size(); ++k) {
     Span& s = spans_[k];
     if (s.bits && !s.dirty && k != cursor_ && k + 1 != spans_.size()) {
+      if (!s.roomKnown) s.roomUnits = blockRoomOf(*s.bits);
+      s.roomKnown = true;
       s.bits.reset();
       --loaded_;
     }
@@ -174,6 +177,34 @@ bool SpaceMap::isAllocated(std::uint64_t ib) {
   if (ib < kFirstAMapOffset || k >= spans_.size()) return false;
   load(spans_[k], k);
   return test(spans_[k], static_cast<std::size_t>((ib - amapOffset(k)) / kAllocUnit));
+}
+
+std::uint32_t blockRoomOf(const std::array<std::uint8_t, kPageDataSize>& bits) {
+  constexpr std::uint32_t kWaste = kMaxBlockSize / kAllocUnit - 1;
+  std::uint32_t room = 0, run = 0;
+  for (std::size_t u = 0; u < kUnitsPerAMap; ++u) {
+    if (((bits[u >> 3] >> (7 - (u & 7))) & 1) == 0) {
+      ++run;
+      continue;
+    }
+    if (run > kWaste) room += run - kWaste;
+    run = 0;
+  }
+  if (run > kWaste) room += run - kWaste;
+  return room;
+}
+
+std::uint64_t SpaceMap::blockRoom() {
+  std::uint64_t units = 0;
+  for (std::size_t k = 0; k < spans_.size(); ++k) {
+    Span& s = spans_[k];
+    if (!s.roomKnown) {
+      s.roomUnits = blockRoomOf(load(s, k));
+      s.roomKnown = true;
+    }
+    units += s.roomUnits;
+  }
+  return units * kAllocUnit;
 }
 
 std::uint64_t SpaceMap::freeBytesFrom(std::size_t first) const {

@@ -18,6 +18,15 @@
 
 namespace parvane::ndb {
 
+// The units of a span's map that blocks and pages are sure to find, however
+// they come: every run of free units but the last 127 units of each. A run of
+// r units takes blocks of up to 128 units (8,192 bytes, the largest block)
+// until fewer than 128 are left, and the allocator puts a block at the start
+// of the first run that takes it, so each block lowers this count by at most
+// its own size (a page, 512-byte aligned, by at most 15 units), and a request
+// fails only once it is 0.
+std::uint32_t blockRoomOf(const std::array<std::uint8_t, kPageDataSize>& bits);
+
 class SpaceMap {
  public:
   using Bits = std::array<std::uint8_t, kPageDataSize>;
@@ -34,6 +43,9 @@ class SpaceMap {
   void free(std::uint64_t ib, std::size_t bytes);
   bool isAllocated(std::uint64_t ib);
   std::uint64_t freeBytes() const { return freeUnits_ * kAllocUnit; }
+  // Bytes of blocks and pages that are sure to find room in the spans as they
+  // are now, whatever their sizes and order (see blockRoomOf()).
+  std::uint64_t blockRoom();
   // The 496 map bytes of AMap `k`; `dirty` tells whether they changed since clean(k).
   const Bits& bits(std::size_t k) { return load(spans_[k], k); }
   bool dirty(std::size_t k) const { return spans_[k].dirty; }
@@ -56,6 +68,8 @@ class SpaceMap {
     std::uint32_t freeUnits = 0;
     std::uint32_t hint = 0;         // no free unit below this one
     std::uint32_t failedSize = ~0u;  // a run this long was not found since the last free
+    std::uint32_t roomUnits = 0;     // blockRoomOf() its bits, when roomKnown
+    bool roomKnown = false;
     bool dirty = true;
   };
   const Bits& load(Span& s, std::size_t k);

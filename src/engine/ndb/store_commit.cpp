@@ -183,6 +183,10 @@ void NodeStore::Impl::commit() {
   // the leaves are on their pages now: only the last of each tree stays in memory
   nbt.trim();
   bbt.trim();
+  // the density list is written again with a page id of its own, as every
+  // page has; the header that names the next id comes first
+  const Bid dlistBid = header.bidNextP;
+  header.bidNextP += 2;
   // 2. the header switches to the new trees while it declares the maps
   //    invalid: a stop before step 4 leaves a complete store whose maps a
   //    reader rebuilds
@@ -208,6 +212,7 @@ void NodeStore::Impl::commit() {
   h.root.cbAMapFree = space.freeBytes();
   for (std::size_t k = 0; k < space.spanCount(); ++k)
     if (space.dirty(k)) writeMapPages(k);
+  writeDensityList(dlistBid);
   if (ordered) io().sync();
   // 4. the header with valid maps
   h.root.fAMapValid = AMapValidity::Valid2;
@@ -223,14 +228,17 @@ void NodeStore::Impl::commit() {
   space.trim();
 }
 
+// The density list holds no entries: it only guides where Outlook puts new
+// pages, and Outlook keeps it empty too.
+void NodeStore::Impl::writeDensityList(Bid bid) {
+  std::array<std::uint8_t, kPageSize> dlist{};
+  sealPage(dlist, PageType::DList, bid, kDListOffset);
+  io().writeAt(kDListOffset, dlist);
+}
+
 void NodeStore::Impl::create() {
   space.addSpan();
   io().resize(fileEof());
-  std::array<std::uint8_t, kPageSize> dlist{};
-  Bid dlistBid = header.bidNextP;
-  header.bidNextP += 2;
-  sealPage(dlist, PageType::DList, dlistBid, kDListOffset);
-  io().writeAt(kDListOffset, dlist);
   io().writeAt(amapOffset(0), mapPages(0));
   committed.root.ibFileEof = fileEof();
   committed.root.ibAMapLast = amapOffset(0);

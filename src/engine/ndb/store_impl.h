@@ -130,6 +130,11 @@ class NodeStore::Impl {
   Bytes mapPages(std::size_t k);
   void grow();
   std::uint64_t allocate(std::size_t bytes, bool page);
+  // See NodeStore::roomWithin().
+  std::uint64_t roomWithin(std::uint64_t limit);
+  // What the next commit writes of B-tree pages at most, each page counted
+  // with the alignment it may cost.
+  std::uint64_t pendingPageBytes();
   void releaseSpace(std::uint64_t ib, std::size_t bytes, bool uncommitted);
 
   // ---- blocks (store_blocks.cpp)
@@ -146,6 +151,7 @@ class NodeStore::Impl {
   template <class List>
   BREF writeTree(List& list, PageType type, std::vector<std::vector<IndexPage>>& cache, BREF& emptyRoot);
   void commit();
+  void writeDensityList(Bid bid);
   void create();
 };
 

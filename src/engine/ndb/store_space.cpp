@@ -132,6 +132,40 @@ std::uint64_t NodeStore::Impl::allocate(std::size_t bytes, bool page) {
   throw NdbError::field("allocation", "size", "room in a new AMap span", std::to_string(bytes));
 }
 
+std::uint64_t NodeStore::Impl::roomWithin(std::uint64_t limit) {
+  const std::size_t spans = space.spanCount(), allowed = spansWithin(limit);
+  if (spans > allowed) return 0;
+  const std::uint64_t room = space.blockRoom() + freshSpanRoom(spans, allowed);
+  const std::uint64_t pages = pendingPageBytes();
+  return room > pages ? room - pages : 0;
+}
+
+namespace {
+
+// The leaves of a tree that its next write puts on new pages (see
+// NodeStore::Impl::writeTree): those changed in place before the first one
+// moved, and every one from there on.
+template <class List>
+std::uint64_t changedLeaves(List& list) {
+  const std::size_t moved = std::min(list.firstMoved(), list.leaves().size());
+  std::uint64_t n = list.leaves().size() - moved;
+  for (std::size_t i : list.changedInPlace()) n += i < moved ? 1 : 0;
+  return n;
+}
+
+}  // namespace
+
+std::uint64_t NodeStore::Impl::pendingPageBytes() {
+  // each changed page changes at most one page of the level above; a tree
+  // may gain a level, and an empty one has a root page of its own
+  const auto pages = [](std::uint64_t leaves, std::size_t indexLevels) {
+    return (leaves + 1) * (indexLevels + 2);
+  };
+  const std::uint64_t n = pages(changedLeaves(nbt), nbtIndex.size()) + pages(changedLeaves(bbt), bbtIndex.size());
+  // a page may skip up to 448 bytes to its 512-byte boundary
+  return n * 2 * kPageSize;
+}
+
 void NodeStore::Impl::releaseSpace(std::uint64_t ib, std::size_t bytes, bool uncommitted) {
   if (uncommitted) space.free(ib, bytes);
   else pendingFree.emplace_back(ib, static_cast<std::uint32_t>(bytes));

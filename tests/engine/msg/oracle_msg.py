@@ -21,45 +21,29 @@ import zlib
 
 import olefile
 
+sys.path.insert(0, __import__("os").path.join(__import__("os").path.dirname(__file__), "..", "..", "support"))
+import string8  # noqa: E402
+
 PS_MAPI = "{00020328-0000-0000-C000-000000000046}"
 PS_PUBLIC_STRINGS = "{00020329-0000-0000-C000-000000000046}"
-
-CODECS = {65001: "utf-8", 20127: "ascii", 28591: "latin-1", 20866: "koi8_r", 21866: "koi8_u",
-          50220: "iso2022_jp", 50221: "iso2022_jp", 50222: "iso2022_jp", 51932: "euc_jp",
-          936: "gbk", 950: "big5", 949: "cp949", 28605: "iso8859_15", 54936: "gb18030"}
-
 
 def guid_str(b):
     return "{" + str(uuid.UUID(bytes_le=bytes(b))).upper() + "}"
 
 
-def codec(cp):
-    if cp in CODECS:
-        return CODECS[cp]
-    if 28591 <= cp <= 28606:
-        return "iso8859_%d" % (cp - 28590)
-    try:
-        "".encode("cp%d" % cp)
-        return "cp%d" % cp
-    except LookupError:
-        return "cp1252"
-
-
 class Storage:
-    def __init__(self, ole, path, header, codepage):
+    def __init__(self, ole, path, header, pages):
         self.ole, self.path = ole, path
         self.props = {}
         data = ole.openstream(path + ["__properties_version1.0"]).read()
         for off in range(header, len(data) - 15, 16):
             tag, _flags = struct.unpack_from("<II", data, off)
             self.props[tag] = data[off + 8:off + 16]
-        self.codepage = codepage
-        for tag, raw in self.props.items():
-            if tag == 0x3FDE0003 and struct.unpack_from("<I", raw)[0]:
-                self.codepage = struct.unpack_from("<I", raw)[0]
-        for tag, raw in self.props.items():
-            if tag == 0x3FFD0003 and struct.unpack_from("<I", raw)[0]:
-                self.codepage = struct.unpack_from("<I", raw)[0]
+        # the code pages its own properties name, else those of its message
+        self.pages = list(pages)
+        for k, tag in enumerate((0x3FFD0003, 0x3FF10003, 0x3FDE0003)):
+            if tag in self.props and struct.unpack_from("<I", self.props[tag])[0]:
+                self.pages[k] = struct.unpack_from("<I", self.props[tag])[0]
 
     def stream(self, tag):
         p = self.path + ["__substg1.0_%08X" % tag]
@@ -75,7 +59,7 @@ class Storage:
         if (pid << 16 | 0x1E) in self.props:
             raw = self.stream(pid << 16 | 0x1E)
             if raw is not None:
-                return raw.rstrip(b"\0").decode(codec(self.codepage), "replace")
+                return string8.decode(raw.rstrip(b"\0"), *self.pages, pid in (0x1000, 0x1013))[0]
         return None
 
     def int32(self, pid):
@@ -117,13 +101,13 @@ def summary(ole):
             if lid not in names:
                 names[lid] = g + "|" + name
                 out.append("named: %04X|%s" % (lid, names[lid]))
-    out.extend(message(ole, [], 32, 1252, names, top=True))
+    out.extend(message(ole, [], 32, (None, None, None), names, top=True))
     return out
 
 
-def message(ole, path, header, codepage, names, top=False):
+def message(ole, path, header, pages, names, top=False):
     out = []
-    m = Storage(ole, path, header, codepage)
+    m = Storage(ole, path, header, pages)
     out.append("subject: %s" % m.text(0x0037))
     out.append("sender: %s|%s" % (m.text(0x0C1A), m.text(0x0C1F)))
     body = m.text(0x1000)
@@ -139,15 +123,15 @@ def message(ole, path, header, codepage, names, top=False):
                 if tag >> 16 in names:
                     out.append("prop: %08X|%s" % (tag, names[tag >> 16]))
     for r in m.children("__recip_version1.0_#"):
-        rs = Storage(ole, path + [r], 8, m.codepage)
+        rs = Storage(ole, path + [r], 8, m.pages)
         out.append("recipient: %s|%s|%s" % (rs.int32(0x0C15), rs.text(0x3001), rs.text(0x3003)))
     for a in m.children("__attach_version1.0_#"):
-        at = Storage(ole, path + [a], 8, m.codepage)
+        at = Storage(ole, path + [a], 8, m.pages)
         name = at.text(0x3707) or at.text(0x3704) or at.text(0x3001)
         sub = path + [a, "__substg1.0_3701000D"]
         if ole.exists(sub) and ole.get_type(sub) == olefile.STGTY_STORAGE:
             if ole.exists(sub + ["__properties_version1.0"]) and at.int32(0x3705) != 6:
-                inner = message(ole, sub, 24, m.codepage, names)
+                inner = message(ole, sub, 24, at.pages, names)
                 out.append("attachment: %s|embedded|%s" % (name, inner[0][len("subject: "):]))
                 out.extend("  " + line for line in inner)
             else:

@@ -132,15 +132,17 @@ TEST(MessageReader, String8DecodesWithTheMessageCodePage) {
                                             TestProp::fixedValue(0x3FDE0003, 1252),
                                             TestProp::string8(0x0037001E, sjis)}));
     const auto* s = f.message().properties().findId(0x37);
-    EXPECT_EQ(f.message().codePage(), 932u);
+    EXPECT_EQ(f.message().codePages().message, 932u);
     EXPECT_EQ(s->text(), u"\u65E5\u672C");
     EXPECT_EQ(s->bytes().size(), 5u);  // the stored bytes stay available
   }
   {
-    // No message code page: the internet code page decides.
+    // The internet code page speaks for the body, not the subject.
     const auto f = readImage(simpleMessage({TestProp::fixedValue(0x3FDE0003, 65001),
-                                            TestProp::string8(0x0037001E, "caf\xC3\xA9")}));
-    EXPECT_EQ(f.message().properties().findId(0x37)->text(), u"caf\u00E9");
+                                            TestProp::string8(0x0037001E, "caf\xC3\xA9"),
+                                            TestProp::string8(0x1000001E, "caf\xC3\xA9")}));
+    EXPECT_EQ(f.message().properties().findId(0x1000)->text(), u"caf\u00E9");
+    EXPECT_EQ(f.message().properties().findId(0x37)->text(), u"caf\u00C3\u00A9");
   }
   {
     // Neither: Windows-1252. Trailing NUL padding is not part of the text.

@@ -830,3 +830,39 @@ TEST(SpaceMap, LongRunsAreTheFirstFreeRunAcrossWordsOfTheMap) { checkFirstFreeRu
 
 }  // namespace
 }  // namespace parvane::ndb
+
+namespace parvane::ndb {
+namespace {
+
+// A store kept within a limit that falls just past a span's end, or just
+// short of it, at the first PMap's span: writes of every size, frees that
+// leave holes, and commits go on while roomWithin() says a largest block
+// fits; the file then has every span the limit allows and none more.
+TEST(NodeStore, RoomWithinALimitIsAllTheFileTakesUpToIt) {
+  TempDir dir;
+  for (const std::uint64_t limit : {amapOffset(9) + 1, amapOffset(9) - 1, amapOffset(9)}) {
+    const std::string file = dir.file("limit" + std::to_string(limit) + ".pst");
+    CreateOptions options;
+    options.growthLimit = limit;
+    auto store = NodeStore::create(file, options);
+    std::mt19937 random(static_cast<std::uint32_t>(limit));
+    std::vector<Nid> nodes;
+    std::uint64_t written = 0;
+    while (store->roomWithin(limit) >= kMaxBlockSize) {
+      const std::size_t size = random() % 4 == 0 ? kMaxBlockData : 1 + random() % kMaxBlockData;
+      nodes.push_back(store->allocateNid(NidType::Internal));
+      store->putNode(nodes.back(), 0, store->writeData(pattern(size, static_cast<std::uint32_t>(written))));
+      written += size;
+      // every third time a node goes again, committed or not, leaving holes of every size
+      if (random() % 3 == 0) store->deleteNode(nodes[random() % nodes.size()]);
+      if (random() % 50 == 0) store->commit();
+      ASSERT_LE(store->stats().fileSize, limit);
+    }
+    store->close();
+    EXPECT_EQ(std::filesystem::file_size(file), amapOffset(spansWithin(limit))) << "limit " << limit;
+    expectClean(file, {"INVALID_AMAP"});
+  }
+}
+
+}  // namespace
+}  // namespace parvane::ndb

@@ -6,11 +6,11 @@ MANIFEST: one line per imported file, "folder path<TAB>file", in import order
 (folder path relative to the store's top folder, components joined by "\\").
 Prints one line per difference and exits 1 if there is any."""
 import codecs, collections, struct, sys
+import os
 import olefile, pypff
 from shared_checker import load_checker
-
-CODECS = {50220: "iso2022_jp", 50221: "iso2022_jp", 50222: "iso2022_jp", 65001: "utf-8", 20127: "ascii",
-          28591: "latin-1", 1200: "utf-16-le"}
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "support"))
+import string8  # noqa: E402
 
 def source(path):
     o = olefile.OleFileIO(path)
@@ -19,10 +19,11 @@ def source(path):
         d = o.openstream(prefix + "__properties_version1.0").read()
         for i in range(header, len(d) - 15, 16):
             tag, _, v = struct.unpack_from("<IIQ", d, i)
-            out[tag] = v
+            out[tag] = v & 0xFFFFFFFF
         return out
     top = props("", 32)
-    cp = top.get(0x3FFD0003) or top.get(0x3FDE0003) or 1252
+    pages = (top.get(0x3FFD0003), top.get(0x3FF10003), top.get(0x3FDE0003))
+    unclean = []
     def text(prefix, pid, own):
         name = prefix + "__substg1.0_%04X001F" % pid
         if o.exists(name):
@@ -30,13 +31,10 @@ def source(path):
         name = prefix + "__substg1.0_%04X001E" % pid
         if o.exists(name):
             raw = o.openstream(name).read().rstrip(b"\0")
-            codec = CODECS.get(cp, "cp%d" % cp)
-            if 50220 <= cp <= 50222 and any(b >= 0x80 for b in raw):
-                codec = "cp932"  # 8-bit text in a ISO-2022-JP message is Shift-JIS, as Outlook keeps it
-            try:
-                return raw.decode(codec)
-            except (LookupError, UnicodeDecodeError):
-                return None
+            value, clean = string8.decode(raw, *pages, pid == 0x1000)
+            if not clean:
+                unclean.append(pid)
+            return value
         return ""
     recips, atts = [], []
     for entry in sorted(o.listdir(streams=False, storages=True)):
@@ -49,7 +47,8 @@ def source(path):
             p = entry[0] + "/"
             data = p + "__substg1.0_37010102"
             atts.append(o.openstream(data).read() if o.exists(data) else None)
-    return {"subject": text("", 0x0037, True), "body": text("", 0x1000, True), "recips": recips, "atts": atts}
+    return {"subject": text("", 0x0037, True), "body": text("", 0x1000, True), "recips": recips, "atts": atts,
+            "unclean": unclean}
 
 def messages_by_nid(path):
     """message NID -> body, subject and sorted (display name, email) of its
@@ -141,6 +140,10 @@ def main():
                     got = a.read_buffer(a.get_size()) if a.get_size() else b""
                     if got != data:
                         problems.append("%s: attachment %d has %d bytes that differ from the source's %d" % (where, j, len(got), len(data)))
+            # a string its own code page takes whole arrives without a replacement character
+            for what in ("subject", "body"):
+                if "\ufffd" in own[what] and "\ufffd" not in (src[what] or "") and not src["unclean"]:
+                    problems.append("%s: the store's %s holds U+FFFD, the source's none" % (where, what))
             got_r = sorted(own["recips"])
             # a recipient without a display name shows its address
             want_r = sorted((n if n else (e or ""), e or "") for n, e in src["recips"])
