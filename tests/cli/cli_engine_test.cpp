@@ -180,7 +180,7 @@ TEST_F(CliEngineTest, ABrokenFileIsReportedAndLeavesNoMessage) {
 }
 
 // Every message file of the corpus in stores of at most 2 MB: the output
-// names every store, each passes the checker, each is within the limit or
+// names every store, each passes the checker and Microsoft's reader, each is within the limit or
 // holds one larger message alone, and an independent reader finds every
 // message of a single-store run exactly once among them, in the same folder.
 TEST_F(CliEngineTest, AStoreSizeLimitSplitsTheRunAndEveryMessageIsInExactlyOneStore) {
@@ -236,6 +236,11 @@ TEST_F(CliEngineTest, AStoreSizeLimitSplitsTheRunAndEveryMessageIsInExactlyOneSt
     together.insert(messages.begin(), messages.end());
   }
   EXPECT_EQ(together, whole);
+  // Microsoft's own reader walks every store whole
+  std::string all;
+  for (const auto& store : stores) all += " " + quoted(store);
+  EXPECT_EQ(shell(std::string(PARVANE_PSTWALK) + all + " > " + quoted(root / "pstwalk.txt") + " 2>&1"), 0)
+      << ReadAll(root / "pstwalk.txt");
   EXPECT_GE(alone, 1u) << "the corpus holds a message larger than 2 MB";
   EXPECT_EQ(std::count(oversized.begin(), oversized.end(), '\n'), static_cast<long>(alone))
       << oversized;

@@ -1,5 +1,5 @@
 // Every real message file of the shared corpus imported the way a run does
-// it, then read back by independent readers and compared with the sources;
+// it, then read back by independent readers (Microsoft's own among them) and compared with the sources;
 // and damaged copies of real files, which never break the store.
 #include <algorithm>
 #include <cstdio>
@@ -64,6 +64,9 @@ TEST_F(CorpusImport, CheckerAndLibpffAndLibpstReadItAllAndItMatchesTheSources) {
   const auto check = Pstcheck(file_);
   EXPECT_EQ(check.status, 0) << check.output.substr(0, 4000);
   EXPECT_EQ(Shell("pffinfo " + Quoted(file_) + " > /dev/null").status, 0);
+  // Microsoft's own reader walks it whole
+  const auto walk = Shell(std::string(PARVANE_PSTWALK) + " " + Quoted(file_));
+  EXPECT_EQ(walk.status, 0) << walk.output.substr(0, 4000);
 
   // readpst counts every item of a folder, done or skipped by class, and its subfolders
   // (as one job: its parallel jobs now and then skip items)

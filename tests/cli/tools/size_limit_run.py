@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Runs parvane-cli --max-store-size over 20 linked copies of the corpus at
 sizes where stores once passed their limit, and checks that no store's file
-is larger than SIZE, that each store passes pstcheck, and that the stores
-together hold every converted message (libpff counts them).
+is larger than SIZE, that each store passes pstcheck and pstwalk
+(Microsoft's reader), and that the stores together hold every converted
+message (libpff counts them).
 
   size_limit_run.py CLI SHARED_DIR WORK_DIR [SIZE...]   (default: 90M 100M 200M)
 
@@ -82,6 +83,10 @@ def main():
             if check.returncode != 0:
                 failures.append(f"{size}: pstcheck refuses {store}: {check.stdout[-500:]}")
             held += messages_in(store)
+        walk = subprocess.run([os.path.join(shared, "tools", "pstwalk", "pstwalk")] + stores,
+                              capture_output=True, text=True)
+        if walk.returncode != 0:
+            failures.append(f"{size}: pstwalk refuses a store: {walk.stdout[-1000:]}")
         if held != summary["converted"]:
             failures.append(f"{size}: the stores hold {held} messages, the run converted {summary['converted']}")
         shutil.rmtree(out)
