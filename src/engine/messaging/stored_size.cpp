@@ -45,7 +45,7 @@ std::uint64_t heapBytes(std::uint64_t heap) {
 // The fixed parts of a message: its property context's heap header and
 // property B-tree, the recipient table (table info, column descriptions,
 // row index, row matrix), the subnode tree, the node's entry, its row in the
-// folder's contents table, the search queue's entry and what finish() adds.
+// folder's contents table and what finish() adds.
 constexpr std::uint64_t kMessageFixed = 12 * 1024;
 // Per recipient: its row in the table, counted beside its values.
 constexpr std::uint64_t kRecipientFixed = 256;

@@ -23,7 +23,7 @@ COPIES = 20
 
 def linked_copies(shared, work):
     """COPIES trees of symbolic links to the corpus's .msg files."""
-    corpus = os.path.join(shared, "corpus", "msg")
+    corpus = os.path.abspath(os.path.join(shared, "corpus", "msg"))
     tree = os.path.join(work, "copies")
     shutil.rmtree(tree, ignore_errors=True)
     for k in range(COPIES):
