@@ -350,6 +350,8 @@ class PosixFileSystem final : public FileSystem {
 
   void renameNoReplace(const std::string& from, const std::string& to) override {
 #ifdef __linux__
+    // the new name synced; a sync that fails raises IoError ("sync its
+    // folder", the path `to`) after the rename
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return syncFolderOf(to);
     // EINVAL: a file system (or kernel) without the flag; the ways below do the same
     if (errno != EINVAL && errno != ENOSYS) throw IoError::fromErrno("rename", to, errno);
@@ -401,15 +403,20 @@ class PosixFileSystem final : public FileSystem {
   }
 
  private:
-  // Makes a new name durable. Advice only: without it a crash can lose the
-  // name, never the data already synced through the file.
+  // Makes a new name durable: without it a crash can lose the name, never
+  // the data already synced through the file. A folder that cannot be opened
+  // or whose file system cannot sync folders is left as it is; a sync that
+  // fails (the disk's own error) fails the rename, told as "sync its folder"
+  // of the new name.
   static void syncFolderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
-    (void)::fsync(fd);
+    const int failed = ::fsync(fd) == 0 ? 0 : errno;
     ::close(fd);
+    if (failed != 0 && failed != EINVAL && failed != ENOTSUP && failed != EROFS && failed != EBADF)
+      throw IoError::fromErrno("sync its folder", path, failed);
   }
 
   std::uint64_t bulkKeptCached_;
