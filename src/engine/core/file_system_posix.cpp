@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <locale.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -316,6 +318,8 @@ class PosixFileSystem final : public FileSystem {
   std::unique_ptr<File> createExclusive(const std::string& path) override {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) throw IoError::fromLastError("create file", path);
+    // advice for removeAbandoned(); a file system without locks keeps the file
+    (void)::flock(fd, LOCK_EX | LOCK_NB);
 #ifdef __linux__
     return std::make_unique<PosixFile>(fd, path, bulkKeptCached_, OpenDirect(fd, path));
 #else
@@ -343,6 +347,21 @@ class PosixFileSystem final : public FileSystem {
 
   void removeFile(const std::string& path) noexcept override { ::unlink(path.c_str()); }
 
+  bool removeAbandoned(const std::string& path, std::uint64_t owner) noexcept override {
+    // a process of that id still running (or one we may not signal) may be the owner
+    if (owner == 0 || owner > static_cast<std::uint64_t>(INT32_MAX) || owner == currentProcessId()) return false;
+    if (::kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat opened {}, named {};
+    // locked, and still the file of that name, when it goes
+    const bool removed = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                         ::lstat(path.c_str(), &named) == 0 && named.st_dev == opened.st_dev &&
+                         named.st_ino == opened.st_ino && ::unlink(path.c_str()) == 0;
+    ::close(fd);
+    return removed;
+  }
+
   bool exists(const std::string& path) override {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
@@ -350,8 +369,6 @@ class PosixFileSystem final : public FileSystem {
 
   void renameNoReplace(const std::string& from, const std::string& to) override {
 #ifdef __linux__
-    // the new name synced; a sync that fails raises IoError ("sync its
-    // folder", the path `to`) after the rename
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return syncFolderOf(to);
     // EINVAL: a file system (or kernel) without the flag; the ways below do the same
     if (errno != EINVAL && errno != ENOSYS) throw IoError::fromErrno("rename", to, errno);
