@@ -189,9 +189,16 @@ void ReportStores(const conversion::RunResult& result, std::uint64_t maxStoreSiz
   for (const auto& store : result.stores) out << TerminalSafe(store.path) << '\n';
   for (const auto& store : result.stores) {
     if (store.oversizedMessage) {
-      err << kProgram << ": " << TerminalSafe(store.path)
-          << " holds one message alone, too large to share a store of at most "
-          << ShowSize(maxStoreSize) << " (the store is " << ShowSize(store.bytes) << ")\n";
+      // Whether a message fits is judged before it is written, by the most
+      // it can take; written, it may take less and leave the store small.
+      err << kProgram << ": " << TerminalSafe(store.path) << " holds one message alone: ";
+      if (store.bytes > maxStoreSize) {
+        err << "it is too large for a store of at most " << ShowSize(maxStoreSize) << " (the store is "
+            << ShowSize(store.bytes) << ")\n";
+      } else {
+        err << "before it was written, it could take more than a store of at most " << ShowSize(maxStoreSize)
+            << " allows beside other messages (written, the store is " << ShowSize(store.bytes) << ")\n";
+      }
     }
   }
   for (const auto* store : conversion::StoresPastOutlookWarning(result)) {

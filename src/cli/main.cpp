@@ -35,6 +35,9 @@ void CatchStopSignals() {
 
 int main(int argc, char** argv) {
   CatchStopSignals();
+  // A file-size limit (ulimit -f) makes a write fail with EFBIG, which the
+  // store takes as a full disk, rather than end the process unannounced.
+  signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
   parvane::cli::CliEnvironment environment;
   std::error_code error;

@@ -1,6 +1,7 @@
 // parvane-cli end to end: real message files, our engine, a real .pst file,
 // checked by the structural checker and read back by an independent reader.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -384,6 +385,48 @@ TEST_F(CliEngineTest, AFailedWriteToStandardOutputIsAFailure) {
 // The program itself, stopped by a signal in the middle of a run (SIGHUP as
 // SIGTERM): it leaves the remaining files out, finishes the store with those
 // converted, prints its path and exits with 128 + the signal's number.
+// Under a file-size limit (ulimit -f) the store's growth fails with EFBIG
+// rather than the process dying of SIGXFSZ: the run tells that the store
+// failed, names the files not in it, writes its report and exits with 1.
+TEST_F(CliEngineTest, AFileSizeLimitIsAFullDiskNotASilentDeath) {
+  constexpr int kFiles = 40;
+  fs::create_directories(root / "many");
+  for (int i = 0; i < kFiles; ++i)
+    copy("HiraokaHyperTools-msgreader/test.msg", root / "many" / ("m" + std::to_string(i) + ".msg"));
+  const fs::path report = root / "report.jsonl", stderrPath = root / "stderr.txt";
+  std::vector<std::string> args{PARVANE_CLI, "--quiet", "--report", report.string(), "-o", (root / "out").string(),
+                                (root / "many").string()};
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const rlimit limit{1u << 20, 1u << 20};  // the store outgrows it; the report does not
+    const int errors = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || errors < 0 || null < 0 || ::dup2(errors, 2) < 0 || ::dup2(null, 1) < 0)
+      _exit(120);
+    ::execv(PARVANE_CLI, argv.data());
+    _exit(121);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  const std::string errors = ReadAll(stderrPath);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "\n" << errors;
+  EXPECT_EQ(WEXITSTATUS(status), 1) << errors;
+  EXPECT_NE(errors.find("File too large"), std::string::npos) << errors;
+  std::istringstream lines(ReadAll(report));
+  int converted = 0, refused = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("\"outcome\":\"converted\"") != std::string::npos) ++converted;
+    if (line.find("\"outcome\":\"refused\"") != std::string::npos) ++refused;
+  }
+  // the failure came before a commit with messages: none is in the file
+  EXPECT_EQ(converted, 0) << ReadAll(report);
+  EXPECT_EQ(refused, kFiles) << ReadAll(report);
+}
+
 TEST_F(CliEngineTest, ASignalMidRunLeavesAFinishedStoreOfTheConvertedFiles) {
   constexpr int kFiles = 3000;
   fs::create_directories(root / "many");

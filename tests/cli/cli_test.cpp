@@ -571,7 +571,7 @@ TEST_F(CliTest, AStoreSizeLimitNamesEveryStoreWrittenAndTheMessagesLeftAlone) {
   // a, c | huge | B: the list is sorted, the folder's own files first
   EXPECT_EQ(out.str(), kNamedPst + "\n" + second + "\n" + third + "\n");
   EXPECT_EQ(err.str(), "parvane-cli: " + second +
-                           " holds one message alone, too large to share a store of at most 1.5 MB"
+                           " holds one message alone: it is too large for a store of at most 1.5 MB"
                            " (the store is 3.3 MB)\n");
   EXPECT_EQ(services.back()->finished.size(), 3u);
 

@@ -28,6 +28,9 @@ class FaultyFileSystem final : public core::ForwardingFileSystem {
   std::uint64_t writeBudget = std::numeric_limits<std::uint64_t>::max();
   // Called before each change, numbered from 1 over every file created here.
   std::function<void(std::uint64_t number, Change change, std::uint64_t offset)> beforeChange;
+  // Called before each sync with the offset of the file's last write; it may
+  // throw, as a sync the disk fails (EIO).
+  std::function<void(std::uint64_t lastWrite)> beforeSync;
 
   std::uint64_t changes() const { return changes_; }
   std::uint64_t bytesWritten() const { return written_; }
@@ -48,6 +51,7 @@ class FaultyFileSystem final : public core::ForwardingFileSystem {
     void writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
       owner_.change(offset + data.size() > end_ ? Change::Extend : Change::Write, offset);
       end_ = std::max(end_, offset + data.size());
+      lastWrite_ = offset;
       const std::uint64_t before = owner_.written_.load();
       const std::uint64_t room = owner_.writeBudget > before ? owner_.writeBudget - before : 0;
       if (data.size() > room) {
@@ -61,7 +65,10 @@ class FaultyFileSystem final : public core::ForwardingFileSystem {
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) const override {
       return file_->readAt(offset, out);
     }
-    void sync() override { file_->sync(); }
+    void sync() override {
+      if (owner_.beforeSync) owner_.beforeSync(lastWrite_);
+      file_->sync();
+    }
     std::uint64_t size() const override { return file_->size(); }
     void resize(std::uint64_t size) override {
       owner_.change(Change::Resize, size);
@@ -74,6 +81,7 @@ class FaultyFileSystem final : public core::ForwardingFileSystem {
     FaultyFileSystem& owner_;
     std::string path_;
     std::uint64_t end_ = 0;  // the file's size, as this file made it
+    std::uint64_t lastWrite_ = 0;
   };
 
   static core::FileSystem& native() { return core::FileSystem::native(); }

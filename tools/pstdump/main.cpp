@@ -42,7 +42,7 @@ std::string showValue(ltp::PropType t, const core::Bytes& v) {
   if (t == ltp::PropType::String) {
     std::string s = "\"";
     for (std::size_t i = 0; i + 1 < v.size() && i < 160; i += 2) {
-      unsigned c = v[i] | (v[i + 1] << 8);
+      const unsigned c = static_cast<unsigned>(v[i]) | (static_cast<unsigned>(v[i + 1]) << 8u);
       s += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
     }
     return s + "\"";

@@ -42,7 +42,8 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
   // Creates a new file for reading and writing; fails (AlreadyExists) if the
-  // path exists.
+  // path exists. Where the system has advisory locks, the file is locked
+  // while it is open, so that removeAbandoned() leaves it alone.
   virtual std::unique_ptr<File> createExclusive(const std::string& path) = 0;
   // Opens an existing regular file read-only, shared with other readers and
   // writers. What is not a regular file (a pipe, a device, a folder) is
@@ -50,11 +51,22 @@ class FileSystem {
   virtual std::unique_ptr<File> openRead(const std::string& path) = 0;
   // Removes a file this process created (a store whose creation failed); quiet on failure.
   virtual void removeFile(const std::string& path) noexcept = 0;
+  // Removes a file that the process `owner` created and left behind (killed
+  // while writing it): only when no process of that id runs on this host and
+  // no process holds the lock createExclusive() takes. True when removed.
+  // Where there are no such locks, nothing is removed.
+  virtual bool removeAbandoned(const std::string& path, std::uint64_t owner) noexcept {
+    (void)path;
+    (void)owner;
+    return false;
+  }
   // True when something (file, folder, link, even a dangling one) has this name.
   virtual bool exists(const std::string& path) = 0;
   // Gives the file `from` the name `to` in one atomic step, both in one folder,
   // while `from` may be open. Never replaces anything: when `to` exists it
-  // fails (AlreadyExists) and changes nothing.
+  // fails (AlreadyExists) and changes nothing. The new name is synced to
+  // disk where the system can; a sync that fails raises IoError (operation
+  // "sync its folder", the path `to`) after the rename.
   virtual void renameNoReplace(const std::string& from, const std::string& to) = 0;
 
   virtual bool folderExists(const std::string& path) = 0;

@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <locale.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -316,6 +318,8 @@ class PosixFileSystem final : public FileSystem {
   std::unique_ptr<File> createExclusive(const std::string& path) override {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) throw IoError::fromLastError("create file", path);
+    // advice for removeAbandoned(); a file system without locks keeps the file
+    (void)::flock(fd, LOCK_EX | LOCK_NB);
 #ifdef __linux__
     return std::make_unique<PosixFile>(fd, path, bulkKeptCached_, OpenDirect(fd, path));
 #else
@@ -342,6 +346,21 @@ class PosixFileSystem final : public FileSystem {
   }
 
   void removeFile(const std::string& path) noexcept override { ::unlink(path.c_str()); }
+
+  bool removeAbandoned(const std::string& path, std::uint64_t owner) noexcept override {
+    // a process of that id still running (or one we may not signal) may be the owner
+    if (owner == 0 || owner > static_cast<std::uint64_t>(INT32_MAX) || owner == currentProcessId()) return false;
+    if (::kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat opened {}, named {};
+    // locked, and still the file of that name, when it goes
+    const bool removed = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                         ::lstat(path.c_str(), &named) == 0 && named.st_dev == opened.st_dev &&
+                         named.st_ino == opened.st_ino && ::unlink(path.c_str()) == 0;
+    ::close(fd);
+    return removed;
+  }
 
   bool exists(const std::string& path) override {
     struct stat st {};
@@ -401,15 +420,20 @@ class PosixFileSystem final : public FileSystem {
   }
 
  private:
-  // Makes a new name durable. Advice only: without it a crash can lose the
-  // name, never the data already synced through the file.
+  // Makes a new name durable: without it a crash can lose the name, never
+  // the data already synced through the file. A folder that cannot be opened
+  // or whose file system cannot sync folders is left as it is; a sync that
+  // fails (the disk's own error) fails the rename, told as "sync its folder"
+  // of the new name.
   static void syncFolderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
-    (void)::fsync(fd);
+    const int failed = ::fsync(fd) == 0 ? 0 : errno;
     ::close(fd);
+    if (failed != 0 && failed != EINVAL && failed != ENOTSUP && failed != EROFS && failed != EBADF)
+      throw IoError::fromErrno("sync its folder", path, failed);
   }
 
   std::uint64_t bulkKeptCached_;

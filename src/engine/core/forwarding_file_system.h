@@ -17,6 +17,9 @@ class ForwardingFileSystem : public FileSystem {
   }
   std::unique_ptr<File> openRead(const std::string& path) override { return target().openRead(path); }
   void removeFile(const std::string& path) noexcept override { target().removeFile(path); }
+  bool removeAbandoned(const std::string& path, std::uint64_t owner) noexcept override {
+    return target().removeAbandoned(path, owner);
+  }
   bool exists(const std::string& path) override { return target().exists(path); }
   void renameNoReplace(const std::string& from, const std::string& to) override {
     target().renameNoReplace(from, to);

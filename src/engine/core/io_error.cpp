@@ -20,6 +20,7 @@ IoError::SystemCause IoError::SystemCause::ofErrno(int error) {
     case EPERM:
     case EROFS: cause = Cause::AccessDenied; break;
     case ENOSPC:
+    case EFBIG:  // past the file-size limit: no more room, as a full disk
 #ifdef EDQUOT
     case EDQUOT:
 #endif

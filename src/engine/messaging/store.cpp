@@ -433,6 +433,8 @@ auto guarded(const std::string& path, F&& f) -> decltype(f()) {
     if (e.path() != path) throw;
     // the file and the cause, each once
     const std::string& op = e.operation();
+    if (op == "sync its folder")
+      throw StoreError(e, "cannot sync the folder that holds " + path + ", so its name may not last: " + e.reason());
     const char* action = op == "create file" || op == "rename" ? "cannot create " : op == "read" ? "cannot read " : "cannot write ";
     throw StoreError(e, action + path + ": " + e.reason());
   } catch (const ndb::NdbError& e) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 
 #include "engine/ndb/store_impl.h"
 
@@ -32,6 +33,41 @@ std::string temporaryPathFor(const std::string& path, unsigned attempt) {
                           std::to_string(core::currentProcessId());
   if (attempt > 0) temporary += "-" + std::to_string(attempt);
   return temporary + ".partial";
+}
+
+// The process id in a temporary name made by temporaryPathFor() (".NAME.PID.partial",
+// ".NAME.PID-N.partial"), or 0 for any other name.
+std::uint64_t temporaryOwner(const std::string& name) {
+  constexpr std::string_view kEnd = ".partial";
+  if (name.size() < 2 + kEnd.size() || name[0] != '.' || name.compare(name.size() - kEnd.size(), kEnd.size(), kEnd) != 0)
+    return 0;
+  const std::string stem = name.substr(0, name.size() - kEnd.size());
+  const auto dot = stem.find_last_of('.');
+  if (dot == 0 || dot == std::string::npos) return 0;
+  std::string id = stem.substr(dot + 1);
+  if (const auto dash = id.find('-'); dash != std::string::npos) {
+    if (dash + 1 == id.size() || id.find_first_not_of("0123456789", dash + 1) != std::string::npos) return 0;
+    id.resize(dash);
+  }
+  if (id.empty() || id.size() > 10 || id.find_first_not_of("0123456789") != std::string::npos) return 0;
+  return std::stoull(id);
+}
+
+// The temporary files that killed processes left in the folder of `path`
+// (a kill leaves one before the first commit is published): removed, each
+// only when its process is gone and no process holds its lock. Advice only:
+// a folder that cannot be read is left as it is.
+void removeAbandoned(core::FileSystem& fs, const std::string& path) {
+  const auto slash = path.find_last_of("/\\");
+  const std::string prefix = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  core::FolderListing listing;
+  try {
+    listing = fs.listFolder(prefix.empty() ? "." : prefix);
+  } catch (const core::IoError&) {
+    return;
+  }
+  for (const std::string& name : listing.files)
+    if (const std::uint64_t owner = temporaryOwner(name)) fs.removeAbandoned(prefix + name, owner);
 }
 
 }  // namespace
@@ -71,6 +107,7 @@ std::unique_ptr<NodeStore> NodeStore::create(const std::string& path, const Crea
   core::FileSystem& fs = options.fileSystem ? *options.fileSystem : core::FileSystem::native();
   // refused at once; publish() would refuse it too, but only after the work
   if (fs.exists(path)) throw core::IoError::fromErrno("create file", path, EEXIST);
+  removeAbandoned(fs, path);
   std::string temporary;
   std::unique_ptr<core::File> file;
   for (unsigned attempt = 0; !file; ++attempt) {

@@ -26,12 +26,11 @@
 //  - the file grows in whole AMap spans (a quarter of its size at a time, at
 //    most 32 MB, and one span at a time near CreateOptions::growthLimit).
 //    Growing extends the file (the new spans' map pages written past its end,
-//    then its new size) and at once writes a header for the last commit plus
-//    the empty spans, maps marked invalid until the next commit: a stop in
-//    between leaves the last commit with maps that a reader rebuilds. Only a
-//    kill during the extension, before that header, leaves a file longer than
-//    its header's ibFileEof (nothing past it is used: cut there, the file is
-//    the last commit);
+//    then its new size), syncs, and only then writes a header for the last
+//    commit plus the empty spans, so that no header names a length the disk
+//    may not have. A stop during the extension, before that header, leaves a
+//    file longer than its header's ibFileEof (nothing past it is used: cut
+//    there, the file is the last commit);
 //  - checkpoint() commits when the configured interval (bytes or time) has
 //    passed; call it where the store's content is consistent (e.g. between two
 //    messages);
@@ -106,8 +105,9 @@ struct StoreStats {
   // Bytes of the file no page or block uses and the next allocations may
   // take; space freed since the last commit is not among them until it.
   std::uint64_t freeBytes = 0;
-  // Commits whose content the file shows: those done, and one that failed
-  // after its header switched to its B-trees (the maps then rebuilt by readers).
+  // Commits whose content the file holds on disk: those done, and one that
+  // failed after its header switched to its B-trees and was synced (the maps
+  // then rebuilt by readers).
   std::uint64_t commits = 0;
   std::uint64_t bytesSinceCommit = 0;
   // What the store holds in memory of the two B-trees' leaves and of the

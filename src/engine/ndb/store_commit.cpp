@@ -201,9 +201,11 @@ void NodeStore::Impl::commit() {
   const bool first = commits == 0;
   if (!first) {
     writeHeader(h);
-    // the file now shows this commit's content: counted even if what follows fails
-    ++commits;
     if (ordered) io().sync();
+    // the file now holds this commit's content on disk: counted even if what
+    // follows fails, and not before, since a header that a failed sync may
+    // not have written shows nothing
+    ++commits;
   }
   // 3. the new trees no longer use the space freed since the last commit:
   //    the maps mark it free and it can be reused from now on

@@ -77,23 +77,21 @@ void NodeStore::Impl::readMapBits(std::size_t k, SpaceMap::Bits& out) {
   std::memcpy(out.data(), page.data(), kPageDataSize);
 }
 
-// Adds AMap spans. The header must cover every byte of the file, but no file
-// system extends a file and rewrites its header in one step: the one instant
-// that cannot be made atomic lies between extending the file and writing the
-// header that names the new length. So everything is made ready before the
-// file is touched, the file is extended, and that header is the very next
-// write. The extension itself is the new spans' map pages, written where
-// they belong past the old end, and then the size set to the new end: a
-// header covering the new length never finds zeros where a map page should
-// be. A process killed during the extension leaves bytes past ibFileEof that
-// no page or block uses, and the file up to ibFileEof is still its last
-// commit. That header calls the maps invalid, since the new pages may not yet
-// be on disk when the header is, and they stay so called until the next
-// commit, whose syncs make them valid: a store stopped before it is its last
-// commit with maps that a reader rebuilds, as one stopped inside a commit.
-// Declaring them valid here would need a sync of everything written since
-// the last commit, at every growth: in a store of a few megabytes that is
-// most of its syncs.
+// Adds AMap spans. The header must cover every byte of the file, and it
+// must never name a length before that length is on disk: a file system
+// keeps a write in place (the header) and a change of size (its journal)
+// apart, and after a power cut either may be there without the other. So
+// the new spans' map pages are written past the old end, the size set to
+// the new end, and both synced before the header that covers them is
+// written. A stop before that header leaves bytes past ibFileEof that no
+// page or block uses (cut there, the file is its last commit); after it,
+// the last commit plus empty spans whose map pages are on disk, so the maps
+// stay as valid as the last commit left them. The sync also makes durable
+// the blocks written since the last commit, which its own first sync would
+// have written anyway: a growth costs one sync more, and growths are few
+// (a quarter of the file at a time). Under its temporary name the file is
+// nobody's store until it is published after a synced commit, so there no
+// sync is needed.
 void NodeStore::Impl::grow() {
   std::size_t first = space.spanCount();
   std::size_t add = std::clamp<std::size_t>(first / 4, 1, 128);
@@ -111,15 +109,17 @@ void NodeStore::Impl::grow() {
   h.root.ibFileEof = fileEof();
   h.root.ibAMapLast = amapOffset(space.spanCount() - 1);
   h.root.cbAMapFree += space.freeBytesFrom(first);
-  h.root.fAMapValid = AMapValidity::Invalid;
   auto growing = encodeHeader(h);
   core::File& out = io();
 
   // the extension: the first new span's pages start at the old end
   for (std::size_t i = 0; i < pages.size(); ++i) out.writeAt(amapOffset(first + i), pages[i]);
   out.resize(h.root.ibFileEof);
-  // the header covering it, at once
-  if (commits > 0) out.writeAt(0, growing);
+  // the header covering it, once the extension is on disk
+  if (commits > 0) {
+    if (underItsName()) out.sync();
+    out.writeAt(0, growing);
+  }
   for (std::size_t k = first; k < space.spanCount(); ++k) space.clean(k);
   committed = h;
 }

@@ -419,6 +419,37 @@ TEST_F(StoreTest, DiskFullMidRunTellsWhichMessagesAreInTheFile) {
   EXPECT_GE(lostCounts.size(), 3u);
 }
 
+// The disk fails the sync that follows a commit's header (EIO): the header
+// may or may not be on disk, so the messages of that commit do not count as
+// in the file, and a run names them as not converted.
+TEST_F(StoreTest, ACommitWhoseHeaderSyncFailsCountsNothingNew) {
+  auto bytes = testsupport::writeMsg(testsupport::simpleMessage("Sync", "body", {"a@example.com"}, {}));
+  const std::string file = path("sync-fails.pst");
+  parvane::testing::FaultyFileSystem disk;
+  bool armed = false;
+  disk.beforeSync = [&](std::uint64_t lastWrite) {
+    if (armed && lastWrite == 0) throw core::IoError::fromErrno("sync", file, EIO);
+  };
+  StoreOptions options;
+  options.commitEveryBytes = 1u << 30;
+  options.commitEveryMilliseconds = 1000000;
+  options.fileSystem = &disk;
+  auto store = Store::create(file, u"Sync", options);
+  auto folder = store->createFolder(store->ipmSubtree(), u"In");
+  const auto add = [&] {
+    auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "s.msg");
+    store->addMessage(folder, importer::TranslateMessage(msg.message(), store->namedProperties()), 17);
+  };
+  for (int i = 0; i < 3; ++i) add();
+  store->commit();
+  ASSERT_EQ(store->committedMessageCount(), 3u);
+  for (int i = 0; i < 4; ++i) add();
+  armed = true;
+  EXPECT_THROW(store->commit(), StoreError);
+  EXPECT_EQ(store->savedMessageCount(), 7u);
+  EXPECT_EQ(store->committedMessageCount(), 3u);
+}
+
 // The disk fills up at the close: the close fails once, with the cause, and
 // leaves the store closed; letting go of it afterwards writes nothing more
 // (and does not crash), and the file holds the messages of the last commit.
