@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/messaging/message_content.h"
@@ -76,6 +77,9 @@ class Store {
   FolderId ipmSubtree() const;
   FolderId deletedItems() const;
   std::vector<FolderId> subfolders(FolderId folder) const;
+  // The subfolder of that name in any letter case, if any; as quick with
+  // many siblings as with few.
+  std::optional<FolderId> subfolderNamed(FolderId parent, std::u16string_view name) const;
   std::u16string folderName(FolderId folder) const;
   bool hasFolder(FolderId folder) const;
   std::uint32_t contentCount(FolderId folder) const;
