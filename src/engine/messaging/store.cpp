@@ -364,15 +364,24 @@ class Store::Impl {
   // A table without rows of a folder that holds no table of that kind in memory.
   template <class Table>
   void putEmpty(Nid nid, const ltp::TableColumns& columns) {
-    for (const auto& t : emptyTables_) {
-      if (t.columns == columns.columns()) {
-        ndb_->retain(t.data);
-        ndb_->putNode(nid, 0, t.data);
-        return;
-      }
-    }
+    if (putShared(nid, 0, columns.columns())) return;
     Table table(*ndb_, columns);
     putTable(nid, 0, table);
+  }
+
+  // Puts the shared empty table of these columns, if one was written and
+  // has room for another reference.
+  bool putShared(Nid nid, Nid parent, const std::vector<ltp::ColumnDesc>& columns) {
+    for (auto& t : emptyTables_) {
+      if (t.columns == columns) {
+        if (t.shares >= kMostShares) return false;
+        ndb_->retain(t.data);
+        ndb_->putNode(nid, parent, t.data);
+        ++t.shares;
+        return true;
+      }
+    }
+    return false;
   }
 
   // Writes a table. Empty tables with the same columns share one set of
@@ -380,15 +389,13 @@ class Store::Impl {
   template <class Table>
   void putTable(Nid nid, Nid parent, Table& table) {
     if (table.rowCount() == 0) {
-      for (const auto& t : emptyTables_) {
-        if (t.columns == table.columns()) {
-          ndb_->retain(t.data);
-          ndb_->putNode(nid, parent, t.data);
-          return;
-        }
-      }
+      if (putShared(nid, parent, table.columns())) return;
       auto data = table.finish();
-      emptyTables_.push_back({table.columns(), data});
+      // a block counts at most 65,534 references: past that, a new one is shared
+      auto same = std::find_if(emptyTables_.begin(), emptyTables_.end(),
+                               [&](const EmptyTable& t) { return t.columns == table.columns(); });
+      if (same != emptyTables_.end()) *same = {table.columns(), data, 1};
+      else emptyTables_.push_back({table.columns(), data, 1});
       ndb_->putNode(nid, parent, data);
       return;
     }
@@ -539,7 +546,11 @@ class Store::Impl {
   struct EmptyTable {
     std::vector<ltp::ColumnDesc> columns;
     ndb::NodeData data;
+    std::uint32_t shares = 0;  // the nodes given it
   };
+  // well below the 65,534 references a block's count holds, for the
+  // references that come and go while the nodes are replaced
+  static constexpr std::uint32_t kMostShares = 60000;
   std::vector<EmptyTable> emptyTables_;  // tables without rows written so far, to share
   core::Bytes searchQueue_;               // the search queue after its full blocks
   std::vector<ndb::Bid> queueBlocks_;     // its full blocks, one reference each
