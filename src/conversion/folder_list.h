@@ -6,8 +6,10 @@
 
 namespace parvane::conversion {
 
-// Appends, for every entry present when called, each of its prefixes in order:
-// Mail\Work\2010 appends Mail, Mail\Work and Mail\Work\2010.
+// Appends, for every entry present when called, each of its prefixes in order,
+// but those it shares with the entry before it, which that one appended:
+// Mail\Work\2010 appends Mail, Mail\Work and Mail\Work\2010; after it,
+// Mail\Work\2011 appends Mail\Work\2011 only. Every entry appends itself.
 void ExpandFolderList(std::vector<std::string>& list);
 
 // The last component of a folder path and the path before it:

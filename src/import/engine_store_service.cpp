@@ -175,10 +175,7 @@ std::optional<StoreError> EngineStoreService::requireFolder(FolderHandle folder)
 
 std::optional<messaging::FolderId> EngineStoreService::childNamed(messaging::FolderId parent,
                                                                   const std::u16string& name) const {
-  for (auto child : store_->subfolders(parent)) {
-    if (messaging::sameFolderName(store_->folderName(child), name)) return child;
-  }
-  return std::nullopt;
+  return store_->subfolderNamed(parent, name);
 }
 
 Result<FolderHandle> EngineStoreService::topFolder() {

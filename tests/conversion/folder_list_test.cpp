@@ -17,6 +17,16 @@ TEST(ExpandFolderList, AppendsEveryPrefixOfTheEntriesPresent) {
                         "Notes"}));
 }
 
+// What an entry shares with the one before it is not appended again; a
+// name that only begins like one before it (Workshop, Work) is not shared.
+TEST(ExpandFolderList, LeavesOutThePrefixesTheEntryBeforeAppended) {
+  List list = {"Mail\\Work\\2010", "Mail\\Work\\2011", "Mail\\Workshop", "Mail\\Workshop\\A"};
+  ExpandFolderList(list);
+  EXPECT_EQ(list, (List{"Mail\\Work\\2010", "Mail\\Work\\2011", "Mail\\Workshop", "Mail\\Workshop\\A",
+                        "Mail", "Mail\\Work", "Mail\\Work\\2010", "Mail\\Work\\2011",
+                        "Mail\\Workshop", "Mail\\Workshop\\A"}));
+}
+
 TEST(ExpandFolderList, ThenSortAndDeduplicatePutsParentsFirst) {
   // The run's second pass: the last slot (the greatest entry's full path)
   // stays outside the sort.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "engine/core/text.h"
 #include "engine/ltp/errors.h"
@@ -26,11 +27,92 @@ std::size_t pageMapSize(std::size_t allocs) { return 4 + 2 * (allocs + 1); }
 AppendingTable::AppendingTable(ndb::NodeStore& store, const TableColumns& columns)
     : store_(&store), columns_(columns.columns()) {
   std::copy(std::begin(columns.rgib_), std::end(columns.rgib_), std::begin(rgib_));
+  startHeap();
+}
+
+AppendingTable::AppendingTable(ndb::NodeStore& store, const TableColumns& columns, ParkedTable parked)
+    : store_(&store), columns_(columns.columns()) {
+  std::copy(std::begin(columns.rgib_), std::end(columns.rgib_), std::begin(rgib_));
+  if (parked.image_.bidData == 0) {
+    startHeap();
+    return;
+  }
+  // the references pass from `parked` to this table
+  parked_ = parked.image_;
+  rows_ = parked.rows_;
+  lastRowId_ = parked.lastRowId_;
+  if (auto& f = parked.finished_) {
+    written_ = std::move(f->written);
+    sizes_ = std::move(f->sizes);
+    levels_ = std::move(f->levels);
+    matrixBlocks_ = std::move(f->matrixBlocks);
+    indexLeaves_ = std::move(f->indexLeaves);
+    bigCells_ = std::move(f->bigCells);
+  }
+  parked.image_ = {};
+  parked.finished_.reset();
+  parked.store_ = nullptr;
+}
+
+void AppendingTable::startHeap() {
   Block& first = open_[0];
   first.data.assign(kHnHdrSize, 0);
   const auto none = [](std::size_t) {};
   allocate(open_, Bytes(kBthHeaderSize, 0), none);
   allocate(open_, Bytes(kTcInfoFixedSize + kTcolDescSize * columns_.size(), 0), none);
+}
+
+ParkedTable AppendingTable::letGo() {
+  park();
+  ParkedTable out;
+  if (!parked()) return out;  // a table without rows holds nothing
+  out.store_ = store_;
+  out.image_ = parked_;
+  out.rows_ = static_cast<std::uint32_t>(rows_);
+  out.lastRowId_ = lastRowId_;
+  if (!written_.empty() || !matrixBlocks_.empty() || !indexLeaves_.empty() || !bigCells_.empty()) {
+    out.finished_ = std::make_unique<ParkedTable::Finished>(ParkedTable::Finished{
+        std::move(written_), std::move(sizes_), std::move(levels_), std::move(matrixBlocks_),
+        std::move(indexLeaves_), std::move(bigCells_)});
+  }
+  written_.clear();
+  matrixBlocks_.clear();
+  bigCells_.clear();
+  indexLeaves_.clear();
+  parked_ = {};
+  rows_ = 0;
+  return out;
+}
+
+ParkedTable& ParkedTable::operator=(ParkedTable&& other) noexcept {
+  if (this != &other) {
+    release();
+    store_ = std::exchange(other.store_, nullptr);
+    image_ = std::exchange(other.image_, {});
+    rows_ = other.rows_;
+    lastRowId_ = other.lastRowId_;
+    finished_ = std::move(other.finished_);
+  }
+  return *this;
+}
+
+ParkedTable::~ParkedTable() { release(); }
+
+void ParkedTable::release() noexcept {
+  if (!store_) return;
+  try {
+    if (finished_) {
+      for (ndb::Bid b : finished_->written) store_->release(b);
+      for (ndb::Bid b : finished_->matrixBlocks) store_->release(b);
+      for (const auto& e : finished_->bigCells) store_->release(e.bidData);
+    }
+    store_->release(image_);
+  } catch (...) {
+    // the store has failed or is closed; its file stays as of its last commit
+  }
+  store_ = nullptr;
+  image_ = {};
+  finished_.reset();
 }
 
 AppendingTable::~AppendingTable() { releaseAll(); }

@@ -13,7 +13,9 @@
 // index leaf of 447 rows). finish() writes the table as it is now, sharing
 // the finished blocks with the previous version; park() moves the unfinished
 // blocks into the store too, until the next row, so that a table that is not
-// growing costs only those references.
+// growing costs only those references; letGo() parks it and hands those
+// references over to a ParkedTable (a few dozen bytes for a table of up to a
+// few hundred rows), from which a new AppendingTable takes the table up again.
 //
 // The result is a table as TableContextBuilder writes it: the row index's
 // header first in the heap, the matrix in the heap while it fits one
@@ -22,6 +24,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -31,9 +34,42 @@
 
 namespace parvane::ltp {
 
+// A parked table let go of: the references to its blocks, nothing else. A
+// table with a single heap block costs 48 bytes here; one past that, the
+// references to its finished blocks too. Destroying it releases them.
+class ParkedTable {
+ public:
+  ParkedTable() = default;
+  ParkedTable(ParkedTable&& other) noexcept { *this = std::move(other); }
+  ParkedTable& operator=(ParkedTable&& other) noexcept;
+  ~ParkedTable();
+  bool empty() const { return store_ == nullptr; }
+  std::size_t rowCount() const { return rows_; }
+
+ private:
+  friend class AppendingTable;
+  struct Finished {
+    std::vector<ndb::Bid> written;
+    std::vector<std::uint16_t> sizes;
+    std::vector<std::uint8_t> levels;
+    std::vector<ndb::Bid> matrixBlocks;
+    std::vector<std::pair<std::uint32_t, Hid>> indexLeaves;
+    std::vector<ndb::SLENTRY> bigCells;
+  };
+  void release() noexcept;
+
+  ndb::NodeStore* store_ = nullptr;
+  ndb::NodeData image_;  // the unfinished blocks, as park() writes them
+  std::uint32_t rows_ = 0, lastRowId_ = 0;
+  std::unique_ptr<Finished> finished_;  // null while there is none
+};
+
 class AppendingTable {
  public:
   AppendingTable(ndb::NodeStore& store, const TableColumns& columns);
+  // Takes up a table let go of (see letGo()); `columns` must be the ones it
+  // had. An empty ParkedTable gives a new table.
+  AppendingTable(ndb::NodeStore& store, const TableColumns& columns, ParkedTable parked);
   ~AppendingTable();  // releases the blocks it holds
   AppendingTable(const AppendingTable&) = delete;
   AppendingTable& operator=(const AppendingTable&) = delete;
@@ -53,6 +89,9 @@ class AppendingTable {
   // next appendRow() or finish() reads them back.
   void park();
   bool parked() const { return parked_.bidData != 0; }
+  // Parks the table and hands every reference it holds to the result; the
+  // table is left without rows or blocks, to be destroyed.
+  ParkedTable letGo();
 
  private:
   struct Block {
@@ -73,6 +112,7 @@ class AppendingTable {
   std::size_t blockCount(const Blocks& open) const;
   // Writes block `index` of open_ for good and drops it from memory.
   void retire(std::size_t index);
+  void startHeap();
   void unpark();
   void releaseAll() noexcept;
 

@@ -4,8 +4,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
+#include <iterator>
 #include <map>
 #include <random>
+#include <set>
+#include <unordered_map>
 
 #include "engine/core/text.h"
 #include "engine/ltp/appending_table.h"
@@ -56,6 +60,11 @@ constexpr std::uint16_t kSubfolders = 0x360A;
 // message among the last this many; after that it is parked in the store.
 constexpr std::uint64_t kRecentMessages = 64;
 
+void sortUnique(std::vector<Nid>& nids) {
+  std::sort(nids.begin(), nids.end());
+  nids.erase(std::unique(nids.begin(), nids.end()), nids.end());
+}
+
 Nid tableOf(Nid folder, NidType type) { return (folder & ~Nid{0x1F}) | static_cast<std::uint32_t>(type); }
 
 PropertyList listOf(std::span<const store_template::TemplateProperty> props) {
@@ -64,17 +73,25 @@ PropertyList listOf(std::span<const store_template::TemplateProperty> props) {
   return list;
 }
 
+// What the store keeps of a folder for the whole run: a few hundred bytes and
+// four a subfolder. Its hierarchy table is made anew from its subfolders'
+// records when it is written; its contents table is in memory only while the
+// folder gets messages (parked in the store otherwise); its associated
+// contents table never has rows.
 struct Folder {
   Nid nid = 0;
   Nid parent = 0;
   bool search = false;
-  PropertyList props;
-  std::vector<Nid> children;
-  std::unique_ptr<ltp::TableContextBuilder> hierarchy, assoc;
-  std::unique_ptr<ltp::AppendingTable> contents;  // rows only ever added, in NID order
-  std::uint64_t lastMessage = 0;  // when the folder last got a message (in messages)
   bool pcDirty = true, hierarchyDirty = true, contentsDirty = true, assocDirty = true;
   std::uint32_t count = 0, unread = 0;
+  std::uint32_t rowVersion = 0;  // of its row in its parent's hierarchy table
+  PropertyList props;
+  std::vector<Nid> children;  // in the order of their rows
+  // the columns of its tables (none for a search folder)
+  const ltp::TableColumns *hierarchyColumns = nullptr, *contentsColumns = nullptr, *assocColumns = nullptr;
+  std::unique_ptr<ltp::AppendingTable> contents;  // rows only ever added, in NID order
+  ltp::ParkedTable parked;                        // the contents table let go of
+  std::uint64_t lastMessage = 0;  // when the folder last got a message (in messages)
 };
 
 RandomSource seededRandom() {
@@ -109,6 +126,7 @@ class Store::Impl {
     ndbOptions.fileSystem = options.fileSystem;
     ndb_ = ndb::NodeStore::create(path, ndbOptions);
     writer_ = std::make_unique<MessageWriter>(*ndb_, options_.abandonMessage);
+    scratch_ = std::make_unique<ltp::TableContextBuilder>(*ndb_, columnSet(kHierarchyTemplateNid));
     build();
     flush();
     ndb_->commit();
@@ -161,19 +179,31 @@ class Store::Impl {
     // Folder tables: Outlook's own columns for the folders it made.
     for (auto& [nid, f] : folders_) {
       if (f.parent != nid) folders_.at(f.parent).children.push_back(nid);
+      pcDirty_.push_back(nid);
       if (f.search) continue;
-      f.hierarchy = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(tableOf(nid, NidType::HierarchyTable)));
-      f.contents = std::make_unique<ltp::AppendingTable>(*ndb_, ltp::TableColumns(templateColumns(tableOf(nid, NidType::ContentsTable))));
-      f.assoc = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(tableOf(nid, NidType::AssocContentsTable)));
+      tablesDirty_.push_back(nid);
+      f.hierarchyColumns = &columnSet(tableOf(nid, NidType::HierarchyTable));
+      f.contentsColumns = &columnSet(tableOf(nid, NidType::ContentsTable));
+      f.assocColumns = &columnSet(tableOf(nid, NidType::AssocContentsTable));
     }
     for (auto& [nid, f] : folders_) {
       if (f.parent != nid) hierarchyRow(f);
+      named(f);
     }
     for (std::uint8_t t = 0; t < 0x20; ++t) {
       auto type = static_cast<NidType>(t);
       if (ndb_->nidCounter(type) < outlookNidCounter(t)) ndb_->setNidCounter(type, outlookNidCounter(t));
     }
     namesDirty_ = true;
+  }
+
+  // The columns of a template table, one object for all tables of the same columns.
+  const ltp::TableColumns& columnSet(Nid templateNid) {
+    ltp::TableColumns columns(templateColumns(templateNid));
+    for (const auto& c : columnSets_) {
+      if (c.columns() == columns.columns()) return c;
+    }
+    return columnSets_.emplace_back(std::move(columns));
   }
 
   bool isFolderTable(Nid nid) const {
@@ -211,11 +241,18 @@ class Store::Impl {
     finish(message, flags, options_.fileTime(), options_.random);
     Nid nid = ndb_->allocateNid(NidType::NormalMessage);
     ndb_->putNode(nid, f.nid, writer_->write(message).data);
+    if (!f.contents) {
+      // its first message, or the first since it was let go of
+      f.contents = std::make_unique<ltp::AppendingTable>(*ndb_, *f.contentsColumns, std::move(f.parked));
+      openTables_.insert(f.nid);
+    }
     rowCells_.assign(message.properties, f.contents->columns(), ndb_->nextUnique());
     f.contents->appendRow(nid, rowCells_.cells());
     f.count++;
     if (!(message.properties.int32(tags::MessageFlags).value_or(0) & kMsgFlagRead)) f.unread++;
-    f.pcDirty = f.contentsDirty = true;
+    propertiesChanged(f);
+    tablesChanged(f);
+    f.contentsDirty = true;
     ++saved_;
     f.lastMessage = saved_;
     checkpoint();
@@ -238,27 +275,53 @@ class Store::Impl {
     return it->second;
   }
 
+  // The subfolder of that name in any letter case, found by its name's hash.
+  std::optional<FolderId> subfolderNamed(FolderId parentId, std::u16string_view name) const {
+    auto [from, to] = namesByHash_.equal_range(folderNameHash(name, parentId));
+    for (auto it = from; it != to; ++it) {
+      const Folder& f = folders_.at(it->second);
+      if (f.parent == parentId && f.nid != parentId && sameFolderName(f.props.text(tags::DisplayName), name))
+        return f.nid;
+    }
+    return std::nullopt;
+  }
+
+  void named(const Folder& f) {
+    if (f.parent == f.nid) return;
+    namesByHash_.emplace(folderNameHash(f.props.text(tags::DisplayName), f.parent), f.nid);
+  }
+
   FolderId createFolder(FolderId parentId, const std::u16string& name) {
     Folder& parent = normalFolder(parentId);
-    for (Nid c : parent.children) {
-      if (sameFolderName(folders_.at(c).props.text(tags::DisplayName), name))
-        throw StoreError(StoreError::Kind::NameCollision,
-                         "a folder named \"" + core::toUtf8(name) + "\" already exists there");
-    }
+    if (subfolderNamed(parentId, name))
+      throw StoreError(StoreError::Kind::NameCollision,
+                       "a folder named \"" + core::toUtf8(name) + "\" already exists there");
     Folder f;
     f.nid = ndb_->allocateNid(NidType::NormalFolder);
     f.parent = parent.nid;
     f.props.set(PropertyValue::unicode(tags::DisplayName, name));
     f.props.set(PropertyValue::unicode(kContainerClass, u"IPF.Note"));
-    f.hierarchy = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(kHierarchyTemplateNid));
-    f.contents = std::make_unique<ltp::AppendingTable>(*ndb_, ltp::TableColumns(templateColumns(kContentsTemplateNid)));
-    f.assoc = std::make_unique<ltp::TableContextBuilder>(*ndb_, templateColumns(kAssocTemplateNid));
+    f.hierarchyColumns = &columnSet(kHierarchyTemplateNid);
+    f.contentsColumns = &columnSet(kContentsTemplateNid);
+    f.assocColumns = &columnSet(kAssocTemplateNid);
     Nid nid = f.nid;
-    folders_.emplace(nid, std::move(f));
+    Folder& added = folders_.emplace(nid, std::move(f)).first->second;
+    pcDirty_.push_back(nid);
+    tablesDirty_.push_back(nid);
+    named(added);
     parent.children.push_back(nid);
-    parent.pcDirty = true;
-    hierarchyRow(folders_.at(nid));
+    propertiesChanged(parent);
+    hierarchyRow(added);
     return nid;
+  }
+
+  // Marks a folder's properties, or its tables, to be written at the next flush.
+  void propertiesChanged(Folder& f) {
+    if (!f.pcDirty) pcDirty_.push_back(f.nid);
+    f.pcDirty = true;
+  }
+  void tablesChanged(Folder& f) {
+    if (!f.hierarchyDirty && !f.contentsDirty && !f.assocDirty) tablesDirty_.push_back(f.nid);
   }
 
   PropertyList folderProperties(const Folder& f) const {
@@ -270,11 +333,50 @@ class Store::Impl {
     return p;
   }
 
-  void hierarchyRow(const Folder& f) {
+  // The folder's row in its parent's hierarchy table changes: it gets a new
+  // row version, and the parent's table is written again at the next flush.
+  void hierarchyRow(Folder& f) {
     Folder& parent = folders_.at(f.parent);
-    if (!parent.hierarchy) return;
-    parent.hierarchy->setRow(f.nid, rowCells(folderProperties(f), parent.hierarchy->columns(), ndb_->nextUnique()));
+    if (parent.search) return;
+    f.rowVersion = ndb_->nextUnique();
+    tablesChanged(parent);
     parent.hierarchyDirty = true;
+  }
+
+  // A folder's hierarchy table, made from its subfolders' records.
+  void putHierarchy(const Folder& f) {
+    const Nid nid = tableOf(f.nid, NidType::HierarchyTable);
+    scratch_->reset(*f.hierarchyColumns);
+    for (Nid c : f.children) {
+      const Folder& child = folders_.at(c);
+      const PropertyList props = folderProperties(child);  // the cells are views of it
+      rowCells_.assign(props, scratch_->columns(), child.rowVersion);
+      scratch_->setRowViews(c, rowCells_.cells());
+    }
+    putTable(nid, 0, *scratch_);
+  }
+
+  // A table without rows of a folder that holds no table of that kind in memory.
+  template <class Table>
+  void putEmpty(Nid nid, const ltp::TableColumns& columns) {
+    if (putShared(nid, 0, columns.columns())) return;
+    Table table(*ndb_, columns);
+    putTable(nid, 0, table);
+  }
+
+  // Puts the shared empty table of these columns, if one was written and
+  // has room for another reference.
+  bool putShared(Nid nid, Nid parent, const std::vector<ltp::ColumnDesc>& columns) {
+    for (auto& t : emptyTables_) {
+      if (t.columns == columns) {
+        if (t.shares >= kMostShares) return false;
+        ndb_->retain(t.data);
+        ndb_->putNode(nid, parent, t.data);
+        ++t.shares;
+        return true;
+      }
+    }
+    return false;
   }
 
   // Writes a table. Empty tables with the same columns share one set of
@@ -282,15 +384,13 @@ class Store::Impl {
   template <class Table>
   void putTable(Nid nid, Nid parent, Table& table) {
     if (table.rowCount() == 0) {
-      for (const auto& t : emptyTables_) {
-        if (t.columns == table.columns()) {
-          ndb_->retain(t.data);
-          ndb_->putNode(nid, parent, t.data);
-          return;
-        }
-      }
+      if (putShared(nid, parent, table.columns())) return;
       auto data = table.finish();
-      emptyTables_.push_back({table.columns(), data});
+      // a block counts at most 65,534 references: past that, a new one is shared
+      auto same = std::find_if(emptyTables_.begin(), emptyTables_.end(),
+                               [&](const EmptyTable& t) { return t.columns == table.columns(); });
+      if (same != emptyTables_.end()) *same = {table.columns(), data, 1};
+      else emptyTables_.push_back({table.columns(), data, 1});
       ndb_->putNode(nid, parent, data);
       return;
     }
@@ -300,9 +400,12 @@ class Store::Impl {
 
   // ---- durability ----
 
+  // Writes what changed since the last flush, folder by folder in NID order:
+  // the work grows with the folders that changed, not with all of them.
   void flush() {
-    for (auto& [nid, f] : folders_) {
-      if (!f.pcDirty) continue;
+    sortUnique(pcDirty_);
+    for (Nid nid : pcDirty_) {
+      Folder& f = folders_.at(nid);
       ltp::PropertyContextBuilder pc(*ndb_);
       auto props = folderProperties(f);
       putProperties(*ndb_, pc, props);
@@ -310,13 +413,31 @@ class Store::Impl {
       if (f.parent != nid) hierarchyRow(f);
       f.pcDirty = false;
     }
-    for (auto& [nid, f] : folders_) {
+    pcDirty_.clear();
+    // the folders with a table to write, and those with a contents table in memory
+    std::vector<Nid> visit;
+    sortUnique(tablesDirty_);
+    std::set_union(tablesDirty_.begin(), tablesDirty_.end(), openTables_.begin(), openTables_.end(),
+                   std::back_inserter(visit));
+    tablesDirty_.clear();
+    for (Nid nid : visit) {
+      Folder& f = folders_.at(nid);
       if (f.search) continue;
-      if (f.hierarchyDirty) putTable(tableOf(nid, NidType::HierarchyTable), 0, *f.hierarchy);
-      if (f.contentsDirty) putTable(tableOf(nid, NidType::ContentsTable), 0, *f.contents);
+      if (f.hierarchyDirty) {
+        if (f.children.empty()) putEmpty<ltp::TableContextBuilder>(tableOf(nid, NidType::HierarchyTable), *f.hierarchyColumns);
+        else putHierarchy(f);
+      }
+      if (f.contentsDirty) {
+        if (f.contents) putTable(tableOf(nid, NidType::ContentsTable), 0, *f.contents);
+        else putEmpty<ltp::AppendingTable>(tableOf(nid, NidType::ContentsTable), *f.contentsColumns);
+      }
       // the contents tables of folders that got no message lately leave memory
-      if (saved_ - f.lastMessage >= kRecentMessages) f.contents->park();
-      if (f.assocDirty) putTable(tableOf(nid, NidType::AssocContentsTable), 0, *f.assoc);
+      if (f.contents && saved_ - f.lastMessage >= kRecentMessages) {
+        f.parked = f.contents->letGo();
+        f.contents.reset();
+        openTables_.erase(nid);
+      }
+      if (f.assocDirty) putEmpty<ltp::TableContextBuilder>(tableOf(nid, NidType::AssocContentsTable), *f.assocColumns);
       f.hierarchyDirty = f.contentsDirty = f.assocDirty = false;
     }
     if (namesDirty_ || names_.size() != namesWritten_) {
@@ -393,7 +514,11 @@ class Store::Impl {
     made([&] {
       flush();
       // the references the growing tables hold, dropped before the last commit
-      for (auto& [nid, f] : folders_) f.contents.reset();
+      for (auto& [nid, f] : folders_) {
+        f.contents.reset();
+        f.parked = {};
+      }
+      openTables_.clear();
       ndb_->close();
     });
   }
@@ -409,10 +534,22 @@ class Store::Impl {
   std::unique_ptr<MessageWriter> writer_;  // after ndb_: gone before it
   RowCells rowCells_;                      // a contents row's cells, kept for their storage
   std::map<Nid, Folder> folders_;
+  // the folders by a hash of their parent and name (see folderNameHash)
+  std::unordered_multimap<std::uint64_t, Nid> namesByHash_;
+  // folders to write at the next flush (unsorted, may repeat), and those
+  // whose contents table is in memory
+  std::vector<Nid> pcDirty_, tablesDirty_;
+  std::set<Nid> openTables_;
+  std::deque<ltp::TableColumns> columnSets_;  // see columnSet()
+  std::unique_ptr<ltp::TableContextBuilder> scratch_;  // hierarchy tables are made in it
   struct EmptyTable {
     std::vector<ltp::ColumnDesc> columns;
     ndb::NodeData data;
+    std::uint32_t shares = 0;  // the nodes given it
   };
+  // well below the 65,534 references a block's count holds, for the
+  // references that come and go while the nodes are replaced
+  static constexpr std::uint32_t kMostShares = 60000;
   std::vector<EmptyTable> emptyTables_;  // tables without rows written so far, to share
   bool open_ = true;
   std::uint64_t saved_ = 0, committed_ = 0;  // messages
@@ -472,6 +609,10 @@ FolderId Store::ipmSubtree() const { return kIpmNid; }
 FolderId Store::deletedItems() const { return kDeletedNid; }
 
 std::vector<FolderId> Store::subfolders(FolderId folder) const { return impl_->folder(folder).children; }
+std::optional<FolderId> Store::subfolderNamed(FolderId parent, std::u16string_view name) const {
+  impl_->folder(parent);
+  return impl_->subfolderNamed(parent, name);
+}
 std::u16string Store::folderName(FolderId folder) const { return impl_->folder(folder).props.text(tags::DisplayName); }
 bool Store::hasFolder(FolderId folder) const { return impl_->folders_.count(folder) != 0; }
 std::uint32_t Store::contentCount(FolderId folder) const { return impl_->folder(folder).count; }

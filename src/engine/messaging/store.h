@@ -11,9 +11,16 @@
 //
 // Memory does not grow with the number of messages: a contents table keeps
 // only its unfinished blocks in memory (ltp::AppendingTable), and only while
-// its folder had one of the last 64 messages; the search queue keeps its last
-// block. Each folder costs its properties, its hierarchy table's rows (one per
-// subfolder) and about 200 bytes, plus half a byte per message in it.
+// its folder had one of the last 64 messages; after that only the references
+// to its blocks (ltp::ParkedTable), and a later message to the folder reads
+// them back. The search queue keeps its last block. Each folder costs a record
+// of about 400 bytes (its properties and counts, 4 bytes a subfolder), plus
+// half a byte per message in a folder past a few hundred: a hierarchy table is
+// made anew from its subfolders' records whenever it is written.
+//
+// Nor does a folder's time grow with the folders: a subfolder is found by a
+// hash of its parent and name, and a commit writes the folders that changed
+// since the last one (their counts, their parents' hierarchy tables), not all.
 //
 // Errors: StoreError (messaging), with a core::IoError passed on inside a
 // StoreError of Kind::Io (Kind::FileExists for a new store's file that
@@ -26,6 +33,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/messaging/message_content.h"
@@ -76,6 +84,9 @@ class Store {
   FolderId ipmSubtree() const;
   FolderId deletedItems() const;
   std::vector<FolderId> subfolders(FolderId folder) const;
+  // The subfolder of that name in any letter case, if any; as quick with
+  // many siblings as with few.
+  std::optional<FolderId> subfolderNamed(FolderId parent, std::u16string_view name) const;
   std::u16string folderName(FolderId folder) const;
   bool hasFolder(FolderId folder) const;
   std::uint32_t contentCount(FolderId folder) const;

@@ -12,6 +12,7 @@
 #include "engine/ndb/store_reader.h"
 
 #include <functional>
+#include <memory>
 #include <map>
 #include <random>
 
@@ -297,7 +298,8 @@ std::vector<CellRef> refsOf(const std::vector<Cell>& cells) {
   return refs;
 }
 
-// A growing table written at many lengths, parked and resumed on the way:
+// A growing table written at many lengths, parked and resumed, or let go of
+// and taken up again, on the way:
 // every version reads back whole (matrix in the heap while it fits, heaps past
 // the first bitmap blocks, cells in subnodes), the versions share their
 // finished blocks, and the fill levels in the heap's headers are the blocks'.
@@ -309,19 +311,25 @@ TEST(AppendingTable, EveryVersionOfAGrowingTableReadsBackWhole) {
   {
     auto s = ndb::NodeStore::create(path);
     {
-    AppendingTable table(*s, TableColumns(contentsLikeColumns()));
+    const TableColumns columns(contentsLikeColumns());
+    auto table = std::make_unique<AppendingTable>(*s, columns);
     std::uint32_t rows = 0;
     for (std::size_t v = 0; v < versions.size(); ++v) {
       for (; rows < versions[v]; ++rows) {
         auto cells = rowCells(rowId(rows));
-        table.appendRow(rowId(rows), refsOf(cells));
+        table->appendRow(rowId(rows), refsOf(cells));
       }
-      s->putNode(makeNid(NidType::ContentsTable, 0x401 + static_cast<std::uint32_t>(v)), 0, table.finish());
-      if (v % 2) table.park();
+      s->putNode(makeNid(NidType::ContentsTable, 0x401 + static_cast<std::uint32_t>(v)), 0, table->finish());
+      if (v % 4 == 1) table->park();
+      if (v % 4 == 3) {  // let go of, and taken up again from its references
+        ParkedTable parked = table->letGo();
+        EXPECT_EQ(parked.rowCount(), rows);
+        table = std::make_unique<AppendingTable>(*s, columns, std::move(parked));
+      }
       s->commit();
     }
-    EXPECT_EQ(table.rowCount(), 30000u);
-    EXPECT_TRUE(table.parked());
+    EXPECT_EQ(table->rowCount(), 30000u);
+    EXPECT_TRUE(table->parked());
     }  // the table's own references go before the last commit
     s->close();
   }

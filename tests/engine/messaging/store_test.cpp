@@ -301,6 +301,10 @@ TEST_F(StoreTest, FoldersRefuseASiblingOfTheSameNameInAnyCase) {
   store->createFolder(store->rootFolder(), u"Mail");  // another parent: no collision
   EXPECT_EQ(store->subfolders(store->ipmSubtree()).size(), 2u);
   EXPECT_EQ(store->folderName(store->subfolders(mail)[0]), u"Straße");
+  EXPECT_EQ(store->subfolderNamed(store->ipmSubtree(), u"mAIL"), mail);
+  EXPECT_EQ(store->subfolderNamed(mail, u"STRASSE"), std::nullopt);
+  EXPECT_EQ(store->subfolderNamed(store->ipmSubtree(), u"Straße"), std::nullopt);  // not a child
+  EXPECT_NE(store->subfolderNamed(store->ipmSubtree(), u"DELETED ITEMS"), std::nullopt);
   store->close();
   EXPECT_THROW(store->createFolder(mail, u"Late"), StoreError);
   EXPECT_EQ(pstcheck(path("folders.pst")).status, 0);
@@ -525,6 +529,49 @@ TEST_F(StoreTest, ContentsTablesParkedAndResumedAcrossManyFoldersStayRight) {
     const std::string line = core::toUtf8(store->folderName(f)) + " " + std::to_string(expected[f]) + "\n";
     EXPECT_NE(counts.output.find(line), std::string::npos) << line << counts.output.substr(0, 2000);
   }
+}
+
+// Thousands of siblings and a deep chain, messages arriving in and out of
+// folder order with commits in between: every hierarchy table lists every
+// subfolder in the order made, with its count, and each name finds its folder.
+TEST_F(StoreTest, ManySiblingsAndADeepChainKeepEverySubfolderInOrder) {
+  auto file = path("wide.pst");
+  StoreOptions options;
+  options.commitEveryBytes = 128 * 1024;
+  auto store = Store::create(file, u"Wide", options);
+  const FolderId wide = store->createFolder(store->ipmSubtree(), u"Wide");
+  std::vector<FolderId> siblings;
+  for (int i = 0; i < 3000; ++i) siblings.push_back(store->createFolder(wide, u"s" + core::utf8ToUtf16(std::to_string(i))));
+  FolderId deep = store->ipmSubtree();
+  for (int d = 0; d < 60; ++d) deep = store->createFolder(deep, u"d" + core::utf8ToUtf16(std::to_string(d)));
+  auto bytes = testsupport::writeMsg(testsupport::simpleMessage("Wide", "body", {"a@example.com"}));
+  auto add = [&](FolderId f) {
+    auto msg = msg::MessageFile::read(std::make_shared<core::MemorySource>(bytes), "w.msg");
+    store->addMessage(f, importer::TranslateMessage(msg.message(), store->namedProperties()), 17);
+  };
+  // every 7th sibling gets one message; then the first 100 again, after their
+  // tables were let go of; the deepest folder one
+  for (std::size_t i = 0; i < siblings.size(); i += 7) add(siblings[i]);
+  for (std::size_t i = 0; i < 100; i += 7) add(siblings[i]);
+  add(deep);
+  for (int i = 0; i < 3000; i += 599) EXPECT_EQ(store->subfolderNamed(wide, u"S" + core::utf8ToUtf16(std::to_string(i))), siblings[static_cast<std::size_t>(i)]);
+  store->close();
+  EXPECT_EQ(pstcheck(file).status, 0);
+  auto listed = run("/usr/bin/python3 -c \"import pypff,sys\n"
+                    "f=pypff.file(); f.open(sys.argv[1])\n"
+                    "ipm=f.get_root_folder().get_sub_folder(1)\n"
+                    "w=[ipm.get_sub_folder(i) for i in range(ipm.number_of_sub_folders) if ipm.get_sub_folder(i).name=='Wide'][0]\n"
+                    "print(' '.join('%s:%d' % (s.name, s.number_of_sub_messages) for s in [w.get_sub_folder(i) for i in range(w.number_of_sub_folders)]))\n"
+                    "d=[ipm.get_sub_folder(i) for i in range(ipm.number_of_sub_folders) if ipm.get_sub_folder(i).name=='d0'][0]\n"
+                    "n=1\n"
+                    "while d.number_of_sub_folders: d=d.get_sub_folder(0); n+=1\n"
+                    "print(d.name, n, d.number_of_sub_messages)\" " + file);
+  std::string expected;
+  for (int i = 0; i < 3000; ++i) {
+    const int count = i % 7 ? 0 : i < 100 ? 2 : 1;
+    expected += (i ? " s" : "s") + std::to_string(i) + ":" + std::to_string(count);
+  }
+  EXPECT_EQ(listed.output, expected + "\nd59 60 1\n") << listed.output.substr(0, 300);
 }
 
 TEST_F(StoreTest, ManyMessagesAndDeepEmbeddingStayConsistent) {
