@@ -199,7 +199,7 @@ TEST_F(CliEngineTest, AStoreSizeLimitSplitsTheRunAndEveryMessageIsInExactlyOneSt
   EXPECT_EQ(split, single) << err.str();
   // the same files refused, in the same words
   std::string splitErrors = err.str(), oversized;
-  for (std::size_t at; (at = splitErrors.find(" holds one message alone,")) != std::string::npos;) {
+  for (std::size_t at; (at = splitErrors.find(" holds one message alone:")) != std::string::npos;) {
     const std::size_t begin = splitErrors.rfind('\n', at) + 1, end = splitErrors.find('\n', at) + 1;
     oversized += splitErrors.substr(begin, end - begin);
     splitErrors.erase(begin, end - begin);
