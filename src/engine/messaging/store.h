@@ -13,8 +13,8 @@
 // only its unfinished blocks in memory (ltp::AppendingTable), and only while
 // its folder had one of the last 64 messages; after that only the references
 // to its blocks (ltp::ParkedTable), and a later message to the folder reads
-// them back. The search queue keeps its last block. Each folder costs a record
-// of about 400 bytes (its properties and counts, 4 bytes a subfolder), plus
+// them back. Each folder costs a record of about 400 bytes (its properties
+// and counts, 4 bytes a subfolder), plus
 // half a byte per message in a folder past a few hundred: a hierarchy table is
 // made anew from its subfolders' records whenever it is written.
 //
